@@ -1,0 +1,173 @@
+#include "app/BatchMake.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+#include <unistd.h>
+
+#include "app/BatchOptions.h"
+#include "imagelist/ImagesList.h"
+#include "platform/DataFolder.h"
+#include "platform/Sound.h"
+#include "render/MovieRun.h"
+
+namespace fs = std::filesystem;
+
+namespace mv {
+namespace {
+
+volatile std::sig_atomic_t gInterrupted = 0;
+extern "C" void onInterrupt(int) { gInterrupted = 1; }
+
+// Status on stderr: one line redrawn in place on a terminal, otherwise a
+// line per change (at most one a second, results always).
+class ProgressLine {
+public:
+    ProgressLine() : tty_(::isatty(STDERR_FILENO)) {}
+    ~ProgressLine() { finish(); }
+
+    void setLabel(const std::string& label)
+    {
+        label_ = label;
+        if (tty_)
+            redraw();
+    }
+    void setStatus(const std::string& status, bool result)
+    {
+        status_ = status;
+        if (tty_) {
+            redraw();
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (status_ == " " || (!result && now - lastPrint_ < std::chrono::seconds(1)))
+            return;
+        lastPrint_ = now;
+        std::cerr << status_ << '\n';
+    }
+    // Ends the redrawn line so that the next output starts on its own.
+    void finish()
+    {
+        if (tty_ && drawn_) {
+            std::cerr << '\n';
+            drawn_ = false;
+        }
+    }
+
+private:
+    void redraw()
+    {
+        std::cerr << "\r\033[K" << label_ << (label_.empty() || status_.empty() ? "" : "  ") << status_
+                  << std::flush;
+        drawn_ = true;
+    }
+    bool tty_;
+    bool drawn_ = false;
+    std::string label_, status_;
+    std::chrono::steady_clock::time_point lastPrint_{};
+};
+
+class BatchPorts : public AlertPort, public ListViewPort, public MainWindowPort, public FileDialogPort {
+public:
+    explicit BatchPorts(std::vector<std::string> inputs) : inputs_(std::move(inputs)) {}
+
+    AlertButton alert(const std::string& title, const std::string& message, bool) override
+    {
+        progress_.finish();
+        std::cerr << title;
+        if (!message.empty() && message != " ")
+            std::cerr << ": " << message;
+        if (!message.empty() && message.back() != '\n')
+            std::cerr << '\n';
+        else if (message.empty())
+            std::cerr << '\n';
+        return AlertButton::OK;
+    }
+
+    void setText(const std::string&) override {}
+    void appendText(const std::string&) override {}
+    void setLabel(const std::string& label) override { progress_.setLabel(label == " " ? "" : label); }
+    void highlight(std::size_t, std::size_t) override {}
+    void scrollTo(double) override {}
+
+    void setStatusText(const std::string& text) override
+    {
+        progress_.setStatus(text, text.rfind("Complete", 0) == 0 || text == "Create movie error");
+    }
+
+    std::optional<std::vector<std::string>> chooseFiles(const std::string&, const std::string&,
+                                                        const std::vector<std::string>&) override
+    {
+        return inputs_;
+    }
+
+    void finish() { progress_.finish(); }
+
+private:
+    std::vector<std::string> inputs_;
+    ProgressLine progress_;
+};
+
+} // namespace
+
+int runMake(const std::vector<std::string>& args)
+{
+    JobSettings settings;
+    MakeRequest request;
+    try {
+        request = parseMakeArguments(args, settings);
+    } catch (const UsageError& e) {
+        std::cerr << "moirevance make: " << e.message << "\n\n" << makeUsage();
+        return 2;
+    }
+    if (request.help) {
+        std::cout << makeUsage();
+        return 0;
+    }
+    for (const std::string& input : request.inputs) {
+        std::error_code ec;
+        if (!fs::exists(input, ec)) {
+            std::cerr << "moirevance make: " << input << ": no such file or folder\n";
+            return 2;
+        }
+    }
+
+    const auto workingFiles = prepareDataFolder();
+    VerifyList verifyList(workingFiles ? workingFiles->verifyFile : std::string());
+    BatchPorts ports(request.inputs);
+    ImagesList list(settings, ports, ports, ports, ports, verifyList, workingFiles ? workingFiles->kmlFile : "");
+    list.selectFiles();
+
+    MovieRun run(settings, list, ports, ports, workingFiles ? workingFiles->kmlFile : "");
+    run.setCompletionSound([] { playCompletionSound(true); });
+    const fs::path output = fs::absolute(request.output);
+    run.moviePath = output.string();
+    run.movieName = output.stem().string();
+
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    if (!run.createCommand())
+        return 1;
+    // Ctrl-C stops the movie as the Stop button does: the frames so far are kept.
+    while (run.isCreatingMovie()) {
+        if (gInterrupted) {
+            run.stopMovie();
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    run.waitForWorker();
+    ports.finish();
+    if (!run.wasWritten())
+        return 1;
+    std::cout << run.outputPath() << '\n';
+    return 0;
+}
+
+} // namespace mv

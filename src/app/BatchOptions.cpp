@@ -1,0 +1,179 @@
+#include "app/BatchOptions.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <locale.h>
+
+namespace mv {
+namespace {
+
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+// The whole text must be a number (the settings clamp it afterwards).
+double strictNumber(const std::string& option, const std::string& text)
+{
+    static locale_t c = newlocale(LC_NUMERIC_MASK, "C", nullptr);
+    char* end = nullptr;
+    const double v = strtod_l(text.c_str(), &end, c);
+    if (text.empty() || !end || *end != '\0' || !std::isfinite(v))
+        throw UsageError{option + ": \"" + text + "\" is not a number"};
+    return v;
+}
+
+std::uint16_t count(const std::string& option, const std::string& text)
+{
+    const double v = strictNumber(option, text);
+    if (v < 1 || v > 65535 || v != std::floor(v))
+        throw UsageError{option + ": \"" + text + "\" must be a whole number from 1 to 65535"};
+    return static_cast<std::uint16_t>(v);
+}
+
+template <std::size_t N>
+std::uint16_t choice(const std::string& option, const std::string& text, const char* const (&names)[N])
+{
+    for (std::size_t i = 0; i < N; ++i)
+        if (lower(text) == names[i])
+            return static_cast<std::uint16_t>(i + 1);
+    std::string list;
+    for (const char* n : names)
+        list += std::string(list.empty() ? "" : ", ") + n;
+    throw UsageError{option + ": \"" + text + "\" is not one of " + list};
+}
+
+void applySize(const std::string& text, JobSettings& s)
+{
+    const auto& presets = sizePresets();
+    for (std::size_t code = 1; code < presets.size(); ++code)
+        if (lower(text) == lower(presets[code].name)) {
+            s.chooseScale(static_cast<int>(code) + kPresetComboOffset, text);
+            return;
+        }
+    std::string number = text;
+    if (!number.empty() && number.back() == '%')
+        number.pop_back();
+    strictNumber("--size", number);
+    s.chooseScale(-1, number);
+}
+
+} // namespace
+
+std::string makeUsage()
+{
+    return "Usage: moirevance make [options] IMAGE_OR_FOLDER...\n"
+           "Makes a movie from still images (TIFF, JPEG, PNG, CR2, NEF); folders are searched\n"
+           "for images at every depth.\n"
+           "\n"
+           "  -o, --output PATH     the movie file to write (.mov); an existing file is kept\n"
+           "                        and the movie is written as PATH-1.mov, -2.mov ...\n"
+           "  --fps F               frames per second, 0.01 to 600 (29.97 and 59.94 exact)\n"
+           "  --size NAME|PERCENT   a size preset (1080p, 720p, VGA, QVGA, SVGA, UVGA, XVGA,\n"
+           "                        WVGA, SXGA, HD960p, HD1440p, F2716X1524, F2716X1440,\n"
+           "                        F3840X2160, F4096X2160) or a percentage such as 50%\n"
+           "  --codec C             jpeg, h264, tiff, mp4 or animation\n"
+           "  --quality Q           lossless, max, high, normal or low\n"
+           "  --crop C              top, middle or bottom: the part kept when the image's\n"
+           "                        shape differs from the preset's\n"
+           "  --rate N              use every N-th image\n"
+           "  --dup N               write every used image N times\n"
+           "  --vertical            portrait output: the preset's width and height exchanged\n"
+           "  --sort name|date      order by file name or by capture date\n"
+           "  --skip-verify         do not check the images while listing them\n"
+           "  -h, --help            show this help\n"
+           "\n"
+           "Exit status: 0 when a movie was written, 1 when none was, 2 for a usage error.\n";
+}
+
+std::string mainUsage()
+{
+    return "Usage: moirevance make [options] IMAGE_OR_FOLDER...\n"
+           "       moirevance make --help\n";
+}
+
+MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings& s)
+{
+    static const char* const kCodecs[] = {"jpeg", "h264", "tiff", "mp4", "animation"};
+    static const char* const kQualities[] = {"lossless", "max", "high", "normal", "low"};
+    static const char* const kCrops[] = {"top", "middle", "bottom"};
+    static const char* const kSorts[] = {"name", "date"};
+
+    MakeRequest request;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            request.inputs.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string value;
+        bool hasInlineValue = false;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasInlineValue = true;
+        }
+        auto needValue = [&]() -> const std::string& {
+            if (!hasInlineValue) {
+                if (i + 1 >= args.size())
+                    throw UsageError{arg + " needs a value"};
+                value = args[++i];
+            }
+            return value;
+        };
+        auto noValue = [&] {
+            if (hasInlineValue)
+                throw UsageError{arg + " takes no value"};
+        };
+
+        if (arg == "-h" || arg == "--help") {
+            noValue();
+            request.help = true;
+        } else if (arg == "-o" || arg == "--output") {
+            request.output = needValue();
+        } else if (arg == "--fps") {
+            const std::string& v = needValue();
+            strictNumber(arg, v);
+            s.enterFPS(v);
+        } else if (arg == "--size") {
+            applySize(needValue(), s);
+        } else if (arg == "--codec") {
+            s.codec = choice(arg, needValue(), kCodecs);
+        } else if (arg == "--quality") {
+            s.quality = choice(arg, needValue(), kQualities);
+        } else if (arg == "--crop") {
+            s.crop = choice(arg, needValue(), kCrops);
+        } else if (arg == "--rate") {
+            s.rate = count(arg, needValue());
+        } else if (arg == "--dup") {
+            s.dupImages = count(arg, needValue());
+        } else if (arg == "--vertical") {
+            noValue();
+            s.isVertical = true;
+        } else if (arg == "--sort") {
+            s.isDateSort = choice(arg, needValue(), kSorts) == 2;
+        } else if (arg == "--skip-verify") {
+            noValue();
+            s.isSkipVerify = true;
+        } else {
+            throw UsageError{"unknown option " + arg};
+        }
+    }
+    if (request.help)
+        return request;
+    if (request.output.empty())
+        throw UsageError{"no movie file given (-o PATH)"};
+    if (request.inputs.empty())
+        throw UsageError{"no images or folders given"};
+    return request;
+}
+
+} // namespace mv

@@ -1,0 +1,27 @@
+#pragma once
+// Command-line options of `moirevance make`, one per job setting.
+#include <string>
+#include <vector>
+
+#include "settings/JobSettings.h"
+
+namespace mv {
+
+struct MakeRequest {
+    std::string output;
+    std::vector<std::string> inputs;
+    bool help = false;
+};
+
+struct UsageError {
+    std::string message;
+};
+
+// Applies the options to the settings. Throws UsageError for an unknown
+// option, a missing or bad value, or missing inputs.
+MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings& settings);
+
+std::string makeUsage();
+std::string mainUsage();
+
+} // namespace mv

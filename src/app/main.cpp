@@ -1,0 +1,26 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/BatchMake.h"
+#include "app/BatchOptions.h"
+#include "platform/Picture.h"
+
+int main(int argc, char** argv)
+{
+    mv::initImageLibrary(argv[0]);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        std::cout << mv::mainUsage();
+        return 0;
+    }
+    const std::string& command = args[0];
+    if (command == "make")
+        return mv::runMake({args.begin() + 1, args.end()});
+    if (command == "-h" || command == "--help" || command == "help") {
+        std::cout << mv::mainUsage();
+        return 0;
+    }
+    std::cerr << "moirevance: unknown command \"" << command << "\"\n\n" << mv::mainUsage();
+    return 2;
+}

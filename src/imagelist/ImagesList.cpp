@@ -1,0 +1,195 @@
+#include "imagelist/ImagesList.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "imagelist/FileSort.h"
+#include "platform/Localize.h"
+
+namespace fs = std::filesystem;
+
+namespace mv {
+
+ImagesList::ImagesList(JobSettings& settings, MainWindowPort& window, ListViewPort& view, AlertPort& alerts,
+                       FileDialogPort& dialogs, VerifyList& verifyList, std::string kmlFile)
+    : settings_(settings), window_(window), view_(view), alerts_(alerts), dialogs_(dialogs),
+      verifyList_(verifyList), kmlFile_(std::move(kmlFile))
+{
+    clearList();
+}
+
+const std::array<std::string, 14>& ImagesList::types()
+{
+    static const std::array<std::string, 14> t{"tiff", "tif", "TIFF", "TIF", "jpeg", "JPEG", "jpg",
+                                               "JPG",  "png", "PNG",  "CR2", "cr2", "NEF",  "nef"};
+    return t;
+}
+
+bool ImagesList::hasAcceptedExtension(const std::string& path)
+{
+    const std::string name = fs::path(path).filename().string();
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        return false;
+    const std::string ext = name.substr(dot + 1);
+    return std::find(types().begin(), types().end(), ext) != types().end();
+}
+
+std::string ImagesList::labelWord() const { return windowText("Images:"); }
+
+bool ImagesList::selectFiles()
+{
+    isSkipChecks_ = settings_.isSkipVerify;
+    isKML_ = !kmlFile_.empty() && !isSkipChecks_ && settings_.isCreateKML;
+    window_.setDateSortEnable(!isSkipChecks_);
+    const auto chosen = dialogs_.chooseFiles(windowText("Image Files"),
+                                             windowText("Select all the files for the time lapse movie."),
+                                             {types().begin(), types().end()});
+    if (!chosen) {
+        window_.setCustomCropEnable(false);
+        return false;
+    }
+    if (isMaskImages_)
+        maskFiles_.clear();
+    else if (isLayerImages_)
+        layerFiles_.clear();
+    return processImageList(*chosen);
+}
+
+bool ImagesList::processImageList(const std::vector<std::string>& paths)
+{
+    std::vector<std::string> files;
+    for (const std::string& path : paths) {
+        std::error_code ec;
+        if (fs::is_directory(path, ec)) {
+            for (fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, ec), end;
+                 !ec && it != end; it.increment(ec)) {
+                if (!it->is_directory(ec) && hasAcceptedExtension(it->path().string()))
+                    files.push_back(it->path().string());
+            }
+        } else if (hasAcceptedExtension(path)) {
+            files.push_back(path);
+        }
+    }
+    window_.setResizable(false);
+    window_.setCustomCropEnable(true);
+    window_.setCreateEnable(true);
+    addLinkToFiles(files);
+    window_.setResizable(true);
+
+    const double docHeight = view_.documentHeight();
+    lineHeight_ = fileCount() ? static_cast<float>(docHeight) / static_cast<float>(fileCount()) : 0.0f;
+    maxScroll_ = docHeight + lineHeight_ - 135.0;
+    return true;
+}
+
+void ImagesList::addLinkToFiles(const std::vector<std::string>& paths)
+{
+    const std::string word = labelWord();
+    imageFiles_.insert(imageFiles_.end(), paths.begin(), paths.end());
+    if (settings_.isDateSort)
+        dateSort(imageFiles_);
+    else
+        alphaSort(imageFiles_);
+
+    viewText_.clear();
+    view_.setText({});
+    isNoEXIF_ = false;
+    hasEXIF_ = false;
+    frameDate_.clear();
+    frameLocn_.clear();
+    kmlLocn_.clear();
+    kmlLatLon_.clear();
+    errorCount_ = 0;
+    window_.enableLayerMenu(false);
+
+    const unsigned count = fileCount();
+    char label[64];
+    for (unsigned i = 0; i < count; ++i) {
+        std::string line = fs::path(imageFiles_[i]).filename().string();
+        if (i + 1 != count)
+            line += '\n';
+        appendViewText(line);
+        if (i % 10 == 0) {
+            std::snprintf(label, sizeof label, "%u ", i);
+            view_.setLabel(label + word);
+        }
+    }
+
+    // Stamps need a date and a position for every image; none were read.
+    window_.setGPSEnable(false);
+    window_.setDateEnable(false);
+
+    isSkipChecks_ = false;
+    window_.setDateSortEnable(true);
+    window_.setNumList(count);
+    settings_.numListImages = count;
+    window_.enableLayerMenu(true);
+    std::snprintf(label, sizeof label, "%u ", count);
+    view_.setLabel(label + word);
+    view_.scrollTo(0);
+
+    if (errorCount_ > 0) {
+        char title[96];
+        std::snprintf(title, sizeof title, "%u images were found with errors", errorCount_);
+        alerts_.alert(title, "View the Verify List file for details.");
+    }
+}
+
+void ImagesList::resortFiles(bool optionHeld)
+{
+    isSkipChecks_ = optionHeld;
+    std::vector<std::string> copy;
+    copy.swap(imageFiles_);
+    addLinkToFiles(copy);
+}
+
+void ImagesList::clearList()
+{
+    viewText_.clear();
+    view_.setText({});
+    imageFiles_.clear();
+    frameDate_.clear();
+    frameLocn_.clear();
+    kmlLocn_.clear();
+    kmlLatLon_.clear();
+    layerFiles_.clear();
+    maskFiles_.clear();
+    view_.setLabel(" ");
+    window_.setCreateEnable(false);
+    isMaskImages_ = false;
+    isLayerImages_ = false;
+    window_.enableLayerMenu(false);
+}
+
+void ImagesList::selectFile(unsigned index)
+{
+    if (index >= fileCount())
+        return;
+    char label[64];
+    std::snprintf(label, sizeof label, "(%u/%u) ", index + 1, fileCount());
+    view_.setLabel(label + labelWord());
+    if (settings_.isElCapitan)
+        return;
+    const std::string name = fs::path(imageFiles_[index]).filename().string();
+    const auto at = viewText_.find(name);
+    if (at == std::string::npos)
+        return;
+    view_.highlight(at, name.size());
+    if (index < 9) {
+        view_.scrollTo(0);
+    } else {
+        const double y = (index - 8) * lineHeight_;
+        if (y <= maxScroll_)
+            view_.scrollTo(y);
+    }
+}
+
+void ImagesList::appendViewText(const std::string& text)
+{
+    viewText_ += text;
+    view_.appendText(text);
+}
+
+} // namespace mv

@@ -1,0 +1,45 @@
+#include "imagelist/VerifyList.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/MacRoman.h"
+
+namespace mv {
+
+VerifyList::~VerifyList()
+{
+    if (handle_)
+        std::fclose(handle_);
+}
+
+void VerifyList::writeVerifyFile(const std::string& line)
+{
+    if (onWrite_)
+        onWrite_();
+    if (path_.empty())
+        return;
+    std::lock_guard lock(mutex_);
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0) {
+        // Created anew, with its first line, also after the user deleted it.
+        std::FILE* f = std::fopen(path_.c_str(), "wb");
+        if (!f)
+            return;
+        std::fputs(kFirstLine, f);
+        if (handle_)
+            std::fclose(handle_);
+        handle_ = f;
+    }
+    if (!handle_) {
+        handle_ = std::fopen(path_.c_str(), "ab");
+        if (!handle_)
+            return;
+    }
+    const std::string bytes = toMacRoman(line);
+    std::fwrite(bytes.data(), 1, bytes.size(), handle_);
+    std::fflush(handle_);
+    ::fdatasync(fileno(handle_));
+}
+
+} // namespace mv

@@ -1,0 +1,322 @@
+#include "platform/MovieWriter.h"
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <sys/stat.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace mv {
+namespace {
+
+struct EncoderChoice {
+    const char* encoder;
+    AVPixelFormat pixelFormat;
+    bool needsEvenSize; // 4:2:0 chroma: players expect whole chroma samples
+    bool hasQuality;
+};
+
+EncoderChoice encoderFor(const std::string& codecType)
+{
+    if (codecType == "avc1")
+        return {"libx264", AV_PIX_FMT_YUV420P, true, true};
+    if (codecType == "tiff")
+        return {"tiff", AV_PIX_FMT_RGB24, false, false};
+    if (codecType == "mp4v")
+        return {"mpeg4", AV_PIX_FMT_YUV420P, true, true};
+    if (codecType == "rle ")
+        return {"qtrle", AV_PIX_FMT_RGB24, false, false};
+    // JPEG is full range by definition; odd sizes are part of the format.
+    return {"mjpeg", AV_PIX_FMT_YUVJ420P, false, true};
+}
+
+// The quality steps: 1024 lossless, 1023 max, 768 high, 512 normal, 256 low.
+int qualityStep(int quality)
+{
+    return quality >= 1024 ? 0 : quality >= 1023 ? 1 : quality >= 768 ? 2 : quality >= 512 ? 3 : 4;
+}
+
+// x264's constant rate factor per step. True lossless H.264 needs the
+// High 4:4:4 Predictive profile, which common players do not decode, so the
+// top step is visually lossless instead.
+constexpr int kX264Crf[] = {4, 12, 18, 23, 28};
+// Fixed quantiser for MJPEG and MPEG-4 part 2.
+constexpr int kQScale[] = {1, 2, 3, 5, 10};
+
+std::string ffmpegError(int code)
+{
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, buf, sizeof buf);
+    return buf;
+}
+
+} // namespace
+
+struct MovieWriter::Impl {
+    std::string path;
+    MovieAttributes attributes;
+    EncoderChoice choice{};
+    const AVCodec* codec = nullptr;
+    std::int32_t movieScale = 0;
+    std::int32_t trackScale = 600;
+
+    AVFormatContext* format = nullptr;
+    AVCodecContext* encoder = nullptr;
+    AVStream* stream = nullptr;
+    SwsContext* sws = nullptr;
+    AVFrame* frame = nullptr;
+    AVPacket* packet = nullptr;
+
+    int width = 0, height = 0; // picture size; the encoded size may be one more
+    bool failed = false;
+    bool finished = false;
+    std::int64_t nextPts = 0;
+    std::int64_t frames = 0;
+    std::map<std::int64_t, std::int64_t> pendingDurations; // by pts
+
+    ~Impl() { release(); }
+
+    void release()
+    {
+        sws_freeContext(sws);
+        sws = nullptr;
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&encoder);
+        if (format) {
+            if (format->pb)
+                avio_closep(&format->pb);
+            avformat_free_context(format);
+            format = nullptr;
+        }
+    }
+
+    bool openEncoder(int w, int h, std::int64_t firstDuration)
+    {
+        width = w;
+        height = h;
+        trackScale = movieScale > 0 ? movieScale : attributes.trackTimeScale;
+        encoder = avcodec_alloc_context3(codec);
+        if (!encoder)
+            return false;
+        encoder->width = choice.needsEvenSize ? (w + 1) & ~1 : w;
+        encoder->height = choice.needsEvenSize ? (h + 1) & ~1 : h;
+        encoder->pix_fmt = choice.pixelFormat;
+        encoder->time_base = AVRational{1, trackScale};
+        av_reduce(&encoder->framerate.num, &encoder->framerate.den, trackScale, std::max<std::int64_t>(1, firstDuration),
+                  1 << 30);
+        encoder->max_b_frames = 0; // keeps presentation order = decoding order, durations exact
+        encoder->thread_count = 0;
+        if (format->oformat->flags & AVFMT_GLOBALHEADER)
+            encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+        const int step = qualityStep(attributes.quality);
+        int swsMatrix = SWS_CS_ITU709;
+        int fullRange = 0;
+        if (std::strcmp(choice.encoder, "libx264") == 0) {
+            av_opt_set_int(encoder->priv_data, "crf", kX264Crf[step], 0);
+        } else if (choice.hasQuality) {
+            encoder->flags |= AV_CODEC_FLAG_QSCALE;
+            encoder->global_quality = FF_QP2LAMBDA * kQScale[step];
+            encoder->qmin = 1;
+            encoder->qmax = 31;
+        }
+        if (choice.pixelFormat == AV_PIX_FMT_YUVJ420P) {
+            swsMatrix = SWS_CS_ITU601;
+            fullRange = 1;
+            encoder->color_range = AVCOL_RANGE_JPEG;
+        } else if (choice.pixelFormat == AV_PIX_FMT_YUV420P) {
+            encoder->color_range = AVCOL_RANGE_MPEG;
+            encoder->colorspace = AVCOL_SPC_BT709;
+            encoder->color_primaries = AVCOL_PRI_BT709;
+            encoder->color_trc = AVCOL_TRC_BT709;
+        }
+        if (avcodec_open2(encoder, codec, nullptr) < 0)
+            return false;
+
+        stream = avformat_new_stream(format, nullptr);
+        if (!stream || avcodec_parameters_from_context(stream->codecpar, encoder) < 0)
+            return false;
+        stream->time_base = encoder->time_base;
+        AVDictionary* options = nullptr;
+        av_dict_set_int(&options, "video_track_timescale", trackScale, 0);
+        const int rc = avformat_write_header(format, &options);
+        av_dict_free(&options);
+        if (rc < 0)
+            return false;
+
+        sws = sws_getContext(w, h, AV_PIX_FMT_RGBA, w, h, choice.pixelFormat, SWS_BICUBIC | SWS_ACCURATE_RND,
+                             nullptr, nullptr, nullptr);
+        frame = av_frame_alloc();
+        packet = av_packet_alloc();
+        if (!sws || !frame || !packet)
+            return false;
+        if (choice.pixelFormat != AV_PIX_FMT_RGB24) {
+            sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(swsMatrix),
+                                     fullRange, 0, 1 << 16, 1 << 16);
+        }
+        frame->format = encoder->pix_fmt;
+        frame->width = encoder->width;
+        frame->height = encoder->height;
+        return av_frame_get_buffer(frame, 0) == 0;
+    }
+
+    // Repeats the last column and row into the padding of an even-sized
+    // 4:2:0 frame (the chroma planes are already covered).
+    void fillPadding()
+    {
+        std::uint8_t* y = frame->data[0];
+        const int ls = frame->linesize[0];
+        if (encoder->width > width)
+            for (int r = 0; r < height; ++r)
+                y[r * ls + width] = y[r * ls + width - 1];
+        if (encoder->height > height)
+            std::memcpy(y + height * ls, y + (height - 1) * ls, encoder->width);
+    }
+
+    bool drain()
+    {
+        int rc;
+        while ((rc = avcodec_receive_packet(encoder, packet)) == 0) {
+            if (auto it = pendingDurations.find(packet->pts); it != pendingDurations.end()) {
+                packet->duration = it->second;
+                pendingDurations.erase(it);
+            }
+            av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            if (av_interleaved_write_frame(format, packet) < 0)
+                return false;
+        }
+        return rc == AVERROR(EAGAIN) || rc == AVERROR_EOF;
+    }
+};
+
+MovieWriter::MovieWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+MovieWriter::~MovieWriter()
+{
+    // A movie that was neither finished nor discarded has no index and
+    // cannot be played; do not leave it behind.
+    if (impl_ && !impl_->finished && impl_->format)
+        discard();
+}
+
+std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path, const MovieAttributes& attributes,
+                                                 Error& error)
+{
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); }); // failures are reported by the caller
+    auto impl = std::make_unique<Impl>();
+    impl->path = path;
+    impl->attributes = attributes;
+    impl->choice = encoderFor(attributes.codecType);
+    impl->codec = avcodec_find_encoder_by_name(impl->choice.encoder);
+    if (!impl->codec) {
+        error = {kEncoderUnavailable, "The encoder for the chosen codec is not available in this build."};
+        return nullptr;
+    }
+    if (avformat_alloc_output_context2(&impl->format, nullptr, "mov", path.c_str()) < 0 || !impl->format) {
+        error = {-1, "The movie writer could not be started."};
+        return nullptr;
+    }
+    if (const int rc = avio_open(&impl->format->pb, path.c_str(), AVIO_FLAG_WRITE); rc < 0) {
+        error = {rc, "The movie file could not be created (" + ffmpegError(rc) + ")."};
+        return nullptr;
+    }
+    return std::unique_ptr<MovieWriter>(new MovieWriter(std::move(impl)));
+}
+
+void MovieWriter::setMovieTimeScale(std::int32_t scale)
+{
+    if (!impl_->encoder)
+        impl_->movieScale = scale;
+}
+
+bool MovieWriter::addImage(const RgbaBitmap& picture, MovieTime duration)
+{
+    Impl& m = *impl_;
+    if (m.failed || m.finished || !m.format || picture.width <= 0 || picture.height <= 0 ||
+        picture.pixels.size() < std::size_t(picture.width) * picture.height * 4)
+        return false;
+    const std::int32_t scale = m.encoder ? m.trackScale : (m.movieScale > 0 ? m.movieScale : m.attributes.trackTimeScale);
+    std::int64_t units = duration.scale > 0 ? av_rescale(duration.value, scale, duration.scale) : 0;
+    if (units < 1)
+        units = 1;
+    if (!m.encoder && !m.openEncoder(picture.width, picture.height, units)) {
+        m.failed = true;
+        return false;
+    }
+    if (picture.width != m.width || picture.height != m.height)
+        return false;
+    if (av_frame_make_writable(m.frame) < 0) {
+        m.failed = true;
+        return false;
+    }
+    const std::uint8_t* src[1] = {picture.pixels.data()};
+    const int srcStride[1] = {picture.width * 4};
+    sws_scale(m.sws, src, srcStride, 0, picture.height, m.frame->data, m.frame->linesize);
+    if (m.choice.needsEvenSize)
+        m.fillPadding();
+    m.frame->pts = m.nextPts;
+    m.pendingDurations[m.nextPts] = units;
+    if (avcodec_send_frame(m.encoder, m.frame) < 0 || !m.drain()) {
+        m.failed = true;
+        return false;
+    }
+    m.nextPts += units;
+    ++m.frames;
+    return true;
+}
+
+bool MovieWriter::hasPicture() const { return impl_->frames > 0; }
+
+bool MovieWriter::canUpdate() const
+{
+    struct stat st {};
+    return !impl_->failed && !impl_->finished && impl_->format && impl_->format->pb && !impl_->format->pb->error &&
+           ::stat(impl_->path.c_str(), &st) == 0;
+}
+
+std::int64_t MovieWriter::frameCount() const { return impl_->frames; }
+
+double MovieWriter::durationSeconds() const { return double(impl_->nextPts) / impl_->trackScale; }
+
+bool MovieWriter::update(std::string& error)
+{
+    Impl& m = *impl_;
+    if (m.finished) {
+        error = "The movie is already written.";
+        return false;
+    }
+    if (!m.encoder || m.frames == 0) {
+        error = "The movie has no frames.";
+        return false;
+    }
+    bool ok = !m.failed && avcodec_send_frame(m.encoder, nullptr) == 0 && m.drain();
+    ok = ok && av_write_trailer(m.format) == 0;
+    ok = ok && !m.format->pb->error;
+    const int closed = avio_closep(&m.format->pb);
+    ok = ok && closed == 0;
+    m.finished = true;
+    m.release();
+    if (!ok)
+        error = "The movie data could not be written.";
+    return ok;
+}
+
+void MovieWriter::discard()
+{
+    impl_->finished = true;
+    impl_->release();
+    std::remove(impl_->path.c_str());
+}
+
+} // namespace mv

@@ -1,0 +1,69 @@
+#pragma once
+// Writing a movie: one video track in a QuickTime (.mov) file, pictures
+// appended in order, each with its own duration.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/Picture.h"
+
+namespace mv {
+
+// A time value over a time scale (value / scale seconds).
+struct MovieTime {
+    std::int64_t value = 0;
+    std::int32_t scale = 600;
+};
+
+// How every picture of one movie is encoded.
+struct MovieAttributes {
+    std::string codecType = "jpeg"; // "avc1", "jpeg", "tiff", "mp4v", "rle "
+    int quality = 512;              // 1024 lossless ... 256 low
+    int trackTimeScale = 600;
+};
+
+// Error code of a movie that cannot be opened because the encoder for its
+// codec is missing from this build.
+constexpr int kEncoderUnavailable = -2012;
+
+class MovieWriter {
+public:
+    struct Error {
+        int code = 0;
+        std::string description;
+    };
+
+    // Creates the movie file (an existing file at the path is replaced).
+    static std::unique_ptr<MovieWriter> create(const std::string& path, const MovieAttributes& attributes,
+                                               Error& error);
+    ~MovieWriter();
+    MovieWriter(const MovieWriter&) = delete;
+    MovieWriter& operator=(const MovieWriter&) = delete;
+
+    // The movie's own time scale; when set before the first picture, the
+    // track uses it instead of the attributes' one.
+    void setMovieTimeScale(std::int32_t scale);
+
+    // Appends one picture for the given duration. The first picture fixes the
+    // frame size. False when the picture was not taken; also after update().
+    bool addImage(const RgbaBitmap& picture, MovieTime duration);
+
+    bool hasPicture() const;   // at least one picture was taken
+    bool canUpdate() const;    // the file can still be written
+    std::int64_t frameCount() const;
+    double durationSeconds() const;
+
+    // Finishes the file: flushes the encoder and writes the movie header.
+    // True when the file is complete and playable.
+    bool update(std::string& error);
+
+    // Closes without finishing and removes the file.
+    void discard();
+
+private:
+    struct Impl;
+    explicit MovieWriter(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace mv

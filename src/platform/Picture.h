@@ -1,0 +1,51 @@
+#pragma once
+// Pictures on the image filter library: lazy images that are loaded, scaled
+// and cut, and only computed when rendered into a bitmap.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mv {
+
+// 8-bit RGBA, rows top to bottom, 4 * width bytes per row.
+struct RgbaBitmap {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;
+};
+
+// Call once before any picture is made (from main()).
+void initImageLibrary(const char* argv0);
+
+class Picture {
+public:
+    // Opens a picture file: TIFF, JPEG, PNG by content, CR2 and NEF through
+    // the raw decoder. Only the header is read for the common formats, so
+    // this is cheap; decoding errors of the pixel data show at render().
+    static std::optional<Picture> open(const std::string& path, std::string* error = nullptr);
+
+    int width() const;
+    int height() const;
+
+    // Lanczos scale: the result is round(width * scale * aspect) by
+    // round(height * scale) pixels. A JPEG straight from open() is shrunk
+    // while it is decoded when that saves work.
+    Picture scaled(double scale, double aspect = 1.0) const;
+
+    // The w x h region whose lower-left corner is (x, y), with the origin at
+    // the picture's lower left and y upwards. Parts outside the picture are
+    // black.
+    Picture cropped(int x, int y, int w, int h) const;
+
+    // Computes the picture into an opaque RGBA bitmap.
+    bool render(RgbaBitmap& out, std::string* error = nullptr) const;
+
+private:
+    struct Impl;
+    explicit Picture(std::shared_ptr<const Impl> impl);
+    std::shared_ptr<const Impl> impl_;
+};
+
+} // namespace mv

@@ -1,0 +1,68 @@
+#pragma once
+// The small interfaces through which the logic talks to the user. The Qt
+// shell implements them with widgets, the batch mode with stderr, and the
+// tests with recording fakes.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mv {
+
+enum class AlertButton { OK, Cancel };
+
+class AlertPort {
+public:
+    virtual ~AlertPort() = default;
+    // A modal alert with "OK" (and "Cancel" when withCancel); answers the
+    // button pressed. A title-only alert passes a single blank as message.
+    virtual AlertButton alert(const std::string& title, const std::string& message,
+                              bool withCancel = false) = 0;
+};
+
+// The scrolling list of image names under the main window.
+class ListViewPort {
+public:
+    virtual ~ListViewPort() = default;
+    virtual void setText(const std::string& text) = 0;
+    virtual void appendText(const std::string& text) = 0;
+    virtual void setLabel(const std::string& label) = 0;
+    // Select the characters [offset, offset + length) of the text (bytes).
+    virtual void highlight(std::size_t offset, std::size_t length) = 0;
+    virtual void scrollTo(double y) = 0;
+    // Height of the whole text in view units (0 where nothing is drawn).
+    virtual double documentHeight() const { return 0; }
+};
+
+// Open and save dialogs.
+class FileDialogPort {
+public:
+    virtual ~FileDialogPort() = default;
+    // Several files and folders may be chosen; only files with one of the
+    // extensions are offered. Nothing when cancelled.
+    virtual std::optional<std::vector<std::string>> chooseFiles(const std::string& title, const std::string& message,
+                                                                const std::vector<std::string>& extensions) = 0;
+};
+
+// Control enabling and status text of the main window. Every call has a
+// do-nothing default so that each implementation shows only what it can.
+class MainWindowPort {
+public:
+    virtual ~MainWindowPort() = default;
+    virtual void setCreateEnable(bool) {}
+    virtual void setNumList(unsigned) {}
+    virtual void setDateEnable(bool) {}
+    virtual void setGPSEnable(bool) {}
+    virtual void setDateSortEnable(bool) {}
+    virtual void enableLayerMenu(bool) {}
+    virtual void setCustomCropEnable(bool) {}
+    virtual void enableVerifyMenu(bool) {}
+    virtual void setResizable(bool) {}
+    virtual void setWindowTitle(const std::string&) {}
+    virtual void setCreateButtonTitle(const std::string&) {}
+    // List-images button and the fps, scale, codec, quality, crop and rate
+    // controls, which are locked while a movie is made.
+    virtual void setRunControlsEnabled(bool) {}
+    virtual void setStatusText(const std::string&) {}
+};
+
+} // namespace mv

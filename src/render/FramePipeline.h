@@ -1,0 +1,69 @@
+#pragma once
+// Renders the pictures of later images on other cores while the frame loop
+// appends earlier ones: jobs are taken in list order, rendered in parallel,
+// and handed back in the order they were taken.
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Picture.h"
+
+namespace mv {
+
+// What one image needs to become a picture; taken in order, so keyframe
+// values are stepped sequentially.
+struct FrameJob {
+    unsigned index = 0;
+    float scale = 1.0f;
+    double cropX = 0, cropY = 0;
+    bool applyScale = false;
+    bool applyCrop = false;
+};
+
+struct RenderedFrame {
+    enum class Status { Ok, NoImage, NoBitmap, NoMemory };
+    unsigned index = 0;
+    Status status = Status::Ok;
+    RgbaBitmap bitmap;
+};
+
+class FramePipeline {
+public:
+    using NextJob = std::function<std::optional<FrameJob>()>;
+    using Render = std::function<RenderedFrame(const FrameJob&)>;
+
+    // At most `depth` pictures are rendered or waiting at any time, so memory
+    // does not grow with the list.
+    FramePipeline(NextJob next, Render render, unsigned threads = 2, unsigned depth = 3);
+    ~FramePipeline();
+    FramePipeline(const FramePipeline&) = delete;
+    FramePipeline& operator=(const FramePipeline&) = delete;
+
+    // The next picture in job order; nothing when all jobs are done or the
+    // pipeline was cancelled.
+    std::optional<RenderedFrame> pop();
+    void cancel();
+
+private:
+    void work();
+
+    NextJob next_;
+    Render render_;
+    unsigned depth_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool cancelled_ = false;
+    bool exhausted_ = false;
+    std::uint64_t taken_ = 0;  // jobs handed to workers
+    std::uint64_t popped_ = 0; // results handed back
+    std::map<std::uint64_t, RenderedFrame> done_;
+    std::vector<std::thread> threads_;
+};
+
+} // namespace mv

@@ -1,0 +1,333 @@
+#include "render/MovieRun.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/Localize.h"
+#include "platform/MacRoman.h"
+#include "platform/Picture.h"
+#include "platform/Sound.h"
+#include "render/FramePipeline.h"
+#include "render/RunTexts.h"
+
+namespace fs = std::filesystem;
+
+namespace mv {
+namespace {
+
+bool fileExists(const std::string& path)
+{
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+std::string fileName(const std::string& path) { return fs::path(path).filename().string(); }
+
+// The path with its extension replaced (only the last one: a folder whose
+// name contains ".mov" stays as it is).
+std::string withExtension(const std::string& path, const char* ext)
+{
+    return fs::path(path).replace_extension(ext).string();
+}
+
+const char* kRejectedImage = "The movie encoder has rejected the image. Select a different codec or smaller scale.";
+const char* kCannotWrite =
+    "The movie writer can not write the movie file. Try selecting a different location for the movie.";
+
+} // namespace
+
+MovieRun::MovieRun(JobSettings& settings, ImagesList& list, AlertPort& alerts, MainWindowPort& window,
+                   std::string kmlFile)
+    : settings_(settings), list_(list), alerts_(alerts), window_(window), kmlFile_(std::move(kmlFile)),
+      playSound_([] { playCompletionSound(false); })
+{
+}
+
+MovieRun::~MovieRun()
+{
+    if (isCreatingMovie_)
+        stopMovie();
+    waitForWorker();
+}
+
+void MovieRun::waitForWorker()
+{
+    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id())
+        worker_.join();
+}
+
+bool MovieRun::createCommand()
+{
+    if (isCreatingMovie_) {
+        stopMovie();
+        return false;
+    }
+    if (list_.fileCount() < 2) {
+        alerts_.alert(windowText("No images selected."), " ");
+        return false;
+    }
+    // A stopped run's worker may still be finishing its last image; it must
+    // be gone before a new movie exists.
+    waitForWorker();
+    if (!createMovie())
+        return false;
+    window_.setCreateButtonTitle(windowText("Stop Movie"));
+    worker_ = std::thread([this] { createMovieFrames(); });
+    return true;
+}
+
+std::string MovieRun::chooseOutputPath() const
+{
+    if (!fileExists(moviePath) || overwriteMovie)
+        return moviePath;
+    const std::string stem = (fs::path(moviePath).parent_path() / fs::path(moviePath).stem()).string();
+    for (unsigned n = 1; n <= 65535; ++n) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "-%u.mov", n);
+        if (!fileExists(stem + suffix))
+            return stem + suffix;
+    }
+    return {}; // every numbered name is taken: refuse rather than overwrite
+}
+
+void MovieRun::copyKMLFile() const
+{
+    if (!list_.isKML() || !settings_.isCreateKML || kmlFile_.empty())
+        return;
+    std::ifstream in(kmlFile_, std::ios::binary);
+    if (!in)
+        return;
+    std::stringstream buf;
+    buf << in.rdbuf();
+    std::string text = fromMacRoman(buf.str());
+    const std::string from = "MV Location";
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += movieName.size())
+        text.replace(at, from.size(), movieName);
+    std::ofstream out(withExtension(outputPath_, ".kml"), std::ios::binary | std::ios::trunc);
+    out << toMacRoman(text);
+}
+
+bool MovieRun::createMovie()
+{
+    outputPath_ = chooseOutputPath();
+    overwriteMovie = false;
+    if (outputPath_.empty()) {
+        alerts_.alert(windowText("Create movie error"), windowText("Unable to initialize movie."));
+        return false;
+    }
+    copyKMLFile();
+
+    mvMovie_.reset();
+    attributes_ = movieAttributes(settings_);
+    MovieWriter::Error error;
+    mvMovie_ = MovieWriter::create(outputPath_, attributes_, error);
+    if (!mvMovie_) {
+        std::remove(outputPath_.c_str());
+        alerts_.alert(windowText("Create movie error"), error.description);
+        if (error.code == kEncoderUnavailable)
+            alerts_.alert("The movie encoder failed to initialize.", "Please contact Quenbrook.");
+        return false;
+    }
+
+    window_.setWindowTitle(fileName(outputPath_));
+    written_ = false;
+    actualImages_ = 0;
+    {
+        std::lock_guard lock(movieMutex_);
+        runOpen_ = true;
+        isCreatingMovie_ = true;
+    }
+    window_.setResizable(false);
+    window_.setRunControlsEnabled(false);
+    return true;
+}
+
+void MovieRun::abortRun()
+{
+    {
+        std::lock_guard lock(movieMutex_);
+        isCreatingMovie_ = false; // so that stopMovie writes nothing
+        if (mvMovie_)
+            mvMovie_->discard();
+    }
+    stopMovie();
+}
+
+void MovieRun::createMovieFrames()
+{
+    if (!isCreatingMovie_)
+        return;
+
+    const std::vector<std::string> files = list_.imageFiles();
+    const auto numListImages = static_cast<unsigned>(files.size());
+    settings_.numListImages = numListImages;
+    startDate_ = std::chrono::steady_clock::now();
+    window_.setStatusText(" ");
+
+    std::optional<Picture> first = files.empty() ? std::nullopt : Picture::open(files[0]);
+    if (!first) {
+        alerts_.alert("Can not process the first image", "You can not create a movie from this image list.");
+        settings_.numListImages = 0;
+        window_.setNumList(0);
+        list_.clearList();
+        abortRun();
+        return;
+    }
+
+    const FrameGeometry geometry = computeFrameGeometry(settings_, first->width(), first->height());
+    const int frameW = geometry.frameWidth(), frameH = geometry.frameHeight();
+    const FrameTiming timing = frameTiming(settings_.mvFPS, settings_.isVariableFPS);
+    if (timing.movieTimeScale)
+        mvMovie_->setMovieTimeScale(timing.movieTimeScale);
+    const unsigned rateAtStart = settings_.rate ? settings_.rate : 1;
+    const unsigned expectedImages = numListImages / rateAtStart;
+    const std::string timeLeftLabel = windowText("Time Left:");
+    const unsigned dupImages = settings_.dupImages > 1 ? settings_.dupImages : 1;
+    unsigned skipped = 0;
+
+    unsigned nextIndex = 0;
+    auto nextJob = [&]() -> std::optional<FrameJob> {
+        if (nextIndex >= numListImages)
+            return std::nullopt;
+        FrameJob job{nextIndex, geometry.scale, geometry.cropX, geometry.cropY, geometry.applyScale,
+                     geometry.applyCrop};
+        nextIndex += settings_.rate ? settings_.rate : 1;
+        return job;
+    };
+    auto render = [&](const FrameJob& job) -> RenderedFrame {
+        RenderedFrame out{job.index, RenderedFrame::Status::Ok, {}};
+        std::optional<Picture> picture = job.index == 0 ? first : Picture::open(files[job.index]);
+        if (!picture) {
+            out.status = RenderedFrame::Status::NoImage;
+            return out;
+        }
+        if (job.applyScale)
+            picture = picture->scaled(job.scale);
+        if (job.applyCrop)
+            picture = picture->cropped(static_cast<int>(job.cropX), static_cast<int>(job.cropY), frameW, frameH);
+        // An image of another size than the first (checks skipped) is
+        // fitted into the frame rather than dropped.
+        if (picture->width() != frameW || picture->height() != frameH) {
+            const double s = double(frameH) / picture->height();
+            picture = picture->scaled(s, (double(frameW) / picture->width()) / s);
+        }
+        if (!picture->render(out.bitmap))
+            out.status = RenderedFrame::Status::NoBitmap;
+        else if (out.bitmap.width != frameW || out.bitmap.height != frameH)
+            out.status = RenderedFrame::Status::NoMemory;
+        return out;
+    };
+    FramePipeline pipeline(nextJob, render, renderThreads_);
+
+    while (std::optional<RenderedFrame> frame = pipeline.pop()) {
+        if (!isCreatingMovie_)
+            return; // stopped by the user: the movie is already written
+        const std::string name = fileName(files[frame->index]);
+        const char* problem = nullptr;
+        switch (frame->status) {
+        case RenderedFrame::Status::NoImage: problem = "Create Movie: Can not form an image from %s\n"; break;
+        case RenderedFrame::Status::NoBitmap: problem = "Create Movie: Can not form a bitmap from %s\n"; break;
+        case RenderedFrame::Status::NoMemory: problem = "Create Movie: Can not allocate memory for %s\n"; break;
+        case RenderedFrame::Status::Ok: break;
+        }
+        if (problem) {
+            std::vector<char> line(std::strlen(problem) + name.size() + 1);
+            std::snprintf(line.data(), line.size(), problem, name.c_str());
+            list_.writeVerifyFile(line.data());
+            ++skipped;
+            continue;
+        }
+
+        bool appended = true;
+        {
+            std::lock_guard lock(movieMutex_);
+            if (!isCreatingMovie_)
+                return;
+            ++actualImages_;
+            for (unsigned d = 0; d < dupImages && appended; ++d)
+                appended = mvMovie_->addImage(frame->bitmap, timing.duration);
+        }
+        if (frame->index == 0) {
+            std::unique_lock lock(movieMutex_);
+            const bool hasPicture = mvMovie_->hasPicture(), canUpdate = mvMovie_->canUpdate();
+            lock.unlock();
+            if (!hasPicture || !canUpdate) {
+                pipeline.cancel();
+                alerts_.alert(windowText("Create movie error"), hasPicture ? kCannotWrite : kRejectedImage);
+                abortRun();
+                return;
+            }
+        } else if (!appended) {
+            pipeline.cancel();
+            alerts_.alert(windowText("Create movie error"), kCannotWrite);
+            abortRun();
+            return;
+        }
+
+        if (actualImages_ == 1)
+            startDate_ = std::chrono::steady_clock::now();
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - startDate_).count();
+        const std::string left = timeLeftText(timeLeftLabel, elapsed, actualImages_, expectedImages);
+        if (!left.empty())
+            window_.setStatusText(left);
+        list_.selectFile(frame->index);
+    }
+    if (!finishRun())
+        return; // the user stopped the movie at the very end
+    if (actualImages_ == 0)
+        alerts_.alert(windowText("Create movie error"), "No images could be processed");
+    if (skipped != 0) {
+        char message[96];
+        std::snprintf(message, sizeof message, "%u images were skipped. See Verify List file.\n", skipped);
+        alerts_.alert(windowText("Create movie error"), message);
+    }
+}
+
+bool MovieRun::finishRun()
+{
+    std::string error;
+    bool written = false, writeFailed = false;
+    {
+        std::lock_guard lock(movieMutex_);
+        if (!runOpen_)
+            return false;
+        runOpen_ = false;
+        if (mvMovie_ && isCreatingMovie_) {
+            if (!mvMovie_->hasPicture()) {
+                mvMovie_->discard(); // a movie without a single frame is not kept
+            } else if (mvMovie_->update(error)) {
+                written = true;
+            } else {
+                mvMovie_->discard();
+                writeFailed = true;
+            }
+        }
+        isCreatingMovie_ = false;
+        written_ = written;
+    }
+    window_.setResizable(true);
+    if (writeFailed)
+        alerts_.alert(windowText("Create movie error"), "Movie write data error.");
+    window_.setCreateButtonTitle(windowText("Create Movie"));
+
+    if (written) {
+        const float seconds = static_cast<float>(mvMovie_->durationSeconds());
+        settings_.durationHour = static_cast<std::uint16_t>(seconds / 3600);
+        settings_.durationMin = static_cast<std::uint16_t>((seconds - settings_.durationHour * 3600) / 60);
+        settings_.durationSec = seconds - settings_.durationHour * 3600 - settings_.durationMin * 60;
+        window_.setStatusText(windowText("Complete") + lengthText(seconds));
+    } else {
+        window_.setStatusText(windowText("Create movie error"));
+    }
+    window_.setRunControlsEnabled(true);
+    if (written && playSound_)
+        playSound_();
+    return true;
+}
+
+void MovieRun::stopMovie() { finishRun(); }
+
+} // namespace mv

@@ -1,0 +1,88 @@
+#pragma once
+// A movie run: opening the movie, the frame loop on a worker thread, and
+// finishing the file.
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "imagelist/ImagesList.h"
+#include "platform/MovieWriter.h"
+#include "platform/UiPorts.h"
+#include "render/FrameGeometry.h"
+#include "settings/JobSettings.h"
+
+namespace mv {
+
+class MovieRun {
+public:
+    MovieRun(JobSettings& settings, ImagesList& list, AlertPort& alerts, MainWindowPort& window,
+             std::string kmlFile = {});
+    ~MovieRun();
+    MovieRun(const MovieRun&) = delete;
+    MovieRun& operator=(const MovieRun&) = delete;
+
+    std::string moviePath;
+    std::string movieName;
+    bool overwriteMovie = false;
+
+    // The create command: a running movie is stopped; otherwise the list is
+    // checked, the movie opened and the frame loop started on its worker.
+    // True when a movie was started.
+    bool createCommand();
+
+    // Opens the movie file at the output path. False after an alert, with
+    // nothing left open.
+    bool createMovie();
+    // The frame loop; runs on the worker thread.
+    void createMovieFrames();
+    // Finishes the run and writes the movie; from any thread. A frame being
+    // appended at that moment is completed first.
+    void stopMovie();
+    // Waits until the worker has ended.
+    void waitForWorker();
+
+    bool isCreatingMovie() const { return isCreatingMovie_; }
+    const std::string& outputPath() const { return outputPath_; }
+    // The last run ended with a complete movie file.
+    bool wasWritten() const { return written_; }
+    unsigned actualImages() const { return actualImages_; }
+    const MovieAttributes& movieAttributesDict() const { return attributes_; }
+
+    // Played when a movie was written (the default plays the system sound).
+    void setCompletionSound(std::function<void()> play) { playSound_ = std::move(play); }
+    // Render threads that run ahead of the encoder (tests use 1).
+    void setRenderThreads(unsigned n) { renderThreads_ = n; }
+
+private:
+    std::string chooseOutputPath() const;
+    void copyKMLFile() const;
+    // Ends the run after a fatal error of the worker: no file is left.
+    void abortRun();
+    // Returns true when this call ended the run.
+    bool finishRun();
+
+    JobSettings& settings_;
+    ImagesList& list_;
+    AlertPort& alerts_;
+    MainWindowPort& window_;
+    std::string kmlFile_;
+
+    std::string outputPath_;
+    std::unique_ptr<MovieWriter> mvMovie_;
+    MovieAttributes attributes_;
+    std::atomic<bool> isCreatingMovie_{false};
+    bool runOpen_ = false; // between a successful createMovie and stopMovie
+    std::atomic<bool> written_{false};
+    std::atomic<unsigned> actualImages_{0};
+    std::chrono::steady_clock::time_point startDate_;
+    std::mutex movieMutex_; // held while a frame is appended and while the file is written
+    std::thread worker_;
+    std::function<void()> playSound_;
+    unsigned renderThreads_ = 2;
+};
+
+} // namespace mv

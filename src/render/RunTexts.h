@@ -1,0 +1,26 @@
+#pragma once
+// Encoder settings and the status texts of a movie run.
+#include <string>
+
+#include "platform/MovieWriter.h"
+#include "settings/JobSettings.h"
+
+namespace mv {
+
+// Codec, quality and track time scale of every picture of a movie.
+MovieAttributes movieAttributes(const JobSettings& settings);
+
+struct FrameTiming {
+    MovieTime duration;      // of every frame
+    int movieTimeScale = 0;  // set on the movie when not 0
+};
+FrameTiming frameTiming(float fps, bool isVariableFPS);
+
+// "Time Left: ..." once 10 or more pictures were appended, else empty.
+std::string timeLeftText(const std::string& label, double secondsSinceStart, unsigned actualImages,
+                         unsigned expectedImages);
+
+// " (m:s.s)" or " (h:m:s.s)" for a movie length in seconds.
+std::string lengthText(float seconds);
+
+} // namespace mv

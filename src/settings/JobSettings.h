@@ -1,0 +1,132 @@
+#pragma once
+// The settings of one movie job, with their code tables and limits.
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace mv {
+
+enum CodecCode : std::uint16_t { kCodecJPEG = 1, kCodecH264 = 2, kCodecTIFF = 3, kCodecMP4 = 4, kCodecAnimation = 5 };
+enum QualityCode : std::uint16_t {
+    kQualityLossless = 1,
+    kQualityMax = 2,
+    kQualityHigh = 3,
+    kQualityNormal = 4,
+    kQualityLow = 5
+};
+enum CropCode : std::uint16_t { kCropTop = 1, kCropMiddle = 2, kCropBottom = 3, kCropCustom = 4 };
+
+struct SizePreset {
+    const char* name;
+    int width;
+    int height;
+};
+
+// Output size presets by `format` code; entry 0 stands for "no preset".
+const std::array<SizePreset, 16>& sizePresets();
+constexpr int kPresetComboOffset = 5; // the scale combo lists presets from position 6
+
+// Titles of the codec and quality codes, as the popups show them.
+const char* codecTitle(std::uint16_t codec);
+const char* qualityTitle(std::uint16_t quality);
+
+struct RGBAColor {
+    double red = 1, green = 1, blue = 1, alpha = 1;
+};
+struct FontSpec {
+    std::string family = "Geneva";
+    double pointSize = 12;
+};
+struct RGBColor {
+    float red = 1, green = 1, blue = 1;
+};
+
+// Numeric value of the leading number of a text, 0 when there is none (as a
+// text field's float or integer value reads).
+float floatValue(const std::string& text);
+int intValue(const std::string& text);
+
+struct JobSettings {
+    // Output of the movie
+    float mvFPS = 30.0f;
+    std::uint16_t format = 2;
+    float scale = 6.0f;
+    std::uint16_t codec = kCodecH264;
+    std::uint16_t quality = kQualityNormal;
+    std::uint16_t crop = kCropMiddle;
+    std::uint16_t rate = 1;
+    std::uint16_t dupImages = 1;
+    bool isVertical = false;
+    bool isVariableFPS = false;
+
+    // Image list options
+    bool isDateSort = false;
+    bool isSkipVerify = false;
+    bool isCreateKML = false;
+    bool isSaveAnim = false;
+
+    // Stamps and watermark
+    bool isDateStamped = false;
+    bool isGPS = false;
+    FontSpec textFont;
+    RGBAColor textColor{1, 1, 1, 0.8};
+    bool useWatermark = false;
+    std::string watermarkStr = "Watermark";
+    FontSpec watermarkFont;
+    RGBAColor watermarkColor{1, 1, 1, 1};
+    double wPosnX = 0, wPosnY = 0;
+
+    // Time range
+    bool isTimeRange = false;
+    float fromTime = 0, toTime = 0;
+
+    // Smoothing
+    bool isTweening = false;
+    std::uint16_t tweenFrames = 1;
+    bool isMotionBlur = false;
+    std::uint16_t motionFrames = 2;
+
+    // Picture adjustments, at their neutral values
+    float saturation = 1.0f;
+    float brightness = 0.0f;
+    float contrast = 1.0f;
+    float sepiaIntensity = 0.0f;
+    float exposureEV = 0.0f;
+    float blurRadius = 0.0f;
+    float sharpenValue = 0.0f;
+    float rotateAngle = 0.0f;
+    float monoIntensity = 0.0f;
+    RGBColor ciColor;
+    bool isFilterChange = false;
+    std::uint16_t overlayMode = 0;
+
+    // Derived values
+    unsigned numListImages = 0;
+    std::uint16_t durationHour = 0, durationMin = 0;
+    float durationSec = 0;
+    bool isElCapitan = false; // never on this platform
+
+    // The FPS combo box: clamped to 0.01 ... 600.
+    void enterFPS(const std::string& text);
+    // The scale combo box: a preset position (6 ... 20) or a percentage text.
+    void chooseScale(int position, const std::string& text);
+    // The Rate combo box; with the Option key the value is the duplicate
+    // count instead.
+    void enterRate(const std::string& text, bool optionHeld);
+    // Smoothing options exclude each other.
+    void setTweening(bool on);
+    void setMotionBlur(bool on);
+
+    // How the controls show the frame rate and the size at start.
+    std::string fpsText() const;
+    std::string scaleText() const;
+    // Width and height of the movie frame for the preset in force (0, 0 for
+    // a percentage).
+    std::pair<int, int> presetSize() const;
+};
+
+// Time of day in hours <-> "h:mm:ss".
+std::string timeText(float hours);
+float parseTime(const std::string& text);
+
+} // namespace mv
