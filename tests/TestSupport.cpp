@@ -1,0 +1,210 @@
+#include "TestSupport.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <vips/vips8>
+
+namespace mvtest {
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/mvtest-XXXXXX";
+    path_ = ::mkdtemp(pattern);
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+Rgb wavePattern(int x, int y)
+{
+    const double pi = 3.14159265358979;
+    return {static_cast<std::uint8_t>(128 + 100 * std::sin(2 * pi * y / 300.0)),
+            static_cast<std::uint8_t>(128 + 100 * std::cos(2 * pi * x / 260.0)),
+            static_cast<std::uint8_t>((x + y) % 256 / 2 + 64)};
+}
+
+void writeImage(const std::string& path, int w, int h, const Pattern& pattern)
+{
+    std::vector<std::uint8_t> buf(std::size_t(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const Rgb c = pattern(x, y);
+            std::uint8_t* p = &buf[(std::size_t(y) * w + x) * 3];
+            p[0] = c.r;
+            p[1] = c.g;
+            p[2] = c.b;
+        }
+    vips::VImage img = vips::VImage::new_from_memory(buf.data(), buf.size(), w, h, 3, VIPS_FORMAT_UCHAR);
+    const std::string ext = std::filesystem::path(path).extension().string();
+    if (ext == ".jpg" || ext == ".jpeg" || ext == ".JPG")
+        img.jpegsave(path.c_str(), vips::VImage::option()->set("Q", 95));
+    else
+        img.write_to_file(path.c_str());
+}
+
+std::vector<std::uint8_t> referenceFrame(const std::string& source, int sw, int sh, int left, int top, int w,
+                                         int h)
+{
+    vips::VImage img = vips::VImage::new_from_file(source.c_str());
+    if (img.width() != sw || img.height() != sh)
+        img = img.resize(double(sw) / img.width(), vips::VImage::option()
+                                                       ->set("vscale", double(sh) / img.height())
+                                                       ->set("kernel", VIPS_KERNEL_LANCZOS3)
+                                                       ->set("gap", 0.0));
+    img = img.embed(-left, -top, w, h, vips::VImage::option()->set("extend", VIPS_EXTEND_BLACK));
+    std::size_t size = 0;
+    void* data = img.write_to_memory(&size);
+    std::vector<std::uint8_t> out(static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+    g_free(data);
+    return out;
+}
+
+std::string quote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+CommandResult run(const std::string& command)
+{
+    CommandResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return result;
+    std::array<char, 65536> buf;
+    std::size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
+        result.out.append(buf.data(), n);
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::map<std::string, std::string> probeStream(const std::string& movie)
+{
+    std::map<std::string, std::string> info;
+    const auto r = run("ffprobe -v error -select_streams v:0 -count_packets -show_streams -of default=nw=1 " +
+                       quote(movie));
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);)
+        if (auto eq = line.find('='); eq != std::string::npos)
+            info.emplace(line.substr(0, eq), line.substr(eq + 1));
+    return info;
+}
+
+std::vector<long> packetDurations(const std::string& movie)
+{
+    std::vector<long> d;
+    const auto r = run("ffprobe -v error -select_streams v:0 -show_entries packet=duration -of csv=p=0 " +
+                       quote(movie));
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty())
+            d.push_back(std::stol(line));
+    return d;
+}
+
+std::vector<std::vector<std::uint8_t>> decodeFrames(const std::string& movie, int w, int h)
+{
+    const auto r = run("ffmpeg -v error -i " + quote(movie) + " -f rawvideo -pix_fmt rgb24 -vsync passthrough -");
+    const std::size_t frameSize = std::size_t(w) * h * 3;
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (std::size_t at = 0; at + frameSize <= r.out.size(); at += frameSize)
+        frames.emplace_back(r.out.begin() + at, r.out.begin() + at + frameSize);
+    return frames;
+}
+
+double meanAbsDiff(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b)
+{
+    if (a.size() != b.size() || a.empty())
+        return 1e9;
+    double sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        sum += std::abs(int(a[i]) - int(b[i]));
+    return sum / a.size();
+}
+
+int maxAbsDiff(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b)
+{
+    if (a.size() != b.size())
+        return 1 << 30;
+    int m = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        m = std::max(m, std::abs(int(a[i]) - int(b[i])));
+    return m;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+mv::AlertButton RecordingPorts::alert(const std::string& title, const std::string& message, bool)
+{
+    std::lock_guard lock(mutex_);
+    alerts_.push_back({title, message});
+    return mv::AlertButton::OK;
+}
+void RecordingPorts::setText(const std::string& t) { text = t; }
+void RecordingPorts::appendText(const std::string& t) { text += t; }
+void RecordingPorts::setLabel(const std::string& label)
+{
+    std::lock_guard lock(mutex_);
+    labels_.push_back(label);
+}
+void RecordingPorts::highlight(std::size_t offset, std::size_t length) { highlighted = {offset, length}; }
+void RecordingPorts::scrollTo(double y) { scrolls.push_back(y); }
+void RecordingPorts::setStatusText(const std::string& t)
+{
+    std::lock_guard lock(mutex_);
+    status_.push_back(t);
+}
+void RecordingPorts::setNumList(unsigned n) { numList = n; }
+void RecordingPorts::setCreateEnable(bool on) { createEnabled = on; }
+std::optional<std::vector<std::string>> RecordingPorts::chooseFiles(const std::string&, const std::string&,
+                                                                    const std::vector<std::string>&)
+{
+    return nextChoice;
+}
+std::vector<RecordingPorts::Alert> RecordingPorts::alerts() const
+{
+    std::lock_guard lock(mutex_);
+    return alerts_;
+}
+std::vector<std::string> RecordingPorts::labels() const
+{
+    std::lock_guard lock(mutex_);
+    return labels_;
+}
+std::vector<std::string> RecordingPorts::statusTexts() const
+{
+    std::lock_guard lock(mutex_);
+    return status_;
+}
+
+} // namespace mvtest
+
+#include <gtest/gtest.h>
+
+#include "platform/Picture.h"
+
+namespace {
+struct ImageLibraryEnvironment : ::testing::Environment {
+    void SetUp() override { mv::initImageLibrary("mv_tests"); }
+};
+[[maybe_unused]] auto* const gImageLibrary = ::testing::AddGlobalTestEnvironment(new ImageLibraryEnvironment);
+} // namespace

@@ -1,0 +1,103 @@
+#pragma once
+// Fixtures and fakes shared by the tests: temporary folders, generated
+// pictures, external tools (ffprobe, ffmpeg, exiftool) and recording ports.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/UiPorts.h"
+
+namespace mvtest {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+struct Rgb {
+    std::uint8_t r, g, b;
+};
+using Pattern = std::function<Rgb(int x, int y)>;
+
+// A smooth pattern with structure in both directions, so that a shifted or
+// mis-scaled frame shows clearly while resampling and lossy codecs stay
+// close.
+Rgb wavePattern(int x, int y);
+
+// Writes a picture; the format follows the extension (.jpg, .png, .tif ...).
+void writeImage(const std::string& path, int w, int h, const Pattern& pattern = wavePattern);
+
+// Expected frame: the picture scaled with Lanczos to sw x sh, then the
+// w x h region at (left, top) (y down) taken, as 8-bit RGB.
+std::vector<std::uint8_t> referenceFrame(const std::string& source, int sw, int sh, int left, int top, int w,
+                                         int h);
+
+struct CommandResult {
+    int status = -1;
+    std::string out;
+};
+// Runs a shell command; stderr is kept apart unless the command redirects it.
+CommandResult run(const std::string& command);
+std::string quote(const std::string& s);
+
+// ffprobe of the first video stream: key=value pairs of -show_streams.
+std::map<std::string, std::string> probeStream(const std::string& movie);
+// Duration of every packet, in stream time base units.
+std::vector<long> packetDurations(const std::string& movie);
+// Every frame of the movie decoded to RGB24.
+std::vector<std::vector<std::uint8_t>> decodeFrames(const std::string& movie, int w, int h);
+
+double meanAbsDiff(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
+int maxAbsDiff(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
+
+std::string readFile(const std::string& path);
+
+// Records everything the logic shows; answers alerts with OK.
+class RecordingPorts : public mv::AlertPort,
+                       public mv::ListViewPort,
+                       public mv::MainWindowPort,
+                       public mv::FileDialogPort {
+public:
+    struct Alert {
+        std::string title, message;
+    };
+
+    mv::AlertButton alert(const std::string& title, const std::string& message, bool) override;
+    void setText(const std::string& text) override;
+    void appendText(const std::string& text) override;
+    void setLabel(const std::string& label) override;
+    void highlight(std::size_t offset, std::size_t length) override;
+    void scrollTo(double y) override;
+    void setStatusText(const std::string& text) override;
+    void setNumList(unsigned n) override;
+    void setCreateEnable(bool on) override;
+    std::optional<std::vector<std::string>> chooseFiles(const std::string&, const std::string&,
+                                                        const std::vector<std::string>&) override;
+
+    std::vector<Alert> alerts() const;
+    std::vector<std::string> labels() const;
+    std::vector<std::string> statusTexts() const;
+
+    std::optional<std::vector<std::string>> nextChoice; // what the open dialog answers
+    std::string text;
+    std::pair<std::size_t, std::size_t> highlighted{0, 0};
+    std::vector<double> scrolls;
+    unsigned numList = 0;
+    bool createEnabled = false;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Alert> alerts_;
+    std::vector<std::string> labels_, status_;
+};
+
+} // namespace mvtest

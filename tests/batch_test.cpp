@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "TestSupport.h"
+#include "app/BatchOptions.h"
+
+using namespace mv;
+using namespace mvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+MakeRequest parse(std::vector<std::string> args, JobSettings& s) { return parseMakeArguments(args, s); }
+
+std::string usageError(std::vector<std::string> args)
+{
+    JobSettings s;
+    try {
+        parseMakeArguments(args, s);
+    } catch (const UsageError& e) {
+        return e.message;
+    }
+    return {};
+}
+
+// Runs the command-line program with its data folder in `dir`.
+CommandResult moirevance(const TempDir& dir, const std::string& args)
+{
+    return run("XDG_DATA_HOME=" + quote(dir / "data") + " " + quote(MOIREVANCE_BIN) + " " + args + " 2>" +
+               quote(dir / "stderr.txt"));
+}
+
+} // namespace
+
+TEST(BatchOptions, EachOptionSetsItsSetting)
+{
+    JobSettings s;
+    const MakeRequest r = parse({"-o", "out.mov", "--fps", "29.97", "--size", "50%", "--codec", "animation",
+                                 "--quality", "max", "--crop", "top", "--rate", "3", "--dup=2", "--vertical",
+                                 "--sort", "date", "--skip-verify", "a", "b/"},
+                                s);
+    EXPECT_EQ(r.output, "out.mov");
+    EXPECT_EQ(r.inputs, (std::vector<std::string>{"a", "b/"}));
+    EXPECT_FLOAT_EQ(s.mvFPS, 29.97f);
+    EXPECT_EQ(s.format, 0);
+    EXPECT_FLOAT_EQ(s.scale, 0.5f);
+    EXPECT_EQ(s.codec, kCodecAnimation);
+    EXPECT_EQ(s.quality, kQualityMax);
+    EXPECT_EQ(s.crop, kCropTop);
+    EXPECT_EQ(s.rate, 3);
+    EXPECT_EQ(s.dupImages, 2);
+    EXPECT_TRUE(s.isVertical);
+    EXPECT_TRUE(s.isDateSort);
+    EXPECT_TRUE(s.isSkipVerify);
+
+    JobSettings p;
+    parse({"-o", "x.mov", "--size", "hd1440P", "--fps", "1000", "x"}, p);
+    EXPECT_EQ(p.format, 11);
+    EXPECT_FLOAT_EQ(p.mvFPS, 600.0f); // clamped like the window's field
+    parse({"-o", "x.mov", "--size", "200", "--", "-odd-name.jpg"}, p);
+    EXPECT_EQ(p.format, 0);
+    EXPECT_FLOAT_EQ(p.scale, 1.5f);
+}
+
+TEST(BatchOptions, BadInputIsAUsageError)
+{
+    EXPECT_EQ(usageError({"-o", "x.mov", "--frobnicate", "a"}), "unknown option --frobnicate");
+    EXPECT_EQ(usageError({"-o", "x.mov", "--fps", "fast", "a"}), "--fps: \"fast\" is not a number");
+    EXPECT_NE(usageError({"-o", "x.mov", "--codec", "divx", "a"}).find("is not one of jpeg, h264"), std::string::npos);
+    EXPECT_NE(usageError({"-o", "x.mov", "--rate", "0", "a"}).find("from 1 to 65535"), std::string::npos);
+    EXPECT_NE(usageError({"-o", "x.mov", "--dup", "1.5", "a"}).find("from 1 to 65535"), std::string::npos);
+    EXPECT_NE(usageError({"-o", "x.mov", "--size", "huge", "a"}).find("not a number"), std::string::npos);
+    EXPECT_EQ(usageError({"-o", "x.mov", "--fps"}), "--fps needs a value");
+    EXPECT_EQ(usageError({"--vertical=yes", "-o", "x.mov", "a"}), "--vertical takes no value");
+    EXPECT_EQ(usageError({"a"}), "no movie file given (-o PATH)");
+    EXPECT_EQ(usageError({"-o", "x.mov"}), "no images or folders given");
+}
+
+TEST(BatchCommand, ExitStatusAndMessages)
+{
+    TempDir dir;
+    EXPECT_EQ(moirevance(dir, "make --help").status, 0);
+    EXPECT_EQ(moirevance(dir, "make --codec divx -o x.mov a").status, 2);
+    EXPECT_NE(readFile(dir / "stderr.txt").find("--codec: \"divx\""), std::string::npos);
+    EXPECT_EQ(moirevance(dir, "make -o x.mov " + quote(dir / "missing")).status, 2);
+    EXPECT_EQ(moirevance(dir, "explode").status, 2);
+
+    // An unreadable first image: an alert and no movie.
+    std::ofstream(dir / "a.jpg") << "not a picture";
+    writeImage(dir / "b.jpg", 32, 32);
+    EXPECT_EQ(moirevance(dir, "make -o " + quote(dir / "bad.mov") + " " + quote(dir / "a.jpg") + " " +
+                                  quote(dir / "b.jpg"))
+                  .status,
+              1);
+    EXPECT_NE(readFile(dir / "stderr.txt").find("Can not process the first image: You can not create a movie"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "bad.mov"));
+}
+
+TEST(BatchCommand, SameJobTwiceKeepsTheFirstMovie)
+{
+    TempDir dir;
+    fs::create_directories(dir / "pics/sub");
+    writeImage(dir / "pics/1.jpg", 96, 64);
+    writeImage(dir / "pics/2.png", 96, 64);
+    writeImage(dir / "pics/sub/3.tiff", 96, 64);
+    const std::string job = "make --size 50% --codec tiff --fps 25 -o " + quote(dir / "Clip.mov") + " " +
+                            quote(dir / "pics");
+    auto first = moirevance(dir, job);
+    ASSERT_EQ(first.status, 0) << readFile(dir / "stderr.txt");
+    EXPECT_EQ(first.out, dir / "Clip.mov\n");
+    EXPECT_NE(readFile(dir / "stderr.txt").find("Complete (0:0.1)"), std::string::npos);
+    const std::string bytes = readFile(dir / "Clip.mov");
+    const auto info = probeStream(dir / "Clip.mov");
+    EXPECT_EQ(info.at("nb_read_packets"), "3");
+    EXPECT_EQ(info.at("width"), "48");
+
+    auto second = moirevance(dir, job);
+    ASSERT_EQ(second.status, 0);
+    EXPECT_EQ(second.out, dir / "Clip-1.mov\n");
+    EXPECT_EQ(readFile(dir / "Clip.mov"), bytes);
+    EXPECT_TRUE(fs::exists(dir / "data/Moirevance")); // the data folder is made on first use
+}

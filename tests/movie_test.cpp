@@ -1,0 +1,305 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "TestSupport.h"
+#include "imagelist/ImagesList.h"
+#include "render/MovieRun.h"
+
+using namespace mv;
+using namespace mvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+Pattern solid(std::uint8_t r, std::uint8_t g, std::uint8_t b)
+{
+    return [=](int, int) { return Rgb{r, g, b}; };
+}
+
+struct MovieFixture : ::testing::Test {
+    TempDir dir;
+    JobSettings settings;
+    RecordingPorts ports;
+    VerifyList verify{dir / "Moirevance Verify List.txt"};
+    ImagesList list{settings, ports, ports, ports, ports, verify};
+    std::unique_ptr<MovieRun> run;
+    int sounds = 0;
+
+    MovieFixture()
+    {
+        settings.format = 0; // frames the size of the images unless a test says otherwise
+        settings.scale = 1.0f;
+    }
+
+    // Lists the files and makes the movie, waiting for the worker.
+    std::string make(const std::vector<std::string>& files, const std::string& name = "movie.mov")
+    {
+        list.processImageList(files);
+        start(name);
+        run->waitForWorker();
+        return run->outputPath();
+    }
+
+    void start(const std::string& name = "movie.mov")
+    {
+        run = std::make_unique<MovieRun>(settings, list, ports, ports);
+        run->setCompletionSound([this] { ++sounds; });
+        run->moviePath = dir / name;
+        run->movieName = fs::path(name).stem().string();
+        ASSERT_TRUE(run->createCommand());
+    }
+
+    std::vector<std::string> images(int n, int w, int h, const std::string& ext = "png")
+    {
+        std::vector<std::string> files;
+        for (int i = 0; i < n; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "img-%03d.%s", i, ext.c_str());
+            writeImage(dir / name, w, h, solid(static_cast<std::uint8_t>(i * 20), 100, static_cast<std::uint8_t>(250 - i * 20)));
+            files.push_back(dir / name);
+        }
+        return files;
+    }
+};
+
+} // namespace
+
+TEST_F(MovieFixture, EachCodecWithItsTimeBaseAndDurations)
+{
+    struct Case {
+        std::uint16_t codec;
+        const char* codecName;
+        const char* fps;
+        const char* timeBase;
+        long duration;
+    };
+    const std::vector<std::string> files = {dir / "a.jpg", dir / "b.png", dir / "c.tif", dir / "d.jpg"};
+    for (const auto& f : files)
+        writeImage(f, 64, 48);
+    int n = 0;
+    for (const Case c : {Case{kCodecJPEG, "mjpeg", "30", "1/600", 20}, {kCodecH264, "h264", "25", "1/600", 24},
+                         {kCodecTIFF, "tiff", "7", "1/600", 85}, {kCodecMP4, "mpeg4", "29.97", "1/30000", 1001},
+                         {kCodecAnimation, "qtrle", "59.94", "1/5994", 100}}) {
+        SCOPED_TRACE(c.codecName);
+        settings.codec = c.codec;
+        settings.enterFPS(c.fps);
+        list.clearList();
+        const std::string movie = make(files, "movie" + std::to_string(n++) + ".mov");
+        ASSERT_TRUE(run->wasWritten());
+        const auto info = probeStream(movie);
+        EXPECT_EQ(info.at("codec_name"), c.codecName);
+        EXPECT_EQ(info.at("time_base"), c.timeBase);
+        EXPECT_EQ(info.at("nb_read_packets"), "4");
+        EXPECT_EQ(packetDurations(movie), std::vector<long>(4, c.duration)); // the last frame keeps its length
+        EXPECT_EQ(ports.statusTexts().back().rfind("Complete (0:", 0), 0u) << ports.statusTexts().back();
+    }
+    EXPECT_EQ(sounds, 5);
+}
+
+TEST_F(MovieFixture, RateSkipsImagesAndDuplicatesRepeatThem)
+{
+    settings.codec = kCodecTIFF;
+    settings.rate = 3;
+    const auto files = images(10, 32, 24);
+    const std::string movie = make(files);
+    auto frames = decodeFrames(movie, 32, 24);
+    ASSERT_EQ(frames.size(), 4u); // images 0, 3, 6, 9
+    EXPECT_EQ(frames[1][0], 60);  // red of image 3
+    EXPECT_EQ(frames[3][0], 180); // red of image 9
+    EXPECT_EQ(run->actualImages(), 4u);
+
+    settings.rate = 1;
+    settings.dupImages = 3;
+    list.clearList();
+    const std::string dup = make({files[0], files[1]}, "dup.mov");
+    frames = decodeFrames(dup, 32, 24);
+    ASSERT_EQ(frames.size(), 6u);
+    EXPECT_EQ(frames[0], frames[2]);
+    EXPECT_NE(frames[2], frames[3]);
+    EXPECT_EQ(frames[3], frames[5]);
+    EXPECT_EQ(run->actualImages(), 2u); // a picture counts once however often it stands
+}
+
+TEST_F(MovieFixture, PresetFramesAreScaledAndCutLikeTheReference)
+{
+    const std::string src = dir / "big.tif";
+    writeImage(src, 3840, 2880);
+    settings.format = 1;
+    settings.codec = kCodecTIFF; // lossless: the frame must equal the reference
+    struct Case {
+        std::uint16_t crop;
+        int top; // y down in the 1920 x 1440 scaled image
+    };
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (const Case c : {Case{kCropTop, 0}, {kCropMiddle, 180}, {kCropBottom, 360}}) {
+        settings.crop = c.crop;
+        list.clearList();
+        const std::string movie = make({src, src}, "crop" + std::to_string(c.crop) + ".mov");
+        const auto decoded = decodeFrames(movie, 1920, 1080);
+        ASSERT_EQ(decoded.size(), 2u);
+        const auto expected = referenceFrame(src, 1920, 1440, 0, c.top, 1920, 1080);
+        EXPECT_LE(maxAbsDiff(decoded[0], expected), 1) << "crop " << c.crop;
+        frames.push_back(decoded[0]);
+    }
+    // The three cuts differ clearly, so a wrong offset cannot pass.
+    EXPECT_GT(meanAbsDiff(frames[0], frames[1]), 10.0);
+    EXPECT_GT(meanAbsDiff(frames[1], frames[2]), 10.0);
+}
+
+TEST_F(MovieFixture, VerticalPresetCutsTheSides)
+{
+    const std::string src = dir / "square.png";
+    writeImage(src, 1920, 1920);
+    settings.format = 1;
+    settings.isVertical = true;
+    settings.codec = kCodecAnimation;
+    for (auto [crop, left] : {std::pair{kCropTop, 0}, {kCropMiddle, 420}, {kCropBottom, 840}}) {
+        settings.crop = crop;
+        list.clearList();
+        const std::string movie = make({src, src}, "v" + std::to_string(crop) + ".mov");
+        const auto info = probeStream(movie);
+        EXPECT_EQ(info.at("width"), "1080");
+        EXPECT_EQ(info.at("height"), "1920");
+        const auto decoded = decodeFrames(movie, 1080, 1920);
+        ASSERT_EQ(decoded.size(), 2u);
+        EXPECT_EQ(maxAbsDiff(decoded[1], referenceFrame(src, 1920, 1920, left, 0, 1080, 1920)), 0) << crop;
+    }
+}
+
+TEST_F(MovieFixture, LossyCodecsStayCloseToTheSource)
+{
+    const std::string src = dir / "photo.png";
+    writeImage(src, 640, 480);
+    settings.scale = 0.5f;
+    settings.quality = kQualityHigh;
+    const auto expected = referenceFrame(src, 320, 240, 0, 0, 320, 240);
+    for (auto [codec, tolerance] : {std::pair{kCodecJPEG, 3.0}, {kCodecH264, 3.0}, {kCodecMP4, 3.0}}) {
+        settings.codec = codec;
+        list.clearList();
+        const std::string movie = make({src, src}, "lossy" + std::to_string(codec) + ".mov");
+        const auto decoded = decodeFrames(movie, 320, 240);
+        ASSERT_EQ(decoded.size(), 2u) << codec;
+        EXPECT_LT(meanAbsDiff(decoded[0], expected), tolerance) << codec;
+    }
+}
+
+TEST_F(MovieFixture, OddFrameSizesPlayWithEveryCodec)
+{
+    const std::string src = dir / "odd.png";
+    writeImage(src, 100, 100);
+    settings.scale = 0.33f; // 33 x 33
+    for (auto [codec, size] : {std::pair{kCodecH264, "34"}, {kCodecMP4, "34"}, {kCodecJPEG, "33"},
+                               {kCodecTIFF, "33"}, {kCodecAnimation, "33"}}) {
+        settings.codec = codec;
+        list.clearList();
+        const std::string movie = make({src, src}, "odd" + std::to_string(codec) + ".mov");
+        ASSERT_TRUE(run->wasWritten()) << codec;
+        const auto info = probeStream(movie);
+        EXPECT_EQ(info.at("width"), size) << codec;
+        EXPECT_EQ(info.at("height"), size) << codec;
+        EXPECT_EQ(info.at("nb_read_packets"), "2");
+        EXPECT_EQ(mvtest::run("ffmpeg -v error -i " + quote(movie) + " -f null -").status, 0);
+    }
+}
+
+TEST_F(MovieFixture, BadImagesInTheMiddleAreSkippedAndCounted)
+{
+    auto files = images(5, 40, 30, "jpg");
+    std::ofstream(files[1], std::ios::trunc) << "this is not a picture";
+    // A JPEG cut short: its header reads, its pixels do not.
+    writeImage(files[3], 400, 300);
+    const std::string whole = readFile(files[3]);
+    std::ofstream(files[3], std::ios::binary | std::ios::trunc) << whole.substr(0, whole.size() / 3);
+    settings.codec = kCodecJPEG;
+    settings.scale = 1.0f;
+
+    const std::string movie = make(files);
+    EXPECT_EQ(probeStream(movie).at("nb_read_packets"), "3");
+    EXPECT_EQ(readFile(verify.path()), "*** Moirevance Image Verification List ***\n"
+                                       "Create Movie: Can not form an image from img-001.jpg\n"
+                                       "Create Movie: Can not form a bitmap from img-003.jpg\n");
+    const auto alerts = ports.alerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].title, "Create movie error");
+    EXPECT_EQ(alerts[0].message, "2 images were skipped. See Verify List file.\n");
+}
+
+TEST_F(MovieFixture, UnreadableFirstImageLeavesNoMovie)
+{
+    auto files = images(3, 16, 16);
+    std::ofstream(files[0], std::ios::trunc) << "garbage";
+    make(files);
+    EXPECT_FALSE(fs::exists(dir / "movie.mov"));
+    EXPECT_FALSE(run->wasWritten());
+    const auto alerts = ports.alerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].title, "Can not process the first image");
+    EXPECT_EQ(alerts[0].message, "You can not create a movie from this image list.");
+    EXPECT_EQ(list.fileCount(), 0u);
+    EXPECT_EQ(ports.numList, 0u);
+    EXPECT_EQ(ports.statusTexts().back(), "Create movie error");
+    EXPECT_EQ(sounds, 0);
+}
+
+TEST_F(MovieFixture, StopFromAnotherThreadKeepsAFinishedMovie)
+{
+    settings.codec = kCodecH264;
+    const auto files = images(60, 320, 240);
+    list.processImageList(files);
+    start();
+    const unsigned k = 5;
+    while (run->actualImages() < k && run->isCreatingMovie())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    run->stopMovie();
+    run->waitForWorker();
+    ASSERT_TRUE(run->wasWritten());
+    const auto info = probeStream(run->outputPath());
+    const int frames = std::stoi(info.at("nb_read_packets"));
+    EXPECT_GE(frames, int(k));
+    EXPECT_LE(frames, 60);
+    EXPECT_EQ(frames, int(run->actualImages()));
+    EXPECT_EQ(ports.statusTexts().back().rfind("Complete (0:", 0), 0u);
+    EXPECT_TRUE(ports.alerts().empty()); // no end-of-run alerts after a stop
+    EXPECT_EQ(sounds, 1);
+}
+
+TEST_F(MovieFixture, RefusalsLeaveNothingBehind)
+{
+    const auto files = images(2, 16, 16);
+    list.processImageList({files[0]});
+    run = std::make_unique<MovieRun>(settings, list, ports, ports);
+    run->moviePath = dir / "one.mov";
+    EXPECT_FALSE(run->createCommand());
+    EXPECT_EQ(ports.alerts().back().title, "No images selected.");
+
+    list.processImageList({files[1]});
+    run->moviePath = dir / "no-such-folder/movie.mov";
+    EXPECT_FALSE(run->createCommand());
+    EXPECT_EQ(ports.alerts().back().title, "Create movie error");
+    EXPECT_NE(ports.alerts().back().message.find("could not be created"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "one.mov"));
+    EXPECT_FALSE(run->isCreatingMovie());
+}
+
+TEST_F(MovieFixture, ExistingMovieGetsANumberedSibling)
+{
+    const auto files = images(2, 16, 16);
+    settings.codec = kCodecTIFF;
+    const std::string first = make(files);
+    const std::string bytes = readFile(first);
+    const std::string second = make(files);
+    EXPECT_EQ(second, dir / "movie-1.mov");
+    EXPECT_EQ(make(files), dir / "movie-2.mov");
+    EXPECT_EQ(readFile(first), bytes);
+
+    run = std::make_unique<MovieRun>(settings, list, ports, ports);
+    run->moviePath = first;
+    run->overwriteMovie = true; // the user agreed to replace it
+    ASSERT_TRUE(run->createCommand());
+    run->waitForWorker();
+    EXPECT_EQ(run->outputPath(), first);
+    EXPECT_FALSE(run->overwriteMovie);
+}
