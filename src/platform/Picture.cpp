@@ -1,8 +1,11 @@
 #include "platform/Picture.h"
 
+#include "platform/LanczosScaler.h"
+
 #include <cmath>
 #include <cstring>
 #include <libraw/libraw.h>
+#include <vector>
 #include <vips/vips8>
 
 namespace mv {
@@ -14,6 +17,18 @@ struct Picture::Impl {
     // Kept while the picture is exactly what was loaded from a JPEG file, so
     // that scaled() can let the decoder shrink it.
     std::string jpegPath;
+    // A Lanczos scale of `image` to scaledW x scaledH and then a cut of it,
+    // both still to be done. They are run together at render time, or when
+    // another operation needs the pixels.
+    bool pendingScale = false;
+    int scaledW = 0, scaledH = 0;
+    bool pendingCrop = false;
+    int cropLeft = 0, cropTop = 0, cropW = 0, cropH = 0; // y down, in scaled pixels
+
+    int width() const { return pendingCrop ? cropW : pendingScale ? scaledW : image.width(); }
+    int height() const { return pendingCrop ? cropH : pendingScale ? scaledH : image.height(); }
+    VImage materialized() const;
+    bool renderPending(RgbaBitmap& out) const;
 };
 
 namespace {
@@ -74,7 +89,68 @@ std::optional<VImage> loadRaw(const std::string& path, std::string* error)
     return img;
 }
 
+VImage embedded(const VImage& img, int left, int top, int w, int h)
+{
+    return img.embed(-left, -top, std::max(1, w), std::max(1, h), VImage::option()->set("extend", VIPS_EXTEND_BLACK));
+}
+
 } // namespace
+
+// Decodes the source and scales it to w x h; the window (left, top, ww, wh)
+// of the result, which must lie inside it, goes to dst as packed RGBA.
+static bool scaleSource(const VImage& source, int w, int h, int left, int top, int ww, int wh, std::uint8_t* dst)
+{
+    std::size_t size = 0;
+    void* pixels = source.write_to_memory(&size);
+    const bool ok = size == std::size_t(source.width()) * source.height() * 3 &&
+                    lanczosScaleRgbToRgba(static_cast<std::uint8_t*>(pixels), source.width(), source.height(),
+                                          source.width() * 3, w, h, left, top, ww, wh, dst, ww * 4);
+    g_free(pixels);
+    return ok;
+}
+
+VImage Picture::Impl::materialized() const
+{
+    if (!pendingScale)
+        return pendingCrop ? embedded(image, cropLeft, cropTop, cropW, cropH) : image;
+    std::vector<std::uint8_t> rgba(std::size_t(scaledW) * scaledH * 4);
+    if (!scaleSource(image, scaledW, scaledH, 0, 0, scaledW, scaledH, rgba.data()))
+        throw vips::VError("the picture could not be scaled");
+    VImage scaled = VImage::new_from_memory(rgba.data(), rgba.size(), scaledW, scaledH, 4, VIPS_FORMAT_UCHAR)
+                        .extract_band(0, VImage::option()->set("n", 3))
+                        .copy_memory();
+    return pendingCrop ? embedded(scaled, cropLeft, cropTop, cropW, cropH) : scaled;
+}
+
+bool Picture::Impl::renderPending(RgbaBitmap& out) const
+{
+    const int w = width(), h = height();
+    const int left = pendingCrop ? cropLeft : 0, top = pendingCrop ? cropTop : 0;
+    out.width = w;
+    out.height = h;
+    out.pixels.resizeForOverwrite(std::size_t(w) * h * 4);
+    if (left >= 0 && top >= 0 && left + w <= scaledW && top + h <= scaledH)
+        return scaleSource(image, scaledW, scaledH, left, top, w, h, out.pixels.data());
+
+    // The cut reaches past the scaled picture: black around it.
+    thread_local PixelBuffer scaled;
+    scaled.resizeForOverwrite(std::size_t(scaledW) * scaledH * 4);
+    if (!scaleSource(image, scaledW, scaledH, 0, 0, scaledW, scaledH, scaled.data()))
+        return false;
+    std::uint8_t* dst = out.pixels.data();
+    for (std::size_t i = 0; i < out.pixels.size(); i += 4) {
+        dst[i] = dst[i + 1] = dst[i + 2] = 0;
+        dst[i + 3] = 255;
+    }
+    const int x0 = std::max(0, left), x1 = std::min(scaledW, left + w);
+    for (int y = 0; y < h && x0 < x1; ++y) {
+        const int sy = top + y;
+        if (sy >= 0 && sy < scaledH)
+            std::memcpy(dst + (std::size_t(y) * w + (x0 - left)) * 4,
+                        scaled.data() + (std::size_t(sy) * scaledW + x0) * 4, std::size_t(x1 - x0) * 4);
+    }
+    return true;
+}
 
 void initImageLibrary(const char* argv0)
 {
@@ -112,8 +188,8 @@ std::optional<Picture> Picture::open(const std::string& path, std::string* error
     }
 }
 
-int Picture::width() const { return impl_->image.width(); }
-int Picture::height() const { return impl_->image.height(); }
+int Picture::width() const { return impl_->width(); }
+int Picture::height() const { return impl_->height(); }
 
 Picture Picture::scaled(double scale, double aspect) const
 {
@@ -123,7 +199,7 @@ Picture Picture::scaled(double scale, double aspect) const
     if (targetW == w0 && targetH == h0)
         return *this;
 
-    VImage img = impl_->image;
+    VImage img = impl_->materialized();
     if (!impl_->jpegPath.empty()) {
         // Let the JPEG decoder halve the picture while at least a factor of
         // two remains; Lanczos does the rest.
@@ -136,23 +212,16 @@ Picture Picture::scaled(double scale, double aspect) const
                 img = normalized(VImage::jpegload(impl_->jpegPath.c_str(), loadOptions()->set("shrink", shrink)));
             } catch (const vips::VError&) {
                 vips_error_clear();
-                img = impl_->image;
             }
         }
     }
     auto impl = std::make_shared<Impl>();
-    if (img.width() != targetW || img.height() != targetH) {
-        const double hscale = double(targetW) / img.width();
-        const double vscale = double(targetH) / img.height();
-        img = img.resize(hscale, VImage::option()
-                                     ->set("vscale", vscale)
-                                     ->set("kernel", VIPS_KERNEL_LANCZOS3)
-                                     ->set("gap", 0.0));
-        // Rounding inside the resize may leave a pixel over or short.
-        if (img.width() != targetW || img.height() != targetH)
-            img = img.embed(0, 0, targetW, targetH, VImage::option()->set("extend", VIPS_EXTEND_COPY));
-    }
     impl->image = img;
+    if (img.width() != targetW || img.height() != targetH) {
+        impl->pendingScale = true;
+        impl->scaledW = targetW;
+        impl->scaledH = targetH;
+    }
     return Picture(std::move(impl));
 }
 
@@ -160,20 +229,31 @@ Picture Picture::cropped(int x, int y, int w, int h) const
 {
     auto impl = std::make_shared<Impl>();
     const int top = height() - y - h; // y-up to y-down
-    impl->image = impl_->image.embed(-x, -top, std::max(1, w), std::max(1, h),
-                                     VImage::option()->set("extend", VIPS_EXTEND_BLACK));
+    if (impl_->pendingScale && !impl_->pendingCrop) {
+        *impl = *impl_;
+        impl->jpegPath.clear();
+        impl->pendingCrop = true;
+        impl->cropLeft = x;
+        impl->cropTop = top;
+        impl->cropW = std::max(1, w);
+        impl->cropH = std::max(1, h);
+    } else {
+        impl->image = embedded(impl_->materialized(), x, top, w, h);
+    }
     return Picture(std::move(impl));
 }
 
 bool Picture::render(RgbaBitmap& out, std::string* error) const
 {
     try {
+        if (impl_->pendingScale)
+            return impl_->renderPending(out);
         VImage rgba = impl_->image.bandjoin_const({255.0});
         std::size_t size = 0;
         void* data = rgba.write_to_memory(&size);
         out.width = rgba.width();
         out.height = rgba.height();
-        out.pixels.resize(size);
+        out.pixels.resizeForOverwrite(size);
         std::memcpy(out.pixels.data(), data, size);
         g_free(data);
         return size == std::size_t(out.width) * out.height * 4;

@@ -9,11 +9,34 @@
 
 namespace mv {
 
+// Bytes that are always written before they are read: growing the buffer
+// does not clear it, and its memory is kept for the next picture.
+class PixelBuffer {
+public:
+    void resizeForOverwrite(std::size_t n)
+    {
+        if (n > capacity_) {
+            data_ = std::make_unique_for_overwrite<std::uint8_t[]>(n);
+            capacity_ = n;
+        }
+        size_ = n;
+    }
+    std::uint8_t* data() { return data_.get(); }
+    const std::uint8_t* data() const { return data_.get(); }
+    std::size_t size() const { return size_; }
+    std::uint8_t& operator[](std::size_t i) { return data_[i]; }
+    const std::uint8_t& operator[](std::size_t i) const { return data_[i]; }
+
+private:
+    std::unique_ptr<std::uint8_t[]> data_;
+    std::size_t size_ = 0, capacity_ = 0;
+};
+
 // 8-bit RGBA, rows top to bottom, 4 * width bytes per row.
 struct RgbaBitmap {
     int width = 0;
     int height = 0;
-    std::vector<std::uint8_t> pixels;
+    PixelBuffer pixels;
 };
 
 // Call once before any picture is made (from main()).
