@@ -64,6 +64,29 @@ TEST(BatchOptions, EachOptionSetsItsSetting)
     EXPECT_FLOAT_EQ(p.scale, 1.5f);
 }
 
+TEST(BatchOptions, AdjustmentsInTheUnitsOfTheSettings)
+{
+    JobSettings s;
+    parse({"-o", "x.mov", "--saturation", "1.3", "--brightness", "-0.1", "--contrast", "0.8", "--sepia", "1",
+           "--exposure", "-2", "--blur", "4.5", "--sharpen", "0.4", "--rotate", "-0.25", "--mono", "0.6",
+           "--mono-color", "1,0.5,0", "a"},
+          s);
+    EXPECT_FLOAT_EQ(s.saturation, 1.3f);
+    EXPECT_FLOAT_EQ(s.brightness, -0.1f);
+    EXPECT_FLOAT_EQ(s.contrast, 0.8f);
+    EXPECT_FLOAT_EQ(s.sepiaIntensity, 1.0f);
+    EXPECT_FLOAT_EQ(s.exposureEV, -2.0f);
+    EXPECT_FLOAT_EQ(s.blurRadius, 4.5f);
+    EXPECT_FLOAT_EQ(s.sharpenValue, 0.4f);
+    EXPECT_FLOAT_EQ(s.rotateAngle, -0.25f);
+    EXPECT_FLOAT_EQ(s.monoIntensity, 0.6f);
+    EXPECT_FLOAT_EQ(s.ciColor.green, 0.5f);
+    EXPECT_NE(usageError({"-o", "x.mov", "--blur", "-1", "a"}).find("must be from 0 to 1000"), std::string::npos);
+    EXPECT_NE(usageError({"-o", "x.mov", "--mono-color", "1,2,0", "a"}).find("must be from 0 to 1"), std::string::npos);
+    EXPECT_NE(usageError({"-o", "x.mov", "--mono-color", "1,0", "a"}).find("is not R,G,B"), std::string::npos);
+    EXPECT_NE(usageError({"-o", "x.mov", "--sepia", "nan", "a"}).find("not a number"), std::string::npos);
+}
+
 TEST(BatchOptions, BadInputIsAUsageError)
 {
     EXPECT_EQ(usageError({"-o", "x.mov", "--frobnicate", "a"}), "unknown option --frobnicate");

@@ -27,6 +27,8 @@ struct MovieFixture : ::testing::Test {
     ImagesList list{settings, ports, ports, ports, ports, verify};
     std::unique_ptr<MovieRun> run;
     int sounds = 0;
+    CropViewState view;
+    CropWindow editor{settings, ports, view};
 
     MovieFixture()
     {
@@ -47,6 +49,7 @@ struct MovieFixture : ::testing::Test {
     {
         run = std::make_unique<MovieRun>(settings, list, ports, ports);
         run->setCompletionSound([this] { ++sounds; });
+        run->setAnimationEditor(&editor, &view);
         run->moviePath = dir / name;
         run->movieName = fs::path(name).stem().string();
         ASSERT_TRUE(run->createCommand());
@@ -303,4 +306,106 @@ TEST_F(MovieFixture, ExistingMovieGetsANumberedSibling)
     run->waitForWorker();
     EXPECT_EQ(run->outputPath(), first);
     EXPECT_FALSE(run->overwriteMovie);
+}
+
+TEST_F(MovieFixture, NeutralAdjustmentsLeaveTheFrameOnTheScaleAndCropPath)
+{
+    const std::string src = dir / "photo.png";
+    writeImage(src, 320, 240);
+    settings.format = 4; // QVGA: scale and crop, nothing else
+    settings.codec = kCodecTIFF;
+    const std::string plain = readFile(make({src, src}, "plain.mov"));
+
+    settings.sharpenValue = 0.005f; // below the sharpen gate
+    settings.saturation = 1.0f;
+    settings.contrast = 1.0f;
+    list.clearList();
+    EXPECT_EQ(readFile(make({src, src}, "neutral.mov")), plain);
+
+    settings.brightness = 0.02f;
+    list.clearList();
+    EXPECT_NE(readFile(make({src, src}, "brighter.mov")), plain);
+}
+
+TEST_F(MovieFixture, KeyframesPanZoomAndChangeRateAsEntered)
+{
+    const std::string src = dir / "pattern.png";
+    writeImage(src, 400, 300);
+    std::vector<std::string> files;
+    for (int i = 0; i < 90; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "img-%02d.png", i);
+        fs::create_symlink(src, dir / name);
+        files.push_back(dir / name);
+    }
+    list.processImageList(files);
+    settings.scale = 0.5f; // frames of 200 x 150
+    settings.codec = kCodecTIFF;
+    settings.crop = kCropCustom;
+
+    // The preview shows the whole image at one unit per pixel.
+    view.frame = {0, 0, 400, 300};
+    editor.createCropWindow();
+    auto enter = [&](std::uint32_t frame, Rect rect) {
+        editor.frame = frame;
+        view.cropRect = rect;
+        ASSERT_TRUE(editor.enterButtonAction());
+    };
+    enter(0, {0, 0, 400, 300});
+    editor.setRateSkip(3);
+    enter(30, {100, 75, 200, 150});
+    enter(60, {50, 50, 300, 225});
+    ASSERT_EQ(editor.frameTotal(), 30 + 10 + 10);
+
+    start();
+    run->waitForWorker();
+    ASSERT_TRUE(run->wasWritten());
+    const auto frames = decodeFrames(run->outputPath(), 200, 150);
+    ASSERT_EQ(frames.size(), std::size_t(editor.frameTotal()));
+
+    // A frame matches the keyframe's cut when some offset within a pixel of
+    // it (float rounding before the floor) reproduces it.
+    auto matches = [&](const std::vector<std::uint8_t>& frame, int scaledW, int scaledH, int left, int top) {
+        double best = 1e9;
+        for (int dx = -1; dx <= 1; ++dx)
+            for (int dy = -1; dy <= 1; ++dy)
+                best = std::min(best, meanAbsDiff(frame, referenceFrame(src, scaledW, scaledH, left + dx, top + dy, 200, 150)));
+        return best;
+    };
+    // Image 29, the last of the first segment: keyframe 1, zoom 1.0 at (100, 75).
+    EXPECT_LT(matches(frames[29], 400, 300, 100, 300 - 75 - 150), 0.5);
+    // Image 57 (frame 39), the last of the second segment, and the last frame:
+    // keyframe 2, zoom 2/3 (267 x 200) at (33, 33), y up.
+    EXPECT_LT(matches(frames[39], 267, 200, 33, 200 - 33 - 150), 0.6);
+    EXPECT_LT(matches(frames[49], 267, 200, 33, 200 - 33 - 150), 0.6);
+    EXPECT_EQ(frames[39], frames[49]); // no steps after the last keyframe
+    // The first frame already carries one step of the first segment.
+    EXPECT_GT(meanAbsDiff(frames[0], referenceFrame(src, 200, 150, 0, 0, 200, 150)), 0.1);
+    EXPECT_NEAR(run->runningValues().rawW, editor.frameArray()[2].rect.width, 1e-3);
+}
+
+TEST_F(MovieFixture, TintColourIsTakenOverWhereTheTintFadesOut)
+{
+    const auto files = images(4, 16, 16);
+    list.processImageList(files);
+    settings.crop = kCropCustom;
+    settings.codec = kCodecTIFF;
+    view.frame = view.cropRect = {0, 0, 16, 16};
+    editor.createCropWindow();
+    settings.monoIntensity = 0.5f;
+    settings.ciColor = {1, 0, 0};
+    ASSERT_TRUE(editor.enterButtonAction());
+    settings.monoIntensity = 0;
+    settings.ciColor = {0, 0, 1};
+    editor.frame = 2;
+    ASSERT_TRUE(editor.enterButtonAction());
+    settings.ciColor = {0.5f, 0.5f, 0.5f}; // the window's colour when the movie starts
+
+    start();
+    run->waitForWorker();
+    ASSERT_TRUE(run->wasWritten());
+    // Intensity 0.25 at image 0, exactly 0 at image 1: there the stepped
+    // colour (0, 0, 1) becomes the tint colour.
+    EXPECT_EQ(settings.ciColor.red, 0.0f);
+    EXPECT_EQ(settings.ciColor.blue, 1.0f);
 }

@@ -45,7 +45,11 @@ TEST(FramePipeline, CancelEndsPopAndJoins)
 {
     std::atomic<unsigned> rendered{0};
     unsigned next = 0;
-    FramePipeline pipeline([&]() -> std::optional<FrameJob> { return FrameJob{next++}; },
+    FramePipeline pipeline([&]() -> std::optional<FrameJob> {
+                               FrameJob j;
+                               j.index = next++;
+                               return j;
+                           },
                            [&](const FrameJob& j) {
                                ++rendered;
                                return RenderedFrame{j.index, RenderedFrame::Status::Ok, {}};

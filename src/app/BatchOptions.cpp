@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <locale.h>
 
@@ -46,6 +47,31 @@ std::uint16_t choice(const std::string& option, const std::string& text, const c
     throw UsageError{option + ": \"" + text + "\" is not one of " + list};
 }
 
+float bounded(const std::string& option, const std::string& text, double low, double high)
+{
+    const double v = strictNumber(option, text);
+    if (v < low || v > high) {
+        char range[64];
+        std::snprintf(range, sizeof range, " must be from %g to %g", low, high);
+        throw UsageError{option + ": \"" + text + "\"" + range};
+    }
+    return static_cast<float>(v);
+}
+
+RGBColor colorTriple(const std::string& option, const std::string& text)
+{
+    float c[3];
+    std::size_t start = 0;
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t comma = text.find(',', start);
+        if ((i < 2) != (comma != std::string::npos))
+            throw UsageError{option + ": \"" + text + "\" is not R,G,B"};
+        c[i] = bounded(option, text.substr(start, comma == std::string::npos ? comma : comma - start), 0, 1);
+        start = comma + 1;
+    }
+    return {c[0], c[1], c[2]};
+}
+
 void applySize(const std::string& text, JobSettings& s)
 {
     const auto& presets = sizePresets();
@@ -84,6 +110,18 @@ std::string makeUsage()
            "  --vertical            portrait output: the preset's width and height exchanged\n"
            "  --sort name|date      order by file name or by capture date\n"
            "  --skip-verify         do not check the images while listing them\n"
+           "\n"
+           "Picture adjustments (neutral values in brackets):\n"
+           "  --saturation S        colour saturation [1]\n"
+           "  --brightness B        added brightness [0]\n"
+           "  --contrast C          contrast about mid-grey [1]\n"
+           "  --exposure EV         exposure in stops [0]\n"
+           "  --sepia I             sepia tone, 0 to 1 [0]\n"
+           "  --mono I              monochrome tint, 0 to 1 [0]\n"
+           "  --mono-color R,G,B    colour of the tint, each 0 to 1 [1,1,1]\n"
+           "  --sharpen K           sharpen the luminance [0]\n"
+           "  --blur R              Gaussian blur radius in pixels [0]\n"
+           "  --rotate A            straighten by A radians, counter-clockwise [0]\n"
            "  -h, --help            show this help\n"
            "\n"
            "Exit status: 0 when a movie was written, 1 when none was, 2 for a usage error.\n";
@@ -163,6 +201,26 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
         } else if (arg == "--skip-verify") {
             noValue();
             s.isSkipVerify = true;
+        } else if (arg == "--saturation") {
+            s.saturation = bounded(arg, needValue(), -1e6, 1e6);
+        } else if (arg == "--brightness") {
+            s.brightness = bounded(arg, needValue(), -1e6, 1e6);
+        } else if (arg == "--contrast") {
+            s.contrast = bounded(arg, needValue(), -1e6, 1e6);
+        } else if (arg == "--exposure") {
+            s.exposureEV = bounded(arg, needValue(), -64, 64);
+        } else if (arg == "--sepia") {
+            s.sepiaIntensity = bounded(arg, needValue(), 0, 1);
+        } else if (arg == "--mono") {
+            s.monoIntensity = bounded(arg, needValue(), 0, 1);
+        } else if (arg == "--mono-color") {
+            s.ciColor = colorTriple(arg, needValue());
+        } else if (arg == "--sharpen") {
+            s.sharpenValue = bounded(arg, needValue(), 0, 1e6);
+        } else if (arg == "--blur") {
+            s.blurRadius = bounded(arg, needValue(), 0, 1000);
+        } else if (arg == "--rotate") {
+            s.rotateAngle = bounded(arg, needValue(), -1e6, 1e6);
         } else {
             throw UsageError{"unknown option " + arg};
         }

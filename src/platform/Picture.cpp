@@ -1,6 +1,7 @@
 #include "platform/Picture.h"
 
 #include "platform/LanczosScaler.h"
+#include "platform/PictureImpl.h"
 
 #include <cmath>
 #include <cstring>
@@ -11,25 +12,6 @@
 namespace mv {
 
 using vips::VImage;
-
-struct Picture::Impl {
-    VImage image;
-    // Kept while the picture is exactly what was loaded from a JPEG file, so
-    // that scaled() can let the decoder shrink it.
-    std::string jpegPath;
-    // A Lanczos scale of `image` to scaledW x scaledH and then a cut of it,
-    // both still to be done. They are run together at render time, or when
-    // another operation needs the pixels.
-    bool pendingScale = false;
-    int scaledW = 0, scaledH = 0;
-    bool pendingCrop = false;
-    int cropLeft = 0, cropTop = 0, cropW = 0, cropH = 0; // y down, in scaled pixels
-
-    int width() const { return pendingCrop ? cropW : pendingScale ? scaledW : image.width(); }
-    int height() const { return pendingCrop ? cropH : pendingScale ? scaledH : image.height(); }
-    VImage materialized() const;
-    bool renderPending(RgbaBitmap& out) const;
-};
 
 namespace {
 
@@ -84,6 +66,8 @@ std::optional<VImage> loadRaw(const std::string& path, std::string* error)
     }
     VImage img = VImage::new_from_memory(mem->data, mem->data_size, mem->width, mem->height, mem->colors,
                                          VIPS_FORMAT_UCHAR)
+                     .copy(VImage::option()->set("interpretation",
+                                                 mem->colors == 1 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB))
                      .copy_memory();
     LibRaw::dcraw_clear_mem(mem);
     return img;
@@ -118,6 +102,7 @@ VImage Picture::Impl::materialized() const
         throw vips::VError("the picture could not be scaled");
     VImage scaled = VImage::new_from_memory(rgba.data(), rgba.size(), scaledW, scaledH, 4, VIPS_FORMAT_UCHAR)
                         .extract_band(0, VImage::option()->set("n", 3))
+                        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
                         .copy_memory();
     return pendingCrop ? embedded(scaled, cropLeft, cropTop, cropW, cropH) : scaled;
 }
@@ -163,6 +148,8 @@ void initImageLibrary(const char* argv0)
 
 Picture::Picture(std::shared_ptr<const Impl> impl) : impl_(std::move(impl)) {}
 
+Picture makePicture(std::shared_ptr<Picture::Impl> impl) { return Picture(std::move(impl)); }
+
 std::optional<Picture> Picture::open(const std::string& path, std::string* error)
 {
     try {
@@ -200,6 +187,19 @@ Picture Picture::scaled(double scale, double aspect) const
         return *this;
 
     VImage img = impl_->materialized();
+    if (impl_->linear) {
+        // Only a picture of another size than the first reaches this after
+        // its adjustments; the image library's own Lanczos does it.
+        auto impl = std::make_shared<Impl>();
+        impl->linear = true;
+        impl->image = img.resize(double(targetW) / img.width(), VImage::option()
+                                                                    ->set("vscale", double(targetH) / img.height())
+                                                                    ->set("kernel", VIPS_KERNEL_LANCZOS3)
+                                                                    ->set("gap", 0.0));
+        if (impl->image.width() != targetW || impl->image.height() != targetH)
+            impl->image = impl->image.embed(0, 0, targetW, targetH, VImage::option()->set("extend", VIPS_EXTEND_COPY));
+        return Picture(std::move(impl));
+    }
     if (!impl_->jpegPath.empty()) {
         // Let the JPEG decoder halve the picture while at least a factor of
         // two remains; Lanczos does the rest.
@@ -239,6 +239,7 @@ Picture Picture::cropped(int x, int y, int w, int h) const
         impl->cropH = std::max(1, h);
     } else {
         impl->image = embedded(impl_->materialized(), x, top, w, h);
+        impl->linear = impl_->linear;
     }
     return Picture(std::move(impl));
 }
@@ -248,7 +249,10 @@ bool Picture::render(RgbaBitmap& out, std::string* error) const
     try {
         if (impl_->pendingScale)
             return impl_->renderPending(out);
-        VImage rgba = impl_->image.bandjoin_const({255.0});
+        VImage rgb = impl_->linear ? impl_->image.colourspace(VIPS_INTERPRETATION_sRGB) : impl_->image;
+        if (rgb.format() != VIPS_FORMAT_UCHAR)
+            rgb = rgb.cast(VIPS_FORMAT_UCHAR);
+        VImage rgba = rgb.bandjoin_const({255.0});
         std::size_t size = 0;
         void* data = rgba.write_to_memory(&size);
         out.width = rgba.width();

@@ -62,12 +62,33 @@ public:
     // black.
     Picture cropped(int x, int y, int w, int h) const;
 
-    // Computes the picture into an opaque RGBA bitmap.
+    // The adjustment filters. Each works in linear-light float RGB (0 ... 1);
+    // the first one converts the picture, render() converts back to 8 bits.
+    // Color controls: brightness added, contrast about 0.5, saturation
+    // against Rec. 709 luma.
+    Picture colorControls(float saturation, float brightness, float contrast) const;
+    // Multiplies by 2^ev.
+    Picture exposureAdjust(float ev) const;
+    // Tints towards the colour (sRGB components 0 ... 1) by luminance.
+    Picture colorMonochrome(float red, float green, float blue, float intensity) const;
+    Picture sepiaTone(float intensity) const;
+    // Adds `sharpness` times the luma detail above a Gaussian of radius 1.69.
+    Picture sharpenLuminance(float sharpness) const;
+    // Gaussian blur with sigma = radius; borders extend, size is kept.
+    Picture gaussianBlur(float radius) const;
+    // Rotates by `angle` radians counter-clockwise about the centre, zoomed
+    // so that no empty corner shows; size is kept.
+    Picture straighten(float angle) const;
+
+    // Computes the picture into an opaque RGBA bitmap. A file is read in one
+    // pass, so each picture made from one open() renders once.
     bool render(RgbaBitmap& out, std::string* error = nullptr) const;
 
-private:
     struct Impl;
+
+private:
     explicit Picture(std::shared_ptr<const Impl> impl);
+    friend Picture makePicture(std::shared_ptr<Impl> impl);
     std::shared_ptr<const Impl> impl_;
 };
 

@@ -53,4 +53,13 @@ FrameGeometry computeFrameGeometry(JobSettings& settings, double imgW, double im
     return g;
 }
 
+void zoomToRect(FrameGeometry& g, float rawX, float rawY, float rawW, float cvW, float cvH, bool isVertical)
+{
+    const float span = isVertical ? cvH : cvW;
+    // A rectangle without size (none drawn) means the whole preview.
+    g.scale = rawW > 0 ? static_cast<float>(double(g.rawScale) * span / rawW) : g.rawScale;
+    g.cropX = cvW > 0 ? std::floor(static_cast<float>(double(g.scale) * g.imgW * rawX / cvW)) : 0.0;
+    g.cropY = cvH > 0 ? std::floor(static_cast<float>(double(g.scale) * g.imgH * rawY / cvH)) : 0.0;
+}
+
 } // namespace mv

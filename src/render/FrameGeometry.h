@@ -17,8 +17,12 @@ struct FrameGeometry {
     int frameHeight() const;
 };
 
-// Also writes the working scale back into the settings, as the frame loop
-// does.
+// Also writes the scale of a preset back into the settings.
 FrameGeometry computeFrameGeometry(JobSettings& settings, double imgW, double imgH);
+
+// Zooms to a crop rectangle given in the units of a preview of size
+// cvW x cvH that shows the whole image: origin (rawX, rawY) and width rawW
+// (its height in vertical mode). Sets the working scale and the cut.
+void zoomToRect(FrameGeometry& g, float rawX, float rawY, float rawW, float cvW, float cvH, bool isVertical);
 
 } // namespace mv

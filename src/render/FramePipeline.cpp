@@ -43,6 +43,8 @@ void FramePipeline::work()
             result = render_(*job);
         } catch (const std::bad_alloc&) {
             result = RenderedFrame{job->index, RenderedFrame::Status::NoMemory, {}};
+        } catch (const std::exception&) {
+            result = RenderedFrame{job->index, RenderedFrame::Status::NoBitmap, {}};
         }
         lock.lock();
         done_.emplace(seq, std::move(result));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Picture.h"
+#include "render/Adjustments.h"
 
 namespace mv {
 
@@ -24,6 +25,7 @@ struct FrameJob {
     double cropX = 0, cropY = 0;
     bool applyScale = false;
     bool applyCrop = false;
+    AdjustmentValues adjustments;
 };
 
 struct RenderedFrame {

@@ -177,23 +177,77 @@ void MovieRun::createMovieFrames()
         return;
     }
 
-    const FrameGeometry geometry = computeFrameGeometry(settings_, first->width(), first->height());
+    // Animation mode: keyframes entered or read, and the Custom crop chosen.
+    const bool animation = cropWindow_ && cropWindow_->isAnimation() && !cropWindow_->frameArray().empty() &&
+                           settings_.crop == kCropCustom;
+    const bool isCropRect = cropView_ && cropView_->isCropRect;
+    const std::vector<frameS> keyframes = animation ? cropWindow_->frameArray() : std::vector<frameS>{};
+
+    FrameGeometry geometry = computeFrameGeometry(settings_, first->width(), first->height());
     const int frameW = geometry.frameWidth(), frameH = geometry.frameHeight();
+    running_ = startValues(settings_, isCropRect ? cropView_ : nullptr);
+    float cvW = 0, cvH = 0;
+    std::optional<KeyframeStepper> stepper;
+    if (animation) {
+        settings_.rate = keyframes[0].rate ? keyframes[0].rate : 1;
+        cvW = static_cast<float>(cropWindow_->cvRect().width);
+        cvH = static_cast<float>(cropWindow_->cvRect().height);
+        running_ = keyframeValues(keyframes[0], settings_.isVertical);
+        if (keyframes.size() >= 2)
+            stepper.emplace(keyframes);
+    } else if (isCropRect && settings_.crop == kCropCustom) {
+        cvW = static_cast<float>(cropView_->frame.width);
+        cvH = static_cast<float>(cropView_->frame.height);
+    }
+    if (cvW > 0 && cvH > 0)
+        zoomToRect(geometry, running_.rawX, running_.rawY, running_.rawW, cvW, cvH, settings_.isVertical);
+    geometry.applyScale = geometry.scale != 1.0f || isCropRect || animation;
+    geometry.applyCrop = settings_.format != 0 || isCropRect || animation;
+
     const FrameTiming timing = frameTiming(settings_.mvFPS, settings_.isVariableFPS);
     if (timing.movieTimeScale)
         mvMovie_->setMovieTimeScale(timing.movieTimeScale);
-    const unsigned rateAtStart = settings_.rate ? settings_.rate : 1;
-    const unsigned expectedImages = numListImages / rateAtStart;
+    const unsigned expectedImages =
+        animation ? static_cast<unsigned>(std::max(0, cropWindow_->frameTotal()))
+                  : numListImages / (settings_.rate ? settings_.rate : 1u);
     const std::string timeLeftLabel = windowText("Time Left:");
     const unsigned dupImages = settings_.dupImages > 1 ? settings_.dupImages : 1;
+    const bool sharpenGate = settings_.sharpenValue > 0.01f; // read once per movie
     unsigned skipped = 0;
 
+    // Jobs are made one after the other, in list order: the keyframe values
+    // step per image and the rate a keyframe sets applies to the next step.
     unsigned nextIndex = 0;
+    float previousMonoIntensity = 0;
     auto nextJob = [&]() -> std::optional<FrameJob> {
         if (nextIndex >= numListImages)
             return std::nullopt;
-        FrameJob job{nextIndex, geometry.scale, geometry.cropX, geometry.cropY, geometry.applyScale,
-                     geometry.applyCrop};
+        const unsigned index = nextIndex;
+        if (stepper) {
+            stepper->step(index, running_, settings_.rate);
+            zoomToRect(geometry, running_.rawX, running_.rawY, running_.rawW, cvW, cvH, settings_.isVertical);
+        }
+        FrameJob job{index, geometry.scale, geometry.cropX, geometry.cropY, geometry.applyScale, geometry.applyCrop,
+                     {}};
+        AdjustmentValues& a = job.adjustments;
+        a.saturation = running_.rawS;
+        a.brightness = running_.rawB;
+        a.contrast = running_.rawC;
+        a.exposure = running_.rawE;
+        a.sepia = running_.rawT;
+        a.blur = running_.rawP;
+        a.rotate = running_.rawR;
+        a.monoIntensity = running_.rawMI;
+        a.sharpenGate = sharpenGate;
+        a.sharpen = settings_.sharpenValue;
+        // The tint colour follows the keyframes only where the tint has just
+        // faded out; the filter then runs once at intensity 0.
+        if (running_.rawMI == 0 && previousMonoIntensity != 0) {
+            settings_.ciColor = {running_.rawMR, running_.rawMG, running_.rawMB};
+            a.monoForced = true;
+        }
+        previousMonoIntensity = running_.rawMI;
+        a.monoColor = settings_.ciColor;
         nextIndex += settings_.rate ? settings_.rate : 1;
         return job;
     };
@@ -208,6 +262,8 @@ void MovieRun::createMovieFrames()
             picture = picture->scaled(job.scale);
         if (job.applyCrop)
             picture = picture->cropped(static_cast<int>(job.cropX), static_cast<int>(job.cropY), frameW, frameH);
+        if (anyAdjustment(job.adjustments))
+            picture = applyAdjustments(*picture, job.adjustments);
         // An image of another size than the first (checks skipped) is
         // fitted into the frame rather than dropped.
         if (picture->width() != frameW || picture->height() != frameH) {

@@ -9,10 +9,12 @@
 #include <string>
 #include <thread>
 
+#include "animation/CropWindow.h"
 #include "imagelist/ImagesList.h"
 #include "platform/MovieWriter.h"
 #include "platform/UiPorts.h"
 #include "render/FrameGeometry.h"
+#include "render/RunningValues.h"
 #include "settings/JobSettings.h"
 
 namespace mv {
@@ -56,6 +58,14 @@ public:
     void setCompletionSound(std::function<void()> play) { playSound_ = std::move(play); }
     // Render threads that run ahead of the encoder (tests use 1).
     void setRenderThreads(unsigned n) { renderThreads_ = n; }
+    // The keyframe editor and its preview, where the window has them.
+    void setAnimationEditor(const CropWindow* cropWindow, const CropViewState* cropView)
+    {
+        cropWindow_ = cropWindow;
+        cropView_ = cropView;
+    }
+    // The running values as the last image of the last run left them.
+    const RunningValues& runningValues() const { return running_; }
 
 private:
     std::string chooseOutputPath() const;
@@ -83,6 +93,9 @@ private:
     std::thread worker_;
     std::function<void()> playSound_;
     unsigned renderThreads_ = 2;
+    const CropWindow* cropWindow_ = nullptr;
+    const CropViewState* cropView_ = nullptr;
+    RunningValues running_;
 };
 
 } // namespace mv

@@ -1,0 +1,143 @@
+#include "animation/CropWindow.h"
+
+#include <cmath>
+#include <cstdio>
+#include <tuple>
+
+#include "platform/Localize.h"
+
+namespace mv {
+
+std::string rectText(const Rect& r)
+{
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "{{%g, %g}, {%g, %g}}", r.x, r.y, r.width, r.height);
+    return buf;
+}
+
+CropWindow::CropWindow(JobSettings& settings, AlertPort& alerts, CropViewState& view)
+    : settings_(settings), alerts_(alerts), view_(view)
+{
+}
+
+void CropWindow::createCropWindow()
+{
+    lastFrame_ = -1;
+    isAnimation_ = false;
+    isRateChange_ = false;
+    frame = 0;
+    rateSkip_ = settings_.rate ? settings_.rate : 1;
+    resetArrays();
+}
+
+void CropWindow::resetArrays()
+{
+    frameArray_.clear();
+    rectArray_.clear();
+    fNumArray_.clear();
+}
+
+void CropWindow::resetAnim()
+{
+    isRateChange_ = false;
+    isAnimation_ = false;
+}
+
+void CropWindow::setRateSkip(std::uint16_t rate)
+{
+    rateSkip_ = rate ? rate : 1; // a step of 0 would never advance
+    if (isAnimation_)
+        isRateChange_ = true;
+}
+
+CropWindow::Values CropWindow::currentValues() const
+{
+    const JobSettings& s = settings_;
+    return {s.saturation,     s.brightness,  s.contrast,      s.sepiaIntensity,  s.exposureEV,     s.blurRadius,
+            s.rotateAngle,    sliderFPS,     s.monoIntensity, s.ciColor.red,     s.ciColor.green,  s.ciColor.blue};
+}
+
+bool CropWindow::enterButtonAction()
+{
+    isReadAnim_ = false;
+    const std::uint32_t n = settings_.numListImages;
+    const Values orig = currentValues();
+    std::array<float, 15> delta{}; // x, y, width, then the twelve values
+    const bool first = lastFrame_ < 0;
+
+    if (first) {
+        if (frame != 0) {
+            alerts_.alert(windowText("Frame Error."), windowText("First enter must be at frame 1."));
+            return false;
+        }
+        lastFrame_ = 0;
+        lastRect_ = view_.cropRect;
+        cvRect_ = view_.frame;
+        prevRateSkip_ = rateSkip_;
+        isAnimation_ = true;
+        frameTotal_ = 0;
+        totalRemain_ = 0;
+        last_ = orig;
+        rectArray_ = {rectText(lastRect_)};
+        fNumArray_ = {"1"};
+    } else {
+        if (frame <= std::uint32_t(lastFrame_)) {
+            alerts_.alert(windowText("Frame Error."), windowText("Frames must advance for each enter."));
+            return false;
+        }
+        const std::uint32_t step = prevRateSkip_, last = std::uint32_t(lastFrame_);
+        std::uint32_t target = frame;
+        std::uint32_t span = target - last;
+        if (span % step != 0) {
+            // Snap to the rate grid, so that the frame loop meets the keyframe.
+            const std::uint32_t q = span / step, r = span % step;
+            const std::uint32_t lower = last + q * step;
+            const std::uint32_t upperEnd = std::min(last + (q + 1) * step + 1, n);
+            target = (r - 1 < upperEnd - target) ? lower : upperEnd - 1;
+            span = target - last;
+        }
+        if (span == 0) {
+            // Snapped back onto the last keyframe: its steps would divide by 0.
+            alerts_.alert(windowText("Frame Error."),
+                          windowText("Frames must advance by at least the rate step for each enter."));
+            return false;
+        }
+        frame = target;
+        frameTotal_ -= static_cast<std::int32_t>(totalRemain_);
+        totalRemain_ = (n > frame ? n - frame : 0) / rateSkip_;
+        frameTotal_ += static_cast<std::int32_t>(span / step + totalRemain_);
+        const float f = float(step) / float(span);
+        prevRateSkip_ = rateSkip_;
+
+        const Rect cr = view_.cropRect;
+        delta[0] = static_cast<float>((cr.x - lastRect_.x) * f);
+        delta[1] = static_cast<float>((cr.y - lastRect_.y) * f);
+        delta[2] = static_cast<float>(settings_.isVertical ? (cr.height - lastRect_.height) * f
+                                                           : (cr.width - lastRect_.width) * f);
+        lastRect_ = cr;
+        lastFrame_ = static_cast<std::int32_t>(frame);
+
+        for (std::size_t k = 0; k < orig.size(); ++k)
+            delta[3 + k] = (orig[k] - last_[k]) * f;
+        last_ = orig;
+        rectArray_.push_back(rectText(cr));
+        fNumArray_.push_back(std::to_string(frame + 1));
+    }
+
+    frameS rec;
+    rec.rect = view_.cropRect;
+    rec.frame = frame;
+    rec.rate = rateSkip_;
+    std::tie(rec.saturation, rec.brightness, rec.contrast, rec.sepiaIntensity, rec.exposureEV, rec.blurRadius,
+             rec.rotateAngle, rec.fps, rec.monoIntensity, rec.monoRed, rec.monoGreen, rec.monoBlue) =
+        std::tuple_cat(orig);
+    std::tie(rec.deltaX, rec.deltaY, rec.deltaW, rec.deltaS, rec.deltaB, rec.deltaC, rec.deltaT, rec.deltaE,
+             rec.deltaP, rec.deltaR, rec.deltaF, rec.deltaMI, rec.deltaMR, rec.deltaMG, rec.deltaMB) =
+        std::tuple_cat(delta);
+    frameArray_.push_back(rec);
+    if (onKeyframe_)
+        onKeyframe_(rec, first);
+    return true;
+}
+
+} // namespace mv

@@ -1,0 +1,80 @@
+#pragma once
+// The keyframe model of the animation editor: keyframes are entered one at a
+// time, each carrying the steps of the segment that ends at it, so that the
+// frame loop only adds steps.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "animation/Keyframe.h"
+#include "platform/UiPorts.h"
+#include "settings/JobSettings.h"
+
+namespace mv {
+
+// What the frame loop and the editor need of the preview.
+struct CropViewState {
+    bool isCropRect = false; // the user drew a crop rectangle
+    Rect cropRect;           // in view units
+    Rect frame;              // the view's own frame
+};
+
+class CropWindow {
+public:
+    CropWindow(JobSettings& settings, AlertPort& alerts, CropViewState& view);
+
+    // Opening the editor on a list: no keyframe, the window's rate.
+    void createCropWindow();
+    // Adds a keyframe at `frame` from the preview's rectangle and the main
+    // window's values. False (after an alert) when none was added.
+    bool enterButtonAction();
+    void resetArrays();
+    void resetAnim();
+    void setRateSkip(std::uint16_t rate);
+
+    // Called after every keyframe added (the length display follows it).
+    void setOnKeyframe(std::function<void(const frameS&, bool first)> f) { onKeyframe_ = std::move(f); }
+
+    // The image the editor shows, and its animation frame rate.
+    std::uint32_t frame = 0;
+    float sliderFPS = 30.0f;
+
+    std::uint16_t rateSkip() const { return rateSkip_; }
+    const std::vector<frameS>& frameArray() const { return frameArray_; }
+    const std::vector<std::string>& rectArray() const { return rectArray_; }
+    const std::vector<std::string>& fNumArray() const { return fNumArray_; }
+    bool isAnimation() const { return isAnimation_; }
+    bool isReadAnim() const { return isReadAnim_; }
+    bool isRateChange() const { return isRateChange_; }
+    std::int32_t frameTotal() const { return frameTotal_; }
+    std::uint32_t totalRemain() const { return totalRemain_; }
+    std::uint32_t sliderFrame() const { return frame; }
+    const Rect& cvRect() const { return cvRect_; }
+    const Rect& imageRect() const { return imageRect_; }
+
+private:
+    // The twelve animated values in record order: saturation, brightness,
+    // contrast, sepia, exposure, blur, rotate, fps, mono intensity, red,
+    // green, blue.
+    using Values = std::array<float, 12>;
+    Values currentValues() const;
+
+    JobSettings& settings_;
+    AlertPort& alerts_;
+    CropViewState& view_;
+    std::function<void(const frameS&, bool)> onKeyframe_;
+
+    std::vector<frameS> frameArray_;
+    std::vector<std::string> rectArray_, fNumArray_;
+    std::int32_t lastFrame_ = -1;
+    Rect lastRect_, cvRect_, imageRect_;
+    std::uint16_t rateSkip_ = 1, prevRateSkip_ = 1;
+    Values last_{};
+    std::int32_t frameTotal_ = 0;
+    std::uint32_t totalRemain_ = 0;
+    bool isAnimation_ = false, isReadAnim_ = false, isRateChange_ = false;
+};
+
+} // namespace mv

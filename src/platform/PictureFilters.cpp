@@ -1,0 +1,125 @@
+// The adjustment filters of a picture, in linear-light float RGB.
+#include <cmath>
+
+#include "platform/PictureImpl.h"
+
+namespace mv {
+
+using vips::VImage;
+
+namespace {
+
+constexpr double kLuma709[3] = {0.2126, 0.7152, 0.0722};
+constexpr double kMonoLuma[3] = {0.2125, 0.7154, 0.0721};
+
+// The picture's pixels in linear light; the first filter converts them.
+// Blur and rotation read around each pixel, which a file read in one pass
+// cannot serve, so the 8-bit pixels are brought into memory first.
+VImage linearPixels(const Picture::Impl& impl)
+{
+    const VImage img = impl.materialized();
+    return impl.linear ? img : img.copy_memory().colourspace(VIPS_INTERPRETATION_scRGB);
+}
+
+Picture linearPicture(VImage img)
+{
+    auto impl = std::make_shared<Picture::Impl>();
+    impl->image = img.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_scRGB));
+    impl->linear = true;
+    return makePicture(std::move(impl));
+}
+
+VImage matrix(int w, int h, const std::vector<double>& values)
+{
+    return VImage::new_matrix(w, h, const_cast<double*>(values.data()), static_cast<int>(values.size()));
+}
+
+VImage luma(const VImage& rgb, const double (&w)[3]) { return rgb.recomb(matrix(3, 1, {w[0], w[1], w[2]})); }
+
+double srgbToLinear(double c)
+{
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+} // namespace
+
+Picture Picture::colorControls(float saturation, float brightness, float contrast) const
+{
+    // c' = C * (S*I + (1-S)*luma rows) * c + (C*B + 0.5 - 0.5*C): brightness,
+    // contrast and saturation in one matrix, since the saturation rows sum
+    // to one.
+    const double S = saturation, B = brightness, C = contrast;
+    std::vector<double> m(9);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            m[r * 3 + c] = C * ((r == c ? S : 0.0) + (1.0 - S) * kLuma709[c]);
+    const double k = C * B + 0.5 - 0.5 * C;
+    return linearPicture(linearPixels(*impl_).recomb(matrix(3, 3, m)).linear(1.0, k));
+}
+
+Picture Picture::exposureAdjust(float ev) const
+{
+    return linearPicture(linearPixels(*impl_).linear(std::exp2(double(ev)), 0.0));
+}
+
+Picture Picture::colorMonochrome(float red, float green, float blue, float intensity) const
+{
+    const VImage c = linearPixels(*impl_);
+    const double K[3] = {srgbToLinear(red), srgbToLinear(green), srgbToLinear(blue)};
+    const VImage L = luma(c, kMonoLuma);
+    // Below mid-grey the tint multiplies, above it screens.
+    const VImage dark = L.linear({2 * K[0], 2 * K[1], 2 * K[2]}, {0.0, 0.0, 0.0});
+    const VImage light = L.linear({2 * (1 - K[0]), 2 * (1 - K[1]), 2 * (1 - K[2])},
+                                  {1 - 2 * (1 - K[0]), 1 - 2 * (1 - K[1]), 1 - 2 * (1 - K[2])});
+    const VImage m = L.relational_const(VIPS_OPERATION_RELATIONAL_LESS, {0.5}).ifthenelse(dark, light);
+    const double I = intensity;
+    return linearPicture(c.linear(1.0 - I, 0.0) + m.linear(I, 0.0));
+}
+
+Picture Picture::sepiaTone(float intensity) const
+{
+    static const double sepia[9] = {0.3588, 0.7044, 0.1368, 0.2990, 0.5870, 0.1140, 0.2392, 0.4696, 0.0912};
+    const double I = intensity;
+    std::vector<double> m(9);
+    for (int i = 0; i < 9; ++i)
+        m[i] = (i % 4 == 0 ? 1.0 - I : 0.0) + I * sepia[i];
+    return linearPicture(linearPixels(*impl_).recomb(matrix(3, 3, m)));
+}
+
+Picture Picture::sharpenLuminance(float sharpness) const
+{
+    const VImage c = linearPixels(*impl_);
+    const VImage Y = luma(c, kLuma709);
+    const VImage detail = Y - Y.gaussblur(1.69, VImage::option()
+                                                     ->set("precision", VIPS_PRECISION_FLOAT)
+                                                     ->set("min_ampl", 0.01));
+    return linearPicture(c + detail.linear(double(sharpness), 0.0));
+}
+
+Picture Picture::gaussianBlur(float radius) const
+{
+    // The convolution extends the borders by copying and keeps the size, so
+    // the blur never grows the picture.
+    return linearPicture(linearPixels(*impl_).gaussblur(
+        radius, VImage::option()->set("precision", VIPS_PRECISION_FLOAT)->set("min_ampl", 0.01)));
+}
+
+Picture Picture::straighten(float angle) const
+{
+    const VImage c = linearPixels(*impl_);
+    const int W = c.width(), H = c.height();
+    const double s = std::fabs(std::cos(angle)) + std::fabs(std::sin(angle)) * std::max(double(W) / H, double(H) / W);
+    // A margin of copied border keeps the interpolation at the frame's edge
+    // from mixing in black.
+    const int margin = 2;
+    const VImage rotated = c.embed(margin, margin, W + 2 * margin, H + 2 * margin,
+                                   VImage::option()->set("extend", VIPS_EXTEND_COPY))
+                               .similarity(VImage::option()
+                                               ->set("scale", s)
+                                               ->set("angle", -angle * 180.0 / M_PI)
+                                               ->set("interpolate", vips::VInterpolate::new_from_name("bicubic")));
+    const int left = (rotated.width() - W) / 2, top = (rotated.height() - H) / 2;
+    return linearPicture(rotated.extract_area(left, top, W, H));
+}
+
+} // namespace mv

@@ -1,0 +1,34 @@
+#pragma once
+// The inside of a Picture, shared by the files of the picture layer.
+#include <string>
+#include <vips/vips8>
+
+#include "platform/Picture.h"
+
+namespace mv {
+
+struct Picture::Impl {
+    vips::VImage image;
+    // Kept while the picture is exactly what was loaded from a JPEG file, so
+    // that scaled() can let the decoder shrink it.
+    std::string jpegPath;
+    // A Lanczos scale of `image` to scaledW x scaledH and then a cut of it,
+    // both still to be done. They are run together at render time, or when
+    // another operation needs the pixels.
+    bool pendingScale = false;
+    int scaledW = 0, scaledH = 0;
+    bool pendingCrop = false;
+    int cropLeft = 0, cropTop = 0, cropW = 0, cropH = 0; // y down, in scaled pixels
+    // The pixels are linear-light float RGB (after an adjustment filter).
+    bool linear = false;
+
+    int width() const { return pendingCrop ? cropW : pendingScale ? scaledW : image.width(); }
+    int height() const { return pendingCrop ? cropH : pendingScale ? scaledH : image.height(); }
+    vips::VImage materialized() const;
+    bool renderPending(RgbaBitmap& out) const;
+};
+
+// A picture whose pixels are `image`, nothing pending.
+Picture makePicture(std::shared_ptr<Picture::Impl> impl);
+
+} // namespace mv

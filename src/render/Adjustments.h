@@ -1,0 +1,36 @@
+#pragma once
+// The picture adjustments of a frame, in their fixed order. Each is one unit:
+// when it applies (exact comparison with its neutral value) and what it does.
+#include <array>
+
+#include "platform/Picture.h"
+#include "settings/JobSettings.h"
+
+namespace mv {
+
+// The values one image is adjusted with.
+struct AdjustmentValues {
+    float saturation = 1, brightness = 0, contrast = 1;
+    float exposure = 0;
+    float monoIntensity = 0;
+    RGBColor monoColor;
+    bool monoForced = false; // runs once at intensity 0 to take over a new colour
+    float sepia = 0;
+    bool sharpenGate = false; // the sharpen control was above 0.01 when the movie started
+    float sharpen = 0;
+    float blur = 0;
+    float rotate = 0;
+};
+
+struct Adjustment {
+    bool (*applies)(const AdjustmentValues&);
+    Picture (*apply)(const Picture&, const AdjustmentValues&);
+};
+
+// Color controls, exposure, monochrome, sepia, sharpen, blur, straighten.
+const std::array<Adjustment, 7>& adjustmentChain();
+
+bool anyAdjustment(const AdjustmentValues& v);
+Picture applyAdjustments(Picture picture, const AdjustmentValues& v);
+
+} // namespace mv

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "TestSupport.h"
+#include "animation/CropWindow.h"
+#include "render/RunningValues.h"
+
+using namespace mv;
+using namespace mvtest;
+
+namespace {
+
+struct Editor : ::testing::Test {
+    JobSettings settings;
+    RecordingPorts ports;
+    CropViewState view;
+    CropWindow window{settings, ports, view};
+
+    Editor()
+    {
+        settings.numListImages = 100;
+        view.frame = {0, 0, 400, 300};
+        view.cropRect = {0, 0, 400, 300};
+        window.createCropWindow();
+    }
+
+    // Enter at image `frame` with the given rectangle.
+    bool enter(std::uint32_t frame, Rect rect = {0, 0, 400, 300})
+    {
+        window.frame = frame;
+        view.cropRect = rect;
+        return window.enterButtonAction();
+    }
+};
+
+} // namespace
+
+TEST_F(Editor, FirstEnterMustBeAtTheFirstImageAndFramesMustAdvance)
+{
+    EXPECT_FALSE(enter(1));
+    EXPECT_EQ(ports.alerts().back().title, "Frame Error.");
+    EXPECT_EQ(ports.alerts().back().message, "First enter must be at frame 1.");
+    EXPECT_TRUE(window.frameArray().empty());
+    EXPECT_FALSE(window.isAnimation());
+
+    EXPECT_TRUE(enter(0));
+    EXPECT_TRUE(window.isAnimation());
+    EXPECT_EQ(window.frameTotal(), 0);
+    EXPECT_FALSE(enter(0));
+    EXPECT_EQ(ports.alerts().back().message, "Frames must advance for each enter.");
+    EXPECT_EQ(window.frameArray().size(), 1u);
+    EXPECT_EQ(window.rectArray(), std::vector<std::string>{"{{0, 0}, {400, 300}}"});
+    EXPECT_EQ(window.fNumArray(), std::vector<std::string>{"1"});
+}
+
+TEST_F(Editor, KeyframesSnapToTheRateGrid)
+{
+    struct Case {
+        std::uint16_t step;
+        std::uint32_t n, frame, snapped;
+    };
+    for (const Case c : {Case{4, 100, 5, 4}, {4, 100, 6, 4}, {4, 100, 7, 8}, {3, 100, 4, 3}, {3, 100, 5, 3},
+                         {2, 100, 3, 2}, {4, 7, 6, 6}, {1, 100, 37, 37}}) {
+        settings.numListImages = c.n;
+        settings.rate = c.step;
+        window.createCropWindow();
+        ASSERT_TRUE(enter(0));
+        ASSERT_TRUE(enter(c.frame)) << c.step << " " << c.frame;
+        EXPECT_EQ(window.frameArray().back().frame, c.snapped) << "step " << c.step << " frame " << c.frame;
+        EXPECT_EQ(window.fNumArray().back(), std::to_string(c.snapped + 1));
+    }
+}
+
+TEST_F(Editor, SnapOntoTheLastKeyframeAddsNothing)
+{
+    settings.rate = 2;
+    window.createCropWindow();
+    ASSERT_TRUE(enter(0));
+    ASSERT_TRUE(enter(10));
+    EXPECT_FALSE(enter(11)); // snaps back to 10
+    EXPECT_EQ(ports.alerts().back().title, "Frame Error.");
+    EXPECT_EQ(window.frameArray().size(), 2u);
+    EXPECT_EQ(window.frameTotal(), 5 + 45);
+    for (const frameS& k : window.frameArray())
+        EXPECT_TRUE(std::isfinite(k.deltaX) && std::isfinite(k.deltaW) && std::isfinite(k.deltaS));
+    EXPECT_TRUE(enter(12));
+}
+
+TEST_F(Editor, FrameTotalFollowsSpansAndRates)
+{
+    ASSERT_TRUE(enter(0));
+    ASSERT_TRUE(enter(50));
+    EXPECT_EQ(window.frameTotal(), 100); // 50 + 50 at rate 1
+
+    settings.rate = 2;
+    window.createCropWindow();
+    ASSERT_TRUE(enter(0));
+    ASSERT_TRUE(enter(50));
+    EXPECT_EQ(window.frameTotal(), 50); // 25 + 25
+
+    // A rate change applies from the keyframe entered after it.
+    settings.rate = 1;
+    window.createCropWindow();
+    ASSERT_TRUE(enter(0));
+    window.setRateSkip(3);
+    EXPECT_TRUE(window.isRateChange());
+    ASSERT_TRUE(enter(30)); // segment 0-30 at rate 1, then rate 3
+    EXPECT_EQ(window.frameArray()[1].rate, 3);
+    EXPECT_EQ(window.frameTotal(), 30 + 70 / 3);
+    ASSERT_TRUE(enter(60));
+    EXPECT_EQ(window.frameTotal(), 30 + 10 + 40 / 3);
+    window.setRateSkip(0);
+    EXPECT_EQ(window.rateSkip(), 1); // never 0
+}
+
+TEST_F(Editor, StepsAreTheDifferencePerOutputFrame)
+{
+    settings.saturation = 1.5f;
+    ASSERT_TRUE(enter(0, {0, 0, 400, 300}));
+    ASSERT_TRUE(enter(20, {0, 0, 400, 300}));
+    const frameS same = window.frameArray()[1];
+    for (float d : {same.deltaX, same.deltaY, same.deltaW, same.deltaS, same.deltaB, same.deltaC, same.deltaT,
+                    same.deltaE, same.deltaP, same.deltaR, same.deltaF, same.deltaMI, same.deltaMR, same.deltaMG,
+                    same.deltaMB})
+        EXPECT_EQ(d, 0.0f);
+
+    settings.saturation = 0.5f;
+    settings.ciColor = {1, 0.5f, 0};
+    window.sliderFPS = 10;
+    ASSERT_TRUE(enter(40, {40, 20, 200, 150}));
+    const frameS k = window.frameArray()[2];
+    EXPECT_FLOAT_EQ(k.deltaX, 2.0f);
+    EXPECT_FLOAT_EQ(k.deltaY, 1.0f);
+    EXPECT_FLOAT_EQ(k.deltaW, -10.0f);
+    EXPECT_FLOAT_EQ(k.deltaS, -0.05f);
+    EXPECT_FLOAT_EQ(k.deltaMG, -0.025f);
+    EXPECT_FLOAT_EQ(k.deltaF, -1.0f);
+    EXPECT_FLOAT_EQ(k.saturation, 0.5f);
+    EXPECT_EQ(k.rect, (Rect{40, 20, 200, 150}));
+
+    settings.isVertical = true; // now the heights give the zoom step
+    ASSERT_TRUE(enter(60, {40, 20, 300, 50}));
+    EXPECT_FLOAT_EQ(window.frameArray()[3].deltaW, -5.0f);
+}
+
+TEST(KeyframeStepper, SegmentsEndOnTheirKeyframes)
+{
+    std::vector<frameS> keys(3);
+    keys[0].frame = 0;
+    keys[0].rate = 1;
+    keys[0].rect = {0, 0, 400, 300};
+    keys[1].frame = 30;
+    keys[1].rate = 3;
+    keys[1].rect = {30, 15, 200, 150};
+    keys[1].deltaX = 1, keys[1].deltaY = 0.5f, keys[1].deltaW = -200.0f / 30;
+    keys[2].frame = 60;
+    keys[2].rate = 3;
+    keys[2].rect = {0, 0, 100, 75};
+    keys[2].deltaX = -3, keys[2].deltaY = -1.5f, keys[2].deltaW = -10;
+
+    RunningValues v = keyframeValues(keys[0], false);
+    KeyframeStepper stepper(keys);
+    std::uint16_t rate = keys[0].rate;
+    std::vector<std::uint32_t> indexes;
+    for (std::uint32_t i = 0; i < 90; i += rate) {
+        stepper.step(i, v, rate);
+        indexes.push_back(i);
+        if (i == 0) {
+            EXPECT_FLOAT_EQ(v.rawX, 1.0f); // image 0 already carries one step
+        } else if (i == 29) {
+            EXPECT_NEAR(v.rawX, 30, 1e-4);
+            EXPECT_NEAR(v.rawW, 200, 1e-3);
+        } else if (i == 30) {
+            EXPECT_NEAR(v.rawX, 27, 1e-4); // the rate switched, the next segment began
+        } else if (i == 57) {
+            EXPECT_NEAR(v.rawW, 100, 1e-3);
+        }
+    }
+    EXPECT_EQ(indexes.size(), 50u); // 30 + 10 + 10
+    EXPECT_NEAR(v.rawX, 0, 1e-4);   // no steps after the last keyframe
+    EXPECT_NEAR(v.rawW, 100, 1e-3);
+}
