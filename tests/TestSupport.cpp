@@ -180,6 +180,14 @@ std::optional<std::vector<std::string>> RecordingPorts::chooseFiles(const std::s
 {
     return nextChoice;
 }
+std::optional<mv::FileDialogPort::SaveChoice> RecordingPorts::chooseSaveFile(const std::string& title,
+                                                                           const std::string& message,
+                                                                           const std::string& name,
+                                                                           const std::string& extension)
+{
+    saveProposals.push_back(title + "|" + message + "|" + name + "." + extension);
+    return nextSave;
+}
 std::vector<RecordingPorts::Alert> RecordingPorts::alerts() const
 {
     std::lock_guard lock(mutex_);

@@ -82,12 +82,16 @@ public:
     void setCreateEnable(bool on) override;
     std::optional<std::vector<std::string>> chooseFiles(const std::string&, const std::string&,
                                                         const std::vector<std::string>&) override;
+    std::optional<SaveChoice> chooseSaveFile(const std::string& title, const std::string& message,
+                                             const std::string& name, const std::string& extension) override;
 
     std::vector<Alert> alerts() const;
     std::vector<std::string> labels() const;
     std::vector<std::string> statusTexts() const;
 
     std::optional<std::vector<std::string>> nextChoice; // what the open dialog answers
+    std::optional<SaveChoice> nextSave;                  // what the save dialog answers
+    std::vector<std::string> saveProposals;              // "title|message|name.extension" per save dialog
     std::string text;
     std::pair<std::size_t, std::size_t> highlighted{0, 0};
     std::vector<double> scrolls;

@@ -25,11 +25,12 @@ std::string usageError(std::vector<std::string> args)
     return {};
 }
 
-// Runs the command-line program with its data folder in `dir`.
+// Runs the command-line program in `dir`, with its data folder and its
+// preferences there too.
 CommandResult moirevance(const TempDir& dir, const std::string& args)
 {
-    return run("XDG_DATA_HOME=" + quote(dir / "data") + " " + quote(MOIREVANCE_BIN) + " " + args + " 2>" +
-               quote(dir / "stderr.txt"));
+    return run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=" + quote(dir / "data") + " XDG_CONFIG_HOME=" +
+               quote(dir / "config") + " " + quote(MOIREVANCE_BIN) + " " + args + " 2>" + quote(dir / "stderr.txt"));
 }
 
 } // namespace
@@ -97,7 +98,6 @@ TEST(BatchOptions, BadInputIsAUsageError)
     EXPECT_NE(usageError({"-o", "x.mov", "--size", "huge", "a"}).find("not a number"), std::string::npos);
     EXPECT_EQ(usageError({"-o", "x.mov", "--fps"}), "--fps needs a value");
     EXPECT_EQ(usageError({"--vertical=yes", "-o", "x.mov", "a"}), "--vertical takes no value");
-    EXPECT_EQ(usageError({"a"}), "no movie file given (-o PATH)");
     EXPECT_EQ(usageError({"-o", "x.mov"}), "no images or folders given");
 }
 

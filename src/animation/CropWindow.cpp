@@ -1,5 +1,6 @@
 #include "animation/CropWindow.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <tuple>
@@ -18,6 +19,31 @@ std::string rectText(const Rect& r)
 CropWindow::CropWindow(JobSettings& settings, AlertPort& alerts, CropViewState& view)
     : settings_(settings), alerts_(alerts), view_(view)
 {
+}
+
+CropWindow::~CropWindow()
+{
+    if (animFH_)
+        std::fclose(animFH_);
+}
+
+void CropWindow::setReadAnim()
+{
+    isReadAnim_ = true;
+    isAnimation_ = true;
+}
+
+void setAnim(JobSettings& s, const CropWindow& w)
+{
+    // A file without an FPS line leaves the job's rate; never 0.
+    if (w.fps > 0)
+        s.mvFPS = std::clamp(w.fps, 0.01f, 600.0f);
+    s.format = w.format;
+    if (w.format == 0)
+        s.scale = w.scale >= 0.05f ? std::min(w.scale, 1.5f) : 1.0f;
+    s.rate = w.rateSkip();
+    s.codec = w.codec;
+    s.quality = w.quality;
 }
 
 void CropWindow::createCropWindow()
@@ -80,6 +106,8 @@ bool CropWindow::enterButtonAction()
         last_ = orig;
         rectArray_ = {rectText(lastRect_)};
         fNumArray_ = {"1"};
+        std::remove(animFile.c_str());
+        writeAnimFile(true);
     } else {
         if (frame <= std::uint32_t(lastFrame_)) {
             alerts_.alert(windowText("Frame Error."), windowText("Frames must advance for each enter."));
@@ -124,20 +152,28 @@ bool CropWindow::enterButtonAction()
         fNumArray_.push_back(std::to_string(frame + 1));
     }
 
+    orig_ = orig;
+    appendRecord(view_.cropRect, orig, delta);
+    writeAnimFile(false);
+    if (onKeyframe_)
+        onKeyframe_(frameArray_.back(), first);
+    return true;
+}
+
+void CropWindow::appendRecord(const Rect& rect, const Values& values, const std::array<float, 15>& steps)
+{
     frameS rec;
-    rec.rect = view_.cropRect;
+    rec.rect = rect;
     rec.frame = frame;
     rec.rate = rateSkip_;
     std::tie(rec.saturation, rec.brightness, rec.contrast, rec.sepiaIntensity, rec.exposureEV, rec.blurRadius,
              rec.rotateAngle, rec.fps, rec.monoIntensity, rec.monoRed, rec.monoGreen, rec.monoBlue) =
-        std::tuple_cat(orig);
+        std::tuple_cat(values);
     std::tie(rec.deltaX, rec.deltaY, rec.deltaW, rec.deltaS, rec.deltaB, rec.deltaC, rec.deltaT, rec.deltaE,
              rec.deltaP, rec.deltaR, rec.deltaF, rec.deltaMI, rec.deltaMR, rec.deltaMG, rec.deltaMB) =
-        std::tuple_cat(delta);
+        std::tuple_cat(steps);
+    delta_ = steps;
     frameArray_.push_back(rec);
-    if (onKeyframe_)
-        onKeyframe_(rec, first);
-    return true;
 }
 
 } // namespace mv

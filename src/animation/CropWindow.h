@@ -4,6 +4,7 @@
 // frame loop only adds steps.
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,11 +20,15 @@ struct CropViewState {
     bool isCropRect = false; // the user drew a crop rectangle
     Rect cropRect;           // in view units
     Rect frame;              // the view's own frame
+    Rect srcRect;            // extent of the first image, in pixels
 };
 
 class CropWindow {
 public:
     CropWindow(JobSettings& settings, AlertPort& alerts, CropViewState& view);
+    ~CropWindow();
+    CropWindow(const CropWindow&) = delete;
+    CropWindow& operator=(const CropWindow&) = delete;
 
     // Opening the editor on a list: no keyframe, the window's rate.
     void createCropWindow();
@@ -37,9 +42,30 @@ public:
     // Called after every keyframe added (the length display follows it).
     void setOnKeyframe(std::function<void(const frameS&, bool first)> f) { onKeyframe_ = std::move(f); }
 
+    // The animation file: the header at the first keyframe, a block at each.
+    // Failures are silent: the keyframe stays in the model all the same.
+    void writeAnimFile(bool headerOnly);
+    // Reads an animation file (the data folder's one when path is empty),
+    // replacing the keyframes. False after an alert.
+    bool readAnimFile(const std::string& path = {});
+    // A successful Read: the movie will follow the file's keyframes.
+    void setReadAnim();
+
     // The image the editor shows, and its animation frame rate.
     std::uint32_t frame = 0;
     float sliderFPS = 30.0f;
+    // The data folder's animation file, the name of the first listed image
+    // (both recorded in the file) and the application's version.
+    std::string animFile;
+    std::string firstImageName;
+    std::string version;
+
+    // The job settings that the last header written or read records; the
+    // movie takes them over when it follows a read file.
+    std::uint32_t numImages = 0;
+    float fps = 0, scale = 0;
+    std::uint16_t format = 0, codec = 0, quality = 0;
+    bool isDateStamped = false, isGPS = false, isVertical = false;
 
     std::uint16_t rateSkip() const { return rateSkip_; }
     const std::vector<frameS>& frameArray() const { return frameArray_; }
@@ -60,6 +86,9 @@ private:
     // green, blue.
     using Values = std::array<float, 12>;
     Values currentValues() const;
+    // Adds a record; `lastFrame` tells the first keyframe (-1) from later ones.
+    void appendRecord(const Rect& rect, const Values& values, const std::array<float, 15>& steps);
+    bool failRead(const std::string& title, const std::string& message);
 
     JobSettings& settings_;
     AlertPort& alerts_;
@@ -72,9 +101,15 @@ private:
     Rect lastRect_, cvRect_, imageRect_;
     std::uint16_t rateSkip_ = 1, prevRateSkip_ = 1;
     Values last_{};
+    Values orig_{1, 0, 1, 0, 0, 0, 0, 30, 0, 1, 1, 1};
+    std::array<float, 15> delta_{}; // steps of the last keyframe
+    std::FILE* animFH_ = nullptr;
     std::int32_t frameTotal_ = 0;
     std::uint32_t totalRemain_ = 0;
     bool isAnimation_ = false, isReadAnim_ = false, isRateChange_ = false;
 };
+
+// The settings of a read animation become the job's.
+void setAnim(JobSettings& settings, const CropWindow& cropWindow);
 
 } // namespace mv

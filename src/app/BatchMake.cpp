@@ -11,8 +11,10 @@
 #include "app/BatchOptions.h"
 #include "imagelist/ImagesList.h"
 #include "platform/DataFolder.h"
+#include "platform/PreferenceStore.h"
 #include "platform/Sound.h"
 #include "render/MovieRun.h"
+#include "settings/Preferences.h"
 
 namespace fs = std::filesystem;
 
@@ -104,6 +106,14 @@ public:
         return inputs_;
     }
 
+    // The proposed name, in the current folder; nobody was asked to replace
+    // an existing file, so it is kept.
+    std::optional<SaveChoice> chooseSaveFile(const std::string&, const std::string&, const std::string& name,
+                                             const std::string& extension) override
+    {
+        return SaveChoice{(fs::current_path() / (name + "." + extension)).string(), false};
+    }
+
     void finish() { progress_.finish(); }
 
 private:
@@ -116,6 +126,7 @@ private:
 int runMake(const std::vector<std::string>& args)
 {
     JobSettings settings;
+    loadPrefs(*openUserPreferences(), settings);
     MakeRequest request;
     try {
         request = parseMakeArguments(args, settings);
@@ -134,6 +145,10 @@ int runMake(const std::vector<std::string>& args)
             return 2;
         }
     }
+    if (!request.animFile.empty() && !fs::is_regular_file(request.animFile)) {
+        std::cerr << "moirevance make: " << request.animFile << ": no such animation file\n";
+        return 2;
+    }
 
     const auto workingFiles = prepareDataFolder();
     VerifyList verifyList(workingFiles ? workingFiles->verifyFile : std::string());
@@ -141,18 +156,38 @@ int runMake(const std::vector<std::string>& args)
     ImagesList list(settings, ports, ports, ports, ports, verifyList, workingFiles ? workingFiles->kmlFile : "");
     list.selectFiles();
 
+    CropViewState view;
+    CropWindow editor(settings, ports, view);
+    editor.animFile = workingFiles ? workingFiles->animFile : "";
+    if (!request.animFile.empty() && list.fileCount() > 0) {
+        // As the editor's Read: the file must fit the list and its first image.
+        if (const auto first = Picture::open(list.imageFiles()[0])) {
+            view.srcRect = {0, 0, double(first->width()), double(first->height())};
+            editor.createCropWindow();
+            if (!editor.readAnimFile(request.animFile))
+                return 1;
+            editor.setReadAnim();
+            setAnim(settings, editor);
+            settings.crop = kCropCustom;
+        }
+    }
+
     MovieRun run(settings, list, ports, ports, workingFiles ? workingFiles->kmlFile : "");
     run.setCompletionSound([] { playCompletionSound(true); });
-    const fs::path output = fs::absolute(request.output);
-    run.moviePath = output.string();
-    run.movieName = output.stem().string();
+    run.setAnimationEditor(&editor, &view);
+    if (!request.output.empty()) {
+        const fs::path output = fs::absolute(request.output);
+        run.moviePath = output.string();
+        run.movieName = output.stem().string();
+        run.hasMovieName = true;
+    }
 
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
-    if (!run.createCommand())
+    if (!run.createCommand(&ports))
         return 1;
     // Ctrl-C stops the movie as the Stop button does: the frames so far are kept.
     while (run.isCreatingMovie()) {

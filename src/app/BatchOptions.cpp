@@ -97,6 +97,8 @@ std::string makeUsage()
            "\n"
            "  -o, --output PATH     the movie file to write (.mov); an existing file is kept\n"
            "                        and the movie is written as PATH-1.mov, -2.mov ...\n"
+           "                        Without it the movie is named after its settings, such as\n"
+           "                        MV(30,720p,H264,Norm,1X).mov, in the current folder\n"
            "  --fps F               frames per second, 0.01 to 600 (29.97 and 59.94 exact)\n"
            "  --size NAME|PERCENT   a size preset (1080p, 720p, VGA, QVGA, SVGA, UVGA, XVGA,\n"
            "                        WVGA, SXGA, HD960p, HD1440p, F2716X1524, F2716X1440,\n"
@@ -110,6 +112,11 @@ std::string makeUsage()
            "  --vertical            portrait output: the preset's width and height exchanged\n"
            "  --sort name|date      order by file name or by capture date\n"
            "  --skip-verify         do not check the images while listing them\n"
+           "  --anim FILE           follow the keyframes of an animation file; its settings\n"
+           "                        (frame rate, size, codec, quality) become the job's\n"
+           "  --save-anim           keep a copy of the editor's animation file beside the movie\n"
+           "\n"
+           "Options not given take the values last saved by the window.\n"
            "\n"
            "Picture adjustments (neutral values in brackets):\n"
            "  --saturation S        colour saturation [1]\n"
@@ -201,6 +208,11 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
         } else if (arg == "--skip-verify") {
             noValue();
             s.isSkipVerify = true;
+        } else if (arg == "--anim") {
+            request.animFile = needValue();
+        } else if (arg == "--save-anim") {
+            noValue();
+            s.isSaveAnim = true;
         } else if (arg == "--saturation") {
             s.saturation = bounded(arg, needValue(), -1e6, 1e6);
         } else if (arg == "--brightness") {
@@ -227,8 +239,6 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
     }
     if (request.help)
         return request;
-    if (request.output.empty())
-        throw UsageError{"no movie file given (-o PATH)"};
     if (request.inputs.empty())
         throw UsageError{"no images or folders given"};
     return request;

@@ -8,7 +8,8 @@
 namespace mv {
 
 struct MakeRequest {
-    std::string output;
+    std::string output;   // empty: the default name in the current folder
+    std::string animFile; // keyframes to follow
     std::vector<std::string> inputs;
     bool help = false;
 };

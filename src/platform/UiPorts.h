@@ -41,6 +41,14 @@ public:
     // extensions are offered. Nothing when cancelled.
     virtual std::optional<std::vector<std::string>> chooseFiles(const std::string& title, const std::string& message,
                                                                 const std::vector<std::string>& extensions) = 0;
+
+    struct SaveChoice {
+        std::string path;
+        bool replaceConfirmed = false; // the file exists and the user agreed to replace it
+    };
+    // A save dialog proposing `name` with the extension. Nothing when cancelled.
+    virtual std::optional<SaveChoice> chooseSaveFile(const std::string& title, const std::string& message,
+                                                     const std::string& name, const std::string& extension) = 0;
 };
 
 // Control enabling and status text of the main window. Every call has a

@@ -1,5 +1,6 @@
 #include "render/MovieRun.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "platform/Sound.h"
 #include "render/FramePipeline.h"
 #include "render/RunTexts.h"
+#include "settings/MovieName.h"
 
 namespace fs = std::filesystem;
 
@@ -59,12 +61,32 @@ void MovieRun::waitForWorker()
         worker_.join();
 }
 
-bool MovieRun::createCommand()
+bool MovieRun::setMovieName(FileDialogPort& dialogs)
+{
+    overwriteMovie = false;
+    settings_.mvFPS = std::clamp(settings_.mvFPS, 0.01f, 600.0f);
+    movieName = defaultMovieName(settings_, cropWindow_ && cropWindow_->isRateChange());
+    if (hasMovieName)
+        return true;
+    const auto choice =
+        dialogs.chooseSaveFile(windowText("Movie Name"), windowText("Enter the movie name."), movieName, "mov");
+    if (!choice)
+        return false;
+    moviePath = choice->path;
+    movieName = fs::path(moviePath).stem().string();
+    overwriteMovie = choice->replaceConfirmed && fileExists(moviePath);
+    hasMovieName = true;
+    return true;
+}
+
+bool MovieRun::createCommand(FileDialogPort* dialogs)
 {
     if (isCreatingMovie_) {
         stopMovie();
         return false;
     }
+    if (dialogs && !hasMovieName && !setMovieName(*dialogs))
+        return false;
     if (list_.fileCount() < 2) {
         alerts_.alert(windowText("No images selected."), " ");
         return false;
@@ -93,21 +115,28 @@ std::string MovieRun::chooseOutputPath() const
     return {}; // every numbered name is taken: refuse rather than overwrite
 }
 
-void MovieRun::copyKMLFile() const
+void MovieRun::copySideFiles() const
 {
-    if (!list_.isKML() || !settings_.isCreateKML || kmlFile_.empty())
-        return;
-    std::ifstream in(kmlFile_, std::ios::binary);
-    if (!in)
-        return;
-    std::stringstream buf;
-    buf << in.rdbuf();
-    std::string text = fromMacRoman(buf.str());
-    const std::string from = "MV Location";
-    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += movieName.size())
-        text.replace(at, from.size(), movieName);
-    std::ofstream out(withExtension(outputPath_, ".kml"), std::ios::binary | std::ios::trunc);
-    out << toMacRoman(text);
+    auto read = [](const std::string& path, std::string& text) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream buf;
+        buf << in.rdbuf();
+        text = buf.str();
+        return bool(in);
+    };
+    std::string text;
+    if (list_.isKML() && settings_.isCreateKML && !kmlFile_.empty() && read(kmlFile_, text)) {
+        text = fromMacRoman(text);
+        const std::string from = "MV Location";
+        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += movieName.size())
+            text.replace(at, from.size(), movieName);
+        std::ofstream(withExtension(outputPath_, ".kml"), std::ios::binary | std::ios::trunc) << toMacRoman(text);
+    }
+    // Keyframes entered in the editor are kept beside their movie; a read
+    // file exists already.
+    if (cropWindow_ && cropWindow_->isAnimation() && !cropWindow_->isReadAnim() && settings_.isSaveAnim &&
+        read(cropWindow_->animFile, text))
+        std::ofstream(withExtension(outputPath_, ".txt"), std::ios::binary | std::ios::trunc) << text;
 }
 
 bool MovieRun::createMovie()
@@ -118,7 +147,7 @@ bool MovieRun::createMovie()
         alerts_.alert(windowText("Create movie error"), windowText("Unable to initialize movie."));
         return false;
     }
-    copyKMLFile();
+    copySideFiles();
 
     mvMovie_.reset();
     attributes_ = movieAttributes(settings_);
@@ -177,13 +206,22 @@ void MovieRun::createMovieFrames()
         return;
     }
 
+    // Keyframes read from a file bring their own job settings.
+    if (cropWindow_ && cropWindow_->isReadAnim()) {
+        setAnim(settings_, *cropWindow_);
+        settings_.crop = kCropCustom;
+    }
     // Animation mode: keyframes entered or read, and the Custom crop chosen.
     const bool animation = cropWindow_ && cropWindow_->isAnimation() && !cropWindow_->frameArray().empty() &&
                            settings_.crop == kCropCustom;
     const bool isCropRect = cropView_ && cropView_->isCropRect;
     const std::vector<frameS> keyframes = animation ? cropWindow_->frameArray() : std::vector<frameS>{};
 
-    FrameGeometry geometry = computeFrameGeometry(settings_, first->width(), first->height());
+    const bool readSize = cropWindow_ && cropWindow_->isReadAnim() && cropWindow_->imageRect().width > 0 &&
+                          cropWindow_->imageRect().height > 0;
+    FrameGeometry geometry =
+        readSize ? computeFrameGeometry(settings_, cropWindow_->imageRect().width, cropWindow_->imageRect().height)
+                 : computeFrameGeometry(settings_, first->width(), first->height());
     const int frameW = geometry.frameWidth(), frameH = geometry.frameHeight();
     running_ = startValues(settings_, isCropRect ? cropView_ : nullptr);
     float cvW = 0, cvH = 0;

@@ -30,11 +30,17 @@ public:
     std::string moviePath;
     std::string movieName;
     bool overwriteMovie = false;
+    bool hasMovieName = false; // a path was chosen; kept for the next movie
 
-    // The create command: a running movie is stopped; otherwise the list is
+    // Proposes the default name and asks where to save the movie. False
+    // when the dialog was cancelled.
+    bool setMovieName(FileDialogPort& dialogs);
+
+    // The create command: a running movie is stopped; otherwise the movie
+    // gets a name (through the dialog when none was chosen yet), the list is
     // checked, the movie opened and the frame loop started on its worker.
     // True when a movie was started.
-    bool createCommand();
+    bool createCommand(FileDialogPort* dialogs = nullptr);
 
     // Opens the movie file at the output path. False after an alert, with
     // nothing left open.
@@ -69,7 +75,8 @@ public:
 
 private:
     std::string chooseOutputPath() const;
-    void copyKMLFile() const;
+    // The KML and animation files beside the new movie.
+    void copySideFiles() const;
     // Ends the run after a fatal error of the worker: no file is left.
     void abortRun();
     // Returns true when this call ended the run.

@@ -1,0 +1,52 @@
+#include "platform/PreferenceStore.h"
+
+#include <QByteArray>
+#include <QSettings>
+#include <QString>
+
+namespace mv {
+namespace {
+
+class QtPreferenceStore : public PreferenceStore {
+public:
+    QtPreferenceStore() : settings_(QSettings::IniFormat, QSettings::UserScope, "Moirevance", "Moirevance") {}
+
+    std::optional<std::string> text(const std::string& key) const override
+    {
+        const QString k = QString::fromStdString(key);
+        if (!settings_.contains(k))
+            return std::nullopt;
+        return settings_.value(k).toString().toStdString();
+    }
+
+    std::optional<std::vector<std::uint8_t>> data(const std::string& key) const override
+    {
+        const QString k = QString::fromStdString(key);
+        if (!settings_.contains(k))
+            return std::nullopt;
+        const QByteArray bytes = settings_.value(k).toByteArray();
+        return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+    }
+
+    void setText(const std::string& key, const std::string& value) override
+    {
+        settings_.setValue(QString::fromStdString(key), QString::fromStdString(value));
+    }
+
+    void setData(const std::string& key, const std::vector<std::uint8_t>& value) override
+    {
+        settings_.setValue(QString::fromStdString(key),
+                           QByteArray(reinterpret_cast<const char*>(value.data()), static_cast<qsizetype>(value.size())));
+    }
+
+    void sync() override { settings_.sync(); }
+
+private:
+    QSettings settings_;
+};
+
+} // namespace
+
+std::unique_ptr<PreferenceStore> openUserPreferences() { return std::make_unique<QtPreferenceStore>(); }
+
+} // namespace mv

@@ -1,0 +1,104 @@
+#include "settings/MovieName.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/Localize.h"
+
+namespace mv {
+namespace {
+
+std::string sizeToken(const JobSettings& s)
+{
+    if (s.format >= 1 && s.format <= 15)
+        return sizePresets()[s.format].name;
+    const float p = s.scale * 100.0f;
+    const auto whole = static_cast<std::uint16_t>(p);
+    char buf[32];
+    if (p - whole >= 0.01f)
+        std::snprintf(buf, sizeof buf, "%.2f%%", p);
+    else
+        std::snprintf(buf, sizeof buf, "%d%%", whole);
+    return buf;
+}
+
+const char* codecToken(std::uint16_t codec)
+{
+    switch (codec) {
+    case kCodecH264: return "H264";
+    case kCodecTIFF: return "TIFF";
+    case kCodecMP4: return "MP4";
+    case kCodecAnimation: return "Anim";
+    default: return "JPEG";
+    }
+}
+
+const char* qualityToken(std::uint16_t quality)
+{
+    switch (quality) {
+    case kQualityLossless: return "NLoss";
+    case kQualityMax: return "Max";
+    case kQualityHigh: return "High";
+    case kQualityLow: return "Low";
+    default: return "Norm";
+    }
+}
+
+} // namespace
+
+std::string defaultMovieName(const JobSettings& s, bool isRateChange)
+{
+    const float fps = std::clamp(s.mvFPS, 0.01f, 600.0f);
+    const std::string size = sizeToken(s);
+    const char* codec = codecToken(s.codec);
+    const char* quality = qualityToken(s.quality);
+    char fpsText[32];
+    if (s.isVariableFPS)
+        std::snprintf(fpsText, sizeof fpsText, "~FPS");
+    else if (fps - static_cast<std::uint16_t>(fps) >= 0.001f)
+        std::snprintf(fpsText, sizeof fpsText, "%.2f", fps);
+    else
+        std::snprintf(fpsText, sizeof fpsText, "%.0f", fps);
+    char rate[16];
+    if (isRateChange)
+        std::snprintf(rate, sizeof rate, "~X");
+    else
+        std::snprintf(rate, sizeof rate, "%dX", s.rate);
+    char name[160];
+    std::snprintf(name, sizeof name, "MV(%s,%s,%s,%s,%s)", fpsText, size.c_str(), codec, quality, rate);
+    return name;
+}
+
+float movieLengthSeconds(const JobSettings& s, const std::vector<KeyframeMark>& keyframes)
+{
+    float n = static_cast<float>(s.numListImages);
+    if (s.isTweening)
+        n = (s.tweenFrames + 1) * n - s.tweenFrames;
+    const float fps = s.mvFPS > 0 ? s.mvFPS : 0.01f;
+    if (keyframes.size() >= 2) {
+        float seconds = 0, previous = 0;
+        for (std::size_t k = 1; k < keyframes.size(); ++k) {
+            const float f = static_cast<float>(keyframes[k].frame) + 1.0f;
+            seconds += (f - previous) / (std::max<std::uint16_t>(keyframes[k].rate, 1) * fps);
+            previous = f;
+        }
+        return seconds + (n - previous) / fps;
+    }
+    return n / (std::max<std::uint16_t>(s.rate, 1) * fps);
+}
+
+std::string calcMovieLength(JobSettings& s, const std::vector<KeyframeMark>& keyframes)
+{
+    const float seconds = movieLengthSeconds(s, keyframes);
+    s.durationHour = static_cast<std::uint16_t>(seconds / 3600);
+    s.durationMin = static_cast<std::uint16_t>((seconds - s.durationHour * 3600) / 60);
+    s.durationSec = seconds - s.durationHour * 3600 - s.durationMin * 60;
+    char buf[96];
+    if (s.durationHour != 0)
+        std::snprintf(buf, sizeof buf, "  %dh %dm %0.1fs", s.durationHour, s.durationMin, s.durationSec);
+    else
+        std::snprintf(buf, sizeof buf, "  %dm %0.1fs", s.durationMin, s.durationSec);
+    return windowText("Length:") + buf;
+}
+
+} // namespace mv
