@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "TestSupport.h"
+#include "animation/CropWindow.h"
 #include "app/BatchOptions.h"
 
 using namespace mv;
@@ -145,4 +146,50 @@ TEST(BatchCommand, SameJobTwiceKeepsTheFirstMovie)
     EXPECT_EQ(second.out, dir / "Clip-1.mov\n");
     EXPECT_EQ(readFile(dir / "Clip.mov"), bytes);
     EXPECT_TRUE(fs::exists(dir / "data/Moirevance")); // the data folder is made on first use
+}
+
+TEST(BatchCommand, DefaultNameAndAnimationFile)
+{
+    TempDir dir;
+    fs::create_directories(dir / "pics");
+    std::vector<std::string> files;
+    for (int i = 0; i < 12; ++i) {
+        files.push_back(dir / ("pics/" + std::to_string(100 + i) + ".png"));
+        writeImage(files.back(), 80, 60);
+    }
+    // Keyframes entered in an editor for this list: image 1 to 7 at rate 1,
+    // then rate 2 to the end.
+    JobSettings settings;
+    settings.numListImages = 12;
+    settings.codec = kCodecTIFF;
+    settings.format = 0;
+    settings.scale = 0.5f;
+    settings.mvFPS = 15;
+    RecordingPorts ports;
+    CropViewState view;
+    view.frame = view.srcRect = view.cropRect = {0, 0, 80, 60};
+    CropWindow editor(settings, ports, view);
+    editor.animFile = dir / "anim.txt";
+    editor.firstImageName = "100.png";
+    editor.createCropWindow();
+    ASSERT_TRUE(editor.enterButtonAction());
+    editor.setRateSkip(2);
+    editor.frame = 6;
+    view.cropRect = {20, 15, 40, 30};
+    ASSERT_TRUE(editor.enterButtonAction());
+
+    // The file's settings win over the options; the name follows them.
+    auto r = moirevance(dir, "make --codec h264 --fps 30 --anim " + quote(dir / "anim.txt") + " " + quote(dir / "pics"));
+    ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+    const std::string movie = dir / "MV(15,50%,TIFF,Norm,~X).mov"; // the rate changes along the keyframes
+    EXPECT_EQ(r.out, movie + "\n");
+    const auto info = probeStream(movie);
+    EXPECT_EQ(info.at("codec_name"), "tiff");
+    EXPECT_EQ(info.at("width"), "40");
+    EXPECT_EQ(info.at("nb_read_packets"), "9"); // images 0-5, then 6, 8, 10
+    EXPECT_EQ(packetDurations(movie).front(), 40);
+
+    std::ofstream(dir / "bad.txt") << "not an animation";
+    EXPECT_EQ(moirevance(dir, "make --anim " + quote(dir / "bad.txt") + " " + quote(dir / "pics")).status, 1);
+    EXPECT_NE(readFile(dir / "stderr.txt").find("This file is not a Moirevance animation file."), std::string::npos);
 }

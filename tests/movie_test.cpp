@@ -345,6 +345,8 @@ TEST_F(MovieFixture, KeyframesPanZoomAndChangeRateAsEntered)
 
     // The preview shows the whole image at one unit per pixel.
     view.frame = {0, 0, 400, 300};
+    view.srcRect = {0, 0, 400, 300};
+    editor.animFile = dir / "anim.txt";
     editor.createCropWindow();
     auto enter = [&](std::uint32_t frame, Rect rect) {
         editor.frame = frame;
@@ -382,6 +384,18 @@ TEST_F(MovieFixture, KeyframesPanZoomAndChangeRateAsEntered)
     // The first frame already carries one step of the first segment.
     EXPECT_GT(meanAbsDiff(frames[0], referenceFrame(src, 200, 150, 0, 0, 200, 150)), 0.1);
     EXPECT_NEAR(run->runningValues().rawW, editor.frameArray()[2].rect.width, 1e-3);
+
+    // The animation file that the editor wrote makes the same movie.
+    CropWindow reader(settings, ports, view);
+    ASSERT_TRUE(reader.readAnimFile(editor.animFile));
+    reader.setReadAnim();
+    run = std::make_unique<MovieRun>(settings, list, ports, ports);
+    run->setAnimationEditor(&reader, &view);
+    run->moviePath = dir / "from-file.mov";
+    ASSERT_TRUE(run->createCommand());
+    run->waitForWorker();
+    ASSERT_TRUE(run->wasWritten());
+    EXPECT_EQ(decodeFrames(run->outputPath(), 200, 150), frames);
 }
 
 TEST_F(MovieFixture, TintColourIsTakenOverWhereTheTintFadesOut)

@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "TestSupport.h"
+#include "animation/CropWindow.h"
+
+using namespace mv;
+using namespace mvtest;
+
+namespace {
+
+struct AnimFile : ::testing::Test {
+    TempDir dir;
+    JobSettings settings;
+    RecordingPorts ports;
+    CropViewState view;
+    CropWindow editor{settings, ports, view};
+
+    AnimFile()
+    {
+        settings.numListImages = 90;
+        settings.format = 0;
+        settings.scale = 0.5f;
+        settings.codec = kCodecAnimation;
+        settings.quality = kQualityHigh;
+        view.frame = {0, 0, 400, 300};
+        view.srcRect = {0, 0, 400, 300};
+        editor.animFile = dir / "Moirevance Animation.txt";
+        editor.firstImageName = "img-00.png";
+        editor.version = "0.1";
+        editor.createCropWindow();
+    }
+
+    void enter(std::uint32_t frame, Rect rect)
+    {
+        editor.frame = frame;
+        view.cropRect = rect;
+        ASSERT_TRUE(editor.enterButtonAction());
+    }
+
+    // Reads `text` as an animation file into a fresh editor; answers the
+    // result and leaves the alerts in `ports`.
+    bool read(const std::string& text, CropWindow& reader)
+    {
+        const std::string path = dir / "crafted.txt";
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        return reader.readAnimFile(path);
+    }
+
+    std::string lastAlert() const
+    {
+        const auto a = ports.alerts();
+        return a.empty() ? "" : a.back().title + " / " + a.back().message;
+    }
+
+    static std::string header(const std::string& imageLine = "Image: img-00.png (400X300)\n",
+                              const std::string& eol = "\n")
+    {
+        std::string h = "*** Moirevance 06 Dec 2026 07:00:00 ***\n\nVersion: 0.1\n\n" + imageLine +
+                        "Window: 400X300\nImages: 90\nFPS: 25.00\nScale: HD720P\nCodec: H264\nQuality: Low\n"
+                        "DateStamp: No\nGPS: Yes\nVertical: No\n\n*** Animation Sequence ***\n";
+        if (eol != "\n")
+            for (std::size_t at = 0; (at = h.find('\n', at)) != std::string::npos; at += eol.size())
+                h.replace(at, 1, eol);
+        return h;
+    }
+
+    static std::string block(int frame, int rate = 1, const std::string& rect = "(0.000000, 0.000000, 400.000000, 300.000000)")
+    {
+        return "\nFrame: " + std::to_string(frame) + "\nRate: " + std::to_string(rate) + "X\ncropRect: " + rect +
+               "\nSaturation: 1.000\nBrightness: 0.000\nContrast: 1.000\nExposure: 0.000\nMonoI: 0.000\n"
+               "MonoColor: 1 1 1 1\nSepia: 0.000\nBlur: 0.000\nRotate: 0.000\nAnimFPS: 30.0\n";
+    }
+};
+
+} // namespace
+
+TEST_F(AnimFile, WrittenAsKeyframesAreEnteredAndReadBackEqual)
+{
+    settings.saturation = 1.25f;
+    enter(0, {0, 0, 400, 300});
+    settings.saturation = 0.5f;
+    settings.monoIntensity = 0.3f;
+    settings.ciColor = {1, 0.5f, 0.25f};
+    editor.sliderFPS = 12.5f;
+    enter(30, {100.25, 75, 200, 150});
+    settings.rotateAngle = -0.123f;
+    enter(60, {50, 50, 300, 225});
+
+    const std::string text = readFile(editor.animFile);
+    EXPECT_EQ(text.rfind("*** Moirevance ", 0), 0u);
+    EXPECT_NE(text.find(" ***\n\nVersion: 0.1\n\nImage: img-00.png (400X300)\nWindow: 400X300\nImages: 90\n"
+                        "FPS: 30.00\nScale: NOFORMAT (50.0%)\nCodec: Animation\nQuality: High\nDateStamp: No\n"
+                        "GPS: No\nVertical: No\n\n*** Animation Sequence ***\n\nFrame: 1\nRate: 1X\n"
+                        "cropRect: (0.000000, 0.000000, 400.000000, 300.000000)\nSaturation: 1.250\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\nFrame: 31\nRate: 1X\ncropRect: (100.250000, 75.000000, 200.000000, 150.000000)\n"
+                        "Saturation: 0.500\nBrightness: 0.000\nContrast: 1.000\nExposure: 0.000\nMonoI: 0.300\n"
+                        "MonoColor: 1 0.5 0.25 1\nSepia: 0.000\nBlur: 0.000\nRotate: 0.000\nAnimFPS: 12.5\n"),
+              std::string::npos);
+    EXPECT_EQ(text.back(), '\n');
+
+    JobSettings other;
+    other.numListImages = 90;
+    CropWindow reader(other, ports, view);
+    ASSERT_TRUE(reader.readAnimFile(editor.animFile)) << lastAlert();
+    const auto& entered = editor.frameArray();
+    const auto& got = reader.frameArray();
+    ASSERT_EQ(got.size(), entered.size());
+    for (std::size_t k = 0; k < got.size(); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(got[k].frame, entered[k].frame);
+        EXPECT_EQ(got[k].rate, entered[k].rate);
+        EXPECT_EQ(got[k].rect, entered[k].rect);
+        EXPECT_NEAR(got[k].saturation, entered[k].saturation, 5e-4);
+        EXPECT_NEAR(got[k].monoIntensity, entered[k].monoIntensity, 5e-4);
+        EXPECT_NEAR(got[k].rotateAngle, entered[k].rotateAngle, 5e-4);
+        EXPECT_NEAR(got[k].fps, entered[k].fps, 0.05);
+        EXPECT_NEAR(got[k].monoGreen, entered[k].monoGreen, 1e-6);
+        if (k > 0) { // the first block's span counts from before image 0; its steps are zero either way
+            EXPECT_NEAR(got[k].deltaX, entered[k].deltaX, 1e-5);
+            EXPECT_NEAR(got[k].deltaW, entered[k].deltaW, 1e-5);
+            EXPECT_NEAR(got[k].deltaS, entered[k].deltaS, 1e-4);
+        }
+    }
+    EXPECT_EQ(reader.frameTotal(), editor.frameTotal() + 1);
+    EXPECT_EQ(reader.codec, kCodecAnimation);
+    EXPECT_EQ(reader.quality, kQualityHigh);
+    EXPECT_EQ(reader.format, 0);
+    EXPECT_FLOAT_EQ(reader.scale, 0.5f);
+    EXPECT_EQ(reader.cvRect(), (Rect{0, 0, 400, 300}));
+    EXPECT_EQ(reader.rectArray(), editor.rectArray());
+    EXPECT_EQ(reader.fNumArray(), editor.fNumArray());
+}
+
+TEST_F(AnimFile, HeaderSettingsBecomeTheJobs)
+{
+    CropWindow reader(settings, ports, view);
+    ASSERT_TRUE(read(header() + block(1) + block(11, 2) + block(21, 2), reader)) << lastAlert();
+    EXPECT_TRUE(settings.isGPS); // passed on at once
+    EXPECT_TRUE(reader.isRateChange()); // blocks after the first change the rate
+    reader.setReadAnim();
+    setAnim(settings, reader);
+    EXPECT_FLOAT_EQ(settings.mvFPS, 25.0f);
+    EXPECT_EQ(settings.format, 2);
+    EXPECT_EQ(settings.codec, kCodecH264);
+    EXPECT_EQ(settings.quality, kQualityLow);
+    EXPECT_EQ(settings.rate, 2); // the last block's rate
+
+    // No FPS line: the job keeps its frame rate rather than 0.
+    std::string noFps = header();
+    noFps.erase(noFps.find("FPS: 25.00\n"), 11);
+    CropWindow second(settings, ports, view);
+    settings.mvFPS = 12;
+    ASSERT_TRUE(read(noFps + block(1) + block(5), second)) << lastAlert();
+    setAnim(settings, second);
+    EXPECT_FLOAT_EQ(settings.mvFPS, 12.0f);
+}
+
+TEST_F(AnimFile, EachProblemEndsInItsAlert)
+{
+    const std::string kNot = "The animation file could not be processed";
+    struct Case {
+        std::string text, alert;
+    };
+    std::string twice = header() + block(1) + block(11) + block(11);
+    std::string noFrame = header();
+    const Case cases[] = {
+        {header() + block(1), kNot + " / The animation file has less than two frames."},
+        {"just some\ntext file\nwith lines\n", kNot + " / This file is not a Moirevance animation file."},
+        {header("Image: img-00.png (640X480)\n") + block(1) + block(2),
+         kNot + " / Current image size does not match animation image size."},
+        {header("Image: photo (1).png (400X300)\n") + block(1) + block(2),
+         kNot + " / Current image size does not match animation image size."},
+        {header("Image: img-00.png (400X300)\r\n", "\r\n") + block(1) + block(2), "Could not find scale value /  "},
+        {header() + block(0) + block(2), kNot + " / Frame number is larger than the number of images."},
+        {header() + block(91) + block(2), kNot + " / Frame number is larger than the number of images."},
+        {header() + block(10) + block(5), kNot + " / Frame sequence is out of order."},
+        {header() + block(1) + block(11).substr(0, 40), kNot + " / The animation file ends in the middle of its text."},
+        {header().substr(0, 120), kNot + " / The animation file ends in the middle of its text."},
+        {"abc", kNot + " / This file is not a Moirevance animation file."},
+        {"", kNot + " / This file is not a Moirevance animation file."},
+    };
+    for (const Case& c : cases) {
+        CropWindow reader(settings, ports, view);
+        EXPECT_FALSE(read(c.text, reader)) << c.alert;
+        EXPECT_EQ(lastAlert(), c.alert);
+        EXPECT_FALSE(reader.isAnimation());
+    }
+    std::string wrongImages = header();
+    wrongImages.replace(wrongImages.find("Images: 90"), 10, "Images: 45");
+    CropWindow reader(settings, ports, view);
+    EXPECT_FALSE(read(wrongImages + block(1) + block(2), reader));
+    EXPECT_EQ(lastAlert(), kNot + " / Number of images do not match the current list.");
+    CropWindow missing(settings, ports, view);
+    EXPECT_FALSE(missing.readAnimFile(dir / "no-such-file.txt"));
+    EXPECT_EQ(lastAlert(), "Could not read animation file /  ");
+
+    // A repeated frame number becomes an extra record without list entries.
+    CropWindow repeated(settings, ports, view);
+    ASSERT_TRUE(read(twice, repeated)) << lastAlert();
+    EXPECT_EQ(repeated.frameArray().size(), 3u);
+    EXPECT_EQ(repeated.rectArray().size(), 2u);
+}
+
+TEST_F(AnimFile, RateZeroAndHugeNumbersAreHarmless)
+{
+    CropWindow reader(settings, ports, view);
+    ASSERT_TRUE(read(header() + block(1, 0) + block(3, 0, "(1e308, -1e308, nan, 99999999999999999999)"), reader))
+        << lastAlert();
+    EXPECT_EQ(reader.frameArray()[1].rate, 1);
+    EXPECT_EQ(reader.frameTotal(), 91); // spans 1 and 2, then 88 images, all at rate 1
+}

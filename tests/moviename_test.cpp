@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "TestSupport.h"
+#include "render/MovieRun.h"
+#include "settings/MovieName.h"
+
+using namespace mv;
+using namespace mvtest;
+
+TEST(MovieName, TokensAndFormats)
+{
+    JobSettings s;
+    s.mvFPS = 30;
+    s.format = 1;
+    s.codec = kCodecH264;
+    s.quality = kQualityNormal;
+    s.rate = 1;
+    EXPECT_EQ(defaultMovieName(s, false), "MV(30,1080p,H264,Norm,1X)");
+
+    s.mvFPS = 29.97f;
+    s.format = 0;
+    s.scale = 0.5f;
+    s.codec = kCodecAnimation;
+    s.quality = kQualityLossless;
+    EXPECT_EQ(defaultMovieName(s, true), "MV(29.97,50%,Anim,NLoss,~X)");
+
+    s.scale = 0.333f;
+    s.codec = 0;
+    s.quality = 0;
+    s.rate = 3;
+    s.mvFPS = 12.5f;
+    EXPECT_EQ(defaultMovieName(s, false), "MV(12.50,33.30%,JPEG,Norm,3X)");
+    s.scale = 0.3333f;
+    s.mvFPS = 0;
+    EXPECT_EQ(defaultMovieName(s, false), "MV(0.01,33.33%,JPEG,Norm,3X)");
+    s.isVariableFPS = true;
+    s.format = 15;
+    EXPECT_EQ(defaultMovieName(s, false), "MV(~FPS,F4096X2160,JPEG,Norm,3X)");
+    EXPECT_EQ(defaultMovieName(s, true), "MV(~FPS,F4096X2160,JPEG,Norm,~X)");
+}
+
+TEST(MovieLength, KeyframesTweeningAndPlainRate)
+{
+    JobSettings s;
+    s.numListImages = 100;
+    s.mvFPS = 10;
+    EXPECT_EQ(calcMovieLength(s, {{0, 1}, {29, 1}, {59, 2}}), "Length:  0m 8.5s");
+    EXPECT_FLOAT_EQ(s.durationSec, 8.5f);
+
+    s.numListImages = 10;
+    s.isTweening = true;
+    s.tweenFrames = 2;
+    s.mvFPS = 1;
+    EXPECT_FLOAT_EQ(movieLengthSeconds(s, {}), 28.0f); // 3 * 10 - 2 frames
+    s.isTweening = false;
+    s.numListImages = 7200;
+    s.rate = 2;
+    EXPECT_EQ(calcMovieLength(s, {{0, 1}}), "Length:  1h 0m 0.0s"); // one keyframe: the plain rate
+}
+
+TEST(MovieName, SaveDialogIsAskedOnceAndCanBeCancelled)
+{
+    TempDir dir;
+    JobSettings settings;
+    RecordingPorts ports;
+    VerifyList verify;
+    ImagesList list(settings, ports, ports, ports, ports, verify);
+    MovieRun run(settings, list, ports, ports);
+    settings.format = 3;
+    settings.mvFPS = 25;
+
+    EXPECT_FALSE(run.setMovieName(ports)); // cancelled
+    EXPECT_FALSE(run.hasMovieName);
+    EXPECT_EQ(ports.saveProposals.back(), "Movie Name|Enter the movie name.|MV(25,VGA,H264,Norm,1X).mov");
+
+    std::ofstream(dir / "Garden.mov") << "old";
+    ports.nextSave = FileDialogPort::SaveChoice{dir / "Garden.mov", true};
+    EXPECT_TRUE(run.setMovieName(ports));
+    EXPECT_EQ(run.moviePath, dir / "Garden.mov");
+    EXPECT_EQ(run.movieName, "Garden");
+    EXPECT_TRUE(run.overwriteMovie);
+    EXPECT_TRUE(run.hasMovieName);
+
+    const auto asked = ports.saveProposals.size();
+    EXPECT_TRUE(run.setMovieName(ports)); // a name is known: no dialog
+    EXPECT_EQ(ports.saveProposals.size(), asked);
+    EXPECT_FALSE(run.overwriteMovie);
+}
+
+TEST(SetAnim, FrameRateShownAsTheFileHadIt)
+{
+    JobSettings s;
+    RecordingPorts ports;
+    CropViewState view;
+    CropWindow w(s, ports, view);
+    w.fps = 59.939999f;
+    w.format = 0;
+    w.scale = 0.01f; // below the smallest size: the whole image
+    w.codec = kCodecTIFF;
+    w.quality = kQualityMax;
+    setAnim(s, w);
+    EXPECT_EQ(s.fpsText(), "59.94");
+    EXPECT_FLOAT_EQ(s.scale, 1.0f);
+    EXPECT_EQ(s.codec, kCodecTIFF);
+    w.fps = 0; // never read
+    s.mvFPS = 24;
+    setAnim(s, w);
+    EXPECT_FLOAT_EQ(s.mvFPS, 24.0f);
+}

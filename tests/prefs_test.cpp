@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+
+#include "TestSupport.h"
+#include "settings/Preferences.h"
+
+using namespace mv;
+using namespace mvtest;
+
+namespace {
+
+class MemoryStore : public PreferenceStore {
+public:
+    std::optional<std::string> text(const std::string& key) const override
+    {
+        const auto it = texts.find(key);
+        return it == texts.end() ? std::nullopt : std::optional(it->second);
+    }
+    std::optional<std::vector<std::uint8_t>> data(const std::string& key) const override
+    {
+        const auto it = datas.find(key);
+        return it == datas.end() ? std::nullopt : std::optional(it->second);
+    }
+    void setText(const std::string& key, const std::string& value) override
+    {
+        texts[key] = value;
+        order.push_back(key);
+    }
+    void setData(const std::string& key, const std::vector<std::uint8_t>& value) override
+    {
+        datas[key] = value;
+        order.push_back(key);
+    }
+    void sync() override {}
+
+    std::map<std::string, std::string> texts;
+    std::map<std::string, std::vector<std::uint8_t>> datas;
+    std::vector<std::string> order;
+};
+
+void expectSame(const JobSettings& a, const JobSettings& b)
+{
+    EXPECT_EQ(a.codec, b.codec);
+    EXPECT_EQ(a.quality, b.quality);
+    EXPECT_FLOAT_EQ(a.mvFPS, b.mvFPS);
+    EXPECT_FLOAT_EQ(a.scale, b.scale);
+    EXPECT_EQ(a.format, b.format);
+    EXPECT_EQ(a.isDateSort, b.isDateSort);
+    EXPECT_EQ(a.isSkipVerify, b.isSkipVerify);
+    EXPECT_EQ(a.isSaveAnim, b.isSaveAnim);
+    EXPECT_EQ(a.isCreateKML, b.isCreateKML);
+    EXPECT_EQ(a.isVertical, b.isVertical);
+    EXPECT_EQ(a.isTweening, b.isTweening);
+    EXPECT_EQ(a.isMotionBlur, b.isMotionBlur);
+    EXPECT_EQ(a.tweenFrames, b.tweenFrames);
+    EXPECT_EQ(a.motionFrames, b.motionFrames);
+    EXPECT_FLOAT_EQ(a.fromTime, b.fromTime);
+    EXPECT_FLOAT_EQ(a.toTime, b.toTime);
+    EXPECT_EQ(a.useWatermark, b.useWatermark);
+    EXPECT_EQ(a.watermarkStr, b.watermarkStr);
+    EXPECT_EQ(a.wPosnX, b.wPosnX);
+    EXPECT_EQ(a.wPosnY, b.wPosnY);
+    for (auto [x, y] : {std::pair{a.textColor, b.textColor}, {a.watermarkColor, b.watermarkColor}}) {
+        EXPECT_DOUBLE_EQ(x.red, y.red);
+        EXPECT_DOUBLE_EQ(x.green, y.green);
+        EXPECT_DOUBLE_EQ(x.blue, y.blue);
+        EXPECT_DOUBLE_EQ(x.alpha, y.alpha);
+    }
+    EXPECT_EQ(a.textFont.family, b.textFont.family);
+    EXPECT_DOUBLE_EQ(a.textFont.pointSize, b.textFont.pointSize);
+    EXPECT_EQ(a.watermarkFont.family, b.watermarkFont.family);
+    EXPECT_DOUBLE_EQ(a.watermarkFont.pointSize, b.watermarkFont.pointSize);
+}
+
+JobSettings unusual()
+{
+    JobSettings s;
+    s.codec = kCodecTIFF;
+    s.quality = kQualityMax;
+    s.mvFPS = 29.97f;
+    s.scale = 0.375f;
+    s.format = 0;
+    s.isDateSort = s.isCreateKML = s.isVertical = s.isMotionBlur = s.useWatermark = true;
+    s.tweenFrames = 4;
+    s.motionFrames = 7;
+    s.fromTime = 7.5f;
+    s.toTime = 17.25f;
+    s.watermarkStr = "\xC2\xA9 Garden 2026";
+    s.wPosnX = 2;
+    s.wPosnY = 1;
+    s.textColor = {0.1, 0.2, 0.30000001, 0.45};
+    s.watermarkColor = {1, 0, 0.5, 1};
+    s.textFont = {"DejaVu Sans Mono", 18.5};
+    s.watermarkFont = {"Liberation Serif", 9};
+    return s;
+}
+
+} // namespace
+
+TEST(Preferences, EmptyStoreGivesTheRegisteredDefaults)
+{
+    MemoryStore store;
+    JobSettings loaded = unusual();
+    loadPrefs(store, loaded);
+    expectSame(loaded, JobSettings{});
+    EXPECT_EQ(loaded.watermarkStr, "Watermark");
+    EXPECT_DOUBLE_EQ(loaded.textColor.alpha, 0.8);
+    EXPECT_EQ(loaded.textFont.family, "Geneva");
+}
+
+TEST(Preferences, StoredValuesAreClampedOnLoad)
+{
+    MemoryStore store;
+    store.texts = {{"FPSPref", "0"}, {"ScalePref", "0.01"}, {"WatermarkTextPref", ""}, {"SortPref", "YES"},
+                   {"KMLPref", "true"}, {"SkipPref", "0"}, {"CodecPref", "3"}};
+    JobSettings s;
+    loadPrefs(store, s);
+    EXPECT_FLOAT_EQ(s.mvFPS, 0.01f);
+    EXPECT_FLOAT_EQ(s.scale, 1.0f);
+    EXPECT_EQ(s.watermarkStr, ""); // stored empty stays empty
+    EXPECT_TRUE(s.isDateSort);
+    EXPECT_TRUE(s.isCreateKML);
+    EXPECT_FALSE(s.isSkipVerify);
+    EXPECT_EQ(s.codec, kCodecTIFF);
+    store.texts["ScalePref"] = "1.4";
+    loadPrefs(store, s);
+    EXPECT_FLOAT_EQ(s.scale, 1.4f);
+
+    // The position is exactly 16 bytes; anything else is (0, 0).
+    store.datas["WatermarkPosnPref"] = std::vector<std::uint8_t>(15, 0x40);
+    s.wPosnX = 2;
+    loadPrefs(store, s);
+    EXPECT_EQ(s.wPosnX, 0);
+    std::vector<std::uint8_t> point(16, 0);
+    point[7] = 0x40;  // 2.0, little-endian
+    point[15] = 0x3F; // 0.0078125 (exponent bits only)
+    store.datas["WatermarkPosnPref"] = point;
+    loadPrefs(store, s);
+    EXPECT_EQ(s.wPosnX, 2.0);
+    EXPECT_GT(s.wPosnY, 0.0);
+    store.datas["textColorPref"] = {'b', 'a', 'd'}; // unreadable archive: the default stays
+    loadPrefs(store, s);
+    EXPECT_DOUBLE_EQ(s.textColor.alpha, 0.8);
+}
+
+TEST(Preferences, SaveWritesEveryKeyInOrder)
+{
+    MemoryStore store;
+    savePrefs(store, unusual());
+    EXPECT_EQ(store.order,
+              (std::vector<std::string>{"CodecPref", "QualityPref", "FormatPref", "FPSPref", "ScalePref", "SortPref",
+                                        "SkipPref", "AnimPref", "KMLPref", "VerticalPref", "TweenPref",
+                                        "MotionBlurPref", "TweenFramePref", "MotionFramePref", "WatermarkStatePref",
+                                        "FromTimePref", "ToTimePref", "textColorPref", "textFontPref",
+                                        "WatermarkTextPref", "WatermarkColorPref", "WatermarkFontPref",
+                                        "WatermarkPosnPref"}));
+    EXPECT_EQ(store.datas["WatermarkPosnPref"].size(), 16u);
+    JobSettings back;
+    loadPrefs(store, back);
+    expectSame(back, unusual());
+}
+
+// Saves in this process and loads in a new one, through the real store.
+TEST(Preferences, ReloadedInANewProcess)
+{
+    if (std::getenv("MV_PREFS_CHILD")) {
+        JobSettings loaded;
+        loadPrefs(*openUserPreferences(), loaded);
+        expectSame(loaded, unusual());
+        return;
+    }
+    TempDir dir;
+    ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    savePrefs(*openUserPreferences(), unusual());
+    const auto child = run("MV_PREFS_CHILD=1 XDG_CONFIG_HOME=" + quote(dir.path()) + " " +
+                           quote(::testing::internal::GetArgvs()[0]) +
+                           " --gtest_filter=Preferences.ReloadedInANewProcess 2>&1");
+    EXPECT_EQ(child.status, 0) << child.out;
+    EXPECT_NE(child.out.find("[  PASSED  ] 1 test"), std::string::npos) << child.out;
+    ::unsetenv("XDG_CONFIG_HOME");
+}
