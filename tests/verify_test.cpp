@@ -13,6 +13,7 @@
 
 #include "TestSupport.h"
 #include "imagelist/ImagesList.h"
+#include "render/MovieRun.h"
 
 using namespace mv;
 using namespace mvtest;
@@ -311,7 +312,7 @@ TEST_F(VerifyFixture, SkippingChecksReadsNoImage)
     EXPECT_TRUE(ports.alerts().empty());
 }
 
-TEST_F(VerifyFixture, OnePlaceGivesThePlacemarkElseThePath)
+TEST_F(VerifyFixture, OnePlaceGivesThePlacemarkAndTheMovieGetsItsCopy)
 {
     // Same sums of latitude and longitude count as one place.
     std::vector<std::string> files{image("1.jpg"), image("2.jpg"), image("3.jpg")};
@@ -335,6 +336,22 @@ TEST_F(VerifyFixture, OnePlaceGivesThePlacemarkElseThePath)
                                  "</kml>");
     EXPECT_EQ(ogrGeometry(kmlPath), std::make_pair(std::string("POINT"), std::vector<double>{-63, 45}));
 
+    // The movie's copy carries its name, escaped for XML and kept ASCII.
+    settings.format = 0;
+    settings.scale = 1.0f;
+    settings.codec = kCodecTIFF;
+    MovieRun movie(settings, list, ports, ports, kmlPath);
+    movie.setCompletionSound([] {});
+    movie.moviePath = dir / "Trip.mov";
+    movie.movieName = "Trip Caf\xC3\xA9 & Co";
+    ASSERT_TRUE(movie.createCommand());
+    movie.waitForWorker();
+    EXPECT_EQ(movie.kmlCopyPath(), dir / "Trip.kml");
+    const std::string copy = readFile(dir / "Trip.kml");
+    EXPECT_NE(copy.find("  <name>Trip Caf&#233; &amp; Co</name>\n"), std::string::npos) << copy;
+    EXPECT_EQ(copy.find("MV Location"), std::string::npos);
+    EXPECT_EQ(ogrGeometry(dir / "Trip.kml").first, "POINT");
+
     // One image 0.001 degrees away: the path through every position.
     exif(files[2], gpsTags(45.001, "N", 63.0, "W"));
     listImages(files);
@@ -345,4 +362,13 @@ TEST_F(VerifyFixture, OnePlaceGivesThePlacemarkElseThePath)
     for (std::size_t k = 0; k < expected.size(); ++k)
         EXPECT_NEAR(coords[k], expected[k], 1e-9) << k;
     EXPECT_EQ(readFile(kmlPath).back(), '>'); // no line feed after </kml>
+
+    // A list without positions leaves the file, but no movie gets it.
+    listImages({image("plain-1.png"), image("plain-2.png")});
+    EXPECT_TRUE(fs::exists(kmlPath));
+    movie.moviePath = dir / "Plain.mov";
+    ASSERT_TRUE(movie.createCommand());
+    movie.waitForWorker();
+    EXPECT_TRUE(movie.wasWritten());
+    EXPECT_FALSE(fs::exists(dir / "Plain.kml"));
 }
