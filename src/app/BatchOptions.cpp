@@ -84,6 +84,8 @@ std::string makeUsage()
            "  --vertical            portrait output: the preset's width and height exchanged\n"
            "  --sort name|date      order by file name or by capture date\n"
            "  --skip-verify         do not check the images while listing them\n"
+           "  --kml                 write the images' GPS positions as a KML file beside\n"
+           "                        the movie (needs the checks: not with --skip-verify)\n"
            "  -h, --help            show this help\n"
            "\n"
            "Exit status: 0 when a movie was written, 1 when none was, 2 for a usage error.\n";
@@ -163,6 +165,9 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
         } else if (arg == "--skip-verify") {
             noValue();
             s.isSkipVerify = true;
+        } else if (arg == "--kml") {
+            noValue();
+            s.isCreateKML = true;
         } else {
             throw UsageError{"unknown option " + arg};
         }
