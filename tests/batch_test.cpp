@@ -41,7 +41,7 @@ TEST(BatchOptions, EachOptionSetsItsSetting)
     JobSettings s;
     const MakeRequest r = parse({"-o", "out.mov", "--fps", "29.97", "--size", "50%", "--codec", "animation",
                                  "--quality", "max", "--crop", "top", "--rate", "3", "--dup=2", "--vertical",
-                                 "--sort", "date", "--skip-verify", "a", "b/"},
+                                 "--sort", "date", "--skip-verify", "--kml", "a", "b/"},
                                 s);
     EXPECT_EQ(r.output, "out.mov");
     EXPECT_EQ(r.inputs, (std::vector<std::string>{"a", "b/"}));
@@ -56,6 +56,7 @@ TEST(BatchOptions, EachOptionSetsItsSetting)
     EXPECT_TRUE(s.isVertical);
     EXPECT_TRUE(s.isDateSort);
     EXPECT_TRUE(s.isSkipVerify);
+    EXPECT_TRUE(s.isCreateKML);
 
     JobSettings p;
     parse({"-o", "x.mov", "--size", "hd1440P", "--fps", "1000", "x"}, p);
@@ -192,4 +193,30 @@ TEST(BatchCommand, DefaultNameAndAnimationFile)
     std::ofstream(dir / "bad.txt") << "not an animation";
     EXPECT_EQ(moirevance(dir, "make --anim " + quote(dir / "bad.txt") + " " + quote(dir / "pics")).status, 1);
     EXPECT_NE(readFile(dir / "stderr.txt").find("This file is not a Moirevance animation file."), std::string::npos);
+}
+
+TEST(BatchCommand, KmlOptionWritesTheFileBesideTheMovie)
+{
+    TempDir dir;
+    fs::create_directories(dir / "pics");
+    // The last has no longitude: a Verify List line, and the stamp shows "GPS: ---".
+    for (int i = 1; i <= 4; ++i) {
+        const std::string p = dir / ("pics/" + std::to_string(i) + ".jpg");
+        writeImage(p, 32, 24);
+        ASSERT_EQ(run("exiftool -q -overwrite_original -DateTimeOriginal='2012:03:30 22:00:0" + std::to_string(i) +
+                      "' -GPSLatitude=44.5 -GPSLatitudeRef=N " +
+                      (i < 4 ? "-GPSLongitude=63.75 -GPSLongitudeRef=W " : "") + quote(p))
+                      .status,
+                  0);
+    }
+
+    const auto r = moirevance(dir, "make --kml --codec tiff -o " + quote(dir / "Walk.mov") + " " + quote(dir / "pics"));
+    ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+    const std::string err = readFile(dir / "stderr.txt");
+    const std::string dataFolder = dir / "data/Moirevance";
+    EXPECT_NE(err.find("KML file: " + dataFolder + "/Moirevance GPS.kml\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("KML file: " + dir / "Walk.kml\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("Verify List: " + dataFolder + "/Moirevance Verify List.txt\n"), std::string::npos) << err;
+    EXPECT_NE(readFile(dir / "Walk.kml").find("<name>Walk</name>"), std::string::npos);
+    EXPECT_NE(readFile(dir / "Walk.kml").find("-63.7500000000,44.5000000000"), std::string::npos);
 }

@@ -22,6 +22,13 @@ void touch(const std::string& path)
     std::ofstream(path) << "x";
 }
 
+// A small real picture, so that the list's checks accept it.
+void picture(const std::string& path)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    writeImage(path, 4, 4);
+}
+
 std::vector<std::string> names(const std::vector<std::string>& paths)
 {
     std::vector<std::string> n;
@@ -118,13 +125,13 @@ TEST(DateSort, ManyMixedFilesNeverBreakTheSort)
 
 TEST_F(ListFixture, FoldersAreExpandedAndTheListIsShownWithLabels)
 {
-    touch(dir / "pics/IMG_10.JPG");
-    touch(dir / "pics/IMG_9.JPG");
-    touch(dir / "pics/deeper/still/IMG_11.png");
+    picture(dir / "pics/IMG_10.JPG");
+    picture(dir / "pics/IMG_9.JPG");
+    picture(dir / "pics/deeper/still/IMG_11.png");
     touch(dir / "pics/photo.Jpg");
     touch(dir / "pics/notes.txt");
     fs::create_directories(dir / "pics/folder.jpg");
-    touch(dir / "single.tif");
+    picture(dir / "single.tif");
 
     ports.nextChoice = std::vector<std::string>{dir / "pics", dir / "single.tif"};
     ASSERT_TRUE(list.selectFiles());
@@ -138,7 +145,7 @@ TEST_F(ListFixture, FoldersAreExpandedAndTheListIsShownWithLabels)
     EXPECT_TRUE(ports.createEnabled);
 
     // A drop adds to the list and sorts the whole list again.
-    touch(dir / "more/IMG_1.jpg");
+    picture(dir / "more/IMG_1.jpg");
     list.processImageList({dir / "more"});
     EXPECT_EQ(names(list.imageFiles()).front(), "IMG_1.jpg");
     EXPECT_EQ(list.fileCount(), 5u);
@@ -154,7 +161,7 @@ TEST_F(ListFixture, CountLabelEveryTenthImageAndCancelledDialog)
     std::vector<std::string> files;
     for (int i = 0; i < 25; ++i) {
         files.push_back(dir / ("f" + std::to_string(i) + ".jpg"));
-        touch(files.back());
+        picture(files.back());
     }
     list.processImageList(files);
     EXPECT_EQ(ports.labels(), (std::vector<std::string>{" ", "0 Images:", "10 Images:", "20 Images:", "25 Images:"}));
@@ -166,9 +173,9 @@ TEST_F(ListFixture, CountLabelEveryTenthImageAndCancelledDialog)
 
 TEST_F(ListFixture, SelectFileShowsPositionAndHighlightsFirstOccurrence)
 {
-    touch(dir / "a/same.jpg");
-    touch(dir / "b/same.jpg");
-    touch(dir / "b/zz.jpg");
+    picture(dir / "a/same.jpg");
+    picture(dir / "b/same.jpg");
+    picture(dir / "b/zz.jpg");
     list.processImageList({dir / "a", dir / "b"});
     list.selectFile(1);
     EXPECT_EQ(ports.labels().back(), "(2/3) Images:");

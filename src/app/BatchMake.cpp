@@ -152,6 +152,8 @@ int runMake(const std::vector<std::string>& args)
 
     const auto workingFiles = prepareDataFolder();
     VerifyList verifyList(workingFiles ? workingFiles->verifyFile : std::string());
+    bool verifyWritten = false;
+    verifyList.setOnWrite([&] { verifyWritten = true; });
     BatchPorts ports(request.inputs);
     ImagesList list(settings, ports, ports, ports, ports, verifyList, workingFiles ? workingFiles->kmlFile : "");
     list.selectFiles();
@@ -173,6 +175,15 @@ int runMake(const std::vector<std::string>& args)
     }
 
     MovieRun run(settings, list, ports, ports, workingFiles ? workingFiles->kmlFile : "");
+    // Where the side files of this job went, however it ended.
+    auto reportSideFiles = [&] {
+        if (list.hasKMLFile())
+            std::cerr << "KML file: " << workingFiles->kmlFile << '\n';
+        if (!run.kmlCopyPath().empty())
+            std::cerr << "KML file: " << run.kmlCopyPath() << '\n';
+        if (verifyWritten && !verifyList.path().empty())
+            std::cerr << "Verify List: " << verifyList.path() << '\n';
+    };
     run.setCompletionSound([] { playCompletionSound(true); });
     run.setAnimationEditor(&editor, &view);
     if (!request.output.empty()) {
@@ -187,8 +198,10 @@ int runMake(const std::vector<std::string>& args)
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
-    if (!run.createCommand(&ports))
+    if (!run.createCommand(&ports)) {
+        reportSideFiles();
         return 1;
+    }
     // Ctrl-C stops the movie as the Stop button does: the frames so far are kept.
     while (run.isCreatingMovie()) {
         if (gInterrupted) {
@@ -199,6 +212,7 @@ int runMake(const std::vector<std::string>& args)
     }
     run.waitForWorker();
     ports.finish();
+    reportSideFiles();
     if (!run.wasWritten())
         return 1;
     std::cout << run.outputPath() << '\n';

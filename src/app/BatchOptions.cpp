@@ -112,6 +112,8 @@ std::string makeUsage()
            "  --vertical            portrait output: the preset's width and height exchanged\n"
            "  --sort name|date      order by file name or by capture date\n"
            "  --skip-verify         do not check the images while listing them\n"
+           "  --kml                 write the images' GPS positions as a KML file beside\n"
+           "                        the movie (needs the checks: not with --skip-verify)\n"
            "  --anim FILE           follow the keyframes of an animation file; its settings\n"
            "                        (frame rate, size, codec, quality) become the job's\n"
            "  --save-anim           keep a copy of the editor's animation file beside the movie\n"
@@ -208,6 +210,9 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
         } else if (arg == "--skip-verify") {
             noValue();
             s.isSkipVerify = true;
+        } else if (arg == "--kml") {
+            noValue();
+            s.isCreateKML = true;
         } else if (arg == "--anim") {
             request.animFile = needValue();
         } else if (arg == "--save-anim") {

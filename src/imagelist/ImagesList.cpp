@@ -101,12 +101,23 @@ void ImagesList::addLinkToFiles(const std::vector<std::string>& paths)
     frameLocn_.clear();
     kmlLocn_.clear();
     kmlLatLon_.clear();
+    hasKMLFile_ = false;
     errorCount_ = 0;
+    datesFound_ = false;
+    gpsFound_ = false;
     window_.enableLayerMenu(false);
 
     const unsigned count = fileCount();
     char label[64];
     for (unsigned i = 0; i < count; ++i) {
+        if (!isSkipChecks_) {
+            const Verdict verdict = verifyImage(i);
+            if (verdict == Verdict::Abort)
+                return;
+            if (verdict == Verdict::Skip)
+                continue;
+            readMetadata(i);
+        }
         std::string line = fs::path(imageFiles_[i]).filename().string();
         if (i + 1 != count)
             line += '\n';
@@ -117,9 +128,7 @@ void ImagesList::addLinkToFiles(const std::vector<std::string>& paths)
         }
     }
 
-    // Stamps need a date and a position for every image; none were read.
-    window_.setGPSEnable(false);
-    window_.setDateEnable(false);
+    decideDatesAndGPS();
 
     isSkipChecks_ = false;
     window_.setDateSortEnable(true);
@@ -154,6 +163,7 @@ void ImagesList::clearList()
     frameLocn_.clear();
     kmlLocn_.clear();
     kmlLatLon_.clear();
+    hasKMLFile_ = false;
     layerFiles_.clear();
     maskFiles_.clear();
     view_.setLabel(" ");

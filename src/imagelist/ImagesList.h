@@ -43,13 +43,29 @@ public:
     const std::vector<std::string>& frameLocn() const { return frameLocn_; }
     bool hasEXIF() const { return hasEXIF_; }
     bool isKML() const { return isKML_; }
+    // The last run wrote the KML file (its images have GPS positions).
+    bool hasKMLFile() const { return hasKMLFile_; }
     bool isLayerImages() const { return isLayerImages_; }
     bool isMaskImages() const { return isMaskImages_; }
     const std::string& viewText() const { return viewText_; }
 
     void writeVerifyFile(const std::string& line) { verifyList_.writeVerifyFile(line); }
+    // Writes the KML file from the positions of the last run.
+    void writeKMLFile();
 
 private:
+    enum class Verdict { Keep, Skip, Abort };
+    // The per-image checks of a run (readability, size, file size).
+    Verdict verifyImage(unsigned index);
+    // Capture date, GPS text and KML position of a kept image.
+    void readMetadata(unsigned index);
+    // After the last image: keeps dates and GPS only when they cover the
+    // list, and tells the window whether stamping can be offered.
+    void decideDatesAndGPS();
+    // A problem line of a per-image check, after the run's header when it
+    // is the run's first.
+    void writeProblem(const std::string& line);
+
     void appendViewText(const std::string& text);
     std::string labelWord() const;
 
@@ -71,7 +87,12 @@ private:
     bool isKML_ = false;
     bool isLayerImages_ = false;
     bool isMaskImages_ = false;
+    bool hasKMLFile_ = false;
+    // Per run.
     unsigned errorCount_ = 0;
+    double firstWidth_ = 0, firstHeight_ = 0;
+    bool datesFound_ = false;
+    bool gpsFound_ = false;
     double lineHeight_ = 0;
     double maxScroll_ = 0;
 };

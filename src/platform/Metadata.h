@@ -1,6 +1,6 @@
 #pragma once
-// Capture dates from the images' EXIF data, and the file-system dates that
-// stand in for them.
+// Capture dates and GPS positions from the images' EXIF data, and the
+// file-system dates that stand in for missing capture dates.
 #include <optional>
 #include <string>
 #include <time.h>
@@ -14,8 +14,26 @@ struct CaptureDate {
 
 CaptureDate readCaptureDate(const std::string& path);
 
+// What the list needs of an image's metadata, read in one go.
+struct ImageMetadata {
+    bool opened = false;   // the file could be read as an image with metadata
+    bool hasExif = false;  // it carries an EXIF sub-directory (camera settings, dates)
+    std::optional<std::string> captureDate; // DateTimeOriginal as stored
+    bool hasGPS = false;   // it carries a GPS directory
+    // Unsigned magnitudes in decimal degrees (degrees + minutes / 60 +
+    // seconds / 3600). Absent when the tag is missing, malformed (a zero
+    // denominator) or out of range (above 90 or 180 degrees).
+    std::optional<double> latitude, longitude;
+    std::string latitudeRef, longitudeRef; // "N"/"S", "E"/"W"; empty when missing
+};
+
+ImageMetadata readImageMetadata(const std::string& path);
+
 // The file's creation (birth) time where the file system records one, else
 // its modification time. Zero when the file cannot be examined.
 timespec fileCreationTime(const std::string& path);
+
+// The same, but nothing when the file cannot be examined.
+std::optional<time_t> fileSystemDate(const std::string& path);
 
 } // namespace mv

@@ -115,8 +115,33 @@ std::string MovieRun::chooseOutputPath() const
     return {}; // every numbered name is taken: refuse rather than overwrite
 }
 
-void MovieRun::copySideFiles() const
+// The movie's name as XML text in an ASCII-only form: the KML file says it
+// is UTF-8 but is kept in Mac OS Roman, so anything beyond ASCII goes in as a
+// character reference, and markup characters are escaped.
+static std::string kmlName(const std::string& name)
 {
+    std::string out;
+    for (std::size_t i = 0; i < name.size();) {
+        const char32_t c = nextCodePoint(name, i);
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c >= 0x20 && c < 0x7F)
+            out += static_cast<char>(c);
+        else if (c >= 0x20 || c == '\t')
+            out += "&#" + std::to_string(static_cast<unsigned long>(c)) + ";";
+    }
+    return out;
+}
+
+void MovieRun::copySideFiles()
+{
+    kmlCopyPath_.clear();
+    // Only a KML file of this list: one left by an earlier list would put
+    // another list's positions beside the movie.
     auto read = [](const std::string& path, std::string& text) {
         std::ifstream in(path, std::ios::binary);
         std::stringstream buf;
@@ -125,12 +150,17 @@ void MovieRun::copySideFiles() const
         return bool(in);
     };
     std::string text;
-    if (list_.isKML() && settings_.isCreateKML && !kmlFile_.empty() && read(kmlFile_, text)) {
+    if (list_.isKML() && list_.hasKMLFile() && settings_.isCreateKML && !kmlFile_.empty() && read(kmlFile_, text)) {
         text = fromMacRoman(text);
-        const std::string from = "MV Location";
-        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += movieName.size())
-            text.replace(at, from.size(), movieName);
-        std::ofstream(withExtension(outputPath_, ".kml"), std::ios::binary | std::ios::trunc) << toMacRoman(text);
+        const std::string from = "MV Location", to = kmlName(movieName);
+        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+            text.replace(at, from.size(), to);
+        const std::string path = withExtension(outputPath_, ".kml");
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << toMacRoman(text);
+        out.close();
+        if (out)
+            kmlCopyPath_ = path;
     }
     // Keyframes entered in the editor are kept beside their movie; a read
     // file exists already.

@@ -58,6 +58,8 @@ public:
     // The last run ended with a complete movie file.
     bool wasWritten() const { return written_; }
     unsigned actualImages() const { return actualImages_; }
+    // Where the KML copy beside the last movie went; empty when none was made.
+    const std::string& kmlCopyPath() const { return kmlCopyPath_; }
     const MovieAttributes& movieAttributesDict() const { return attributes_; }
 
     // Played when a movie was written (the default plays the system sound).
@@ -76,7 +78,7 @@ public:
 private:
     std::string chooseOutputPath() const;
     // The KML and animation files beside the new movie.
-    void copySideFiles() const;
+    void copySideFiles();
     // Ends the run after a fatal error of the worker: no file is left.
     void abortRun();
     // Returns true when this call ended the run.
@@ -89,6 +91,7 @@ private:
     std::string kmlFile_;
 
     std::string outputPath_;
+    std::string kmlCopyPath_;
     std::unique_ptr<MovieWriter> mvMovie_;
     MovieAttributes attributes_;
     std::atomic<bool> isCreatingMovie_{false};
