@@ -412,6 +412,21 @@ TEST_F(ConvertFixture, VariableFramesOfH264AreFoundAtTheirStartTimes)
     // 12 frames: no folder size (index 16) and no time left (from 20).
     EXPECT_EQ(ports.sizes, std::vector<std::string>{"Folder Size:"});
     EXPECT_EQ(ports.times, std::vector<std::string>{"Time Left:"});
+
+    // An .mp4 with B-frames (decoding order differs from display order),
+    // untagged BT.601: the frames are ffmpeg's own decode, byte for byte.
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc=size=96x64:rate=25 -frames:v 24 -c:v libx264 -bf 3 "
+                  "-pix_fmt yuv420p " +
+                  quote(dir / "b.mp4"))
+                  .status,
+              0);
+    ASSERT_TRUE(start(dir / "b.mp4", dir / "B"));
+    convert->waitForWorker();
+    const auto decoded = decodeFrames(dir / "b.mp4", 96, 64);
+    ASSERT_EQ(convert->numFrames(), 24u);
+    ASSERT_EQ(decoded.size(), 24u);
+    for (unsigned i = 0; i < 24; ++i)
+        EXPECT_EQ(tiffPixels(dir / ("B-" + std::to_string(i + 1) + ".tiff")), decoded[i]) << "frame " << i;
 }
 
 TEST_F(ConvertFixture, StoppingKeepsExactlyTheFilesWritten)
