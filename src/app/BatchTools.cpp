@@ -82,7 +82,13 @@ public:
     void setImagesText(const std::string& t) override { update(images_, t); }
     void setTimeText(const std::string& t) override { update(time_, t); }
     void setSizeText(const std::string& t) override { update(size_, t); }
-    void hide() override { endLine(); }
+    void hide() override
+    {
+        if (!tty_ && !unprinted_.empty()) // the last state, which the rate limit held back
+            std::cerr << unprinted_ << '\n';
+        unprinted_.clear();
+        endLine();
+    }
 
     void endLine()
     {
@@ -110,8 +116,11 @@ private:
             return;
         }
         const auto now = std::chrono::steady_clock::now();
-        if (!always && now - lastPrint_ < std::chrono::seconds(1))
+        if (!always && now - lastPrint_ < std::chrono::seconds(1)) {
+            unprinted_ = line;
             return;
+        }
+        unprinted_.clear();
         lastPrint_ = now;
         std::cerr << line << '\n';
     }
@@ -121,6 +130,7 @@ private:
     bool tty_;
     bool drawn_ = false;
     std::string images_, time_, size_;
+    std::string unprinted_;
     std::chrono::steady_clock::time_point lastPrint_{};
 };
 
