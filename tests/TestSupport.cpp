@@ -180,12 +180,10 @@ std::optional<std::vector<std::string>> RecordingPorts::chooseFiles(const std::s
 {
     return nextChoice;
 }
-std::optional<mv::FileDialogPort::SaveChoice> RecordingPorts::chooseSaveFile(const std::string& title,
-                                                                           const std::string& message,
-                                                                           const std::string& name,
-                                                                           const std::string& extension)
+std::optional<mv::FileDialogPort::SaveChoice> RecordingPorts::saveFile(const SaveRequest& r)
 {
-    saveProposals.push_back(title + "|" + message + "|" + name + "." + extension);
+    saveProposals.push_back(r.title + "|" + r.message + "|" + r.proposedName + "." +
+                            (r.extensions.empty() ? "" : r.extensions.front()));
     return nextSave;
 }
 std::vector<RecordingPorts::Alert> RecordingPorts::alerts() const

@@ -82,8 +82,7 @@ public:
     void setCreateEnable(bool on) override;
     std::optional<std::vector<std::string>> chooseFiles(const std::string&, const std::string&,
                                                         const std::vector<std::string>&) override;
-    std::optional<SaveChoice> chooseSaveFile(const std::string& title, const std::string& message,
-                                             const std::string& name, const std::string& extension) override;
+    std::optional<SaveChoice> saveFile(const SaveRequest& request) override;
 
     std::vector<Alert> alerts() const;
     std::vector<std::string> labels() const;

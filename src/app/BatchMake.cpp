@@ -108,10 +108,10 @@ public:
 
     // The proposed name, in the current folder; nobody was asked to replace
     // an existing file, so it is kept.
-    std::optional<SaveChoice> chooseSaveFile(const std::string&, const std::string&, const std::string& name,
-                                             const std::string& extension) override
+    std::optional<SaveChoice> saveFile(const SaveRequest& request) override
     {
-        return SaveChoice{(fs::current_path() / (name + "." + extension)).string(), false};
+        const std::string extension = request.extensions.empty() ? "" : "." + request.extensions.front();
+        return SaveChoice{(fs::current_path() / (request.proposedName + extension)).string(), false};
     }
 
     void finish() { progress_.finish(); }

@@ -4,6 +4,7 @@
 
 #include "app/BatchMake.h"
 #include "app/BatchOptions.h"
+#include "app/BatchTools.h"
 #include "platform/Picture.h"
 
 int main(int argc, char** argv)
@@ -11,16 +12,20 @@ int main(int argc, char** argv)
     mv::initImageLibrary(argv[0]);
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
-        std::cout << mv::mainUsage();
+        std::cout << mv::mainUsage() << mv::toolsUsage();
         return 0;
     }
     const std::string& command = args[0];
     if (command == "make")
         return mv::runMake({args.begin() + 1, args.end()});
+    if (command == "append")
+        return mv::runAppend({args.begin() + 1, args.end()});
+    if (command == "frames")
+        return mv::runFrames({args.begin() + 1, args.end()});
     if (command == "-h" || command == "--help" || command == "help") {
-        std::cout << mv::mainUsage();
+        std::cout << mv::mainUsage() << mv::toolsUsage();
         return 0;
     }
-    std::cerr << "moirevance: unknown command \"" << command << "\"\n\n" << mv::mainUsage();
+    std::cerr << "moirevance: unknown command \"" << command << "\"\n\n" << mv::mainUsage() << mv::toolsUsage();
     return 2;
 }

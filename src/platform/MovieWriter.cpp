@@ -1,5 +1,6 @@
 #include "platform/MovieWriter.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -59,6 +60,19 @@ std::string ffmpegError(int code)
 }
 
 } // namespace
+
+int qualityForEncoderSetting(const std::string& codecType, double setting)
+{
+    const int* table = codecType == "avc1" ? kX264Crf : (codecType == "jpeg" || codecType == "mp4v") ? kQScale : nullptr;
+    if (!table)
+        return 512;
+    constexpr int kQuality[] = {1024, 1023, 768, 512, 256};
+    int best = 0;
+    for (int step = 1; step < 5; ++step)
+        if (std::abs(table[step] - setting) < std::abs(table[best] - setting))
+            best = step;
+    return kQuality[best];
+}
 
 struct MovieWriter::Impl {
     std::string path;

@@ -26,6 +26,11 @@ struct MovieAttributes {
 // codec is missing from this build.
 constexpr int kEncoderUnavailable = -2012;
 
+// The quality step (1024 ... 256) whose encoder setting is nearest to
+// `setting`: x264's rate factor for "avc1", the quantiser for "jpeg" and
+// "mp4v". 512 for the lossless codecs, which have no setting.
+int qualityForEncoderSetting(const std::string& codecType, double setting);
+
 class MovieWriter {
 public:
     struct Error {

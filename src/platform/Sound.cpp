@@ -39,9 +39,7 @@ bool soundOutputExists()
     return false;
 }
 
-} // namespace
-
-void playCompletionSound(bool waitForEnd)
+ca_context* soundContext()
 {
     static ca_context* context = [] {
         ca_context* c = nullptr;
@@ -56,6 +54,20 @@ void playCompletionSound(bool waitForEnd)
         }
         return c;
     }();
+    return context;
+}
+
+} // namespace
+
+void beep()
+{
+    if (ca_context* context = soundContext())
+        ca_context_play(context, 0, CA_PROP_EVENT_ID, "bell-window-system", nullptr);
+}
+
+void playCompletionSound(bool waitForEnd)
+{
+    ca_context* context = soundContext();
     if (!context)
         return;
 

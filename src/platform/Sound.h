@@ -7,4 +7,7 @@ namespace mv {
 // most a few seconds), so that a command-line run does not cut it off.
 void playCompletionSound(bool waitForEnd);
 
+// The system's alert beep; nothing where there is no sound device.
+void beep();
+
 } // namespace mv

@@ -42,13 +42,29 @@ public:
     virtual std::optional<std::vector<std::string>> chooseFiles(const std::string& title, const std::string& message,
                                                                 const std::vector<std::string>& extensions) = 0;
 
+    struct OpenRequest {
+        std::string title, message;
+        std::vector<std::string> extensions;
+        bool multipleFiles = true;
+        bool canChooseFolders = true;
+    };
+    // An open dialog with its own choices; the default is chooseFiles.
+    virtual std::optional<std::vector<std::string>> openFiles(const OpenRequest& r)
+    {
+        return chooseFiles(r.title, r.message, r.extensions);
+    }
+
+    struct SaveRequest {
+        std::string title, message, proposedName;
+        std::vector<std::string> extensions; // empty: any name
+        bool canCreateFolders = true;
+    };
     struct SaveChoice {
         std::string path;
         bool replaceConfirmed = false; // the file exists and the user agreed to replace it
     };
-    // A save dialog proposing `name` with the extension. Nothing when cancelled.
-    virtual std::optional<SaveChoice> chooseSaveFile(const std::string& title, const std::string& message,
-                                                     const std::string& name, const std::string& extension) = 0;
+    // A save dialog: the chosen path, or nothing when cancelled.
+    virtual std::optional<SaveChoice> saveFile(const SaveRequest&) { return std::nullopt; }
 };
 
 // Control enabling and status text of the main window. Every call has a
@@ -71,6 +87,17 @@ public:
     // controls, which are locked while a movie is made.
     virtual void setRunControlsEnabled(bool) {}
     virtual void setStatusText(const std::string&) {}
+};
+
+// The small progress panel of the movie-to-frames tool.
+class ConvertPanelPort {
+public:
+    virtual ~ConvertPanelPort() = default;
+    virtual void setImagesText(const std::string&) {}
+    virtual void setTimeText(const std::string&) {}
+    virtual void setSizeText(const std::string&) {}
+    virtual void show() {}
+    virtual void hide() {}
 };
 
 } // namespace mv

@@ -68,8 +68,12 @@ bool MovieRun::setMovieName(FileDialogPort& dialogs)
     movieName = defaultMovieName(settings_, cropWindow_ && cropWindow_->isRateChange());
     if (hasMovieName)
         return true;
-    const auto choice =
-        dialogs.chooseSaveFile(windowText("Movie Name"), windowText("Enter the movie name."), movieName, "mov");
+    FileDialogPort::SaveRequest request;
+    request.title = windowText("Movie Name");
+    request.message = windowText("Enter the movie name.");
+    request.proposedName = movieName;
+    request.extensions = {"mov"};
+    const auto choice = dialogs.saveFile(request);
     if (!choice)
         return false;
     moviePath = choice->path;

@@ -1,0 +1,271 @@
+// Appending movies into one .mov: packets are copied where the streams agree
+// and encoded again where they do not, into a single video track.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <numeric>
+#include <unordered_map>
+
+#include "platform/MovieReaderImpl.h"
+#include "platform/MovieWriter.h"
+
+namespace fs = std::filesystem;
+
+namespace mv {
+namespace {
+
+// A folder for the movies encoded on the way, removed with everything in it.
+class ScratchFolder {
+public:
+    ScratchFolder()
+    {
+        std::error_code ec;
+        std::string pattern = (fs::temp_directory_path(ec) / "moirevance-append-XXXXXX").string();
+        if (::mkdtemp(pattern.data()))
+            path_ = pattern;
+    }
+    ~ScratchFolder()
+    {
+        std::error_code ec;
+        if (!path_.empty())
+            fs::remove_all(path_, ec);
+    }
+    bool ok() const { return !path_.empty(); }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// One time scale in which every frame time of every movie is a whole
+// number; the first movie's when the common multiple does not fit.
+std::int32_t commonTimeScale(const std::vector<MovieReader*>& movies)
+{
+    std::int64_t scale = movies[0]->timeScale();
+    for (const MovieReader* m : movies) {
+        const std::int64_t l = std::lcm(scale, std::int64_t(m->timeScale()));
+        if (l <= INT32_MAX)
+            scale = l;
+    }
+    return std::int32_t(scale);
+}
+
+} // namespace
+
+struct AppendWriter {
+    // Encodes every frame of the movies, in order, into one new movie file.
+    static AppendStatus encode(const std::vector<MovieReader*>& movies, const std::string& path,
+                               const MovieAttributes& attributes, std::string& error)
+    {
+        MovieWriter::Error openError;
+        auto writer = MovieWriter::create(path, attributes, openError);
+        if (!writer) {
+            error = openError.description;
+            return AppendStatus::WriteFailed;
+        }
+        RgbaBitmap picture;
+        for (MovieReader* m : movies) {
+            for (const MovieReader::Frame& f : m->frames()) {
+                if (!m->frameImageAtTime(f.start, picture)) {
+                    error = "a frame of " + m->path() + " could not be decoded";
+                    return AppendStatus::SourceFailed;
+                }
+                if (!writer->addImage(picture, MovieTime{f.duration, m->timeScale()})) {
+                    error = "the movie encoder has rejected a frame";
+                    return AppendStatus::WriteFailed;
+                }
+            }
+        }
+        return writer->update(error) ? AppendStatus::Ok : AppendStatus::WriteFailed;
+    }
+
+    // Copies the packets of the segments one after another into `path`, each
+    // segment starting where the previous one ended.
+    static AppendStatus remux(const std::vector<MovieReader*>& segments, const std::string& path,
+                              std::int32_t scale, std::string& error)
+    {
+        AVFormatContext* out = nullptr;
+        if (avformat_alloc_output_context2(&out, nullptr, "mov", path.c_str()) < 0 || !out) {
+            error = "the movie writer could not be started";
+            return AppendStatus::WriteFailed;
+        }
+        AppendStatus status = AppendStatus::WriteFailed;
+        bool opened = false;
+        AVPacket* packet = av_packet_alloc();
+        AVStream* os = avformat_new_stream(out, nullptr);
+        if (packet && os && avcodec_parameters_copy(os->codecpar, segments[0]->impl_->stream->codecpar) >= 0 &&
+            avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0) {
+            opened = true;
+            os->codecpar->codec_tag = 0; // the muxer's own tag for the codec
+            os->time_base = AVRational{1, scale};
+            AVDictionary* options = nullptr;
+            av_dict_set_int(&options, "video_track_timescale", scale, 0);
+            const int rc = avformat_write_header(out, &options);
+            av_dict_free(&options);
+            status = rc < 0 ? AppendStatus::WriteFailed : copySegments(segments, out, os, packet, scale, error);
+            if (status == AppendStatus::Ok && (av_write_trailer(out) < 0 || out->pb->error))
+                status = AppendStatus::WriteFailed;
+        }
+        if (opened && avio_closep(&out->pb) < 0 && status == AppendStatus::Ok)
+            status = AppendStatus::WriteFailed;
+        if (opened && status != AppendStatus::Ok)
+            std::remove(path.c_str()); // an unfinished movie cannot be played
+        av_packet_free(&packet);
+        avformat_free_context(out);
+        if (status == AppendStatus::WriteFailed && error.empty())
+            error = "the appended movie could not be written";
+        return status;
+    }
+
+    static AppendStatus copySegments(const std::vector<MovieReader*>& segments, AVFormatContext* out, AVStream* os,
+                                     AVPacket* packet, std::int32_t scale, std::string& error)
+    {
+        std::int64_t offset = 0;
+        std::int64_t lastDts = INT64_MIN;
+        for (MovieReader* segment : segments) {
+            MovieReader::Impl& m = *segment->impl_;
+            const auto& frames = m.frames;
+            if (frames.empty())
+                continue;
+            const std::int64_t num = m.stream->time_base.num, den = m.stream->time_base.den;
+            const std::int64_t start = frames.front().start;
+            const std::int64_t end = frames.back().start + frames.back().duration;
+            std::unordered_map<std::int64_t, std::int64_t> durations; // frame start -> length, 1/den units
+            for (const auto& f : frames)
+                durations.emplace(f.start, f.duration);
+            auto toOut = [&](std::int64_t t) { return offset + av_rescale(t - start, scale, den); };
+
+            m.positioned = false; // the reader must seek again before it decodes
+            if (!m.seek(m.stream->start_time != AV_NOPTS_VALUE ? m.stream->start_time : 0)) {
+                error = "could not read " + m.path;
+                return AppendStatus::SourceFailed;
+            }
+            m.positioned = false;
+            int rc;
+            while ((rc = av_read_frame(m.format, packet)) >= 0) {
+                if (packet->stream_index != m.streamIndex || (packet->flags & AV_PKT_FLAG_DISCARD)) {
+                    av_packet_unref(packet);
+                    continue;
+                }
+                const std::int64_t pts = (packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts) * num;
+                const std::int64_t dts = packet->dts != AV_NOPTS_VALUE ? packet->dts * num : pts;
+                const auto d = durations.find(pts);
+                const std::int64_t length = d != durations.end() ? d->second : packet->duration * num;
+                packet->pts = toOut(pts);
+                packet->duration = toOut(pts + length) - packet->pts;
+                packet->dts = toOut(dts);
+                if (packet->dts <= lastDts) // reordered streams whose decoding runs ahead of the previous end
+                    packet->dts = lastDts + 1;
+                if (packet->pts < packet->dts)
+                    packet->pts = packet->dts;
+                lastDts = packet->dts;
+                packet->stream_index = os->index;
+                packet->pos = -1;
+                if (av_write_frame(out, packet) < 0) {
+                    av_packet_unref(packet);
+                    return AppendStatus::WriteFailed;
+                }
+                av_packet_unref(packet);
+            }
+            if (rc != AVERROR_EOF) {
+                error = "could not read " + m.path;
+                return AppendStatus::SourceFailed;
+            }
+            offset = toOut(end);
+        }
+        return AppendStatus::Ok;
+    }
+
+    static AppendOutcome write(const std::vector<MovieReader*>& movies, const std::string& path)
+    {
+        AppendOutcome result;
+        if (movies.empty()) {
+            result.status = AppendStatus::SourceFailed;
+            return result;
+        }
+        MovieReader& first = *movies[0];
+        result.timeScale = commonTimeScale(movies);
+        ScratchFolder scratch;
+        std::vector<std::unique_ptr<MovieReader>> encoded; // movies made on the way
+        std::vector<MovieReader*> segments;
+
+        auto openEncoded = [&](const std::string& file) -> MovieReader* {
+            auto reader = MovieReader::open(file);
+            if (!reader || !reader->scanFrames())
+                return nullptr;
+            encoded.push_back(std::move(reader));
+            return encoded.back().get();
+        };
+
+        bool copyAll = true;
+        for (MovieReader* m : movies)
+            copyAll = copyAll && m->hasSameStreamFormat(first);
+        if (copyAll) {
+            segments = movies;
+            result.copiedMovies = int(movies.size());
+        } else {
+            if (!scratch.ok()) {
+                result.status = AppendStatus::WriteFailed;
+                result.error = "no folder for temporary files";
+                return result;
+            }
+            MovieAttributes attributes;
+            attributes.codecType = first.codecType().empty() ? "jpeg" : first.codecType();
+            attributes.quality = first.estimatedQuality();
+            attributes.trackTimeScale = result.timeScale;
+
+            // First try: the first movie's packets stay as they are and each
+            // other movie is encoded on its own, so that it starts with a key
+            // frame. That holds only when the encoder's stream format equals
+            // the first movie's (a track has one codec header).
+            bool mixed = !first.codecType().empty();
+            segments.push_back(&first);
+            for (std::size_t i = 1; mixed && i < movies.size(); ++i) {
+                if (movies[i]->hasSameStreamFormat(first)) {
+                    segments.push_back(movies[i]);
+                    continue;
+                }
+                const std::string file = scratch.file("part-" + std::to_string(i) + ".mov");
+                result.status = encode({movies[i]}, file, attributes, result.error);
+                if (result.status != AppendStatus::Ok)
+                    return result;
+                MovieReader* part = openEncoded(file);
+                if (!part) {
+                    result.status = AppendStatus::WriteFailed;
+                    return result;
+                }
+                mixed = part->hasSameStreamFormat(first);
+                segments.push_back(part);
+            }
+            if (mixed) {
+                for (MovieReader* s : segments)
+                    (s->impl_->path.rfind(scratch.file(""), 0) == 0 ? result.encodedMovies : result.copiedMovies)++;
+            } else {
+                // Otherwise every movie goes through one encoder.
+                encoded.clear();
+                segments.clear();
+                const std::string file = scratch.file("all.mov");
+                result.status = encode(movies, file, attributes, result.error);
+                if (result.status != AppendStatus::Ok)
+                    return result;
+                MovieReader* all = openEncoded(file);
+                if (!all) {
+                    result.status = AppendStatus::WriteFailed;
+                    return result;
+                }
+                segments.push_back(all);
+                result.encodedMovies = int(movies.size());
+                result.copiedMovies = 0;
+            }
+        }
+        result.status = remux(segments, path, result.timeScale, result.error);
+        return result;
+    }
+};
+
+AppendOutcome writeAppendedMovie(const std::vector<MovieReader*>& movies, const std::string& path)
+{
+    return AppendWriter::write(movies, path);
+}
+
+} // namespace mv

@@ -1,0 +1,147 @@
+#include "tools/AppendMovies.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "imagelist/FileSort.h"
+#include "platform/MovieReader.h"
+#include "platform/Sound.h"
+
+namespace fs = std::filesystem;
+
+namespace mv {
+namespace {
+
+bool fileExists(const std::string& path)
+{
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+} // namespace
+
+std::string appendFailureMessage(int code)
+{
+    switch (code) {
+    case kAppendFirstUnreadable: return "Can not read first movie";
+    case kAppendOtherUnreadable: return "Can not read a secondary movie";
+    case kAppendRateMismatch: return "Movie fps do not match";
+    case kAppendSizeMismatch: return "Movie frame sizes do not match";
+    case kAppendFailed: return "Can not append a movie";
+    case kAppendWriteFailed: return "Can not write the appended movie";
+    default: return {};
+    }
+}
+
+std::string appendedMoviePath(const std::string& chosen)
+{
+    if (!fileExists(chosen))
+        return chosen;
+    const fs::path p(chosen);
+    const std::string stem = (p.parent_path() / p.stem()).string();
+    for (unsigned n = 1; n <= 65535; ++n) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "-%u.mov", n);
+        if (!fileExists(stem + suffix))
+            return stem + suffix;
+    }
+    return {};
+}
+
+AppendMovies::AppendMovies(FileDialogPort& dialogs, MainWindowPort& window, AlertPort& alerts)
+    : dialogs_(dialogs), window_(window), alerts_(alerts), playSound_([] { playCompletionSound(false); }),
+      beep_([] { beep(); })
+{
+}
+
+int AppendMovies::appendMoviesCommand()
+{
+    const int code = appendMovie();
+    if (code != kAppendDone) {
+        window_.setStatusText(" ");
+        alerts_.alert("Append movies has failed.", appendFailureMessage(code));
+    }
+    return code;
+}
+
+int AppendMovies::appendMovie()
+{
+    outputPath_.clear();
+    copied_ = encoded_ = 0;
+    const std::vector<std::string> types = {"mov"};
+
+    FileDialogPort::SaveRequest save;
+    save.title = "Enter the appended movie name";
+    save.proposedName = "Appended Movie";
+    save.extensions = types;
+    const auto chosen = dialogs_.saveFile(save);
+    if (!chosen)
+        return kAppendDone;
+    const std::string output = appendedMoviePath(chosen->path);
+
+    FileDialogPort::OpenRequest open;
+    open.title = "Select the movies to append";
+    open.message = "These movies will be appended in alphabetical order ";
+    open.extensions = types;
+    open.multipleFiles = true;
+    open.canChooseFolders = false;
+    std::optional<std::vector<std::string>> files = dialogs_.openFiles(open);
+    // Nothing has been written yet, so a cancel leaves nothing to remove.
+    if (!files || files->empty())
+        return kAppendDone;
+    // The message promises alphabetical order of the file names; not every
+    // dialog returns its selection that way.
+    std::stable_sort(files->begin(), files->end(), [](const std::string& a, const std::string& b) {
+        return alphaCompare(fs::path(a).filename().string(), fs::path(b).filename().string()) < 0;
+    });
+
+    window_.setStatusText("Appending movies...");
+
+    std::vector<std::unique_ptr<MovieReader>> movies;
+    movies.push_back(MovieReader::open(files->front()));
+    MovieReader* first = movies.front().get();
+    if (!first || !first->scanFrames() || first->frames().empty())
+        return kAppendFirstUnreadable;
+
+    // The first frame's length gives the frame rate; a rate below one frame
+    // a second is unusual enough to be pointed out, but not refused.
+    const MovieReader::Frame& f0 = first->frames().front();
+    if (f0.duration > 0 && double(first->timeScale()) / double(f0.duration) < 1.0 && beep_)
+        beep_();
+
+    for (std::size_t i = 1; i < files->size(); ++i) {
+        auto movie = MovieReader::open((*files)[i]);
+        if (!movie)
+            return kAppendOtherUnreadable;
+        if (movie->width() != first->width() || movie->height() != first->height())
+            return kAppendSizeMismatch;
+        if (!movie->scanFrames() || movie->frames().empty())
+            return kAppendFailed;
+        movies.push_back(std::move(movie));
+    }
+
+    window_.setStatusText("Writing movie...");
+    if (output.empty())
+        return kAppendWriteFailed;
+    std::vector<MovieReader*> readers;
+    for (const auto& m : movies)
+        readers.push_back(m.get());
+    const AppendOutcome outcome = writeAppendedMovie(readers, output);
+    if (outcome.status == AppendStatus::SourceFailed)
+        return kAppendFailed;
+    if (outcome.status == AppendStatus::WriteFailed)
+        return kAppendWriteFailed;
+    outputPath_ = output;
+    copied_ = outcome.copiedMovies;
+    encoded_ = outcome.encodedMovies;
+
+    if (playSound_)
+        playSound_();
+    window_.setStatusText(" ");
+    return kAppendDone;
+}
+
+} // namespace mv

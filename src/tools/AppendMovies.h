@@ -1,0 +1,59 @@
+#pragma once
+// The append-movies tool: several movies written one after another into one
+// new self-contained movie.
+#include <functional>
+#include <string>
+
+#include "platform/UiPorts.h"
+
+namespace mv {
+
+// Result codes of appendMovie; 0 is finished or cancelled.
+enum AppendResult : int {
+    kAppendDone = 0,
+    kAppendFirstUnreadable = 1,
+    kAppendOtherUnreadable = 2,
+    kAppendRateMismatch = 3, // kept for the message table; never produced
+    kAppendSizeMismatch = 4,
+    kAppendFailed = 5,
+    kAppendWriteFailed = 6,
+};
+
+// The alert message for a result code ("" for 0 and unknown codes).
+std::string appendFailureMessage(int code);
+
+// The chosen path, or when a file is there, the path without its extension
+// followed by "-1.mov", "-2.mov" ... (the first free one). Empty when every
+// numbered name is taken.
+std::string appendedMoviePath(const std::string& chosen);
+
+class AppendMovies {
+public:
+    AppendMovies(FileDialogPort& dialogs, MainWindowPort& window, AlertPort& alerts);
+
+    // The menu command: runs appendMovie and shows its failure, if any.
+    int appendMoviesCommand();
+
+    // The dialogs, the checks and the write. Runs on the calling thread.
+    int appendMovie();
+
+    // The output path of the last run.
+    const std::string& outputPath() const { return outputPath_; }
+    // How the last write went: movies copied and movies encoded again.
+    int copiedMovies() const { return copied_; }
+    int encodedMovies() const { return encoded_; }
+
+    void setCompletionSound(std::function<void()> play) { playSound_ = std::move(play); }
+    void setBeep(std::function<void()> beep) { beep_ = std::move(beep); }
+
+private:
+    FileDialogPort& dialogs_;
+    MainWindowPort& window_;
+    AlertPort& alerts_;
+    std::string outputPath_;
+    int copied_ = 0, encoded_ = 0;
+    std::function<void()> playSound_;
+    std::function<void()> beep_;
+};
+
+} // namespace mv

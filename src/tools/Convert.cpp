@@ -1,0 +1,186 @@
+#include "tools/Convert.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/MovieReader.h"
+#include "platform/Sound.h"
+#include "render/RunTexts.h"
+
+namespace fs = std::filesystem;
+
+namespace mv {
+namespace {
+
+const char* kConvertError = "Convert Movie error";
+
+} // namespace
+
+std::string frameFilePath(const std::string& base, unsigned number)
+{
+    return base + "-" + std::to_string(number) + ".tiff";
+}
+
+std::string folderSizeText(unsigned numFrames, std::uint64_t fiveFileBytes)
+{
+    const float megabytes = float(numFrames) * (float(fiveFileBytes) / 5000000.0f);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "Folder Size: %0.1fM", megabytes);
+    return buf;
+}
+
+std::string convertTimeLeftText(double elapsed, unsigned index, unsigned numFrames)
+{
+    // The same estimate as a movie run's: seconds per frame so far times the
+    // frames still to come, plus one second.
+    return timeLeftText("Time Left:", elapsed, index, numFrames);
+}
+
+Convert::Convert(FileDialogPort& dialogs, AlertPort& alerts, ConvertPanelPort& panel)
+    : dialogs_(dialogs), alerts_(alerts), panel_(panel), playSound_([] { playCompletionSound(false); })
+{
+}
+
+Convert::~Convert()
+{
+    stopRunning_ = true;
+    waitForWorker();
+}
+
+void Convert::waitForWorker()
+{
+    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id())
+        worker_.join();
+}
+
+std::vector<std::string> Convert::writtenFiles() const
+{
+    // Filled by the worker; read once it has ended.
+    return worker_.joinable() ? std::vector<std::string>{} : written_;
+}
+
+void Convert::convAction()
+{
+    if (panelVisible_)
+        stopRunning_ = true;
+    else
+        selectMovie();
+}
+
+bool Convert::selectMovie()
+{
+    FileDialogPort::OpenRequest open;
+    open.title = "Select a Movie";
+    open.message = "You can select a mov, m4v, mp4 or avi movie.";
+    open.extensions = types;
+    open.multipleFiles = false;
+    open.canChooseFolders = true;
+    const auto files = dialogs_.openFiles(open);
+    if (!files || files->empty())
+        return false;
+    moveURL_ = files->front();
+
+    FileDialogPort::SaveRequest save;
+    save.title = "Save Movie Frames";
+    save.message = "Select or create a folder to save the movie frames. Then enter a file name.";
+    save.canCreateFolders = true;
+    const auto base = dialogs_.saveFile(save);
+    if (!base)
+        return false;
+    imagesURL_ = base->path;
+
+    waitForWorker(); // the last conversion has hidden its panel; let it end
+    convertMovie_ = MovieReader::open(moveURL_);
+    if (!convertMovie_) {
+        alerts_.alert(kConvertError, "A movie could not be created from that file.");
+        return false;
+    }
+
+    panel_.setImagesText("Images: Scanning movie...");
+    panel_.setTimeText("Time Left:");
+    panel_.setSizeText("Folder Size:");
+    panel_.show();
+    panelVisible_ = true;
+
+    qtTimeArray_.clear();
+    numFrames_ = 0;
+    if (convertMovie_->scanFrames())
+        for (const MovieReader::Frame& f : convertMovie_->frames()) {
+            qtTimeArray_.push_back(f.start);
+            ++numFrames_;
+        }
+    if (numFrames_ == 0) {
+        // The panel stays up with its scanning texts until the user closes it.
+        alerts_.alert(kConvertError, "No frames could be found.");
+        return false;
+    }
+
+    stopRunning_ = false;
+    completed_ = false;
+    written_.clear();
+    worker_ = std::thread([this] { createImages(); });
+    return true;
+}
+
+void Convert::createImages()
+{
+    startDate_ = std::chrono::steady_clock::now();
+    std::uint64_t byteTotal = 0;
+    RgbaBitmap picture;
+    std::string tiff;
+    char text[64];
+    for (unsigned i = 0; i < numFrames_; ++i) {
+        if (stopRunning_) {
+            endConversion(false);
+            return;
+        }
+        // A frame without a picture is left out; its number stays unused.
+        if (!convertMovie_->frameImageAtTime(qtTimeArray_[i], picture) || !tiffData(picture, tiff))
+            continue;
+        std::snprintf(text, sizeof text, "Images: %u of %u", i + 1, numFrames_);
+        panel_.setImagesText(text);
+
+        const std::string path = frameFilePath(imagesURL_, i + 1);
+        bool ok;
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            ok = out.write(tiff.data(), std::streamsize(tiff.size())).good();
+            out.close();
+            ok = ok && !out.fail();
+        }
+        if (!ok) {
+            // A full disk or a lost folder fails every later frame as well;
+            // a cut-off file would pass for a frame, so it goes.
+            std::error_code ec;
+            fs::remove(path, ec);
+            alerts_.alert(kConvertError, "Can not write the frame file " + fs::path(path).filename().string());
+            endConversion(false);
+            return;
+        }
+        written_.push_back(path);
+
+        if (i >= 11 && i <= 15)
+            byteTotal += tiff.size(); // the size of the file just written
+        if (i == 16) {
+            panel_.setSizeText(folderSizeText(numFrames_, byteTotal));
+        } else if (i >= 20 && i % 10 == 0) {
+            const double elapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - startDate_).count();
+            panel_.setTimeText(convertTimeLeftText(elapsed, i, numFrames_));
+        }
+    }
+    endConversion(true);
+}
+
+void Convert::endConversion(bool completed)
+{
+    convertMovie_.reset(); // closes the movie file
+    completed_ = completed;
+    if (completed && playSound_)
+        playSound_();
+    panel_.hide();
+    panelVisible_ = false;
+}
+
+} // namespace mv

@@ -1,0 +1,569 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vips/vips8>
+
+#include "TestSupport.h"
+#include "imagelist/ImagesList.h"
+#include "platform/MovieReader.h"
+#include "platform/MovieWriter.h"
+#include "render/MovieRun.h"
+#include "tools/AppendMovies.h"
+#include "tools/Convert.h"
+
+using namespace mv;
+using namespace mvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Dialog answers and the convert panel, recorded.
+struct ToolPorts : RecordingPorts, ConvertPanelPort {
+    std::optional<std::string> saveAnswer;
+    std::vector<OpenRequest> opens;
+    std::vector<SaveRequest> saves;
+    std::function<void(const std::string&)> onImagesText;
+
+    std::optional<std::vector<std::string>> openFiles(const OpenRequest& r) override
+    {
+        opens.push_back(r);
+        return FileDialogPort::openFiles(r);
+    }
+    std::optional<SaveChoice> saveFile(const SaveRequest& r) override
+    {
+        saves.push_back(r);
+        if (!saveAnswer)
+            return std::nullopt;
+        return SaveChoice{*saveAnswer};
+    }
+
+    void setImagesText(const std::string& t) override
+    {
+        record(images, t);
+        if (onImagesText)
+            onImagesText(t);
+    }
+    void setTimeText(const std::string& t) override { record(times, t); }
+    void setSizeText(const std::string& t) override { record(sizes, t); }
+    void show() override { shown = true; }
+    void hide() override { shown = false; ++hides; }
+
+    void record(std::vector<std::string>& to, const std::string& t)
+    {
+        std::lock_guard lock(m);
+        to.push_back(t);
+    }
+    std::mutex m;
+    std::vector<std::string> images, times, sizes;
+    std::atomic<bool> shown{false};
+    std::atomic<int> hides{0};
+};
+
+// Frame i of a generated movie: the wave pattern moved i pixels.
+RgbaBitmap movingWave(int w, int h, int i)
+{
+    RgbaBitmap b;
+    b.width = w;
+    b.height = h;
+    b.pixels.resizeForOverwrite(std::size_t(w) * h * 4);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const Rgb c = wavePattern(x + 7 * i, y + 3 * i);
+            std::uint8_t* p = &b.pixels[(std::size_t(y) * w + x) * 4];
+            p[0] = c.r, p[1] = c.g, p[2] = c.b, p[3] = 255;
+        }
+    return b;
+}
+
+// A movie written with the project's writer; durations over 600.
+void writeMovie(const std::string& path, const std::string& codec, int w, int h, const std::vector<long>& durations,
+                int quality = 512)
+{
+    MovieWriter::Error error;
+    auto writer = MovieWriter::create(path, {codec, quality, 600}, error);
+    ASSERT_TRUE(writer) << error.description;
+    for (std::size_t i = 0; i < durations.size(); ++i)
+        ASSERT_TRUE(writer->addImage(movingWave(w, h, int(i)), {durations[i], 600}));
+    std::string message;
+    ASSERT_TRUE(writer->update(message)) << message;
+}
+
+std::vector<std::string> packetHashes(const std::string& movie)
+{
+    const auto r = run("ffprobe -v error -select_streams v:0 -show_data_hash MD5 -show_entries packet=data_hash "
+                       "-of csv=p=0 " +
+                       quote(movie));
+    std::vector<std::string> out;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty())
+            out.push_back(line);
+    return out;
+}
+
+double probeDuration(const std::string& movie)
+{
+    return std::stod(probeStream(movie).at("duration"));
+}
+
+std::vector<std::uint8_t> tiffPixels(const std::string& path)
+{
+    vips::VImage img = vips::VImage::new_from_file(path.c_str());
+    std::size_t size = 0;
+    void* data = img.write_to_memory(&size);
+    std::vector<std::uint8_t> out(static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+    g_free(data);
+    return out;
+}
+
+template <class T>
+std::vector<T> concat(std::vector<T> a, const std::vector<T>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+struct AppendFixture : ::testing::Test {
+    TempDir dir;
+    ToolPorts ports;
+    AppendMovies tool{ports, ports, ports};
+    int sounds = 0, beeps = 0;
+
+    AppendFixture()
+    {
+        tool.setCompletionSound([this] { ++sounds; });
+        tool.setBeep([this] { ++beeps; });
+    }
+
+    int append(const std::string& output, const std::vector<std::string>& movies)
+    {
+        ports.saveAnswer = output;
+        ports.nextChoice = movies;
+        return tool.appendMoviesCommand();
+    }
+};
+
+} // namespace
+
+TEST_F(AppendFixture, ProjectMoviesOfOneFormatAreCopiedPacketForPacket)
+{
+    // Two movies made by a movie run with the same settings.
+    JobSettings settings;
+    settings.format = 0;
+    settings.scale = 1.0f;
+    settings.codec = kCodecH264;
+    settings.enterFPS("25");
+    VerifyList verify{dir / "verify.txt"};
+    RecordingPorts runPorts;
+    std::vector<std::string> movies;
+    for (int m = 0; m < 2; ++m) {
+        ImagesList list{settings, runPorts, runPorts, runPorts, runPorts, verify};
+        std::vector<std::string> images;
+        for (int i = 0; i < 3 + m; ++i) {
+            images.push_back(dir / ("m" + std::to_string(m) + "-" + std::to_string(i) + ".png"));
+            writeImage(images.back(), 64, 48, [=](int x, int y) { return wavePattern(x + 9 * i, y + 40 * m); });
+        }
+        list.processImageList(images);
+        MovieRun run(settings, list, runPorts, runPorts);
+        run.setCompletionSound([] {});
+        run.moviePath = dir / (m == 0 ? "A.mov" : "B.mov");
+        ASSERT_TRUE(run.createCommand());
+        run.waitForWorker();
+        ASSERT_TRUE(run.wasWritten());
+        movies.push_back(run.outputPath());
+    }
+
+    // The dialog's answer in another order: the names decide.
+    ASSERT_EQ(append(dir / "Joined.mov", {movies[1], movies[0]}), kAppendDone);
+    EXPECT_EQ(tool.outputPath(), dir / "Joined.mov");
+    EXPECT_EQ(tool.copiedMovies(), 2);
+    EXPECT_EQ(tool.encodedMovies(), 0);
+    const auto info = probeStream(dir / "Joined.mov");
+    EXPECT_EQ(info.at("codec_name"), "h264");
+    EXPECT_EQ(info.at("nb_read_packets"), "7");
+    EXPECT_EQ(info.at("time_base"), "1/600");
+    EXPECT_NEAR(probeDuration(dir / "Joined.mov"), probeDuration(movies[0]) + probeDuration(movies[1]), 1e-9);
+    EXPECT_EQ(packetHashes(dir / "Joined.mov"), concat(packetHashes(movies[0]), packetHashes(movies[1])));
+    EXPECT_EQ(packetDurations(dir / "Joined.mov"), std::vector<long>(7, 24)); // the last frame included
+    EXPECT_EQ(decodeFrames(dir / "Joined.mov", 64, 48).size(), 7u);
+
+    EXPECT_EQ(sounds, 1);
+    EXPECT_EQ(beeps, 0);
+    EXPECT_TRUE(ports.alerts().empty());
+    ASSERT_EQ(ports.opens.size(), 1u);
+    EXPECT_EQ(ports.opens[0].message, "These movies will be appended in alphabetical order ");
+    EXPECT_FALSE(ports.opens[0].canChooseFolders);
+    ASSERT_EQ(ports.saves.size(), 1u);
+    EXPECT_EQ(ports.saves[0].title, "Enter the appended movie name");
+    EXPECT_EQ(ports.saves[0].proposedName, "Appended Movie");
+    const auto status = ports.statusTexts();
+    EXPECT_EQ(status, (std::vector<std::string>{"Appending movies...", "Writing movie...", " "}));
+}
+
+TEST_F(AppendFixture, OtherCodecsAreEncodedInTheFirstMoviesCodec)
+{
+    // A lossless first movie at 10 fps, then JPEG at 25 fps and 29.97 fps.
+    writeMovie(dir / "1.mov", "tiff", 48, 32, {60, 60, 60});
+    writeMovie(dir / "2.mov", "jpeg", 48, 32, {24, 24});
+    {
+        MovieWriter::Error error;
+        auto w = MovieWriter::create(dir / "3.mov", {"jpeg", 768, 30000}, error);
+        ASSERT_TRUE(w);
+        for (int i = 0; i < 2; ++i)
+            ASSERT_TRUE(w->addImage(movingWave(48, 32, 5 + i), {1001, 30000}));
+        std::string e;
+        ASSERT_TRUE(w->update(e));
+    }
+    ASSERT_EQ(append(dir / "out.mov", {dir / "1.mov", dir / "2.mov", dir / "3.mov"}), kAppendDone);
+    EXPECT_EQ(tool.copiedMovies(), 1);
+    EXPECT_EQ(tool.encodedMovies(), 2);
+    const auto info = probeStream(dir / "out.mov");
+    EXPECT_EQ(info.at("codec_name"), "tiff");
+    EXPECT_EQ(info.at("time_base"), "1/30000"); // every frame length is a whole number in it
+    EXPECT_EQ(packetDurations(dir / "out.mov"), (std::vector<long>{3000, 3000, 3000, 1200, 1200, 1001, 1001}));
+
+    const auto out = decodeFrames(dir / "out.mov", 48, 32);
+    const auto first = decodeFrames(dir / "1.mov", 48, 32);
+    const auto second = decodeFrames(dir / "2.mov", 48, 32);
+    ASSERT_EQ(out.size(), 7u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(out[i], first[i]) << "frame " << i; // copied, untouched
+    EXPECT_EQ(packetHashes(dir / "out.mov")[0], packetHashes(dir / "1.mov")[0]);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_LT(meanAbsDiff(out[3 + i], second[i]), 3.0) << "frame " << 3 + i;
+
+    // H.264 first: a copied H.264 stream and one encoded here would need two
+    // codec headers, so either the parts agree or all is encoded once.
+    writeMovie(dir / "0h.mov", "avc1", 48, 32, {24, 24, 24}, 768);
+    ASSERT_EQ(append(dir / "h264.mov", {dir / "0h.mov", dir / "2.mov"}), kAppendDone);
+    EXPECT_EQ(tool.encodedMovies(), tool.copiedMovies() == 1 ? 1 : 2);
+    EXPECT_EQ(probeStream(dir / "h264.mov").at("codec_name"), "h264");
+    EXPECT_EQ(packetDurations(dir / "h264.mov"), (std::vector<long>{24, 24, 24, 24, 24}));
+    // ffmpeg 5.1's command line reads BT.709 as BT.601, so compare with the
+    // reader, which honours the tag.
+    auto reader = MovieReader::open(dir / "h264.mov");
+    ASSERT_TRUE(reader && reader->scanFrames());
+    ASSERT_EQ(reader->frames().size(), 5u);
+    RgbaBitmap last;
+    ASSERT_TRUE(reader->frameImageAtTime(reader->frames()[4].start, last));
+    std::vector<std::uint8_t> rgb;
+    for (std::size_t p = 0; p < last.pixels.size(); p += 4)
+        rgb.insert(rgb.end(), {last.pixels[p], last.pixels[p + 1], last.pixels[p + 2]});
+    EXPECT_LT(meanAbsDiff(rgb, second[1]), 3.0) << "copied " << tool.copiedMovies();
+    EXPECT_EQ(run("ffmpeg -v error -xerror -i " + quote(dir / "h264.mov") + " -f null - 2>&1").out, "");
+}
+
+TEST_F(AppendFixture, FailuresLeaveNoFile)
+{
+    const std::string big = dir / "big.mov", small = dir / "small.mov";
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i color=c=red:size=1920x1080 -frames:v 1 -c:v mjpeg " + quote(big))
+                  .status,
+              0);
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i color=c=red:size=1280x720 -frames:v 1 -c:v mjpeg " + quote(small))
+                  .status,
+              0);
+    std::ofstream(dir / "text.mov") << "not a movie";
+    fs::copy_file(dir / "text.mov", dir / "0-text.mov"); // sorts before the others
+
+    struct Case {
+        std::vector<std::string> movies;
+        int code;
+        const char* message;
+    };
+    for (const Case& c : {Case{{big, small}, kAppendSizeMismatch, "Movie frame sizes do not match"},
+                          Case{{big, dir / "0-text.mov"}, kAppendFirstUnreadable, "Can not read first movie"},
+                          Case{{big, dir / "text.mov"}, kAppendOtherUnreadable, "Can not read a secondary movie"}}) {
+        const std::size_t before = ports.alerts().size();
+        EXPECT_EQ(append(dir / "out.mov", c.movies), c.code);
+        ASSERT_EQ(ports.alerts().size(), before + 1);
+        EXPECT_EQ(ports.alerts().back().title, "Append movies has failed.");
+        EXPECT_EQ(ports.alerts().back().message, c.message);
+        EXPECT_EQ(ports.statusTexts().back(), " ");
+        EXPECT_FALSE(fs::exists(dir / "out.mov"));
+    }
+    EXPECT_EQ(sounds, 0);
+
+    // Cancelling either dialog ends quietly.
+    const std::size_t alerts = ports.alerts().size();
+    ports.saveAnswer.reset();
+    ports.nextChoice = {big};
+    EXPECT_EQ(tool.appendMoviesCommand(), kAppendDone);
+    ports.saveAnswer = dir / "out.mov";
+    ports.nextChoice.reset();
+    EXPECT_EQ(tool.appendMoviesCommand(), kAppendDone);
+    EXPECT_EQ(ports.alerts().size(), alerts);
+    EXPECT_FALSE(fs::exists(dir / "out.mov"));
+
+    // An output folder that cannot be written: code 6, nothing left.
+    EXPECT_EQ(append(dir / "missing/out.mov", {small}), kAppendWriteFailed);
+    EXPECT_EQ(ports.alerts().back().message, "Can not write the appended movie");
+}
+
+TEST_F(AppendFixture, ExistingNamesAreNumberedAndSlowMoviesBeep)
+{
+    // 0.5 frames per second: a beep, and the append goes on.
+    writeMovie(dir / "slow.mov", "jpeg", 32, 32, {1200, 600});
+    std::ofstream(dir / "Clip.mov") << "keep";
+    ASSERT_EQ(append(dir / "Clip.mov", {dir / "slow.mov"}), kAppendDone);
+    EXPECT_EQ(tool.outputPath(), dir / "Clip-1.mov");
+    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(readFile(dir / "Clip.mov"), "keep");
+    EXPECT_EQ(packetDurations(dir / "Clip-1.mov"), (std::vector<long>{1200, 600})); // a flattened copy
+    ASSERT_EQ(append(dir / "Clip.mov", {dir / "slow.mov"}), kAppendDone);
+    EXPECT_EQ(tool.outputPath(), dir / "Clip-2.mov");
+    EXPECT_EQ(appendedMoviePath(dir / "new.mov"), dir / "new.mov");
+}
+
+namespace {
+
+struct ConvertFixture : ::testing::Test {
+    TempDir dir;
+    ToolPorts ports;
+    std::unique_ptr<Convert> convert = std::make_unique<Convert>(ports, ports, ports);
+    std::atomic<int> sounds{0};
+
+    ConvertFixture() { convert->setCompletionSound([this] { ++sounds; }); }
+
+    bool start(const std::string& movie, const std::string& base)
+    {
+        ports.nextChoice = std::vector<std::string>{movie};
+        ports.saveAnswer = base;
+        return convert->selectMovie();
+    }
+};
+
+} // namespace
+
+TEST_F(ConvertFixture, TiffMovieBecomesNumberedFramesWithEqualPixels)
+{
+    writeMovie(dir / "m.mov", "tiff", 40, 30, std::vector<long>(40, 15));
+    fs::create_directory(dir / "out");
+    ASSERT_TRUE(start(dir / "m.mov", dir / "out/Frames"));
+    convert->waitForWorker();
+    EXPECT_TRUE(convert->wasCompleted());
+    EXPECT_EQ(convert->numFrames(), 40u);
+
+    const auto frames = decodeFrames(dir / "m.mov", 40, 30);
+    ASSERT_EQ(frames.size(), 40u);
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(dir / "out"))
+        files += entry.is_regular_file();
+    EXPECT_EQ(files, 40u);
+    for (unsigned i = 0; i < 40; ++i)
+        ASSERT_EQ(tiffPixels(dir / ("out/Frames-" + std::to_string(i + 1) + ".tiff")), frames[i]) << "frame " << i;
+    EXPECT_EQ(convert->writtenFiles().front(), dir / "out/Frames-1.tiff");
+
+    // Folder size from files 12 to 16, time left at indexes 20 and 30.
+    std::uint64_t five = 0;
+    for (int n = 12; n <= 16; ++n)
+        five += fs::file_size(dir / ("out/Frames-" + std::to_string(n) + ".tiff"));
+    EXPECT_EQ(ports.sizes, (std::vector<std::string>{"Folder Size:", folderSizeText(40, five)}));
+    ASSERT_EQ(ports.times.size(), 3u);
+    EXPECT_EQ(ports.times[1].rfind("Time Left: ", 0), 0u);
+    EXPECT_EQ(ports.images.front(), "Images: Scanning movie...");
+    EXPECT_EQ(ports.images.back(), "Images: 40 of 40");
+    EXPECT_EQ(sounds, 1);
+    EXPECT_FALSE(ports.shown);
+    EXPECT_FALSE(convert->isPanelVisible());
+    ASSERT_EQ(ports.opens.size(), 1u);
+    EXPECT_EQ(ports.opens[0].extensions, (std::vector<std::string>{"mov", "mp4", "m4v", "avi"}));
+    EXPECT_FALSE(ports.opens[0].multipleFiles);
+}
+
+TEST_F(ConvertFixture, VariableFramesOfH264AreFoundAtTheirStartTimes)
+{
+    // Distinct solid frames, the fourth held three times as long.
+    const std::vector<long> durations = {20, 20, 20, 60, 20, 20, 20, 20, 20, 20, 20, 20};
+    const Rgb colours[] = {{250, 20, 20}, {20, 250, 20}, {20, 20, 250}, {250, 250, 20}, {20, 250, 250},
+                           {250, 20, 250}, {128, 128, 128}, {250, 250, 250}, {10, 10, 10}, {200, 100, 0},
+                           {0, 100, 200}, {100, 0, 200}};
+    {
+        MovieWriter::Error error;
+        auto w = MovieWriter::create(dir / "0h.mov", {"avc1", 1023, 600}, error);
+        ASSERT_TRUE(w);
+        for (std::size_t i = 0; i < durations.size(); ++i) {
+            RgbaBitmap b;
+            b.width = 32, b.height = 32;
+            b.pixels.resizeForOverwrite(32 * 32 * 4);
+            for (int p = 0; p < 32 * 32; ++p) {
+                b.pixels[p * 4] = colours[i].r, b.pixels[p * 4 + 1] = colours[i].g;
+                b.pixels[p * 4 + 2] = colours[i].b, b.pixels[p * 4 + 3] = 255;
+            }
+            ASSERT_TRUE(w->addImage(b, {durations[i], 600}));
+        }
+        std::string e;
+        ASSERT_TRUE(w->update(e));
+    }
+    ASSERT_TRUE(start(dir / "0h.mov", dir / "F"));
+    convert->waitForWorker();
+    ASSERT_EQ(convert->numFrames(), durations.size());
+    for (std::size_t i = 0; i < durations.size(); ++i) {
+        const auto px = tiffPixels(dir / ("F-" + std::to_string(i + 1) + ".tiff"));
+        ASSERT_EQ(px.size(), 32u * 32 * 3);
+        EXPECT_NEAR(px[16 * 96 + 48], colours[i].r, 4) << "frame " << i;
+        EXPECT_NEAR(px[16 * 96 + 49], colours[i].g, 4) << "frame " << i;
+        EXPECT_NEAR(px[16 * 96 + 50], colours[i].b, 4) << "frame " << i;
+    }
+    // 12 frames: no folder size (index 16) and no time left (from 20).
+    EXPECT_EQ(ports.sizes, std::vector<std::string>{"Folder Size:"});
+    EXPECT_EQ(ports.times, std::vector<std::string>{"Time Left:"});
+
+    // An .mp4 with B-frames (decoding order differs from display order),
+    // untagged BT.601: the frames are ffmpeg's own decode, byte for byte.
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc=size=96x64:rate=25 -frames:v 24 -c:v libx264 -bf 3 "
+                  "-pix_fmt yuv420p " +
+                  quote(dir / "b.mp4"))
+                  .status,
+              0);
+    ASSERT_TRUE(start(dir / "b.mp4", dir / "B"));
+    convert->waitForWorker();
+    const auto decoded = decodeFrames(dir / "b.mp4", 96, 64);
+    ASSERT_EQ(convert->numFrames(), 24u);
+    ASSERT_EQ(decoded.size(), 24u);
+    for (unsigned i = 0; i < 24; ++i)
+        EXPECT_EQ(tiffPixels(dir / ("B-" + std::to_string(i + 1) + ".tiff")), decoded[i]) << "frame " << i;
+}
+
+TEST_F(ConvertFixture, StoppingKeepsExactlyTheFilesWritten)
+{
+    writeMovie(dir / "m.mov", "jpeg", 16, 16, std::vector<long>(40, 20));
+    // The stop comes while frame 5's picture is being saved.
+    ports.onImagesText = [this](const std::string& t) {
+        if (t == "Images: 5 of 40")
+            convert->stopConversion();
+    };
+    ASSERT_TRUE(start(dir / "m.mov", dir / "S"));
+    convert->waitForWorker();
+    EXPECT_FALSE(convert->wasCompleted());
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        if (entry.path().extension() == ".tiff")
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"S-1.tiff", "S-2.tiff", "S-3.tiff", "S-4.tiff", "S-5.tiff"}));
+    EXPECT_EQ(convert->writtenFiles().size(), 5u);
+    EXPECT_EQ(sounds, 0);
+    EXPECT_EQ(ports.hides, 1);
+}
+
+TEST_F(ConvertFixture, BadChoicesAndUnwritableFolders)
+{
+    std::ofstream(dir / "notes.mov") << "no movie here";
+    EXPECT_FALSE(start(dir / "notes.mov", dir / "F"));
+    ASSERT_EQ(ports.alerts().size(), 1u);
+    EXPECT_EQ(ports.alerts()[0].title, "Convert Movie error");
+    EXPECT_EQ(ports.alerts()[0].message, "A movie could not be created from that file.");
+    EXPECT_FALSE(ports.shown);
+
+    ports.saveAnswer.reset(); // cancelled save dialog
+    ports.nextChoice = std::vector<std::string>{dir / "notes.mov"};
+    EXPECT_FALSE(convert->selectMovie());
+    EXPECT_EQ(ports.alerts().size(), 1u);
+
+    // A folder that is gone: the alert, the conversion ends, no sound.
+    writeMovie(dir / "m.mov", "jpeg", 16, 16, {20, 20, 20});
+    ASSERT_TRUE(start(dir / "m.mov", dir / "gone/F"));
+    convert->waitForWorker();
+    EXPECT_FALSE(convert->wasCompleted());
+    ASSERT_EQ(ports.alerts().size(), 2u);
+    EXPECT_EQ(ports.alerts()[1].message, "Can not write the frame file F-1.tiff");
+    EXPECT_EQ(sounds, 0);
+    EXPECT_FALSE(convert->isPanelVisible());
+}
+
+TEST(ConvertTexts, FolderSizeAndTimeLeft)
+{
+    // 100 frames, files 12 to 16 of 2,000,000 bytes each.
+    EXPECT_EQ(folderSizeText(100, 5 * 2000000ull), "Folder Size: 200.0M");
+    EXPECT_EQ(folderSizeText(3000, 5 * 6220938ull), "Folder Size: 18662.8M");
+    // Index 20 after 10 s of 100 frames: 1 + 0.5 * 80.
+    EXPECT_EQ(convertTimeLeftText(10.0, 20, 100), "Time Left: 41s");
+    EXPECT_EQ(convertTimeLeftText(100.0, 20, 1000), "Time Left: 1h 21m 41s");
+    EXPECT_EQ(frameFilePath("/x/Frames", 12), "/x/Frames-12.tiff");
+}
+
+namespace {
+
+CommandResult moirevance(const TempDir& dir, const std::string& args)
+{
+    return run("XDG_DATA_HOME=" + quote(dir / "data") + " " + quote(MOIREVANCE_BIN) + " " + args + " 2>" +
+               quote(dir / "stderr.txt"));
+}
+
+} // namespace
+
+TEST(ToolCommands, AppendAndFramesFromTheCommandLine)
+{
+    TempDir dir;
+    writeMovie(dir / "b.mov", "tiff", 24, 16, {20, 20});
+    writeMovie(dir / "a.mov", "tiff", 24, 16, {30});
+    writeMovie(dir / "wide.mov", "tiff", 32, 16, {20});
+
+    auto r = moirevance(dir, "append -o " + quote(dir / "ab.mov") + " " + quote(dir / "b.mov") + " " +
+                                 quote(dir / "a.mov"));
+    ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+    EXPECT_EQ(r.out, dir / "ab.mov\n");
+    EXPECT_EQ(packetDurations(dir / "ab.mov"), (std::vector<long>{30, 20, 20})); // a.mov first
+    EXPECT_EQ(moirevance(dir, "append -o " + quote(dir / "x.mov") + " " + quote(dir / "a.mov") + " " +
+                                  quote(dir / "wide.mov"))
+                  .status,
+              1);
+    EXPECT_NE(readFile(dir / "stderr.txt").find("Append movies has failed. Movie frame sizes do not match"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "x.mov"));
+    EXPECT_EQ(moirevance(dir, "append " + quote(dir / "a.mov")).status, 2);
+    EXPECT_EQ(moirevance(dir, "append -o x.mov " + quote(dir / "missing.mov")).status, 2);
+
+    r = moirevance(dir, "frames " + quote(dir / "ab.mov") + " " + quote(dir / "Pic"));
+    ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+    EXPECT_EQ(r.out, dir / "Pic-1.tiff\n" + dir / "Pic-2.tiff\n" + dir / "Pic-3.tiff\n");
+    EXPECT_EQ(moirevance(dir, "frames " + quote(dir / "ab.mov")).status, 2);
+    EXPECT_EQ(moirevance(dir, "frames " + quote(dir / "ab.mov") + " " + quote(dir / "nowhere/Pic")).status, 2);
+    std::ofstream(dir / "bad.mov") << "x";
+    EXPECT_EQ(moirevance(dir, "frames " + quote(dir / "bad.mov") + " " + quote(dir / "Q")).status, 1);
+    EXPECT_NE(readFile(dir / "stderr.txt").find("Convert Movie error: A movie could not be created from that file."),
+              std::string::npos);
+}
+
+TEST(ToolCommands, InterruptStopsFramesAndKeepsWhatWasWritten)
+{
+    TempDir dir;
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=25 -frames:v 300 -c:v libx264 " +
+                  quote(dir / "long.mov"))
+                  .status,
+              0);
+    const std::string command = "exec " + quote(MOIREVANCE_BIN) + " frames " + quote(dir / "long.mov") + " " +
+                                quote(dir / "L") + " >" + quote(dir / "out.txt") + " 2>" + quote(dir / "err.txt");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    for (int i = 0; i < 500 && !fs::exists(dir / "L-3.tiff"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    unsigned n = 0;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        n += entry.path().extension() == ".tiff";
+    EXPECT_GE(n, 3u);
+    EXPECT_LT(n, 300u);
+    const std::string listed = readFile(dir / "out.txt");
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), long(n));
+    for (unsigned k = 1; k <= n; ++k) // numbered without gaps, each one whole
+        EXPECT_EQ(tiffPixels(dir / ("L-" + std::to_string(k) + ".tiff")).size(), 160u * 120 * 3);
+    EXPECT_NE(readFile(dir / "err.txt").find("Stopped: " + std::to_string(n) + " of 300 frames saved"),
+              std::string::npos)
+        << readFile(dir / "err.txt");
+}
