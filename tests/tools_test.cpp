@@ -318,7 +318,6 @@ TEST_F(AppendFixture, ExistingNamesAreNumberedAndSlowMoviesBeep)
     EXPECT_EQ(packetDurations(dir / "Clip-1.mov"), (std::vector<long>{1200, 600})); // a flattened copy
     ASSERT_EQ(append(dir / "Clip.mov", {dir / "slow.mov"}), kAppendDone);
     EXPECT_EQ(tool.outputPath(), dir / "Clip-2.mov");
-    EXPECT_EQ(appendedMoviePath(dir / "new.mov"), dir / "new.mov");
 }
 
 namespace {

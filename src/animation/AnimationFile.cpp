@@ -481,6 +481,11 @@ bool CropWindow::readAnimFile(const std::string& path)
             lastFrame_ = static_cast<std::int32_t>(frame);
             for (std::size_t i = 0; i < orig.size(); ++i)
                 delta[3 + i] = (orig[i] - last_[i]) * f;
+            // Numbers near the float limits can overflow in a difference; a
+            // step that is not finite would break every later frame.
+            for (float& d : delta)
+                if (!std::isfinite(d))
+                    d = 0;
             last_ = orig;
             rectArray_.push_back(rectText(cr));
             fNumArray_.push_back(std::to_string(frame + 1));

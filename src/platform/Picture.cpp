@@ -3,6 +3,7 @@
 #include "platform/LanczosScaler.h"
 #include "platform/PictureImpl.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <libraw/libraw.h>
@@ -15,14 +16,7 @@ using vips::VImage;
 
 namespace {
 
-bool hasRawExtension(const std::string& path)
-{
-    const auto dot = path.rfind('.');
-    if (dot == std::string::npos)
-        return false;
-    const std::string ext = path.substr(dot + 1);
-    return ext == "CR2" || ext == "cr2" || ext == "NEF" || ext == "nef";
-}
+constexpr int kMaxSide = 32768; // pixels; far beyond any movie frame
 
 vips::VOption* loadOptions()
 {
@@ -150,6 +144,15 @@ Picture::Picture(std::shared_ptr<const Impl> impl) : impl_(std::move(impl)) {}
 
 Picture makePicture(std::shared_ptr<Picture::Impl> impl) { return Picture(std::move(impl)); }
 
+bool hasRawExtension(const std::string& path)
+{
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos)
+        return false;
+    const std::string ext = path.substr(dot + 1);
+    return ext == "CR2" || ext == "cr2" || ext == "NEF" || ext == "nef";
+}
+
 std::optional<Picture> Picture::open(const std::string& path, std::string* error)
 {
     try {
@@ -181,8 +184,13 @@ int Picture::height() const { return impl_->height(); }
 Picture Picture::scaled(double scale, double aspect) const
 {
     const int w0 = width(), h0 = height();
-    const int targetW = std::max(1, static_cast<int>(std::lround(w0 * scale * aspect)));
-    const int targetH = std::max(1, static_cast<int>(std::lround(h0 * scale)));
+    // Keyframe zooms come from files too: a size no frame could have is
+    // held to the largest one rather than overflowing.
+    auto side = [](double v) {
+        return std::isfinite(v) ? static_cast<int>(std::clamp(std::round(v), 1.0, double(kMaxSide))) : 1;
+    };
+    const int targetW = side(w0 * scale * aspect);
+    const int targetH = side(h0 * scale);
     if (targetW == w0 && targetH == h0)
         return *this;
 
@@ -227,6 +235,8 @@ Picture Picture::scaled(double scale, double aspect) const
 
 Picture Picture::cropped(int x, int y, int w, int h) const
 {
+    w = std::clamp(w, 1, kMaxSide);
+    h = std::clamp(h, 1, kMaxSide);
     auto impl = std::make_shared<Impl>();
     const int top = height() - y - h; // y-up to y-down
     if (impl_->pendingScale && !impl_->pendingCrop) {

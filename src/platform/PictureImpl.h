@@ -28,6 +28,9 @@ struct Picture::Impl {
     bool renderPending(RgbaBitmap& out) const;
 };
 
+// CR2 and NEF files go to the raw decoder, whatever their content says.
+bool hasRawExtension(const std::string& path);
+
 // A picture whose pixels are `image`, nothing pending.
 Picture makePicture(std::shared_ptr<Picture::Impl> impl);
 

@@ -1,5 +1,7 @@
 #include "platform/PictureProbe.h"
 
+#include "platform/PictureImpl.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -154,15 +156,6 @@ bool tiffComplete(Bytes p, std::size_t n)
         if (value(offsets, k) + value(counts, k) > n)
             return false;
     return true;
-}
-
-bool hasRawExtension(const std::string& path)
-{
-    const auto dot = path.rfind('.');
-    if (dot == std::string::npos)
-        return false;
-    const std::string ext = path.substr(dot + 1);
-    return ext == "CR2" || ext == "cr2" || ext == "NEF" || ext == "nef";
 }
 
 std::optional<PictureHeader> probeRaw(const std::string& path)

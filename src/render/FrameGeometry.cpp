@@ -58,8 +58,12 @@ void zoomToRect(FrameGeometry& g, float rawX, float rawY, float rawW, float cvW,
     const float span = isVertical ? cvH : cvW;
     // A rectangle without size (none drawn) means the whole preview.
     g.scale = rawW > 0 ? static_cast<float>(double(g.rawScale) * span / rawW) : g.rawScale;
+    if (!std::isfinite(g.scale))
+        g.scale = g.rawScale;
     g.cropX = cvW > 0 ? std::floor(static_cast<float>(double(g.scale) * g.imgW * rawX / cvW)) : 0.0;
     g.cropY = cvH > 0 ? std::floor(static_cast<float>(double(g.scale) * g.imgH * rawY / cvH)) : 0.0;
+    if (!std::isfinite(g.cropX) || !std::isfinite(g.cropY))
+        g.cropX = g.cropY = 0;
 }
 
 } // namespace mv

@@ -107,16 +107,9 @@ bool MovieRun::createCommand(FileDialogPort* dialogs)
 
 std::string MovieRun::chooseOutputPath() const
 {
-    if (!fileExists(moviePath) || overwriteMovie)
-        return moviePath;
-    const std::string stem = (fs::path(moviePath).parent_path() / fs::path(moviePath).stem()).string();
-    for (unsigned n = 1; n <= 65535; ++n) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "-%u.mov", n);
-        if (!fileExists(stem + suffix))
-            return stem + suffix;
-    }
-    return {}; // every numbered name is taken: refuse rather than overwrite
+    // When every numbered name is taken the result is empty: refused rather
+    // than overwritten.
+    return overwriteMovie ? moviePath : numberedMoviePath(moviePath);
 }
 
 // The movie's name as XML text in an ASCII-only form: the KML file says it
@@ -333,7 +326,8 @@ void MovieRun::createMovieFrames()
         if (job.applyScale)
             picture = picture->scaled(job.scale);
         if (job.applyCrop)
-            picture = picture->cropped(static_cast<int>(job.cropX), static_cast<int>(job.cropY), frameW, frameH);
+            picture = picture->cropped(static_cast<int>(std::clamp(job.cropX, -1e9, 1e9)),
+                                       static_cast<int>(std::clamp(job.cropY, -1e9, 1e9)), frameW, frameH);
         if (anyAdjustment(job.adjustments))
             picture = applyAdjustments(*picture, job.adjustments);
         // An image of another size than the first (checks skipped) is

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/Localize.h"
 
@@ -44,7 +45,28 @@ const char* qualityToken(std::uint16_t quality)
     }
 }
 
+bool fileExists(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
 } // namespace
+
+std::string numberedMoviePath(const std::string& path)
+{
+    if (!fileExists(path))
+        return path;
+    const std::filesystem::path p(path);
+    const std::string stem = (p.parent_path() / p.stem()).string();
+    for (unsigned n = 1; n <= 65535; ++n) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "-%u.mov", n);
+        if (!fileExists(stem + suffix))
+            return stem + suffix;
+    }
+    return {};
+}
 
 std::string defaultMovieName(const JobSettings& s, bool isRateChange)
 {

@@ -9,19 +9,11 @@
 #include "imagelist/FileSort.h"
 #include "platform/MovieReader.h"
 #include "platform/Sound.h"
+#include "settings/MovieName.h"
 
 namespace fs = std::filesystem;
 
 namespace mv {
-namespace {
-
-bool fileExists(const std::string& path)
-{
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
-
-} // namespace
 
 std::string appendFailureMessage(int code)
 {
@@ -34,21 +26,6 @@ std::string appendFailureMessage(int code)
     case kAppendWriteFailed: return "Can not write the appended movie";
     default: return {};
     }
-}
-
-std::string appendedMoviePath(const std::string& chosen)
-{
-    if (!fileExists(chosen))
-        return chosen;
-    const fs::path p(chosen);
-    const std::string stem = (p.parent_path() / p.stem()).string();
-    for (unsigned n = 1; n <= 65535; ++n) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "-%u.mov", n);
-        if (!fileExists(stem + suffix))
-            return stem + suffix;
-    }
-    return {};
 }
 
 AppendMovies::AppendMovies(FileDialogPort& dialogs, MainWindowPort& window, AlertPort& alerts)
@@ -80,7 +57,7 @@ int AppendMovies::appendMovie()
     const auto chosen = dialogs_.saveFile(save);
     if (!chosen)
         return kAppendDone;
-    const std::string output = appendedMoviePath(chosen->path);
+    const std::string output = numberedMoviePath(chosen->path);
 
     FileDialogPort::OpenRequest open;
     open.title = "Select the movies to append";

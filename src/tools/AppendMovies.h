@@ -22,11 +22,6 @@ enum AppendResult : int {
 // The alert message for a result code ("" for 0 and unknown codes).
 std::string appendFailureMessage(int code);
 
-// The chosen path, or when a file is there, the path without its extension
-// followed by "-1.mov", "-2.mov" ... (the first free one). Empty when every
-// numbered name is taken.
-std::string appendedMoviePath(const std::string& chosen);
-
 class AppendMovies {
 public:
     AppendMovies(FileDialogPort& dialogs, MainWindowPort& window, AlertPort& alerts);
