@@ -362,9 +362,11 @@ TEST_F(MovieFixture, KeyframesPanZoomAndChangeRateAsEntered)
     enter(60, {50, 50, 300, 225});
     ASSERT_EQ(editor.frameTotal(), 30 + 10 + 10);
 
+    settings.isSaveAnim = true; // keyframes from the editor get their copy beside the movie
     start();
     run->waitForWorker();
     ASSERT_TRUE(run->wasWritten());
+    EXPECT_EQ(readFile(dir / "movie.txt"), readFile(editor.animFile));
     const auto frames = decodeFrames(run->outputPath(), 200, 150);
     ASSERT_EQ(frames.size(), std::size_t(editor.frameTotal()));
 
@@ -399,6 +401,7 @@ TEST_F(MovieFixture, KeyframesPanZoomAndChangeRateAsEntered)
     run->waitForWorker();
     ASSERT_TRUE(run->wasWritten());
     EXPECT_EQ(decodeFrames(run->outputPath(), 200, 150), frames);
+    EXPECT_FALSE(fs::exists(dir / "from-file.txt")); // a read file is not copied
 }
 
 TEST_F(MovieFixture, TintColourIsTakenOverWhereTheTintFadesOut)
