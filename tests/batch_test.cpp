@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 #include "animation/CropWindow.h"
 #include "app/BatchOptions.h"
+#include "settings/Preferences.h"
 
 using namespace mv;
 using namespace mvtest;
@@ -219,4 +220,27 @@ TEST(BatchCommand, KmlOptionWritesTheFileBesideTheMovie)
     EXPECT_NE(err.find("Verify List: " + dataFolder + "/Moirevance Verify List.txt\n"), std::string::npos) << err;
     EXPECT_NE(readFile(dir / "Walk.kml").find("<name>Walk</name>"), std::string::npos);
     EXPECT_NE(readFile(dir / "Walk.kml").find("-63.7500000000,44.5000000000"), std::string::npos);
+}
+
+TEST(BatchCommand, OptionsNotGivenTakeTheSavedPreferences)
+{
+    TempDir dir;
+    writeImage(dir / "a.png", 64, 48);
+    writeImage(dir / "b.png", 64, 48);
+    JobSettings saved;
+    saved.codec = kCodecAnimation;
+    saved.format = 0;
+    saved.scale = 0.25f;
+    saved.mvFPS = 12;
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    savePrefs(*openUserPreferences(), saved);
+    ::unsetenv("XDG_CONFIG_HOME");
+
+    const auto r = moirevance(dir, "make --fps 24 -o " + quote(dir / "out.mov") + " " + quote(dir / "a.png") + " " +
+                                       quote(dir / "b.png"));
+    ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+    const auto info = probeStream(dir / "out.mov");
+    EXPECT_EQ(info.at("codec_name"), "qtrle"); // saved
+    EXPECT_EQ(info.at("width"), "16");         // saved 25%
+    EXPECT_EQ(packetDurations(dir / "out.mov").front(), 25); // given: 24 fps
 }
