@@ -566,3 +566,57 @@ TEST(ToolCommands, InterruptStopsFramesAndKeepsWhatWasWritten)
               std::string::npos)
         << readFile(dir / "err.txt");
 }
+
+namespace {
+// One whole conversion of a movie into frames.
+struct ConvertPortsAndRun {
+    ToolPorts ports;
+    std::vector<std::string> files;
+    bool completed = false;
+    ConvertPortsAndRun(const std::string& movie, const std::string& base)
+    {
+        Convert convert(ports, ports, ports);
+        convert.setCompletionSound([] {});
+        ports.nextChoice = std::vector<std::string>{movie};
+        ports.saveAnswer = base;
+        if (convert.selectMovie())
+            convert.waitForWorker();
+        files = convert.writtenFiles();
+        completed = convert.wasCompleted();
+    }
+};
+} // namespace
+
+// Widths that leave 8 over 16 (4:2:0 H.264) made the scalers write past a
+// buffer of exactly 4 * width * height bytes; an odd width is encoded one
+// column wider and must still append to a movie of the same pictures.
+TEST_F(AppendFixture, AwkwardWidthsConvertAndAppend)
+{
+    writeMovie(dir / "a25.mov", "avc1", 200, 150, {24, 24, 24});
+    writeMovie(dir / "b10.mov", "avc1", 200, 150, {60, 60});
+    writeMovie(dir / "c.mov", "jpeg", 200, 150, {24, 24});
+    ASSERT_EQ(append(dir / "rates.mov", {dir / "a25.mov", dir / "b10.mov", dir / "c.mov"}), kAppendDone);
+    EXPECT_EQ(packetDurations(dir / "rates.mov"), (std::vector<long>{24, 24, 24, 60, 60, 24, 24}));
+    EXPECT_EQ(decodeFrames(dir / "rates.mov", 200, 150).size(), 7u);
+
+    writeMovie(dir / "o1.mov", "jpeg", 201, 150, {24, 24});
+    writeMovie(dir / "o2.mov", "avc1", 201, 150, {24, 24});
+    EXPECT_EQ(probeStream(dir / "o2.mov").at("sample_aspect_ratio"), "201:202");
+    ASSERT_EQ(append(dir / "odd.mov", {dir / "o1.mov", dir / "o2.mov"}), kAppendDone);
+    EXPECT_EQ(probeStream(dir / "odd.mov").at("width"), "201");
+    EXPECT_EQ(decodeFrames(dir / "odd.mov", 201, 150).size(), 4u);
+    fs::copy_file(dir / "o2.mov", dir / "o0.mov"); // H.264 first
+    ASSERT_EQ(append(dir / "odd2.mov", {dir / "o0.mov", dir / "o1.mov"}), kAppendDone);
+    EXPECT_EQ(probeStream(dir / "odd2.mov").at("sample_aspect_ratio"), "201:202");
+
+    // The frames of the padded movie come out at the picture's width.
+    ConvertPortsAndRun convert(dir / "o2.mov", dir / "F");
+    EXPECT_TRUE(convert.completed);
+    ASSERT_EQ(convert.files.size(), 2u);
+    vips::VImage frame = vips::VImage::new_from_file(convert.files[0].c_str());
+    EXPECT_EQ(frame.width(), 201);
+    ConvertPortsAndRun wide(dir / "rates.mov", dir / "W");
+    EXPECT_EQ(wide.files.size(), 7u);
+    for (const auto& e : fs::directory_iterator(fs::temp_directory_path()))
+        EXPECT_NE(e.path().filename().string().rfind("moirevance-append-", 0), 0u) << e.path();
+}

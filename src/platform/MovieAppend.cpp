@@ -97,6 +97,9 @@ struct AppendWriter {
             avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0) {
             opened = true;
             os->codecpar->codec_tag = 0; // the muxer's own tag for the codec
+            // The shape of the pixels, which tells a padded column of an odd width.
+            os->sample_aspect_ratio = os->codecpar->sample_aspect_ratio =
+                segments[0]->impl_->stream->sample_aspect_ratio;
             os->time_base = AVRational{1, scale};
             AVDictionary* options = nullptr;
             av_dict_set_int(&options, "video_track_timescale", scale, 0);

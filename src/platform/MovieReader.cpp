@@ -61,6 +61,7 @@ double x264RateFactor(const AVPacket* p)
 MovieReader::Impl::~Impl()
 {
     sws_freeContext(sws);
+    av_frame_free(&rgba);
     av_frame_free(&current);
     av_frame_free(&next);
     av_packet_free(&packet);
@@ -152,12 +153,32 @@ bool MovieReader::Impl::toRgba(const AVFrame* f, RgbaBitmap& out)
         sws_setColorspaceDetails(sws, sws_getCoefficients(f->colorspace), isFullRange(f) ? 1 : 0,
                                  sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
     }
-    out.width = f->width;
+    // The scaler writes whole SIMD blocks, past the end of a row of 4 * width
+    // bytes: it gets a frame buffer with FFmpeg's alignment and padding, and
+    // the rows are copied out of it.
+    if (!rgba || rgba->width != f->width || rgba->height != f->height) {
+        av_frame_free(&rgba);
+        rgba = av_frame_alloc();
+        if (!rgba)
+            return false;
+        rgba->format = AV_PIX_FMT_RGBA;
+        rgba->width = f->width;
+        rgba->height = f->height;
+        if (av_frame_get_buffer(rgba, 0) < 0) {
+            av_frame_free(&rgba);
+            return false;
+        }
+    }
+    if (sws_scale(sws, f->data, f->linesize, 0, f->height, rgba->data, rgba->linesize) != f->height)
+        return false;
+    const int w = f->width == stream->codecpar->width ? displayWidth() : f->width;
+    const std::size_t row = std::size_t(w) * 4;
+    out.width = w;
     out.height = f->height;
-    out.pixels.resizeForOverwrite(std::size_t(f->width) * f->height * 4);
-    std::uint8_t* dst[1] = {out.pixels.data()};
-    const int dstStride[1] = {f->width * 4};
-    return sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride) == f->height;
+    out.pixels.resizeForOverwrite(row * f->height);
+    for (int y = 0; y < f->height; ++y)
+        std::memcpy(out.pixels.data() + row * y, rgba->data[0] + std::ptrdiff_t(rgba->linesize[0]) * y, row);
+    return true;
 }
 
 MovieReader::MovieReader(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -201,7 +222,19 @@ std::unique_ptr<MovieReader> MovieReader::open(const std::string& path, std::str
 }
 
 const std::string& MovieReader::path() const { return impl_->path; }
-int MovieReader::width() const { return impl_->stream->codecpar->width; }
+int MovieReader::Impl::displayWidth() const
+{
+    // A 4:2:0 movie of an odd width is encoded one column wider; its track
+    // then shows the picture that much narrower.
+    const int w = stream->codecpar->width;
+    const AVRational sar = stream->sample_aspect_ratio;
+    if (sar.num > 0 && sar.den > 0 && std::int64_t(sar.num) * w == std::int64_t(sar.den) * (w - 1) &&
+        (w & 1) == 0)
+        return w - 1;
+    return w;
+}
+
+int MovieReader::width() const { return impl_->displayWidth(); }
 int MovieReader::height() const { return impl_->stream->codecpar->height; }
 // Times are kept in units of 1/den; a time base such as 1001/30000 (AVI)
 // becomes value * 1001 over 30000.

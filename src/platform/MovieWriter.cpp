@@ -163,6 +163,11 @@ struct MovieWriter::Impl {
         if (!stream || avcodec_parameters_from_context(stream->codecpar, encoder) < 0)
             return false;
         stream->time_base = encoder->time_base;
+        if (encoder->width == w + 1 && encoder->height == h) {
+            // The padded column is not part of the picture: the track says
+            // it is w wide, which players show and readers take as its size.
+            stream->sample_aspect_ratio = stream->codecpar->sample_aspect_ratio = AVRational{w, w + 1};
+        }
         AVDictionary* options = nullptr;
         av_dict_set_int(&options, "video_track_timescale", trackScale, 0);
         const int rc = avformat_write_header(format, &options);
