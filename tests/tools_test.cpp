@@ -4,6 +4,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <sys/wait.h>
@@ -592,6 +593,14 @@ struct ConvertPortsAndRun {
 // column wider and must still append to a movie of the same pictures.
 TEST_F(AppendFixture, AwkwardWidthsConvertAndAppend)
 {
+    auto scratchFolders = [] {
+        std::set<std::string> found;
+        for (const auto& e : fs::directory_iterator(fs::temp_directory_path()))
+            if (e.path().filename().string().rfind("moirevance-append-", 0) == 0)
+                found.insert(e.path());
+        return found;
+    };
+    const auto scratchBefore = scratchFolders();
     writeMovie(dir / "a25.mov", "avc1", 200, 150, {24, 24, 24});
     writeMovie(dir / "b10.mov", "avc1", 200, 150, {60, 60});
     writeMovie(dir / "c.mov", "jpeg", 200, 150, {24, 24});
@@ -617,6 +626,6 @@ TEST_F(AppendFixture, AwkwardWidthsConvertAndAppend)
     EXPECT_EQ(frame.width(), 201);
     ConvertPortsAndRun wide(dir / "rates.mov", dir / "W");
     EXPECT_EQ(wide.files.size(), 7u);
-    for (const auto& e : fs::directory_iterator(fs::temp_directory_path()))
-        EXPECT_NE(e.path().filename().string().rfind("moirevance-append-", 0), 0u) << e.path();
+    EXPECT_EQ(scratchFolders(), scratchBefore);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 18); // 9 movies, 9 frames, nothing else
 }

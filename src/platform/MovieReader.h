@@ -70,13 +70,15 @@ struct AppendOutcome {
     int copiedMovies = 0;  // movies whose packets were copied unchanged
     int encodedMovies = 0; // movies decoded and encoded again
     std::int32_t timeScale = 0;
+    std::string path; // where the movie was written
 };
 
 // Writes the movies (scanned, each with frames, all of one frame size) one
 // after another into one .mov file at path. Packets are copied when the
 // stream formats agree; otherwise movies are encoded again in the first
-// movie's codec and quality. Every frame keeps its duration. On failure no
-// file is left at path.
+// movie's codec and quality. Every frame keeps its duration. Nothing is at
+// path until the movie is whole; a file that appears there meanwhile is kept
+// and the movie takes the next numbered name. On failure no file is left.
 AppendOutcome writeAppendedMovie(const std::vector<MovieReader*>& movies, const std::string& path);
 
 } // namespace mv

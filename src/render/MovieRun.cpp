@@ -169,6 +169,8 @@ void MovieRun::copySideFiles()
 bool MovieRun::createMovie()
 {
     outputPath_ = chooseOutputPath();
+    MovieWriter::Options options;
+    options.replace = overwriteMovie; // the user agreed to replace the file
     overwriteMovie = false;
     if (outputPath_.empty()) {
         alerts_.alert(windowText("Create movie error"), windowText("Unable to initialize movie."));
@@ -179,9 +181,8 @@ bool MovieRun::createMovie()
     mvMovie_.reset();
     attributes_ = movieAttributes(settings_);
     MovieWriter::Error error;
-    mvMovie_ = MovieWriter::create(outputPath_, attributes_, error);
+    mvMovie_ = MovieWriter::create(outputPath_, attributes_, error, options);
     if (!mvMovie_) {
-        std::remove(outputPath_.c_str());
         alerts_.alert(windowText("Create movie error"), error.description);
         if (error.code == kEncoderUnavailable)
             alerts_.alert("The movie encoder failed to initialize.", "Please contact Quenbrook.");
@@ -422,6 +423,7 @@ bool MovieRun::finishRun()
                 mvMovie_->discard(); // a movie without a single frame is not kept
             } else if (mvMovie_->update(error)) {
                 written = true;
+                outputPath_ = mvMovie_->path(); // numbered when the name was taken meanwhile
             } else {
                 mvMovie_->discard();
                 writeFailed = true;
