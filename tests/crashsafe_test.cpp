@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <sys/wait.h>
 #include <thread>
@@ -231,4 +232,25 @@ TEST_F(CrashFixture, SignalsAndAClosedStandardErrorStopWithACompleteMovie)
                              "echo ${PIPESTATUS[0]}"));
     EXPECT_EQ(r.out, "0\n");
     EXPECT_EQ(completeMovieFrames(dir / "Piped.mov"), 120);
+}
+
+TEST(SideFiles, AFileBesideTheMovieIsNeverReplaced)
+{
+    TempDir dir;
+    for (const char* name : {"a.jpg", "b.jpg"}) {
+        writeImage(dir / name, 64, 48);
+        ASSERT_EQ(run("exiftool -q -overwrite_original -DateTimeOriginal='2012:03:30 22:00:00' -GPSLatitude=45 "
+                      "-GPSLatitudeRef=N -GPSLongitude=63 -GPSLongitudeRef=W " +
+                      quote(dir / name))
+                      .status,
+                  0);
+    }
+    std::ofstream(dir / "Garden.kml") << "my own notes";
+    const auto r = run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=data XDG_CONFIG_HOME=config " +
+                       quote(MOIREVANCE_BIN) + " make --kml --codec jpeg -o Garden.mov a.jpg b.jpg 2>stderr.txt");
+    ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+    EXPECT_EQ(completeMovieFrames(dir / "Garden.mov"), 2);
+    EXPECT_EQ(readFile(dir / "Garden.kml"), "my own notes");
+    EXPECT_NE(readFile(dir / "Garden-1.kml").find("<name>Garden</name>"), std::string::npos);
+    EXPECT_NE(readFile(dir / "stderr.txt").find("KML file: " + dir / "Garden-1.kml"), std::string::npos);
 }

@@ -478,6 +478,25 @@ TEST_F(ConvertFixture, BadChoicesAndUnwritableFolders)
     EXPECT_FALSE(convert->isPanelVisible());
 }
 
+TEST_F(ConvertFixture, ExistingFilesAndTheMovieItselfAreNeverTargets)
+{
+    writeMovie(dir / "m.mov", "jpeg", 16, 16, {20, 20, 20});
+    std::ofstream(dir / "F-3.tiff") << "keep";
+    EXPECT_FALSE(start(dir / "m.mov", dir / "F"));
+    ASSERT_EQ(ports.alerts().size(), 1u);
+    EXPECT_EQ(ports.alerts()[0].message, "The folder already holds F-3.tiff. Choose another name for the frames.");
+    EXPECT_EQ(readFile(dir / "F-3.tiff"), "keep");
+    EXPECT_FALSE(fs::exists(dir / "F-1.tiff"));
+    EXPECT_FALSE(convert->isPanelVisible());
+
+    // A movie named like its own first frame.
+    fs::copy_file(dir / "m.mov", dir / "clip-1.tiff");
+    const std::string movie = readFile(dir / "clip-1.tiff");
+    EXPECT_FALSE(start(dir / "clip-1.tiff", dir / "clip"));
+    EXPECT_EQ(readFile(dir / "clip-1.tiff"), movie);
+    EXPECT_FALSE(fs::exists(dir / "clip-2.tiff"));
+}
+
 TEST(ConvertTexts, FolderSizeAndTimeLeft)
 {
     // 100 frames, files 12 to 16 of 2,000,000 bytes each.

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
+#include "platform/AtomicFile.h"
 #include "platform/MovieReader.h"
 #include "platform/Sound.h"
 #include "render/RunTexts.h"
@@ -116,6 +116,20 @@ bool Convert::selectMovie()
         return false;
     }
 
+    // No file is ever replaced, least of all the movie itself (a movie named
+    // clip-1.tiff with the base name clip): refused before anything is written.
+    for (unsigned i = 1; i <= numFrames_; ++i) {
+        const std::string path = frameFilePath(imagesURL_, i);
+        if (pathIsTaken(path)) {
+            panel_.hide();
+            panelVisible_ = false;
+            alerts_.alert(kConvertError, "The folder already holds " + fs::path(path).filename().string() +
+                                             ". Choose another name for the frames.");
+            convertMovie_.reset();
+            return false;
+        }
+    }
+
     stopRunning_ = false;
     completed_ = false;
     written_.clear();
@@ -142,18 +156,9 @@ void Convert::createImages()
         panel_.setImagesText(text);
 
         const std::string path = frameFilePath(imagesURL_, i + 1);
-        bool ok;
-        {
-            std::ofstream out(path, std::ios::binary | std::ios::trunc);
-            ok = out.write(tiff.data(), std::streamsize(tiff.size())).good();
-            out.close();
-            ok = ok && !out.fail();
-        }
-        if (!ok) {
-            // A full disk or a lost folder fails every later frame as well;
-            // a cut-off file would pass for a frame, so it goes.
-            std::error_code ec;
-            fs::remove(path, ec);
+        // Whole or not at all, and never over a file that appeared meanwhile.
+        if (!writeFileAtomically(path, tiff, false)) {
+            // A full disk or a lost folder fails every later frame as well.
             alerts_.alert(kConvertError, "Can not write the frame file " + fs::path(path).filename().string());
             endConversion(false);
             return;
