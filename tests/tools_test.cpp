@@ -497,6 +497,42 @@ TEST_F(ConvertFixture, ExistingFilesAndTheMovieItselfAreNeverTargets)
     EXPECT_FALSE(fs::exists(dir / "clip-2.tiff"));
 }
 
+// A fast-start movie copied in part: its index lists 30 frames, the file
+// holds some. Neither tool may pass it off as whole.
+TEST_F(ConvertFixture, ACutOffMovieIsReportedAndCountedHonestly)
+{
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=30 -frames:v 30 -c:v mjpeg "
+                  "-movflags faststart " +
+                  quote(dir / "full.mov"))
+                  .status,
+              0);
+    const std::string whole = readFile(dir / "full.mov");
+    std::ofstream(dir / "cut.mov", std::ios::binary) << whole.substr(0, whole.size() / 2);
+
+    ASSERT_TRUE(start(dir / "cut.mov", dir / "F"));
+    convert->waitForWorker();
+    EXPECT_FALSE(convert->wasCompleted());
+    EXPECT_EQ(convert->numFrames(), 30u);
+    const std::size_t saved = convert->writtenFiles().size();
+    EXPECT_GT(saved, 5u);
+    EXPECT_LT(saved, 20u);
+    ASSERT_EQ(ports.alerts().size(), 1u);
+    EXPECT_EQ(ports.alerts()[0].message,
+              std::to_string(30 - saved) + " of 30 frames could not be read: the movie is damaged.");
+    EXPECT_EQ(ports.images.back(), "Images: " + std::to_string(saved) + " of 30");
+    EXPECT_EQ(sounds, 0);
+
+    ToolPorts appendPorts;
+    AppendMovies tool(appendPorts, appendPorts, appendPorts);
+    appendPorts.saveAnswer = dir / "joined.mov";
+    appendPorts.nextChoice = std::vector<std::string>{dir / "cut.mov"};
+    EXPECT_EQ(tool.appendMoviesCommand(), kAppendFirstUnreadable);
+    appendPorts.nextChoice = std::vector<std::string>{dir / "full.mov", dir / "zcut.mov"};
+    fs::copy_file(dir / "cut.mov", dir / "zcut.mov");
+    EXPECT_EQ(tool.appendMoviesCommand(), kAppendFailed);
+    EXPECT_FALSE(fs::exists(dir / "joined.mov"));
+}
+
 TEST(ConvertTexts, FolderSizeAndTimeLeft)
 {
     // 100 frames, files 12 to 16 of 2,000,000 bytes each.

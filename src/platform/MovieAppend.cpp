@@ -48,7 +48,7 @@ struct AppendWriter {
         RgbaBitmap picture;
         for (MovieReader* m : movies) {
             for (const MovieReader::Frame& f : m->frames()) {
-                if (!m->frameImageAtTime(f.start, picture)) {
+                if (!m->frameImageAtTime(f.start, picture, true)) {
                     error = "a frame of " + m->path() + " could not be decoded";
                     return AppendStatus::SourceFailed;
                 }

@@ -256,8 +256,10 @@ bool MovieReader::scanFrames()
     };
     std::vector<Packet> packets;
     std::int64_t end = AV_NOPTS_VALUE;
+    std::int64_t videoPackets = 0;
     int rc;
     while ((rc = av_read_frame(m.format, m.packet)) >= 0) {
+        videoPackets += m.packet->stream_index == m.streamIndex;
         if (m.packet->stream_index == m.streamIndex && !(m.packet->flags & AV_PKT_FLAG_DISCARD)) {
             const std::int64_t pts = m.packet->pts != AV_NOPTS_VALUE ? m.packet->pts : m.packet->dts;
             if (pts != AV_NOPTS_VALUE) {
@@ -268,8 +270,9 @@ bool MovieReader::scanFrames()
         }
         av_packet_unref(m.packet);
     }
-    if (rc != AVERROR_EOF)
-        return false;
+    // A file cut short after its index (a fast-start movie copied in part)
+    // ends early without an error: the index tells what is missing.
+    m.missingFrames = std::max<std::int64_t>(0, avformat_index_get_entries_count(m.stream) - videoPackets);
     std::sort(packets.begin(), packets.end(), [](const Packet& a, const Packet& b) { return a.pts < b.pts; });
     packets.erase(std::unique(packets.begin(), packets.end(),
                               [](const Packet& a, const Packet& b) { return a.pts == b.pts; }),
@@ -292,10 +295,12 @@ bool MovieReader::scanFrames()
         m.frames.push_back({packets[i].pts * num, duration * num});
     }
     m.scanned = true;
-    return true;
+    return rc == AVERROR_EOF && m.missingFrames == 0;
 }
 
-bool MovieReader::frameImageAtTime(std::int64_t t, RgbaBitmap& out)
+std::int64_t MovieReader::missingFrames() const { return impl_->missingFrames; }
+
+bool MovieReader::frameImageAtTime(std::int64_t t, RgbaBitmap& out, bool exact)
 {
     Impl& m = *impl_;
     if (!m.openDecoder())
@@ -317,7 +322,8 @@ bool MovieReader::frameImageAtTime(std::int64_t t, RgbaBitmap& out)
         m.hasCurrent = true;
         m.hasNext = false;
     }
-    return m.hasCurrent && m.current->pts <= ts && m.toRgba(m.current, out);
+    // A frame that did not decode leaves the one before it as the current.
+    return m.hasCurrent && m.current->pts <= ts && (!exact || m.current->pts == ts) && m.toRgba(m.current, out);
 }
 
 std::string MovieReader::codecType() const

@@ -31,14 +31,19 @@ public:
     int height() const;
     std::int32_t timeScale() const;
 
-    // Lists the frames in presentation order from the packet index, without
-    // decoding. False when the file cannot be read to its end.
+    // Lists the frames in presentation order from the packets, without
+    // decoding. False when the file cannot be read to its end, or holds fewer
+    // frames than its index lists (a cut-off file); frames() then holds the
+    // frames that are there.
     bool scanFrames();
     const std::vector<Frame>& frames() const;
+    // Frames the movie's index lists that the file does not hold.
+    std::int64_t missingFrames() const;
 
     // The picture shown at time t (units of timeScale()), as opaque RGBA.
-    // Requests in time order decode every frame once.
-    bool frameImageAtTime(std::int64_t t, RgbaBitmap& out);
+    // Requests in time order decode every frame once. With `exact`, only the
+    // frame that starts at t will do: false when it cannot be decoded.
+    bool frameImageAtTime(std::int64_t t, RgbaBitmap& out, bool exact = false);
 
     // The four-character code of the codec as the movie writer names it
     // ("avc1", "jpeg", "tiff", "mp4v", "rle "), empty for other codecs.

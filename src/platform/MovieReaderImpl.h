@@ -18,6 +18,7 @@ struct MovieReader::Impl {
     AVPacket* packet = nullptr;
 
     std::vector<Frame> frames;
+    std::int64_t missingFrames = 0;
     bool scanned = false;
 
     // Decoding: `current` is the last frame decoded at or before the time

@@ -105,11 +105,13 @@ bool Convert::selectMovie()
 
     qtTimeArray_.clear();
     numFrames_ = 0;
-    if (convertMovie_->scanFrames())
-        for (const MovieReader::Frame& f : convertMovie_->frames()) {
-            qtTimeArray_.push_back(f.start);
-            ++numFrames_;
-        }
+    // A damaged movie gives the frames it holds; the count says how many it
+    // should hold, so that the progress and the result tell the truth.
+    convertMovie_->scanFrames();
+    for (const MovieReader::Frame& f : convertMovie_->frames())
+        qtTimeArray_.push_back(f.start);
+    missingFrames_ = qtTimeArray_.empty() ? 0 : unsigned(convertMovie_->missingFrames());
+    numFrames_ = unsigned(qtTimeArray_.size()) + missingFrames_;
     if (numFrames_ == 0) {
         // The panel stays up with its scanning texts until the user closes it.
         alerts_.alert(kConvertError, "No frames could be found.");
@@ -144,14 +146,17 @@ void Convert::createImages()
     RgbaBitmap picture;
     std::string tiff;
     char text[64];
-    for (unsigned i = 0; i < numFrames_; ++i) {
+    unsigned unread = missingFrames_;
+    for (unsigned i = 0; i < qtTimeArray_.size(); ++i) {
         if (stopRunning_) {
             endConversion(false);
             return;
         }
         // A frame without a picture is left out; its number stays unused.
-        if (!convertMovie_->frameImageAtTime(qtTimeArray_[i], picture) || !tiffData(picture, tiff))
+        if (!convertMovie_->frameImageAtTime(qtTimeArray_[i], picture, true) || !tiffData(picture, tiff)) {
+            ++unread;
             continue;
+        }
         std::snprintf(text, sizeof text, "Images: %u of %u", i + 1, numFrames_);
         panel_.setImagesText(text);
 
@@ -175,7 +180,12 @@ void Convert::createImages()
             panel_.setTimeText(convertTimeLeftText(elapsed, i, numFrames_));
         }
     }
-    endConversion(true);
+    if (unread != 0) {
+        std::snprintf(text, sizeof text, "%u of %u frames could not be read: the movie is damaged.", unread,
+                      numFrames_);
+        alerts_.alert(kConvertError, text);
+    }
+    endConversion(unread == 0);
 }
 
 void Convert::endConversion(bool completed)
