@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "TestSupport.h"
+#include "platform/AtomicFile.h"
 
 using namespace mvtest;
 namespace fs = std::filesystem;
@@ -253,4 +254,38 @@ TEST(SideFiles, AFileBesideTheMovieIsNeverReplaced)
     EXPECT_EQ(readFile(dir / "Garden.kml"), "my own notes");
     EXPECT_NE(readFile(dir / "Garden-1.kml").find("<name>Garden</name>"), std::string::npos);
     EXPECT_NE(readFile(dir / "stderr.txt").find("KML file: " + dir / "Garden-1.kml"), std::string::npos);
+}
+
+TEST(AtomicFile, AppearsWholeAtItsNameAndNeverReplacesUnasked)
+{
+    TempDir dir;
+    const auto entries = [&] { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()); };
+    {
+        mv::AtomicFile f;
+        ASSERT_TRUE(f.open(dir / "a.txt"));
+        ASSERT_TRUE(f.write("half"));
+        EXPECT_EQ(entries(), 0); // nothing to see while it is written
+        EXPECT_TRUE(f.publish(dir / "a.txt.partial"));
+        ASSERT_TRUE(f.write(" and whole"));
+        EXPECT_EQ(readFile(dir / "a.txt.partial"), "half and whole");
+        ASSERT_TRUE(f.commit());
+    }
+    EXPECT_EQ(readFile(dir / "a.txt"), "half and whole");
+    EXPECT_EQ(entries(), 1); // the published name went with the commit
+
+    EXPECT_FALSE(mv::writeFileAtomically(dir / "a.txt", "other", false));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(readFile(dir / "a.txt"), "half and whole");
+    EXPECT_TRUE(mv::writeFileAtomically(dir / "a.txt", "replaced", true));
+    EXPECT_EQ(readFile(dir / "a.txt"), "replaced");
+    {
+        mv::AtomicFile dropped;
+        ASSERT_TRUE(dropped.open(dir / "b.txt"));
+        ASSERT_TRUE(dropped.write("never seen"));
+        EXPECT_TRUE(dropped.publish(dir / "a.txt")); // taken: numbered
+        EXPECT_EQ(dropped.publishedName(), dir / "a-1.txt");
+    }
+    EXPECT_EQ(entries(), 1);
+    EXPECT_EQ(mv::numberedFreePath(dir / "a.txt"), dir / "a-1.txt");
+    EXPECT_FALSE(mv::AtomicFile().open(dir / "missing/c.txt"));
 }
