@@ -289,3 +289,22 @@ TEST(AtomicFile, AppearsWholeAtItsNameAndNeverReplacesUnasked)
     EXPECT_EQ(mv::numberedFreePath(dir / "a.txt"), dir / "a-1.txt");
     EXPECT_FALSE(mv::AtomicFile().open(dir / "missing/c.txt"));
 }
+
+// Needs a small file system of its own (tmpfs, as root); skipped elsewhere.
+TEST(FullDisk, EndsLikeAFailureAndLeavesNoFile)
+{
+    TempDir dir;
+    fs::create_directory(dir / "images");
+    fs::create_directory(dir / "small");
+    for (int i = 0; i < 20; ++i)
+        writeImage(dir / ("images/" + std::to_string(i) + ".png"), 64, 48);
+    if (run("mount -t tmpfs -o size=300k tmpfs " + quote(dir / "small") + " 2>/dev/null").status != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    const auto r = run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=data XDG_CONFIG_HOME=config " +
+                       quote(MOIREVANCE_BIN) + " make --size VGA --codec tiff -o small/Full.mov images 2>stderr.txt");
+    const bool empty = fs::is_empty(dir / "small");
+    run("umount " + quote(dir / "small"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(empty);
+    EXPECT_NE(readFile(dir / "stderr.txt").find("Create movie error"), std::string::npos);
+}
