@@ -162,7 +162,7 @@ TEST_F(CrashFixture, KilledAtAnyMomentLeavesACompleteMovieOrNoneAndAPlayablePart
     int boundsChecked = 0;
     // Before the first frame, then 1.05 s and 1.6 s after the first progress
     // line (the lines come at most once a second). The run lasts 2 to 3 s.
-    for (const double delay : {-1.0, 1.05, 1.8}) {
+    for (const double delay : {-1.0, 1.05, 1.4}) {
         SCOPED_TRACE(delay);
         for (const std::string& p : partials())
             fs::remove(dir / p);
