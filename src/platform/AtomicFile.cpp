@@ -62,10 +62,15 @@ bool AtomicFile::open(const std::string& path)
     path_ = path;
     const std::string folder = folderOf(path);
     fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    if (fd_ >= 0)
+    // The unnamed file is named through /proc, which may be missing.
+    if (fd_ >= 0 && ::access(procPath(fd_).c_str(), F_OK) == 0)
         return true;
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
         return false;
+    }
     // No unnamed files here: a hidden name that says what it is.
     std::string pattern = (fs::path(folder) / ("." + fs::path(path).filename().string() + ".tmp-XXXXXX")).string();
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
