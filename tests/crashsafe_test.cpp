@@ -169,11 +169,23 @@ TEST_F(CrashFixture, KilledAtAnyMomentLeavesACompleteMovieOrNoneAndAPlayablePart
         fs::remove(dir / "Garden.mov");
         MakeProcess make(dir, args);
         double killAt = delay < 0 ? 0.2 : 1e9;
+        // How long the partial file went without growing while frames came.
+        double lastGrowth = -1, longestWait = 0;
+        std::uintmax_t lastSize = 0;
         while (make.seconds() < killAt && !make.exited()) {
             if (delay > 0 && killAt > 1e8 && make.imagesDoneBy(1e9) > 0)
                 killAt = make.seconds() + delay;
+            std::error_code ec;
+            if (const auto size = fs::file_size(dir / "Garden.mov.partial", ec); !ec && size != lastSize) {
+                if (lastGrowth >= 0)
+                    longestWait = std::max(longestWait, make.seconds() - lastGrowth);
+                lastGrowth = make.seconds();
+                lastSize = size;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
+        if (lastGrowth >= 0)
+            longestWait = std::max(longestWait, make.seconds() - lastGrowth);
         make.signal(SIGKILL);
         make.wait();
         const unsigned imagesBefore = make.imagesDoneBy(killAt - 1.0);
@@ -188,9 +200,12 @@ TEST_F(CrashFixture, KilledAtAnyMomentLeavesACompleteMovieOrNoneAndAPlayablePart
         if (!left.empty())
             EXPECT_EQ(left[0], "Garden.mov.partial");
         boundsChecked += imagesBefore > 0 && !ended;
-        std::printf("[ killed at %.2f s ] %u images (%u frames) reported a second before; %s %ld frames\n", killAt,
-                    imagesBefore, imagesBefore * kDup, ended ? "ended before, the movie has" : "the partial file plays",
-                    frames);
+        if (lastGrowth >= 0 && !ended)
+            EXPECT_LT(longestWait, 1.2); // fragments every half second, with room for a loaded machine
+        std::printf("[ killed at %.2f s ] %u images (%u frames) reported a second before; %s %ld frames; "
+                    "the partial file grew at least every %.2f s\n",
+                    killAt, imagesBefore, imagesBefore * kDup,
+                    ended ? "ended before, the movie has" : "the partial file plays", frames, longestWait);
     }
     EXPECT_GE(boundsChecked, 1); // the run was long enough to test the bound
 
