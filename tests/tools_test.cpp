@@ -682,5 +682,6 @@ TEST_F(AppendFixture, AwkwardWidthsConvertAndAppend)
     ConvertPortsAndRun wide(dir / "rates.mov", dir / "W");
     EXPECT_EQ(wide.files.size(), 7u);
     EXPECT_EQ(scratchFolders(), scratchBefore);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 18); // 9 movies, 9 frames, nothing else
+    // 9 movies and 9 frames, nothing else.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 18);
 }

@@ -491,7 +491,8 @@ bool MovieWriter::update(std::string& error)
     } else if (!m.options.unnamed) {
         // The regular movie is built without a name and named when whole.
         AtomicFile movie;
-        ok = movie.open(m.path) && remuxRegular(m.work.ioPath(), m.stream, m.trackScale, m.lengths, movie.ioPath(), error);
+        ok = movie.open(m.path) &&
+             remuxRegular(m.work.ioPath(), m.stream, m.trackScale, m.lengths, movie.ioPath(), error);
         for (std::string target = m.path; ok;) {
             if (movie.commitAs(target, m.options.replace)) {
                 m.path = target;
