@@ -191,17 +191,20 @@ TEST_F(CrashFixture, KilledAtAnyMomentLeavesACompleteMovieOrNoneAndAPlayablePart
         const unsigned imagesBefore = make.imagesDoneBy(killAt - 1.0);
 
         const bool ended = fs::exists(dir / "Garden.mov"); // before the kill
-        if (ended)
+        if (ended) {
             EXPECT_EQ(completeMovieFrames(dir / "Garden.mov"), 60 * kDup);
+        }
         const auto left = partials();
         ASSERT_LE(left.size(), 1u);
         const long frames = !left.empty() ? readFrames(dir / left[0]) : ended ? 60 * kDup : 0;
         EXPECT_GE(frames, long(imagesBefore) * kDup) << "images done a second before the kill: " << imagesBefore;
-        if (!left.empty())
+        if (!left.empty()) {
             EXPECT_EQ(left[0], "Garden.mov.partial");
+        }
         boundsChecked += imagesBefore > 0 && !ended;
-        if (lastGrowth >= 0 && !ended)
+        if (lastGrowth >= 0 && !ended) {
             EXPECT_LT(longestWait, 1.2); // fragments every half second, with room for a loaded machine
+        }
         std::printf("[ killed at %.2f s ] %u images (%u frames) reported a second before; %s %ld frames; "
                     "the partial file grew at least every %.2f s\n",
                     killAt, imagesBefore, imagesBefore * kDup,
@@ -219,8 +222,9 @@ TEST_F(CrashFixture, KilledAtAnyMomentLeavesACompleteMovieOrNoneAndAPlayablePart
     EXPECT_EQ(completeMovieFrames(dir / "Garden.mov"), 60 * kDup);
     EXPECT_FALSE(fs::exists(dir / "Garden-1.mov"));
     EXPECT_EQ(partials(), before);
-    if (!before.empty())
+    if (!before.empty()) {
         EXPECT_EQ(fs::file_size(dir / before[0]), partialSize);
+    }
 }
 
 TEST_F(CrashFixture, SignalsAndAClosedStandardErrorStopWithACompleteMovie)
