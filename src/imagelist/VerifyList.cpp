@@ -1,8 +1,10 @@
 #include "imagelist/VerifyList.h"
 
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/AtomicFile.h"
 #include "platform/MacRoman.h"
 
 namespace mv {
@@ -22,14 +24,13 @@ void VerifyList::writeVerifyFile(const std::string& line)
     std::lock_guard lock(mutex_);
     struct stat st {};
     if (::stat(path_.c_str(), &st) != 0) {
-        // Created anew, with its first line, also after the user deleted it.
-        std::FILE* f = std::fopen(path_.c_str(), "wb");
-        if (!f)
-            return;
-        std::fputs(kFirstLine, f);
+        // Created anew, with its first line, also after the user deleted it;
+        // it appears with that line in place. Lines are then appended whole.
         if (handle_)
             std::fclose(handle_);
-        handle_ = f;
+        handle_ = nullptr;
+        if (!writeFileAtomically(path_, kFirstLine, false) && errno != EEXIST)
+            return;
     }
     if (!handle_) {
         handle_ = std::fopen(path_.c_str(), "ab");

@@ -38,9 +38,26 @@ public:
         std::string description;
     };
 
-    // Creates the movie file (an existing file at the path is replaced).
+    struct Options {
+        // The movie replaces a file at the path (the user agreed to it);
+        // otherwise an existing file is never touched.
+        bool replace = false;
+        // A scratch movie that never gets a name: it is read back through
+        // readPath() and vanishes with the writer, also after a crash.
+        bool unnamed = false;
+    };
+
+    // Starts the movie that will be `path`. Nothing is at the path until
+    // update() has finished the movie: while it is written, the frames so
+    // far go to "<name>.partial" beside it, as a fragmented movie that
+    // plays up to the last half second or so, whatever stops the program.
     static std::unique_ptr<MovieWriter> create(const std::string& path, const MovieAttributes& attributes,
-                                               Error& error);
+                                               Error& error, Options options);
+    static std::unique_ptr<MovieWriter> create(const std::string& path, const MovieAttributes& attributes,
+                                               Error& error)
+    {
+        return create(path, attributes, error, Options{});
+    }
     ~MovieWriter();
     MovieWriter(const MovieWriter&) = delete;
     MovieWriter& operator=(const MovieWriter&) = delete;
@@ -58,12 +75,21 @@ public:
     std::int64_t frameCount() const;
     double durationSeconds() const;
 
-    // Finishes the file: flushes the encoder and writes the movie header.
-    // True when the file is complete and playable.
+    // Finishes the file: flushes the encoder, writes the movie as one
+    // regular movie under its name, flushed to disk, and removes the partial
+    // file. True when the file is complete and playable. When a file has
+    // appeared at the path meanwhile, the movie takes the next numbered name.
     bool update(std::string& error);
 
-    // Closes without finishing and removes the file.
+    // Closes without finishing and removes every file of the movie.
     void discard();
+
+    // Where the movie is (or will be); see update().
+    const std::string& path() const;
+    // The partial file while it has a name, else empty.
+    std::string partialPath() const;
+    // A path that reads the finished unnamed movie.
+    std::string readPath() const;
 
 private:
     struct Impl;

@@ -1,12 +1,14 @@
 #include "render/MovieRun.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "platform/AtomicFile.h"
 #include "platform/Localize.h"
 #include "platform/MacRoman.h"
 #include "platform/Picture.h"
@@ -137,6 +139,8 @@ static std::string kmlName(const std::string& name)
 void MovieRun::copySideFiles()
 {
     kmlCopyPath_.clear();
+    kmlCopyText_.reset();
+    animCopyText_.reset();
     // Only a KML file of this list: one left by an earlier list would put
     // another list's positions beside the movie.
     auto read = [](const std::string& path, std::string& text) {
@@ -152,23 +156,46 @@ void MovieRun::copySideFiles()
         const std::string from = "MV Location", to = kmlName(movieName);
         for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
             text.replace(at, from.size(), to);
-        const std::string path = withExtension(outputPath_, ".kml");
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << toMacRoman(text);
-        out.close();
-        if (out)
-            kmlCopyPath_ = path;
+        kmlCopyText_ = toMacRoman(text);
     }
     // Keyframes entered in the editor are kept beside their movie; a read
     // file exists already.
     if (cropWindow_ && cropWindow_->isAnimation() && !cropWindow_->isReadAnim() && settings_.isSaveAnim &&
         read(cropWindow_->animFile, text))
-        std::ofstream(withExtension(outputPath_, ".txt"), std::ios::binary | std::ios::trunc) << text;
+        animCopyText_ = text;
+}
+
+// A file beside the movie is never replaced: a name that is taken (a file the
+// person keeps there) gives "NAME-1.kml" and so on, as movies are numbered.
+static std::string writeBeside(const std::string& path, const std::string& bytes)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string free = numberedFreePath(path);
+        if (free.empty())
+            return {};
+        if (writeFileAtomically(free, bytes, false))
+            return free;
+        if (errno != EEXIST)
+            return {};
+    }
+    return {};
+}
+
+void MovieRun::writeSideFiles()
+{
+    if (kmlCopyText_)
+        kmlCopyPath_ = writeBeside(withExtension(outputPath_, ".kml"), *kmlCopyText_);
+    if (animCopyText_)
+        writeBeside(withExtension(outputPath_, ".txt"), *animCopyText_);
+    kmlCopyText_.reset();
+    animCopyText_.reset();
 }
 
 bool MovieRun::createMovie()
 {
     outputPath_ = chooseOutputPath();
+    MovieWriter::Options options;
+    options.replace = overwriteMovie; // the user agreed to replace the file
     overwriteMovie = false;
     if (outputPath_.empty()) {
         alerts_.alert(windowText("Create movie error"), windowText("Unable to initialize movie."));
@@ -179,9 +206,8 @@ bool MovieRun::createMovie()
     mvMovie_.reset();
     attributes_ = movieAttributes(settings_);
     MovieWriter::Error error;
-    mvMovie_ = MovieWriter::create(outputPath_, attributes_, error);
+    mvMovie_ = MovieWriter::create(outputPath_, attributes_, error, options);
     if (!mvMovie_) {
-        std::remove(outputPath_.c_str());
         alerts_.alert(windowText("Create movie error"), error.description);
         if (error.code == kEncoderUnavailable)
             alerts_.alert("The movie encoder failed to initialize.", "Please contact Quenbrook.");
@@ -422,6 +448,7 @@ bool MovieRun::finishRun()
                 mvMovie_->discard(); // a movie without a single frame is not kept
             } else if (mvMovie_->update(error)) {
                 written = true;
+                outputPath_ = mvMovie_->path(); // numbered when the name was taken meanwhile
             } else {
                 mvMovie_->discard();
                 writeFailed = true;
@@ -430,6 +457,8 @@ bool MovieRun::finishRun()
         isCreatingMovie_ = false;
         written_ = written;
     }
+    if (written)
+        writeSideFiles();
     window_.setResizable(true);
     if (writeFailed)
         alerts_.alert(windowText("Create movie error"), "Movie write data error.");
