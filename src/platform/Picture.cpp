@@ -77,29 +77,69 @@ VImage embedded(const VImage& img, int left, int top, int w, int h)
 
 // Decodes the source and scales it to w x h; the window (left, top, ww, wh)
 // of the result, which must lie inside it, goes to dst as packed RGBA.
-static bool scaleSource(const VImage& source, int w, int h, int left, int top, int ww, int wh, std::uint8_t* dst)
+static bool scaleSource(const VImage& source, int w, int h, int left, int top, int ww, int wh, std::uint8_t* dst,
+                        int dstStride)
 {
-    std::size_t size = 0;
-    void* pixels = source.write_to_memory(&size);
-    const bool ok = size == std::size_t(source.width()) * source.height() * 3 &&
-                    lanczosScaleRgbToRgba(static_cast<std::uint8_t*>(pixels), source.width(), source.height(),
-                                          source.width() * 3, w, h, left, top, ww, wh, dst, ww * 4);
-    g_free(pixels);
-    return ok;
+    VImage src = source;
+    int dw = w, dh = h, dl = left, dt = top;
+    if (double(w) * h > 2.0 * double(ww) * wh) {
+        // A zoom: only the part of the source under the window, with the
+        // reach of the filter around it, is decoded and scaled. Its scaled
+        // size is rounded to whole pixels, which may move the picture by
+        // less than half a pixel.
+        auto span = [](int size, int scaled, int from, int n, int& s0, int& s1, int& d0, int& dn) {
+            const double f = double(scaled) / size;
+            const double reach = 3.0 * std::max(1.0, 1.0 / f) + 1.0;
+            s0 = std::clamp(static_cast<int>(std::floor((from + 0.5) / f - 0.5 - reach)), 0, size - 1);
+            s1 = std::clamp(static_cast<int>(std::ceil((from + n - 0.5) / f - 0.5 + reach)) + 1, s0 + 1, size);
+            d0 = std::min(from, static_cast<int>(std::lround(s0 * f)));
+            dn = std::max(static_cast<int>(std::lround(s1 * f)) - d0, from + n - d0);
+        };
+        int x0, x1, y0, y1, dx, dy;
+        span(source.width(), w, left, ww, x0, x1, dx, dw);
+        span(source.height(), h, top, wh, y0, y1, dy, dh);
+        if (x0 > 0 || y0 > 0 || x1 < source.width() || y1 < source.height())
+            src = source.extract_area(x0, y0, x1 - x0, y1 - y0);
+        else
+            dw = w, dh = h, dx = dy = 0;
+        dl = left - dx;
+        dt = top - dy;
+    }
+    LanczosScaler scaler;
+    if (!scaler.start(src.width(), src.height(), dw, dh, dl, dt, ww, wh))
+        return false;
+    // The decoder hands over strips top to bottom; the picture is never
+    // held whole.
+    struct Feed {
+        LanczosScaler* scaler;
+        bool ok;
+    } feed{&scaler, true};
+    auto write = [](VipsRegion* region, VipsRect* area, void* a) -> int {
+        auto* f = static_cast<Feed*>(a);
+        f->ok = f->ok && f->scaler->addRows(static_cast<const std::uint8_t*>(static_cast<void*>(
+                                                VIPS_REGION_ADDR(region, area->left, area->top))),
+                                            static_cast<int>(VIPS_REGION_LSKIP(region)), area->height);
+        return f->ok ? 0 : -1;
+    };
+    if (vips_sink_disc(src.get_image(), write, &feed) != 0) {
+        vips_error_clear();
+        return false;
+    }
+    return feed.ok && scaler.finish(dst, dstStride);
 }
 
 VImage Picture::Impl::materialized() const
 {
     if (!pendingScale)
         return pendingCrop ? embedded(image, cropLeft, cropTop, cropW, cropH) : image;
-    std::vector<std::uint8_t> rgba(std::size_t(scaledW) * scaledH * 4);
-    if (!scaleSource(image, scaledW, scaledH, 0, 0, scaledW, scaledH, rgba.data()))
+    RgbaBitmap bitmap;
+    if (!renderPending(bitmap))
         throw vips::VError("the picture could not be scaled");
-    VImage scaled = VImage::new_from_memory(rgba.data(), rgba.size(), scaledW, scaledH, 4, VIPS_FORMAT_UCHAR)
-                        .extract_band(0, VImage::option()->set("n", 3))
-                        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
-                        .copy_memory();
-    return pendingCrop ? embedded(scaled, cropLeft, cropTop, cropW, cropH) : scaled;
+    return VImage::new_from_memory(bitmap.pixels.data(), bitmap.pixels.size(), bitmap.width, bitmap.height, 4,
+                                   VIPS_FORMAT_UCHAR)
+        .extract_band(0, VImage::option()->set("n", 3))
+        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+        .copy_memory();
 }
 
 bool Picture::Impl::renderPending(RgbaBitmap& out) const
@@ -109,27 +149,20 @@ bool Picture::Impl::renderPending(RgbaBitmap& out) const
     out.width = w;
     out.height = h;
     out.pixels.resizeForOverwrite(std::size_t(w) * h * 4);
-    if (left >= 0 && top >= 0 && left + w <= scaledW && top + h <= scaledH)
-        return scaleSource(image, scaledW, scaledH, left, top, w, h, out.pixels.data());
-
-    // The cut reaches past the scaled picture: black around it.
-    thread_local PixelBuffer scaled;
-    scaled.resizeForOverwrite(std::size_t(scaledW) * scaledH * 4);
-    if (!scaleSource(image, scaledW, scaledH, 0, 0, scaledW, scaledH, scaled.data()))
-        return false;
-    std::uint8_t* dst = out.pixels.data();
-    for (std::size_t i = 0; i < out.pixels.size(); i += 4) {
-        dst[i] = dst[i + 1] = dst[i + 2] = 0;
-        dst[i + 3] = 255;
-    }
+    // The part of the cut that the scaled picture covers; black around it.
     const int x0 = std::max(0, left), x1 = std::min(scaledW, left + w);
-    for (int y = 0; y < h && x0 < x1; ++y) {
-        const int sy = top + y;
-        if (sy >= 0 && sy < scaledH)
-            std::memcpy(dst + (std::size_t(y) * w + (x0 - left)) * 4,
-                        scaled.data() + (std::size_t(sy) * scaledW + x0) * 4, std::size_t(x1 - x0) * 4);
+    const int y0 = std::max(0, top), y1 = std::min(scaledH, top + h);
+    if (x0 != left || y0 != top || x1 != left + w || y1 != top + h) {
+        std::uint8_t* dst = out.pixels.data();
+        for (std::size_t i = 0; i < out.pixels.size(); i += 4) {
+            dst[i] = dst[i + 1] = dst[i + 2] = 0;
+            dst[i + 3] = 255;
+        }
     }
-    return true;
+    if (x0 >= x1 || y0 >= y1)
+        return true;
+    return scaleSource(image, scaledW, scaledH, x0, y0, x1 - x0, y1 - y0,
+                       out.pixels.data() + (std::size_t(y0 - top) * w + (x0 - left)) * 4, w * 4);
 }
 
 void initImageLibrary(const char* argv0)
