@@ -63,7 +63,10 @@ LanczosScaler::~LanczosScaler() = default;
 bool LanczosScaler::start(int sw, int sh, int dw, int dh, int left, int top, int ww, int wh)
 {
     Impl& m = *impl_;
-    if (sw < 1 || sh < 1 || left < 0 || top < 0 || ww < 1 || wh < 1 || left + ww > dw || top + wh > dh)
+    // Beyond a reduction of 16 the library switches to a cascade of scalers
+    // that cannot take strips.
+    if (sw < 1 || sh < 1 || left < 0 || top < 0 || ww < 1 || wh < 1 || left + ww > dw || top + wh > dh ||
+        sw > 16 * dw || sh > 16 * dh)
         return false;
     m.scale = sws_getCachedContext(m.scale, sw, sh, AV_PIX_FMT_GBRP, dw, dh, AV_PIX_FMT_GBRP,
                                    SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);

@@ -19,7 +19,7 @@ public:
 
     // Prepares scaling a sw x sh picture to dw x dh of which only the window
     // (left, top, ww, wh), which must lie inside it, is kept. False when the
-    // sizes cannot be scaled.
+    // sizes cannot be scaled, or when either side shrinks by more than 16.
     bool start(int sw, int sh, int dw, int dh, int left, int top, int ww, int wh);
     // The next n rows of the source, packed RGB, `stride` bytes apart.
     bool addRows(const std::uint8_t* rows, int stride, int n);

@@ -47,6 +47,12 @@ std::optional<VImage> loadRaw(const std::string& path, std::string* error)
     raw->imgdata.params.output_bps = 8;
     raw->imgdata.params.use_camera_wb = 1;
     int rc = raw->open_file(path.c_str());
+    if (rc == LIBRAW_SUCCESS &&
+        std::int64_t(raw->imgdata.sizes.raw_width) * raw->imgdata.sizes.raw_height > kMaxRawPixels) {
+        if (error)
+            *error = "raw picture too large";
+        return std::nullopt;
+    }
     if (rc == LIBRAW_SUCCESS)
         rc = raw->unpack();
     if (rc == LIBRAW_SUCCESS)
@@ -105,6 +111,14 @@ static bool scaleSource(const VImage& source, int w, int h, int left, int top, i
         dl = left - dx;
         dt = top - dy;
     }
+    // The scaler takes strips only while its filter stays short (it fails
+    // beyond a reduction of about 20): a larger reduction starts with a box
+    // shrink by a whole factor, leaving 8 to 16 for Lanczos.
+    const double reduceX = double(src.width()) / dw, reduceY = double(src.height()) / dh;
+    const int boxX = reduceX > 16 ? static_cast<int>(reduceX / 8) : 1;
+    const int boxY = reduceY > 16 ? static_cast<int>(reduceY / 8) : 1;
+    if (boxX > 1 || boxY > 1)
+        src = src.shrink(boxX, boxY);
     LanczosScaler scaler;
     if (!scaler.start(src.width(), src.height(), dw, dh, dl, dt, ww, wh))
         return false;
@@ -179,6 +193,24 @@ void initImageLibrary(const char* argv0)
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
 }
 
+VImage openPictureHeader(const std::string& path, vips::VOption* options)
+{
+    // Only the three formats of the list: the image library has loaders
+    // (vector, document, scientific formats) that would render a small file
+    // into any size.
+    const char* loader = vips_foreign_find_load(path.c_str());
+    auto is = [&](const char* prefix) { return std::strncmp(loader, prefix, std::strlen(prefix)) == 0; };
+    if (!loader || !(is("VipsForeignLoadJpeg") || is("VipsForeignLoadPng") || is("VipsForeignLoadTiff"))) {
+        delete options;
+        vips_error_clear();
+        throw vips::VError("not a TIFF, JPEG or PNG file");
+    }
+    VImage img = VImage::new_from_file(path.c_str(), options);
+    if (!pictureSizeAllowed(img.width(), img.height()))
+        throw vips::VError("picture too large");
+    return img;
+}
+
 Picture::Picture(std::shared_ptr<const Impl> impl) : impl_(std::move(impl)) {}
 
 Picture makePicture(std::shared_ptr<Picture::Impl> impl) { return Picture(std::move(impl)); }
@@ -202,7 +234,7 @@ std::optional<Picture> Picture::open(const std::string& path, std::string* error
                 return std::nullopt;
             impl->image = normalized(*raw);
         } else {
-            VImage img = VImage::new_from_file(path.c_str(), loadOptions());
+            VImage img = openPictureHeader(path, loadOptions());
             if (vips_image_get_typeof(img.get_image(), "vips-loader") &&
                 std::strncmp(img.get_string("vips-loader"), "jpegload", 8) == 0)
                 impl->jpegPath = path;
@@ -215,6 +247,19 @@ std::optional<Picture> Picture::open(const std::string& path, std::string* error
         vips_error_clear();
         return std::nullopt;
     }
+}
+
+bool Picture::decodes(const std::string& path)
+{
+    const std::optional<Picture> picture = open(path);
+    if (!picture)
+        return false;
+    // Scaled down to a thumbnail, every row still passes through the
+    // decoder; a JPEG is decoded at an eighth of its size, which reads all
+    // of its data as well.
+    const double scale = std::min(1.0, 64.0 / std::max(picture->width(), picture->height()));
+    RgbaBitmap thumbnail;
+    return picture->scaled(scale).render(thumbnail);
 }
 
 int Picture::width() const { return impl_->width(); }

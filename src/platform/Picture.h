@@ -49,6 +49,19 @@ struct RgbaBitmap {
     PixelBuffer pixels;
 };
 
+// Pictures are refused before their pixels are read when they have more
+// than 2^27 pixels (134 megapixels, such as 16384 x 8192: more than any
+// camera sensor but the largest medium-format backs) or a side of more than
+// 65500 pixels. Decoding streams through the scaler, but some files
+// (interlaced PNG) are decoded whole: this keeps one picture within a few
+// hundred megabytes and a forged header from taking the machine.
+constexpr std::int64_t kMaxPicturePixels = std::int64_t(1) << 27;
+constexpr int kMaxPictureSide = 65500;
+inline bool pictureSizeAllowed(std::int64_t w, std::int64_t h)
+{
+    return w > 0 && h > 0 && w <= kMaxPictureSide && h <= kMaxPictureSide && w * h <= kMaxPicturePixels;
+}
+
 // Call once before any picture is made (from main()).
 void initImageLibrary(const char* argv0);
 
@@ -58,6 +71,10 @@ public:
     // the raw decoder. Only the header is read for the common formats, so
     // this is cheap; decoding errors of the pixel data show at render().
     static std::optional<Picture> open(const std::string& path, std::string* error = nullptr);
+
+    // Reads the whole file once, without keeping its pixels: false when they
+    // do not decode (a damaged or cut file whose header reads).
+    static bool decodes(const std::string& path);
 
     int width() const;
     int height() const;

@@ -164,7 +164,7 @@ std::optional<PictureHeader> probeRaw(const std::string& path)
     if (raw->open_file(path.c_str()) != LIBRAW_SUCCESS || raw->adjust_sizes_info_only() != LIBRAW_SUCCESS)
         return std::nullopt;
     const int w = raw->imgdata.sizes.iwidth, h = raw->imgdata.sizes.iheight;
-    if (w <= 0 || h <= 0)
+    if (w <= 0 || h <= 0 || std::int64_t(raw->imgdata.sizes.raw_width) * raw->imgdata.sizes.raw_height > kMaxRawPixels)
         return std::nullopt;
     return PictureHeader{w, h};
 }
@@ -179,8 +179,7 @@ std::optional<PictureHeader> probePicture(const std::string& path)
     PictureHeader header;
     try {
         // Opening reads the header only; the pixels stay on disk.
-        vips::VImage img = vips::VImage::new_from_file(
-            path.c_str(), vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+        vips::VImage img = openPictureHeader(path, vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
         header.width = img.width();
         header.height = img.height();
     } catch (const vips::VError&) {
