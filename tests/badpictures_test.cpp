@@ -61,6 +61,10 @@ void forgeTiff(const std::string& path, std::uint32_t w, std::uint32_t h)
     const std::size_t ifd = std::uint8_t(d[4]) | std::uint8_t(d[5]) << 8 | std::uint8_t(d[6]) << 16;
     for (unsigned e = 0; e < u16(ifd); ++e) {
         const std::size_t entry = ifd + 2 + 12 * e;
+        if (u16(entry) == 278) { // one strip for the whole claimed height
+            put(entry + 2, 4, 2);
+            put(entry + 8, h, 4);
+        }
         if (u16(entry) == 256 || u16(entry) == 257) {
             put(entry + 2, 4, 2); // LONG
             put(entry + 4, 1, 4);
@@ -139,4 +143,145 @@ TEST(BadPictures, ScalingOddWidthsStaysInsideItsBuffers)
             " make --codec jpeg --size 50% -o out.mov in 2>" + quote(dir / "stderr.txt"));
     EXPECT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
     EXPECT_EQ(probeStream(dir / "out.mov").at("width"), "205");
+}
+
+TEST(BadPictures, FramesBeyondTheEncoderAreRefusedBeforeTheMovieOpens)
+{
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    for (int i = 0; i < 2; ++i)
+        writeImage(dir / ("in/img-" + std::to_string(i) + ".png"), 11000, 8);
+    // 16500 wide at 150%: beyond x264's 16384 and MPEG-4's 8190; 11000 at
+    // 100% is beyond MPEG-4 only.
+    for (const char* args : {"--codec h264 --size 150%", "--codec mp4 --size 100%"}) {
+        SCOPED_TRACE(args);
+        const CommandResult r = make(dir, std::string(args) + " -o out.mov in");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_FALSE(fs::exists(dir / "out.mov"));
+        EXPECT_NE(readFile(dir / "stderr.txt").find("is too large for the chosen codec"), std::string::npos)
+            << readFile(dir / "stderr.txt");
+    }
+    EXPECT_EQ(make(dir, "--codec h264 --size 100% -o out.mov in").status, 0) << readFile(dir / "stderr.txt");
+    EXPECT_EQ(probeStream(dir / "out.mov").at("width"), "11000");
+}
+
+TEST(BadPictures, FirstImageWhosePixelsDoNotDecodeEndsTheRun)
+{
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    for (int i = 0; i < 3; ++i)
+        writeImage(dir / ("in/img-" + std::to_string(i) + ".jpg"), 64, 48);
+    // The header reads and the file ends as a JPEG should, but most of its
+    // scan is gone.
+    const std::string jpeg = readFile(dir / "in/img-0.jpg");
+    const std::size_t scan = jpeg.find("\xFF\xDA");
+    writeFile(dir / "in/img-0.jpg", jpeg.substr(0, scan + 40) + "\xFF\xD9");
+    ASSERT_TRUE(mv::Picture::open(dir / "in/img-0.jpg"));
+    ASSERT_TRUE(mv::probePicture(dir / "in/img-0.jpg"));
+
+    for (const char* checks : {"", "--skip-verify "}) {
+        SCOPED_TRACE(checks);
+        const CommandResult r = make(dir, std::string(checks) + "--codec tiff -o out.mov in");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_FALSE(fs::exists(dir / "out.mov"));
+        EXPECT_NE(readFile(dir / "stderr.txt")
+                      .find("Can not process the first image: You can not create a movie from this image list."),
+                  std::string::npos)
+            << readFile(dir / "stderr.txt");
+    }
+    EXPECT_NE(verifyList(dir).find("img-0.jpg (first image format error, can not create an image)"),
+              std::string::npos);
+}
+
+TEST(BadPictures, OtherSizesAreScaledToCoverAndCutLikeTheFirst)
+{
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    writeImage(dir / "in/img-0.png", 64, 48);
+    writeImage(dir / "in/img-1.png", 32, 48); // covers 64 x 48 at 2x: 64 x 96, cut
+    writeImage(dir / "in/img-2.png", 128, 48); // covers at 1x: 128 x 48, cut
+    struct Case {
+        const char* args;
+        int top1, left2; // where the cut of the scaled image starts
+    };
+    for (const Case c : {Case{"--crop top", 0, 0}, {"--crop middle", 24, 32}, {"--crop bottom --skip-verify", 48, 64}}) {
+        SCOPED_TRACE(c.args);
+        const CommandResult r = make(dir, std::string(c.args) + " --size 100% --codec tiff -o out.mov in");
+        ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+        const auto frames = decodeFrames(dir / "out.mov", 64, 48);
+        ASSERT_EQ(frames.size(), 3u);
+        const auto one = referenceFrame(dir / "in/img-1.png", 64, 96, 0, c.top1, 64, 48);
+        const auto two = referenceFrame(dir / "in/img-2.png", 128, 48, c.left2, 0, 64, 48);
+        EXPECT_LT(meanAbsDiff(frames[1], one), 1.0);
+        EXPECT_LE(maxAbsDiff(frames[1], one), 8);
+        EXPECT_LT(meanAbsDiff(frames[2], two), 1.0);
+        EXPECT_LE(maxAbsDiff(frames[2], two), 8);
+        fs::remove(dir / "out.mov");
+    }
+    EXPECT_NE(verifyList(dir).find("img-1.png (size 32X48 does not match first image size 64X48)"),
+              std::string::npos);
+}
+
+TEST(BadPictures, TruncatedPicturesAreSkippedTheSameWayEveryTime)
+{
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    const std::vector<std::string> names{"img-0.png", "img-1.jpg", "img-2.png", "img-3.tif", "img-4.png"};
+    for (const auto& name : names)
+        writeImage(dir / ("in/" + name), 200, 150);
+    for (const char* name : {"img-1.jpg", "img-2.png", "img-3.tif"}) {
+        const std::string whole = readFile(dir / ("in/" + std::string(name)));
+        writeFile(dir / ("in/" + std::string(name)), whole.substr(0, whole.size() * 99 / 100));
+    }
+    std::vector<std::vector<std::uint8_t>> first;
+    for (int k = 0; k < 6; ++k) {
+        SCOPED_TRACE(k);
+        fs::remove(dir / "data/Moirevance/Moirevance Verify List.txt");
+        const CommandResult r =
+            make(dir, std::string(k % 2 ? "--skip-verify " : "") + "--size 50% --codec tiff -o out.mov in");
+        ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+        const auto frames = decodeFrames(dir / "out.mov", 100, 75);
+        ASSERT_EQ(frames.size(), 2u);
+        if (first.empty())
+            first = frames;
+        EXPECT_EQ(frames, first);
+        const std::string lines = verifyList(dir);
+        for (const char* name : {"img-1.jpg", "img-2.png", "img-3.tif"})
+            EXPECT_NE(lines.find(std::string("Create Movie: Can not form a")), std::string::npos) << name;
+        fs::remove(dir / "out.mov");
+    }
+}
+
+TEST(BadPictures, ZoomDecodesOnlyTheCutOfThePicture)
+{
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    for (int i = 0; i < 3; ++i)
+        writeImage(dir / ("in/img-" + std::to_string(i) + ".png"), 1600, 1200);
+    auto animation = [](const std::string& window, const std::string& rect) {
+        std::string text = "*** Moirevance 06 Dec 2026 07:00:00 ***\n\nVersion: 0.1\n\nImage: img-0.png (1600X1200)\n"
+                           "Window: " + window + "\nImages: 3\nFPS: 10.00\nScale: NOFORMAT (50.0%)\n"
+                           "Codec: Animation\nQuality: High\nDateStamp: No\nGPS: No\nVertical: No\n\n"
+                           "*** Animation Sequence ***\n";
+        for (int frame : {1, 3})
+            text += "\nFrame: " + std::to_string(frame) + "\nRate: 1X\ncropRect: " + rect +
+                    "\nSaturation: 1.000\nBrightness: 0.000\nContrast: 1.000\nExposure: 0.000\nMonoI: 0.000\n"
+                    "MonoColor: 1 1 1 1\nSepia: 0.000\nBlur: 0.000\nRotate: 0.000\nAnimFPS: 10.0\n";
+        return text;
+    };
+    // A tiny crop rectangle, and a window so large that the whole one is tiny.
+    for (const auto& [window, rect] :
+         {std::pair{"400X300", "(200.000000, 150.000000, 0.010000, 0.007500)"},
+          std::pair{"40000000X30000000", "(0.000000, 0.000000, 400.000000, 300.000000)"}}) {
+        SCOPED_TRACE(window);
+        writeFile(dir / "anim.txt", animation(window, rect));
+        long peakKb = 0;
+        const CommandResult r = make(dir, "--anim anim.txt -o out.mov in", &peakKb);
+        ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+        const auto info = probeStream(dir / "out.mov");
+        EXPECT_EQ(info.at("width"), "800");
+        EXPECT_EQ(info.at("nb_read_packets"), "3");
+        EXPECT_LT(peakKb, 300 * 1024) << "peak resident kB";
+        fs::remove(dir / "out.mov");
+    }
 }

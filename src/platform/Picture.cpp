@@ -19,10 +19,14 @@ namespace {
 
 constexpr int kMaxSide = 32768; // pixels; far beyond any movie frame
 
-vips::VOption* loadOptions()
+vips::VOption* loadOptions(bool jpeg)
 {
-    // A truncated file must fail rather than fill its missing part with grey.
-    return VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", VIPS_FAIL_ON_TRUNCATED);
+    // A truncated file must fail rather than fill its missing part with
+    // grey. A JPEG whose scan ends early (a marker in the middle of its data)
+    // only warns, and gets the same grey: its warnings fail too.
+    return VImage::option()
+        ->set("access", VIPS_ACCESS_SEQUENTIAL)
+        ->set("fail_on", jpeg ? VIPS_FAIL_ON_WARNING : VIPS_FAIL_ON_TRUNCATED);
 }
 
 // Every picture becomes 8-bit sRGB without alpha, whatever it was stored as.
@@ -193,7 +197,7 @@ void initImageLibrary(const char* argv0)
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
 }
 
-VImage openPictureHeader(const std::string& path, vips::VOption* options)
+VImage openPictureHeader(const std::string& path, bool forDecoding)
 {
     // Only the three formats of the list: the image library has loaders
     // (vector, document, scientific formats) that would render a small file
@@ -201,11 +205,11 @@ VImage openPictureHeader(const std::string& path, vips::VOption* options)
     const char* loader = vips_foreign_find_load(path.c_str());
     auto is = [&](const char* prefix) { return std::strncmp(loader, prefix, std::strlen(prefix)) == 0; };
     if (!loader || !(is("VipsForeignLoadJpeg") || is("VipsForeignLoadPng") || is("VipsForeignLoadTiff"))) {
-        delete options;
         vips_error_clear();
         throw vips::VError("not a TIFF, JPEG or PNG file");
     }
-    VImage img = VImage::new_from_file(path.c_str(), options);
+    VImage img = VImage::new_from_file(path.c_str(), forDecoding ? loadOptions(is("VipsForeignLoadJpeg"))
+                                                                 : VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
     if (!pictureSizeAllowed(img.width(), img.height()))
         throw vips::VError("picture too large");
     return img;
@@ -234,7 +238,7 @@ std::optional<Picture> Picture::open(const std::string& path, std::string* error
                 return std::nullopt;
             impl->image = normalized(*raw);
         } else {
-            VImage img = openPictureHeader(path, loadOptions());
+            VImage img = openPictureHeader(path, true);
             if (vips_image_get_typeof(img.get_image(), "vips-loader") &&
                 std::strncmp(img.get_string("vips-loader"), "jpegload", 8) == 0)
                 impl->jpegPath = path;
@@ -301,7 +305,7 @@ Picture Picture::scaled(double scale, double aspect) const
             shrink *= 2;
         if (shrink > 1) {
             try {
-                img = normalized(VImage::jpegload(impl_->jpegPath.c_str(), loadOptions()->set("shrink", shrink)));
+                img = normalized(VImage::jpegload(impl_->jpegPath.c_str(), loadOptions(true)->set("shrink", shrink)));
             } catch (const vips::VError&) {
                 vips_error_clear();
             }

@@ -38,8 +38,9 @@ constexpr std::int64_t kMaxRawPixels = kMaxPicturePixels / 2;
 
 // Opens the header of a TIFF, JPEG or PNG file (whatever its name says);
 // other formats are refused, and so is a picture larger than the limit.
-// Throws vips::VError.
-vips::VImage openPictureHeader(const std::string& path, vips::VOption* options);
+// Opened for decoding, damaged data fails when it is read. Throws
+// vips::VError.
+vips::VImage openPictureHeader(const std::string& path, bool forDecoding);
 
 // A picture whose pixels are `image`, nothing pending.
 Picture makePicture(std::shared_ptr<Picture::Impl> impl);

@@ -179,7 +179,7 @@ std::optional<PictureHeader> probePicture(const std::string& path)
     PictureHeader header;
     try {
         // Opening reads the header only; the pixels stay on disk.
-        vips::VImage img = openPictureHeader(path, vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+        vips::VImage img = openPictureHeader(path, false);
         header.width = img.width();
         header.height = img.height();
     } catch (const vips::VError&) {
