@@ -252,29 +252,34 @@ TEST(BadPictures, TruncatedPicturesAreSkippedTheSameWayEveryTime)
     }
 }
 
+// An animation file for images of w x h: the settings give frames of half
+// the image size, and every keyframe has the same crop rectangle.
+std::string zoomAnimation(int w, int h, const std::string& window, const std::string& rect, int images)
+{
+    std::string text = "*** Moirevance 06 Dec 2026 07:00:00 ***\n\nVersion: 0.1\n\nImage: img-0.png (" +
+                       std::to_string(w) + "X" + std::to_string(h) + ")\nWindow: " + window +
+                       "\nImages: " + std::to_string(images) +
+                       "\nFPS: 10.00\nScale: NOFORMAT (50.0%)\nCodec: Animation\nQuality: High\nDateStamp: No\n"
+                       "GPS: No\nVertical: No\n\n*** Animation Sequence ***\n";
+    for (int frame : {1, images})
+        text += "\nFrame: " + std::to_string(frame) + "\nRate: 1X\ncropRect: " + rect +
+                "\nSaturation: 1.000\nBrightness: 0.000\nContrast: 1.000\nExposure: 0.000\nMonoI: 0.000\n"
+                "MonoColor: 1 1 1 1\nSepia: 0.000\nBlur: 0.000\nRotate: 0.000\nAnimFPS: 10.0\n";
+    return text;
+}
+
 TEST(BadPictures, ZoomDecodesOnlyTheCutOfThePicture)
 {
     TempDir dir;
     fs::create_directory(dir / "in");
     for (int i = 0; i < 3; ++i)
         writeImage(dir / ("in/img-" + std::to_string(i) + ".png"), 1600, 1200);
-    auto animation = [](const std::string& window, const std::string& rect) {
-        std::string text = "*** Moirevance 06 Dec 2026 07:00:00 ***\n\nVersion: 0.1\n\nImage: img-0.png (1600X1200)\n"
-                           "Window: " + window + "\nImages: 3\nFPS: 10.00\nScale: NOFORMAT (50.0%)\n"
-                           "Codec: Animation\nQuality: High\nDateStamp: No\nGPS: No\nVertical: No\n\n"
-                           "*** Animation Sequence ***\n";
-        for (int frame : {1, 3})
-            text += "\nFrame: " + std::to_string(frame) + "\nRate: 1X\ncropRect: " + rect +
-                    "\nSaturation: 1.000\nBrightness: 0.000\nContrast: 1.000\nExposure: 0.000\nMonoI: 0.000\n"
-                    "MonoColor: 1 1 1 1\nSepia: 0.000\nBlur: 0.000\nRotate: 0.000\nAnimFPS: 10.0\n";
-        return text;
-    };
     // A tiny crop rectangle, and a window so large that the whole one is tiny.
     for (const auto& [window, rect] :
          {std::pair{"400X300", "(200.000000, 150.000000, 0.010000, 0.007500)"},
           std::pair{"40000000X30000000", "(0.000000, 0.000000, 400.000000, 300.000000)"}}) {
         SCOPED_TRACE(window);
-        writeFile(dir / "anim.txt", animation(window, rect));
+        writeFile(dir / "anim.txt", zoomAnimation(1600, 1200, window, rect, 3));
         long peakKb = 0;
         const CommandResult r = make(dir, "--anim anim.txt -o out.mov in", &peakKb);
         ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
@@ -282,6 +287,36 @@ TEST(BadPictures, ZoomDecodesOnlyTheCutOfThePicture)
         EXPECT_EQ(info.at("width"), "800");
         EXPECT_EQ(info.at("nb_read_packets"), "3");
         EXPECT_LT(peakKb, 300 * 1024) << "peak resident kB";
+        fs::remove(dir / "out.mov");
+    }
+}
+
+TEST(BadPictures, ZoomedCutShowsTheRightPartOfThePicture)
+{
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    for (int i = 0; i < 2; ++i)
+        writeImage(dir / ("in/img-" + std::to_string(i) + ".png"), 400, 300);
+    struct Case {
+        const char* rect;
+        int scaledW, scaledH, left, top; // the cut of the whole picture scaled
+        double meanDiff;
+        int maxDiff;
+    };
+    // 2x: Lanczos on the part under the cut (its upscaling differs from the
+    // reference's along the sharp edge of the pattern's blue); 10x: bicubic
+    // from the few pixels under it.
+    for (const Case c : {Case{"(100.000000, 75.000000, 100.000000, 75.000000)", 800, 600, 200, 300, 1.0, 64},
+                         {"(150.000000, 100.000000, 20.000000, 15.000000)", 4000, 3000, 1500, 1850, 1.5, 12}}) {
+        SCOPED_TRACE(c.rect);
+        writeFile(dir / "anim.txt", zoomAnimation(400, 300, "400X300", c.rect, 2));
+        const CommandResult r = make(dir, "--anim anim.txt -o out.mov in");
+        ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+        const auto frames = decodeFrames(dir / "out.mov", 200, 150);
+        ASSERT_EQ(frames.size(), 2u);
+        const auto expected = referenceFrame(dir / "in/img-0.png", c.scaledW, c.scaledH, c.left, c.top, 200, 150);
+        EXPECT_LT(meanAbsDiff(frames[0], expected), c.meanDiff);
+        EXPECT_LE(maxAbsDiff(frames[0], expected), c.maxDiff);
         fs::remove(dir / "out.mov");
     }
 }

@@ -17,7 +17,12 @@ using vips::VImage;
 
 namespace {
 
-constexpr int kMaxSide = 32768; // pixels; far beyond any movie frame
+// A scale only decides which part of the picture is decoded and how it is
+// resampled, so a keyframe zoom may make the scaled picture far larger than
+// memory; only the cut is ever made. Beyond this the zoom stops.
+constexpr int kMaxScaledSide = 1 << 22;
+// What is rendered whole: a cut, or a picture scaled without a cut.
+constexpr std::int64_t kMaxRenderedPixels = std::int64_t(1) << 28;
 
 vips::VOption* loadOptions(bool jpeg)
 {
@@ -85,6 +90,40 @@ VImage embedded(const VImage& img, int left, int top, int w, int h)
 
 } // namespace
 
+// Far into a picture the filter's reach around the window, scaled, would be
+// larger than the window itself: the window is resampled directly from the
+// few source pixels under it (x0, y0 is their place in the whole source),
+// bicubic, which at such a zoom looks the same as Lanczos.
+static bool zoomWindow(const VImage& region, double fx, double fy, int x0, int y0, int left, int top, int ww, int wh,
+                       std::uint8_t* dst, int dstStride)
+{
+    // Pixel centres: output X + 0.5 = fx * (source x + 0.5).
+    const VImage window = region.affine({fx, 0, 0, fy}, VImage::option()
+                                                            ->set("interpolate", vips::VInterpolate::new_from_name("bicubic"))
+                                                            ->set("idx", x0 + 0.5)
+                                                            ->set("idy", y0 + 0.5)
+                                                            ->set("odx", -0.5)
+                                                            ->set("ody", -0.5)
+                                                            ->set("extend", VIPS_EXTEND_COPY)
+                                                            ->set("oarea", std::vector<int>{left, top, ww, wh}))
+                              .cast(VIPS_FORMAT_UCHAR);
+    std::size_t size = 0;
+    void* pixels = window.write_to_memory(&size);
+    const bool ok = size == std::size_t(ww) * wh * 3;
+    for (int y = 0; ok && y < wh; ++y) {
+        const std::uint8_t* s = static_cast<const std::uint8_t*>(pixels) + std::size_t(y) * ww * 3;
+        std::uint8_t* d = dst + std::size_t(y) * dstStride;
+        for (int x = 0; x < ww; ++x, s += 3, d += 4) {
+            d[0] = s[0];
+            d[1] = s[1];
+            d[2] = s[2];
+            d[3] = 255;
+        }
+    }
+    g_free(pixels);
+    return ok;
+}
+
 // Decodes the source and scales it to w x h; the window (left, top, ww, wh)
 // of the result, which must lie inside it, goes to dst as packed RGBA.
 static bool scaleSource(const VImage& source, int w, int h, int left, int top, int ww, int wh, std::uint8_t* dst,
@@ -108,6 +147,10 @@ static bool scaleSource(const VImage& source, int w, int h, int left, int top, i
         int x0, x1, y0, y1, dx, dy;
         span(source.width(), w, left, ww, x0, x1, dx, dw);
         span(source.height(), h, top, wh, y0, y1, dy, dh);
+        const double fx = double(w) / source.width(), fy = double(h) / source.height();
+        if (fx > 4 || fy > 4)
+            return zoomWindow(source.extract_area(x0, y0, x1 - x0, y1 - y0).copy_memory(), fx, fy, x0, y0, left, top,
+                              ww, wh, dst, dstStride);
         if (x0 > 0 || y0 > 0 || x1 < source.width() || y1 < source.height())
             src = source.extract_area(x0, y0, x1 - x0, y1 - y0);
         else
@@ -164,6 +207,8 @@ bool Picture::Impl::renderPending(RgbaBitmap& out) const
 {
     const int w = width(), h = height();
     const int left = pendingCrop ? cropLeft : 0, top = pendingCrop ? cropTop : 0;
+    if (std::int64_t(w) * h > kMaxRenderedPixels)
+        return false;
     out.width = w;
     out.height = h;
     out.pixels.resizeForOverwrite(std::size_t(w) * h * 4);
@@ -190,6 +235,8 @@ void initImageLibrary(const char* argv0)
     // Each image is used once; caching operations would only let memory
     // grow with the length of the list.
     vips_cache_set_max(0);
+    vips_cache_set_max_mem(0);
+    vips_cache_set_max_files(0);
     // Every frame allocates and frees buffers of several megabytes. Kept in
     // the heap for the next frame instead of going back to the system each
     // time, they cost no page faults; the set in use stays the same size.
@@ -275,7 +322,7 @@ Picture Picture::scaled(double scale, double aspect) const
     // Keyframe zooms come from files too: a size no frame could have is
     // held to the largest one rather than overflowing.
     auto side = [](double v) {
-        return std::isfinite(v) ? static_cast<int>(std::clamp(std::round(v), 1.0, double(kMaxSide))) : 1;
+        return std::isfinite(v) ? static_cast<int>(std::clamp(std::round(v), 1.0, double(kMaxScaledSide))) : 1;
     };
     const int targetW = side(w0 * scale * aspect);
     const int targetH = side(h0 * scale);
@@ -323,8 +370,8 @@ Picture Picture::scaled(double scale, double aspect) const
 
 Picture Picture::cropped(int x, int y, int w, int h) const
 {
-    w = std::clamp(w, 1, kMaxSide);
-    h = std::clamp(h, 1, kMaxSide);
+    w = std::clamp(w, 1, kMaxPictureSide);
+    h = std::clamp(h, 1, kMaxPictureSide);
     auto impl = std::make_shared<Impl>();
     const int top = height() - y - h; // y-up to y-down
     if (impl_->pendingScale && !impl_->pendingCrop) {
