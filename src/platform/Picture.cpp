@@ -173,10 +173,14 @@ static bool scaleSource(const VImage& source, int w, int h, int left, int top, i
     // held whole.
     struct Feed {
         LanczosScaler* scaler;
+        int width, nextRow;
         bool ok;
-    } feed{&scaler, true};
+    } feed{&scaler, src.width(), 0, true};
     auto write = [](VipsRegion* region, VipsRect* area, void* a) -> int {
         auto* f = static_cast<Feed*>(a);
+        // Whole rows, in order, are what the scaler can take.
+        f->ok = f->ok && area->left == 0 && area->width == f->width && area->top == f->nextRow;
+        f->nextRow += area->height;
         f->ok = f->ok && f->scaler->addRows(static_cast<const std::uint8_t*>(static_cast<void*>(
                                                 VIPS_REGION_ADDR(region, area->left, area->top))),
                                             static_cast<int>(VIPS_REGION_LSKIP(region)), area->height);
