@@ -2,6 +2,7 @@
 
 #include "platform/LanczosScaler.h"
 #include "platform/PictureImpl.h"
+#include "platform/PictureProbe.h"
 
 #include <algorithm>
 #include <cmath>
@@ -289,6 +290,13 @@ std::optional<Picture> Picture::open(const std::string& path, std::string* error
                 return std::nullopt;
             impl->image = normalized(*raw);
         } else {
+            // A cut file is refused before decoding: how far a decoder gets
+            // into one, and whether it notices, can change from run to run.
+            if (!pictureFileComplete(path)) {
+                if (error)
+                    *error = "the file is cut short";
+                return std::nullopt;
+            }
             VImage img = openPictureHeader(path, true);
             if (vips_image_get_typeof(img.get_image(), "vips-loader") &&
                 std::strncmp(img.get_string("vips-loader"), "jpegload", 8) == 0)

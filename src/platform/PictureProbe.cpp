@@ -187,21 +187,25 @@ std::optional<PictureHeader> probePicture(const std::string& path)
         return std::nullopt;
     }
 
-    const MappedFile file(path);
-    if (!file.data())
-        return std::nullopt;
-    const Bytes p = file.data();
-    const std::size_t n = file.size();
-    bool complete = true;
-    if (n >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF)
-        complete = jpegComplete(p, n);
-    else if (n >= 8 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0)
-        complete = pngComplete(p, n);
-    else if (n >= 4 && (std::memcmp(p, "II*\0", 4) == 0 || std::memcmp(p, "MM\0*", 4) == 0))
-        complete = tiffComplete(p, n);
-    if (!complete)
+    if (!pictureFileComplete(path))
         return std::nullopt;
     return header;
+}
+
+bool pictureFileComplete(const std::string& path)
+{
+    const MappedFile file(path);
+    if (!file.data())
+        return false;
+    const Bytes p = file.data();
+    const std::size_t n = file.size();
+    if (n >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF)
+        return jpegComplete(p, n);
+    if (n >= 8 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0)
+        return pngComplete(p, n);
+    if (n >= 4 && (std::memcmp(p, "II*\0", 4) == 0 || std::memcmp(p, "MM\0*", 4) == 0))
+        return tiffComplete(p, n);
+    return true;
 }
 
 } // namespace mv
