@@ -31,6 +31,27 @@ constexpr int kEncoderUnavailable = -2012;
 // "mp4v". 512 for the lossless codecs, which have no setting.
 int qualityForEncoderSetting(const std::string& codecType, double setting);
 
+// The largest frame the encoder of `codecType` takes: each side at most
+// maxSide pixels (the size a 4:2:0 codec encodes is even), and at most
+// maxPixels pixels, the largest frame of H.264 (level 6.2, 8192 x 4352),
+// held for every codec so that the frames in flight stay within a few
+// hundred megabytes.
+struct FrameSizeLimit {
+    int maxSide;
+    std::int64_t maxPixels;
+};
+inline FrameSizeLimit frameSizeLimit(const std::string& codecType)
+{
+    constexpr std::int64_t kPixels = std::int64_t(139264) * 256;
+    if (codecType == "avc1")
+        return {16384, kPixels}; // x264
+    if (codecType == "mp4v")
+        return {8190, kPixels}; // 13-bit sizes of MPEG-4 part 2
+    if (codecType == "jpeg")
+        return {65500, kPixels};
+    return {65535, kPixels}; // 16-bit sizes of the movie file
+}
+
 class MovieWriter {
 public:
     struct Error {

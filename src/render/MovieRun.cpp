@@ -11,7 +11,9 @@
 #include "platform/AtomicFile.h"
 #include "platform/Localize.h"
 #include "platform/MacRoman.h"
+#include "platform/MovieWriter.h"
 #include "platform/Picture.h"
+#include "platform/PictureProbe.h"
 #include "platform/Sound.h"
 #include "render/FramePipeline.h"
 #include "render/RunTexts.h"
@@ -35,6 +37,43 @@ std::string fileName(const std::string& path) { return fs::path(path).filename()
 std::string withExtension(const std::string& path, const char* ext)
 {
     return fs::path(path).replace_extension(ext).string();
+}
+
+// The frame size of the run, known before the movie is opened: from the
+// first image's header, or the picture size of a read animation file. Empty
+// when neither gives one (the frame loop then meets the first image).
+std::optional<std::pair<int, int>> plannedFrameSize(JobSettings settings, const std::vector<std::string>& files,
+                                                    const CropWindow* cropWindow)
+{
+    double w = 0, h = 0;
+    if (cropWindow && cropWindow->isReadAnim()) {
+        setAnim(settings, *cropWindow);
+        w = cropWindow->imageRect().width;
+        h = cropWindow->imageRect().height;
+    }
+    if (!(w > 0 && h > 0)) {
+        const auto header = files.empty() ? std::nullopt : probePicture(files[0]);
+        if (!header)
+            return std::nullopt;
+        w = header->width;
+        h = header->height;
+    }
+    const FrameGeometry g = computeFrameGeometry(settings, w, h);
+    return std::pair{g.frameWidth(), g.frameHeight()};
+}
+
+// Empty when the encoder takes frames of w x h, else the alert's message.
+std::string frameSizeProblem(const std::string& codecType, int w, int h)
+{
+    const FrameSizeLimit limit = frameSizeLimit(codecType);
+    if (w <= limit.maxSide && h <= limit.maxSide && std::int64_t(w) * h <= limit.maxPixels)
+        return {};
+    char message[256];
+    std::snprintf(message, sizeof message,
+                  "The frame size %dX%d is too large for the chosen codec, which takes at most %d pixels a side "
+                  "and %lld pixels in all. Select a smaller size.",
+                  w, h, limit.maxSide, static_cast<long long>(limit.maxPixels));
+    return message;
 }
 
 const char* kRejectedImage = "The movie encoder has rejected the image. Select a different codec or smaller scale.";
@@ -193,6 +232,15 @@ void MovieRun::writeSideFiles()
 
 bool MovieRun::createMovie()
 {
+    // A frame that the encoder cannot take is refused before anything is
+    // written.
+    if (const auto size = plannedFrameSize(settings_, list_.imageFiles(), cropWindow_)) {
+        const std::string problem = frameSizeProblem(movieAttributes(settings_).codecType, size->first, size->second);
+        if (!problem.empty()) {
+            alerts_.alert(windowText("Create movie error"), problem);
+            return false;
+        }
+    }
     outputPath_ = chooseOutputPath();
     MovieWriter::Options options;
     options.replace = overwriteMovie; // the user agreed to replace the file
@@ -249,8 +297,10 @@ void MovieRun::createMovieFrames()
     startDate_ = std::chrono::steady_clock::now();
     window_.setStatusText(" ");
 
+    // The first image sets the frame geometry: a header that reads is not
+    // enough, its pixels must decode too.
     std::optional<Picture> first = files.empty() ? std::nullopt : Picture::open(files[0]);
-    if (!first) {
+    if (!first || !Picture::decodes(files[0])) {
         alerts_.alert("Can not process the first image", "You can not create a movie from this image list.");
         settings_.numListImages = 0;
         window_.setNumList(0);
@@ -276,6 +326,13 @@ void MovieRun::createMovieFrames()
         readSize ? computeFrameGeometry(settings_, cropWindow_->imageRect().width, cropWindow_->imageRect().height)
                  : computeFrameGeometry(settings_, first->width(), first->height());
     const int frameW = geometry.frameWidth(), frameH = geometry.frameHeight();
+    // Refused before the movie was opened; this holds when the first image
+    // changed since.
+    if (const std::string problem = frameSizeProblem(attributes_.codecType, frameW, frameH); !problem.empty()) {
+        alerts_.alert(windowText("Create movie error"), problem);
+        abortRun();
+        return;
+    }
     running_ = startValues(settings_, isCropRect ? cropView_ : nullptr);
     float cvW = 0, cvH = 0;
     std::optional<KeyframeStepper> stepper;
@@ -342,6 +399,8 @@ void MovieRun::createMovieFrames()
         nextIndex += settings_.rate ? settings_.rate : 1;
         return job;
     };
+    const double imgW = geometry.imgW, imgH = geometry.imgH;
+    const std::uint16_t crop = settings_.crop;
     auto render = [&](const FrameJob& job) -> RenderedFrame {
         RenderedFrame out{job.index, RenderedFrame::Status::Ok, {}};
         std::optional<Picture> picture = job.index == 0 ? first : Picture::open(files[job.index]);
@@ -349,15 +408,17 @@ void MovieRun::createMovieFrames()
             out.status = RenderedFrame::Status::NoImage;
             return out;
         }
-        if (job.applyScale)
-            picture = picture->scaled(job.scale);
-        if (job.applyCrop)
-            picture = picture->cropped(static_cast<int>(std::clamp(job.cropX, -1e9, 1e9)),
-                                       static_cast<int>(std::clamp(job.cropY, -1e9, 1e9)), frameW, frameH);
+        const PictureCut fit = fitToFirstSize({job.scale, job.cropX, job.cropY, job.applyScale, job.applyCrop},
+                                              picture->width(), picture->height(), imgW, imgH, crop, frameW, frameH);
+        if (fit.applyScale)
+            picture = picture->scaled(fit.scale);
+        if (fit.applyCrop)
+            picture = picture->cropped(static_cast<int>(std::clamp(fit.cropX, -1e9, 1e9)),
+                                       static_cast<int>(std::clamp(fit.cropY, -1e9, 1e9)), frameW, frameH);
         if (anyAdjustment(job.adjustments))
             picture = applyAdjustments(*picture, job.adjustments);
-        // An image of another size than the first (checks skipped) is
-        // fitted into the frame rather than dropped.
+        // Only a picture whose scale was held to the largest side can still
+        // differ here: stretched to the frame rather than dropped.
         if (picture->width() != frameW || picture->height() != frameH) {
             const double s = double(frameH) / picture->height();
             picture = picture->scaled(s, (double(frameW) / picture->width()) / s);
