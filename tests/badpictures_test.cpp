@@ -290,7 +290,7 @@ TEST(BadPictures, ZoomDecodesOnlyTheCutOfThePicture)
     // A tiny crop rectangle, and a window so large that the whole one is tiny.
     for (const auto& [window, rect] :
          {std::pair{"400X300", "(200.000000, 150.000000, 0.010000, 0.007500)"},
-          std::pair{"40000000X30000000", "(0.000000, 0.000000, 400.000000, 300.000000)"}}) {
+          std::pair{"60000X45000", "(0.000000, 0.000000, 400.000000, 300.000000)"}}) {
         SCOPED_TRACE(window);
         writeFile(dir / "anim.txt", zoomAnimation(1600, 1200, window, rect, 3));
         long peakKb = 0;
@@ -330,62 +330,6 @@ TEST(BadPictures, ZoomedCutShowsTheRightPartOfThePicture)
         const auto expected = referenceFrame(dir / "in/img-0.png", c.scaledW, c.scaledH, c.left, c.top, 200, 150);
         EXPECT_LT(meanAbsDiff(frames[0], expected), c.meanDiff);
         EXPECT_LE(maxAbsDiff(frames[0], expected), c.maxDiff);
-        fs::remove(dir / "out.mov");
-    }
-}
-
-TEST(BadPictures, CorpusOfOddAndDamagedPictures)
-{
-    TempDir dir;
-    fs::create_directory(dir / "in");
-    writeImage(dir / "in/a00.png", 64, 48);
-    // Readable, of other kinds and sizes.
-    const vips::VImage rgb = vips::VImage::new_from_file((dir / "in/a00.png").c_str()).copy_memory();
-    rgb.cast(VIPS_FORMAT_USHORT).linear(257, 0).cast(VIPS_FORMAT_USHORT)
-        .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_RGB16))
-        .write_to_file((dir / "in/a01 sixteen bit.png").c_str());
-    rgb.colourspace(VIPS_INTERPRETATION_B_W).write_to_file((dir / "in/a02-grey.tif").c_str());
-    rgb.bandjoin_const({200}).write_to_file((dir / "in/a03-rgba.png").c_str());
-    rgb.colourspace(VIPS_INTERPRETATION_CMYK).jpegsave((dir / "in/a04-cmyk.jpg").c_str());
-    writeImage(dir / "in/a05-1x1.png", 1, 1);
-    writeImage(dir / "in/a06 'quoted' name.jpg", 64, 48);
-    // Unreadable: empty, text, cut at 10, 50 and 99 %, a forged size.
-    writeFile(dir / "in/b00-empty.jpg", "");
-    writeFile(dir / "in/b01-text.jpg", "this is a text file, not a picture\n");
-    int n = 2;
-    for (const char* ext : {"jpg", "png", "tif"})
-        for (int percent : {10, 50, 99}) {
-            const std::string name = dir / ("in/b" + std::to_string(n++) + "-cut." + ext);
-            writeImage(name, 64, 48);
-            const std::string whole = readFile(name);
-            writeFile(name, whole.substr(0, whole.size() * percent / 100));
-        }
-    forgePng(dir / "in/b99-forged.png", 100000, 100000);
-    const std::size_t readable = 7, unreadable = 2 + 9 + 1;
-
-    for (const char* checks : {"", "--skip-verify "}) {
-        SCOPED_TRACE(checks);
-        fs::remove(dir / "data/Moirevance/Moirevance Verify List.txt");
-        long peakKb = 0;
-        const CommandResult r = make(dir, std::string(checks) + "--size 100% --codec tiff -o out.mov in", &peakKb);
-        ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
-        EXPECT_LT(peakKb, 300 * 1024);
-        const auto frames = decodeFrames(dir / "out.mov", 64, 48);
-        ASSERT_EQ(frames.size(), readable) << readFile(dir / "stderr.txt");
-        for (const auto& frame : frames) {
-            // Content of its image on every line: no black or grey band.
-            for (int y = 0; y < 48; y += 47) {
-                long sum = 0;
-                for (int x = 0; x < 64 * 3; ++x)
-                    sum += frame[std::size_t(y) * 64 * 3 + x];
-                EXPECT_GT(sum / (64 * 3), 40) << "row " << y;
-            }
-        }
-        const std::string lines = verifyList(dir);
-        std::size_t skippedLines = 0;
-        for (std::size_t at = 0; (at = lines.find("Create Movie: Can not form a", at)) != std::string::npos; ++at)
-            ++skippedLines;
-        EXPECT_EQ(skippedLines, unreadable) << lines;
         fs::remove(dir / "out.mov");
     }
 }
