@@ -202,7 +202,7 @@ int runMake(const std::vector<std::string>& args)
             std::cerr << "KML file: " << workingFiles->kmlFile << '\n';
         if (!run.kmlCopyPath().empty())
             std::cerr << "KML file: " << run.kmlCopyPath() << '\n';
-        if (verifyWritten && !verifyList.path().empty())
+        if (verifyWritten && !verifyList.hasFailed())
             std::cerr << "Verify List: " << verifyList.path() << '\n';
     };
     run.setCompletionSound([] { playCompletionSound(true); });
@@ -240,8 +240,7 @@ int runMake(const std::vector<std::string>& args)
     reportSideFiles();
     if (!run.wasWritten())
         return 1;
-    std::cout << run.outputPath() << '\n';
-    return 0;
+    return printWrittenPaths({run.outputPath()}) ? 0 : 1;
 }
 
 } // namespace mv

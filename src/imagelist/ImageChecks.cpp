@@ -105,7 +105,7 @@ ImagesList::Verdict ImagesList::verifyImage(unsigned index)
         // cover only part of the list: no stamps from them.
         window_.setDateEnable(false);
         window_.setGPSEnable(false);
-        alerts_.alert("Image Verification error", "View the Verify List file for details.");
+        alerts_.alert("Image Verification error", verifyListAdvice());
         return Verdict::Abort;
     }
     if (header->width != firstWidth_ || header->height != firstHeight_) {

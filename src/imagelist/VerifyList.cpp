@@ -19,8 +19,10 @@ void VerifyList::writeVerifyFile(const std::string& line)
 {
     if (onWrite_)
         onWrite_();
-    if (path_.empty())
+    if (path_.empty()) {
+        failed_ = true;
         return;
+    }
     std::lock_guard lock(mutex_);
     struct stat st {};
     if (::stat(path_.c_str(), &st) != 0) {
@@ -29,17 +31,21 @@ void VerifyList::writeVerifyFile(const std::string& line)
         if (handle_)
             std::fclose(handle_);
         handle_ = nullptr;
-        if (!writeFileAtomically(path_, kFirstLine, false) && errno != EEXIST)
+        if (!writeFileAtomically(path_, kFirstLine, false) && errno != EEXIST) {
+            failed_ = true;
             return;
+        }
     }
     if (!handle_) {
         handle_ = std::fopen(path_.c_str(), "ab");
-        if (!handle_)
+        if (!handle_) {
+            failed_ = true;
             return;
+        }
     }
     const std::string bytes = toMacRoman(line);
-    std::fwrite(bytes.data(), 1, bytes.size(), handle_);
-    std::fflush(handle_);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), handle_) != bytes.size() || std::fflush(handle_) != 0)
+        failed_ = true;
     ::fdatasync(fileno(handle_));
 }
 

@@ -490,7 +490,8 @@ void MovieRun::createMovieFrames()
         alerts_.alert(windowText("Create movie error"), "No images could be processed");
     if (skipped != 0) {
         char message[96];
-        std::snprintf(message, sizeof message, "%u images were skipped. See Verify List file.\n", skipped);
+        std::snprintf(message, sizeof message, "%u images were skipped. %s\n", skipped,
+                      list_.verifyListFailed() ? "The Verify List file could not be written." : "See Verify List file.");
         alerts_.alert(windowText("Create movie error"), message);
     }
 }
