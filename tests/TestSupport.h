@@ -48,6 +48,10 @@ struct CommandResult {
 // Runs a shell command; stderr is kept apart unless the command redirects it.
 CommandResult run(const std::string& command);
 std::string quote(const std::string& s);
+// A shell prefix that caps the virtual memory of what follows at 8 GB, so
+// that a runaway decode fails instead of taking the machine; empty under the
+// sanitizers, which reserve terabytes of address space.
+std::string memoryCap();
 
 // ffprobe of the first video stream: key=value pairs of -show_streams.
 std::map<std::string, std::string> probeStream(const std::string& movie);

@@ -77,14 +77,13 @@ void forgeTiff(const std::string& path, std::uint32_t w, std::uint32_t h)
 }
 
 // Runs `moirevance make` with its data and preferences in `dir`; the peak
-// resident size in kB goes to `peakKb`. Virtual memory is capped so that a
-// fault cannot take the machine.
+// resident size in kB goes to `peakKb`.
 CommandResult make(const TempDir& dir, const std::string& args, long* peakKb = nullptr)
 {
     const CommandResult r =
         run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=" + quote(dir / "data") + " XDG_CONFIG_HOME=" +
-            quote(dir / "config") + " /usr/bin/time -f %M -o " + quote(dir / "rss.txt") +
-            " sh -c 'ulimit -v 8000000; exec \"$0\" \"$@\"' " + quote(MOIREVANCE_BIN) + " make " + args + " 2>" +
+            quote(dir / "config") + " /usr/bin/time -f %M -o " + quote(dir / "rss.txt") + " sh -c " +
+            quote(memoryCap() + "exec \"$0\" \"$@\"") + " " + quote(MOIREVANCE_BIN) + " make " + args + " 2>" +
             quote(dir / "stderr.txt"));
     if (peakKb) {
         const std::string rss = readFile(dir / "rss.txt");

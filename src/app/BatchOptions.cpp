@@ -254,10 +254,12 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
 
 bool printWrittenPaths(const std::vector<std::string>& paths)
 {
+    errno = 0;
     for (const std::string& path : paths)
         std::cout << path << '\n';
     std::cout.flush();
-    if (std::cout)
+    // A reader that went away (`... | head -1`) chose not to read them.
+    if (std::cout || errno == EPIPE)
         return true;
     std::cerr << "moirevance: the paths of the written files could not be printed: " << std::strerror(errno) << '\n';
     return false;

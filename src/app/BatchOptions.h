@@ -27,7 +27,8 @@ std::string mainUsage();
 
 // Prints the paths of what a command wrote, one a line, on stdout. False
 // (with a line on stderr) when they could not be printed, such as on a full
-// disk: a script that reads them must not take that for success.
+// disk: a script that reads them must not take that for success. A reader
+// that closed the pipe early is no failure.
 bool printWrittenPaths(const std::vector<std::string>& paths);
 
 } // namespace mv
