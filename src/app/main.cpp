@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -6,15 +7,14 @@
 #include "app/BatchOptions.h"
 #include "app/BatchTools.h"
 #include "platform/Picture.h"
+#include "shell/Application.h"
 
 int main(int argc, char** argv)
 {
     mv::initImageLibrary(argv[0]);
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        std::cout << mv::mainUsage() << mv::toolsUsage();
-        return 0;
-    }
+    if (args.empty())
+        return mv::shell::runWindow(argc, argv, {});
     const std::string& command = args[0];
     if (command == "make")
         return mv::runMake({args.begin() + 1, args.end()});
@@ -26,6 +26,10 @@ int main(int argc, char** argv)
         std::cout << mv::mainUsage() << mv::toolsUsage();
         return 0;
     }
+    // Files and folders: the window opens with them listed.
+    std::error_code ec;
+    if (std::filesystem::exists(command, ec))
+        return mv::shell::runWindow(argc, argv, args);
     std::cerr << "moirevance: unknown command \"" << command << "\"\n\n" << mv::mainUsage() << mv::toolsUsage();
     return 2;
 }

@@ -1,0 +1,11 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace mv::shell {
+
+// Runs the desktop application: the main window, with `paths` (files and
+// folders) listed as a drop would list them. Returns the exit status.
+int runWindow(int& argc, char** argv, const std::vector<std::string>& paths);
+
+} // namespace mv::shell
