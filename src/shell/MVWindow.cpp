@@ -335,6 +335,7 @@ void MVWindow::buildWindow()
     timeRemainText_->setObjectName("timeRemainText");
     timeRemainText_->setAccessibleName(tr("Status"));
     timeRemainText_->setMinimumWidth(300);
+    timeRemainText_->setIndent(6);
     statusBar()->addWidget(timeRemainText_, 1);
     statusBar()->setSizeGripEnabled(true);
     setCentralWidget(central);
@@ -1174,6 +1175,12 @@ void MVWindow::setSlidersFromSettings()
     QSignalBlocker bt(sliders_["tween"]), bm(sliders_["motion"]);
     sliders_["tween"]->setValue(settings_.tweenFrames);
     sliders_["motion"]->setValue(settings_.motionFrames);
+}
+
+void MVWindow::showAdjustments()
+{
+    setSlidersFromSettings();
+    writeLabels();
 }
 
 void MVWindow::readSliders()

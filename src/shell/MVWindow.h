@@ -64,6 +64,9 @@ public:
     void listPaths(const QStringList& paths);
     // A list-building run is going on.
     bool isListing() const { return listing_; }
+    // The adjustment sliders and labels show the settings again (after
+    // they changed elsewhere: keyframes read, preferences).
+    void showAdjustments();
     // Stops a running movie and saves the preferences (window close, quit).
     void stopAndSave();
 
