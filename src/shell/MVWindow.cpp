@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -86,6 +87,16 @@ const SliderDef kSliders[] = {
     {"sharpen", QT_TRANSLATE_NOOP("MVWindow", "Sharpen"), &JobSettings::sharpenValue, 0, 5, 0.001f, "%0.1f%%", 100, 0,
      9},
 };
+
+// The title with a keyboard accelerator before the first `letter` (a
+// translation without that letter keeps none).
+QString withMnemonic(QString title, QChar letter)
+{
+    const int at = title.indexOf(letter);
+    if (at >= 0)
+        title.insert(at, '&');
+    return title;
+}
 
 QString formatLabel(const char* format, double value)
 {
@@ -472,7 +483,6 @@ void MVWindow::buildFilterPanel()
     };
     for (const SliderDef& d : kSliders)
         addSlider(d.name, wt(d.title), d.min, d.max, d.fineStep, d.resetTag);
-    v->addLayout(grid);
 
     auto* resetRow = new QHBoxLayout;
     auto* tint = new QPushButton(tr("Tint Colour…"), filterPanel_);
@@ -491,10 +501,11 @@ void MVWindow::buildFilterPanel()
     resetRow->addStretch();
     resetRow->addWidget(resetColor);
     resetRow->addWidget(resetAll);
-    v->addLayout(resetRow);
+    grid->addLayout(resetRow, row++, 0, 1, 4);
+    grid->setRowMinimumHeight(row++, 8);
 
-    // Smoothing
-    auto* smooth = new QGridLayout;
+    // Smoothing, in the same columns as the adjustments
+    auto* smooth = grid;
     tweenCheckbox_ = new QCheckBox(tr("Tween frames"), filterPanel_);
     tweenCheckbox_->setObjectName("tweenCheckbox");
     tweenCheckbox_->setToolTip(tr("Insert blended frames between the images"));
@@ -510,9 +521,9 @@ void MVWindow::buildFilterPanel()
         value->setAccessibleName(title + tr(" value"));
         value->setMinimumWidth(64);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        smooth->addWidget(box, r, 0);
-        smooth->addWidget(slider, r, 1);
-        smooth->addWidget(value, r, 2);
+        smooth->addWidget(box, row + r, 0);
+        smooth->addWidget(slider, row + r, 1);
+        smooth->addWidget(value, row + r, 2);
         connect(slider, &QSlider::valueChanged, this, [this] { mvFilters(0); });
         sliders_[name] = slider;
         sliderLabels_[name] = value;
@@ -521,7 +532,17 @@ void MVWindow::buildFilterPanel()
     intSlider("motion", tr("Motion blur frames"), 2, 30, 1, motionBlurCheckbox_);
     connect(tweenCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(17); });
     connect(motionBlurCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(18); });
-    v->addLayout(smooth);
+    // Rows with and without a reset button the same height.
+    const int rowHeight = QPushButton(tr("Reset")).sizeHint().height();
+    for (int r = 0; r < grid->rowCount(); ++r)
+        if (r != row - 1)
+            grid->setRowMinimumHeight(r, rowHeight);
+    grid->setColumnStretch(1, 1);
+    v->addLayout(grid);
+    auto* line = new QFrame(filterPanel_);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    v->addWidget(line);
 
     // Options
     auto* options = new QGridLayout;
@@ -724,37 +745,37 @@ void MVWindow::showSettings()
 
 void MVWindow::setTitles()
 {
-    auto title = [](QAbstractButton* b, const QString& t) {
-        b->setText(t);
-        b->setAccessibleName(QString(t).remove('&'));
+    auto title = [](QAbstractButton* b, const QString& t, QChar key = QChar()) {
+        b->setText(key.isNull() ? t : withMnemonic(t, key));
+        b->setAccessibleName(t);
     };
-    auto label = [](QLabel* l, QWidget* control, const QString& t) {
-        l->setText(t);
+    auto label = [](QLabel* l, QWidget* control, const QString& t, QChar key = QChar()) {
+        l->setText(key.isNull() ? t : withMnemonic(t, key));
         l->setAccessibleName(t);
         if (control)
             control->setAccessibleName(QString(t).remove(':'));
     };
     label(imagesText_, nullptr, wt("Images:"));
-    title(listImagesButton_, wt("List Images"));
-    title(createMovieButton_, wt("Create Movie"));
-    label(fpsText_, fpsButton_, wt("FPS:"));
-    label(scaleText_, scaleButton_, wt("Scale:"));
-    label(codecText_, codecButton_, wt("Codec:"));
-    label(qualityText_, qualityButton_, wt("Quality:"));
+    title(listImagesButton_, wt("List Images"), 'L');
+    title(createMovieButton_, wt("Create Movie"), 'C');
+    label(fpsText_, fpsButton_, wt("FPS:"), 'P');
+    label(scaleText_, scaleButton_, wt("Scale:"), 'S');
+    label(codecText_, codecButton_, wt("Codec:"), 'o');
+    label(qualityText_, qualityButton_, wt("Quality:"), 'Q');
     const char* qualities[] = {"Lossless", "Max", "High", "Normal", "Low"};
     for (int i = 0; i < 5; ++i)
         qualityButton_->setItemText(i, wt(qualities[i]));
-    label(cropText_, cropButton_, wt("Crop:"));
+    label(cropText_, cropButton_, wt("Crop:"), 'r');
     const char* crops[] = {"Top", "Middle", "Bottom", "Custom"};
     for (int i = 0; i < 4; ++i)
         cropButton_->setItemText(i, wt(crops[i]));
-    label(rateText_, rateButton_, wt("Rate:"));
-    title(sortCheckbox_, wt("Sort by Image Date"));
-    title(dateCheckbox_, wt("Date/Time"));
-    title(gpsCheckbox_, wt("GPS Locaton"));
-    title(dateFontButton_, wt("Stamp Font…"));
-    title(filterToggle_, wt("Adjustments"));
-    title(watermarkToggle_, wt("Watermark"));
+    label(rateText_, rateButton_, wt("Rate:"), 'a');
+    title(sortCheckbox_, wt("Sort by Image Date"), 'D');
+    title(dateCheckbox_, wt("Date/Time"), 'T');
+    title(gpsCheckbox_, wt("GPS Locaton"), 'G');
+    title(dateFontButton_, wt("Stamp Font…"), 'n');
+    title(filterToggle_, wt("Adjustments"), 'j');
+    title(watermarkToggle_, wt("Watermark"), 'k');
     title(watermarkUseCheckbox_, wt("Use watermark"));
     watermarkText_->setAccessibleName(wt("Watermark text"));
     filterPanel_->setWindowTitle(wt("Adjustments"));

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -28,6 +29,39 @@ QString nameFilter(const QString& label, const std::vector<std::string>& extensi
     return label + " (" + patterns.join(' ') + ")";
 }
 
+// The open dialog for images: files and folders may be chosen together; a
+// single folder is opened, and "List Whole Folder" takes the folder shown.
+class OpenDialog : public QFileDialog {
+public:
+    OpenDialog(QWidget* parent, const QString& title) : QFileDialog(parent, title)
+    {
+        setOption(QFileDialog::DontUseNativeDialog);
+        setFileMode(QFileDialog::ExistingFiles);
+        auto* whole = new QPushButton(QObject::tr("List &Whole Folder"), this);
+        whole->setObjectName("wholeFolderButton");
+        whole->setToolTip(QObject::tr("List every image in the folder shown and in the folders below it"));
+        QObject::connect(whole, &QPushButton::clicked, this, [this] {
+            chosen = {directory().absolutePath()};
+            QDialog::accept();
+        });
+        if (auto* grid = qobject_cast<QGridLayout*>(layout()))
+            grid->addWidget(whole, grid->rowCount(), 0, 1, -1, Qt::AlignLeft);
+    }
+    QStringList chosen;
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (files.size() > 1) {
+            chosen = files;
+            QDialog::accept();
+            return;
+        }
+        chosen = files;
+        QFileDialog::accept();
+    }
+};
+
 std::vector<std::string> toPaths(const QStringList& list)
 {
     std::vector<std::string> out;
@@ -44,20 +78,28 @@ ShellPorts::ShellPorts(MVWindow& window, MainThread& main, double lineHeight)
 
 AlertButton ShellPorts::alert(const std::string& title, const std::string& message, bool withCancel)
 {
-    return main_.ask<AlertButton>(
-        [this, title, message, withCancel] {
-            QMessageBox box(&w_);
-            box.setObjectName("alertPanel");
-            box.setIcon(QMessageBox::Warning);
-            box.setWindowTitle(QCoreApplication::applicationName());
-            box.setText(qs(title));
-            if (message != " " && !message.empty())
-                box.setInformativeText(qs(message));
-            box.setStandardButtons(withCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok);
-            box.setDefaultButton(QMessageBox::Ok);
-            return box.exec() == QMessageBox::Cancel ? AlertButton::Cancel : AlertButton::OK;
-        },
-        AlertButton::OK);
+    auto show = [this, title, message, withCancel] {
+        QMessageBox box(&w_);
+        box.setObjectName("alertPanel");
+        box.setIcon(QMessageBox::Warning);
+        box.setWindowTitle(QCoreApplication::applicationName());
+        box.setText(qs(title));
+        if (message != " " && !message.empty())
+            box.setInformativeText(qs(message));
+        box.setStandardButtons(withCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok);
+        box.setDefaultButton(QMessageBox::Ok);
+        return box.exec() == QMessageBox::Cancel ? AlertButton::Cancel : AlertButton::OK;
+    };
+    // An alert with the single answer OK need not hold the worker: it shows
+    // in its turn among the worker's other calls. Only a question waits.
+    if (!withCancel && !MainThread::isMain()) {
+        main_.post([this, show] {
+            if (!main_.isClosing())
+                show();
+        });
+        return AlertButton::OK;
+    }
+    return main_.ask<AlertButton>(show, AlertButton::OK);
 }
 
 void ShellPorts::setText(const std::string& text)
@@ -138,20 +180,20 @@ std::optional<std::vector<std::string>> ShellPorts::openFiles(const OpenRequest&
     using Answer = std::optional<std::vector<std::string>>;
     return main_.ask<Answer>(
         [this, r]() -> Answer {
-            QFileDialog dialog(&w_, qs(r.title));
+            OpenDialog dialog(&w_, qs(r.title));
             dialog.setObjectName("openPanel");
-            dialog.setFileMode(r.multipleFiles ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+            if (!r.multipleFiles)
+                dialog.setFileMode(QFileDialog::ExistingFile);
             if (!r.extensions.empty())
                 dialog.setNameFilter(nameFilter(QObject::tr("Images"), r.extensions));
             dialog.setLabelText(QFileDialog::Accept, QObject::tr("Open"));
             // The message shows above the file list where the dialog allows it.
             dialog.setToolTip(qs(r.message));
-            dialog.setOption(QFileDialog::DontUseNativeDialog);
             if (auto* label = dialog.findChild<QLabel*>("lookInLabel"))
                 label->setToolTip(qs(r.message));
             if (dialog.exec() != QDialog::Accepted)
                 return std::nullopt;
-            return toPaths(dialog.selectedFiles());
+            return toPaths(dialog.chosen.isEmpty() ? dialog.selectedFiles() : dialog.chosen);
         },
         std::nullopt);
 }
