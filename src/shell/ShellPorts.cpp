@@ -182,6 +182,7 @@ std::optional<std::vector<std::string>> ShellPorts::openFiles(const OpenRequest&
         [this, r]() -> Answer {
             OpenDialog dialog(&w_, qs(r.title));
             dialog.setObjectName("openPanel");
+            dialog.resize(760, 480);
             if (!r.multipleFiles)
                 dialog.setFileMode(QFileDialog::ExistingFile);
             if (!r.extensions.empty())
@@ -205,6 +206,7 @@ std::optional<FileDialogPort::SaveChoice> ShellPorts::saveFile(const SaveRequest
         [this, r]() -> Answer {
             QFileDialog dialog(&w_, qs(r.title));
             dialog.setObjectName("savePanel");
+            dialog.resize(760, 480);
             dialog.setAcceptMode(QFileDialog::AcceptSave);
             dialog.setFileMode(QFileDialog::AnyFile);
             dialog.setOption(QFileDialog::DontUseNativeDialog);
