@@ -107,13 +107,15 @@ QString formatLabel(const char* format, double value)
 
 QString manualPath()
 {
+    // Installed with this program, else anywhere in the XDG data folders,
+    // else the source tree's copy (a program run from its build folder).
+    const QString beside = QCoreApplication::applicationDirPath() + "/../share/doc/moirevance/manual/index.html";
+    if (QFileInfo::exists(beside))
+        return beside;
     const QString installed =
         QStandardPaths::locate(QStandardPaths::GenericDataLocation, "doc/moirevance/manual/index.html");
     if (!installed.isEmpty())
         return installed;
-    const QString beside = QCoreApplication::applicationDirPath() + "/../share/doc/moirevance/manual/index.html";
-    if (QFileInfo::exists(beside))
-        return beside;
     return QStringLiteral(MOIREVANCE_SOURCE_DIR "/docs/manual/index.html");
 }
 

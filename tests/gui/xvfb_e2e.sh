@@ -15,7 +15,11 @@ mkdir -p "$work/frames"
 ffmpeg -loglevel error -f lavfi -i testsrc=size=320x240:rate=25 -frames:v 12 "$work/frames/shot_%03d.jpg"
 
 fail() { echo "e2e: $*" >&2; exit 1; }
-shot() { ffmpeg -loglevel error -y -f x11grab -video_size 1280x800 -i "$DISPLAY" -frames:v 1 "$shots/$1.png"; }
+# A screenshot of one window (there is no window manager: no frame to add).
+shot() {
+  eval "$(xdotool getwindowgeometry --shell "$2")"
+  ffmpeg -loglevel error -y -f x11grab -video_size "${WIDTH}x${HEIGHT}" -i "$DISPLAY+$X,$Y" -frames:v 1 "$shots/$1.png"
+}
 key() { xdotool key --clearmodifiers "$@"; sleep 0.3; }
 typed() { xdotool type --delay 20 "$1"; sleep 0.2; }
 waitwin() { xdotool search --sync --onlyvisible --name "$1" | head -1; }
@@ -24,7 +28,7 @@ waitwin() { xdotool search --sync --onlyvisible --name "$1" | head -1; }
 main=$(timeout 20 bash -c "$(declare -f waitwin); waitwin '^Moirevance$'") || fail "no main window"
 xdotool windowfocus --sync "$main"
 sleep 0.5
-shot e2e-1-empty
+shot e2e-1-empty "$main"
 
 # List Images (Ctrl+O): go to the folder, then list all of it.
 key ctrl+o
@@ -33,7 +37,7 @@ xdotool windowfocus --sync "$dialog"
 typed "$work/frames"
 key Return
 sleep 0.5
-shot e2e-2-open-dialog
+shot e2e-2-open-dialog "$dialog"
 key alt+w
 sleep 2
 
@@ -46,7 +50,7 @@ key alt+s ctrl+a
 typed "50%"
 key Return
 key alt+o Up
-shot e2e-3-listed
+shot e2e-3-listed "$main"
 
 # Create Movie: the name dialog, then the run.
 key ctrl+r
@@ -54,13 +58,15 @@ save=$(timeout 10 bash -c "$(declare -f waitwin); waitwin '^Movie Name$'") || fa
 xdotool windowfocus --sync "$save"
 key ctrl+a
 typed "$work/e2e.mov"
+sleep 0.3
+shot e2e-5-movie-name "$save"
 key Return
 for _ in $(seq 1 100); do
   ffprobe -v error "$work/e2e.mov" >/dev/null 2>&1 && break
   sleep 0.2
 done
 sleep 0.5
-shot e2e-4-complete
+shot e2e-4-complete "$main"
 
 result=$(ffprobe -v error -count_frames -select_streams v:0 \
   -show_entries stream=codec_name,width,height,nb_read_frames,avg_frame_rate -of csv=p=0 "$work/e2e.mov") ||
