@@ -6,6 +6,7 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -17,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -342,6 +344,36 @@ private slots:
         QCOMPARE(again.findChild<QComboBox*>("fpsButton")->currentText(), QString("12"));
         QCOMPARE(again.findChild<QComboBox*>("codecButton")->currentText(), QString("TIFF"));
         QCOMPARE(again.settings().format, 15);
+    }
+
+    // Measurement, not a check: MOIREVANCE_BENCH_DIR names a folder of many
+    // large images. Prints how long listing it took and the longest time the
+    // event loop did not run meanwhile.
+    void listingResponsiveness()
+    {
+        const QString dir = qEnvironmentVariable("MOIREVANCE_BENCH_DIR");
+        if (dir.isEmpty())
+            QSKIP("set MOIREVANCE_BENCH_DIR to measure");
+        MVWindow w;
+        w.show();
+        QElapsedTimer clock, sinceTick;
+        qint64 longest = 0;
+        QTimer tick;
+        tick.setInterval(5);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            longest = std::max(longest, sinceTick.restart());
+        });
+        auto title = answerNextAlert();
+        clock.start();
+        sinceTick.start();
+        tick.start();
+        w.listPaths({dir});
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isListing(), 600000);
+        const qint64 total = clock.elapsed();
+        tick.stop();
+        std::printf("listed %u images in %lld ms; longest event-loop gap %lld ms\n", w.imagesList().fileCount(),
+                    static_cast<long long>(total), static_cast<long long>(longest));
+        QVERIFY(longest < 100);
     }
 };
 
