@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
 #include <QStandardPaths>
@@ -399,6 +400,13 @@ void MVWindow::buildMenus()
     fileMenu_->addSeparator();
     fileItems_[6] = add(fileMenu_, 6, QKeySequence(), &MVWindow::mvMenu);
     fileItems_[8] = add(fileMenu_, 8, QKeySequence(), &MVWindow::mvMenu);
+    // The item with Alt held deletes the file; window managers may keep Alt
+    // clicks for themselves, so the keyboard offers it too.
+    auto* deleteVerify = new QShortcut(QKeySequence(tr("Ctrl+Alt+Shift+V")), this);
+    connect(deleteVerify, &QShortcut::activated, this, [this] {
+        if (fileItems_[8]->isEnabled())
+            mvMenu(8);
+    });
     fileMenu_->addSeparator();
     fileItems_[9] = add(fileMenu_, 9, QKeySequence(), &MVWindow::mvMenu);
     // The movie-to-frames tool belongs to the converter, not to the window.
@@ -696,7 +704,7 @@ void MVWindow::placeWindow()
     const QRect avail = screens.front()->availableGeometry();
     const QRect frame = frameGeometry();
     if (!avail.contains(frame))
-        move(avail.left() + 30, avail.bottom() - 30 - frame.height());
+        move(avail.left() + 30, avail.top() + avail.height() - 30 - frame.height());
 }
 
 void MVWindow::showSettings()

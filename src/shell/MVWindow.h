@@ -67,6 +67,9 @@ public:
     // The adjustment sliders and labels show the settings again (after
     // they changed elsewhere: keyframes read, preferences).
     void showAdjustments();
+    // On the only screen, a window not wholly inside it goes to its lower
+    // left corner; with several screens it stays where it is.
+    void placeWindow();
     // Stops a running movie and saves the preferences (window close, quit).
     void stopAndSave();
 
@@ -113,7 +116,6 @@ private:
     void buildLayerModePanel();
     void buildConvertPanel();
     void buildSharedPanels();
-    void placeWindow();
     void showSettings();
     void setTitles();
 

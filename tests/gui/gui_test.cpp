@@ -5,7 +5,10 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QAction>
 #include <QDir>
+#include <QFile>
+#include <QScreen>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -167,6 +170,33 @@ private slots:
         w.mvAction(8);
         QCOMPARE(w.settings().crop, 4);
         saveShot(&w, "main-window");
+    }
+
+    // The Verify List item: with Alt the file goes and the item is off;
+    // without the file, an alert. A window off the only screen comes back.
+    void verifyListAndPlacement()
+    {
+        MVWindow w;
+        const QString verify = QString::fromStdString(w.workingFiles()->verifyFile);
+        QFile file(verify);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("*** Moirevance Image Verification List ***\n");
+        file.close();
+        w.enableVerifyMenu(true);
+        w.setOptionOverride(true);
+        w.mvMenu(8);
+        QVERIFY(!QFile::exists(verify));
+        QVERIFY(!w.findChild<QAction*>("fileItem8")->isEnabled());
+        w.setOptionOverride(false);
+        auto title = answerNextAlert();
+        w.mvMenu(8);
+        QCOMPARE(*title, QString("The verify list file could not be found."));
+
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        w.move(screen.right() - 50, screen.top() - 100);
+        w.placeWindow();
+        QCOMPARE(w.frameGeometry().left(), screen.left() + 30);
+        QCOMPARE(w.frameGeometry().bottom(), screen.bottom() - 30);
     }
 
     // The length rule with FPS, tweening, and a rate entered with Alt.
