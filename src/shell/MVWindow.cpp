@@ -808,6 +808,16 @@ void MVWindow::setTitles()
                                                                                  : fileItems_[tag]->objectName());
     }
     fileItems_[8]->setToolTip(tr("Open the list of image problems; with Alt held, delete it"));
+    // Every control is found by its title, by screen readers and by tests.
+    for (QWidget* top : std::initializer_list<QWidget*>{this, filterPanel_, watermarkPanel_, layerModePanel_,
+                                                        convertPanel_}) {
+        for (auto* b : top->findChildren<QAbstractButton*>())
+            if (b->accessibleName().isEmpty())
+                b->setAccessibleName(b->text().remove('&'));
+        for (auto* l : top->findChildren<QLabel*>())
+            if (l->buddy() && l->buddy()->accessibleName().isEmpty())
+                l->buddy()->setAccessibleName(l->text().remove('&').remove(':'));
+    }
     const char* windowTitles[] = {"Minimize", "Zoom", "Bring All to front"};
     for (QAction* a : windowMenu_->actions()) {
         const int tag = a->data().toInt();
@@ -973,7 +983,7 @@ void MVWindow::setRunControlsEnabled(bool on)
                                                       qualityButton_, cropButton_, rateButton_})
         w->setEnabled(controls);
     fileItems_[2]->setEnabled(controls);
-    fileItems_[9]->setEnabled(controls);
+    fileItems_[9]->setEnabled(controls && !appending_);
     listView_->setAcceptingDrops(controls && !settings_.isElCapitan);
     refreshCreateEnable();
 }
@@ -1181,8 +1191,18 @@ void MVWindow::mvMenu(int tag)
         break;
     case 9:
         hideIfVisible(layerModePanel_);
+        if (appending_)
+            break;
+        if (appendWorker_.joinable())
+            appendWorker_.join();
+        appending_ = true;
+        fileItems_[9]->setEnabled(false);
         // The tool reports its own failure (status line and alert).
-        append_->appendMoviesCommand();
+        appendWorker_ = std::thread([this] {
+            append_->appendMoviesCommand();
+            appending_ = false;
+            main_->post([this] { fileItems_[9]->setEnabled(runControlsOn_ && !listing_); });
+        });
         break;
     case 10:
         hideIfVisible(layerModePanel_);
@@ -1482,6 +1502,8 @@ void MVWindow::stopAndSave()
     }
     if (listWorker_.joinable())
         listWorker_.join();
+    if (appendWorker_.joinable())
+        appendWorker_.join();
     if (convert_)
         convert_->stopConversion();
     savePrefs(*prefs_, settings_);

@@ -152,6 +152,10 @@ private:
     std::unique_ptr<Convert> convert_;
 
     std::thread listWorker_;
+    // Appending movies: its dialogs come to the main thread, the copying
+    // and encoding stay on this worker.
+    std::thread appendWorker_;
+    std::atomic<bool> appending_{false};
     std::atomic<bool> listing_{false};
     bool createWanted_ = false;
     bool runControlsOn_ = true;
