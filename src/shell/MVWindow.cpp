@@ -814,6 +814,10 @@ void MVWindow::setTitles()
         for (auto* b : top->findChildren<QAbstractButton*>())
             if (b->accessibleName().isEmpty())
                 b->setAccessibleName(b->text().remove('&'));
+        // Enter in a panel's text field acts on the field, not on a button.
+        if (top != this)
+            for (auto* b : top->findChildren<QPushButton*>())
+                b->setAutoDefault(false);
         for (auto* l : top->findChildren<QLabel*>())
             if (l->buddy() && l->buddy()->accessibleName().isEmpty())
                 l->buddy()->setAccessibleName(l->text().remove('&').remove(':'));

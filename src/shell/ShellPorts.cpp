@@ -172,11 +172,6 @@ std::optional<std::vector<std::string>> ShellPorts::chooseFiles(const std::strin
 
 std::optional<std::vector<std::string>> ShellPorts::openFiles(const OpenRequest& r)
 {
-    if (prepared_) {
-        auto paths = std::move(prepared_);
-        prepared_.reset();
-        return paths;
-    }
     using Answer = std::optional<std::vector<std::string>>;
     return main_.ask<Answer>(
         [this, r]() -> Answer {

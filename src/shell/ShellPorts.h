@@ -24,10 +24,6 @@ class ShellPorts : public AlertPort,
 public:
     ShellPorts(MVWindow& window, MainThread& main, double lineHeight);
 
-    // Answer of the next open dialog without showing it (a drop or the
-    // command line hands its paths to the list this way).
-    void setPreparedChoice(std::vector<std::string> paths) { prepared_ = std::move(paths); }
-
     // AlertPort
     AlertButton alert(const std::string& title, const std::string& message, bool withCancel) override;
 
@@ -69,7 +65,6 @@ public:
 private:
     MVWindow& w_;
     MainThread& main_;
-    std::optional<std::vector<std::string>> prepared_;
     // A copy of the list's text where the caller runs, so that byte offsets
     // become character positions without asking the main thread.
     mutable std::mutex textMutex_;
