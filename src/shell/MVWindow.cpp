@@ -70,7 +70,7 @@ struct SliderDef {
 };
 
 const SliderDef kSliders[] = {
-    {"saturation", QT_TRANSLATE_NOOP("MVWindow", "Saturation"), &JobSettings::saturation, 0, 3, 0.001f, "%0.1f", 100,
+    {"saturation", QT_TRANSLATE_NOOP("MVWindow", "Saturation"), &JobSettings::saturation, 0, 4, 0.001f, "%0.1f", 100,
      -100, 3},
     {"brightness", QT_TRANSLATE_NOOP("MVWindow", "Brightness"), &JobSettings::brightness, -1, 1, 0.001f, "%0.1f", 100,
      0, 3},
@@ -82,10 +82,10 @@ const SliderDef kSliders[] = {
      0, 5},
     {"sepia", QT_TRANSLATE_NOOP("MVWindow", "Sepia"), &JobSettings::sepiaIntensity, 0, 1, 0.001f, "%0.1f%%", 100, 0,
      6},
-    {"blur", QT_TRANSLATE_NOOP("MVWindow", "Blur"), &JobSettings::blurRadius, 0, 10, 0.001f, "%0.1f%%", 100, 0, 7},
+    {"blur", QT_TRANSLATE_NOOP("MVWindow", "Blur"), &JobSettings::blurRadius, 0, 100, 0.001f, "%0.1f%%", 100, 0, 7},
     {"rotate", QT_TRANSLATE_NOOP("MVWindow", "Straighten"), &JobSettings::rotateAngle, -3.1416f, 3.1416f, 0.00174f,
      "%0.1f°", 57.325f, 0, 8},
-    {"sharpen", QT_TRANSLATE_NOOP("MVWindow", "Sharpen"), &JobSettings::sharpenValue, 0, 5, 0.001f, "%0.1f%%", 100, 0,
+    {"sharpen", QT_TRANSLATE_NOOP("MVWindow", "Sharpen"), &JobSettings::sharpenValue, 0, 10, 0.001f, "%0.1f%%", 100, 0,
      9},
 };
 
@@ -412,7 +412,23 @@ void MVWindow::buildMenus()
     // The movie-to-frames tool belongs to the converter, not to the window.
     auto* frames = fileMenu_->addAction(QString());
     frames->setObjectName("movieToFramesItem");
-    connect(frames, &QAction::triggered, this, [this] { convert_->convAction(); });
+    connect(frames, &QAction::triggered, this, [this] {
+        // Its dialogs come to the main thread; reading the movie's frame
+        // times, which takes long for a long movie, stays on a worker.
+        if (convert_->isPanelVisible()) {
+            convert_->convAction(); // stops the running conversion
+            return;
+        }
+        if (converting_)
+            return;
+        if (convertWorker_.joinable())
+            convertWorker_.join();
+        converting_ = true;
+        convertWorker_ = std::thread([this] {
+            convert_->convAction();
+            converting_ = false;
+        });
+    });
     fileItems_[11] = frames;
     fileMenu_->addSeparator();
     fileItems_[3] = add(fileMenu_, 3, QKeySequence::Close, &MVWindow::mvMenu);
@@ -1508,6 +1524,8 @@ void MVWindow::stopAndSave()
         listWorker_.join();
     if (appendWorker_.joinable())
         appendWorker_.join();
+    if (convertWorker_.joinable())
+        convertWorker_.join();
     if (convert_)
         convert_->stopConversion();
     savePrefs(*prefs_, settings_);

@@ -156,6 +156,8 @@ private:
     // and encoding stay on this worker.
     std::thread appendWorker_;
     std::atomic<bool> appending_{false};
+    std::thread convertWorker_;
+    std::atomic<bool> converting_{false};
     std::atomic<bool> listing_{false};
     bool createWanted_ = false;
     bool runControlsOn_ = true;

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QAction>
 #include <QDir>
+#include <QFileDialog>
 #include <QFile>
 #include <QScreen>
 #include <QElapsedTimer>
@@ -170,6 +171,27 @@ private slots:
         w.mvAction(8);
         QCOMPARE(w.settings().crop, 4);
         saveShot(&w, "main-window");
+    }
+
+    // List Images empties the list and asks, from the listing worker, with
+    // the open dialog on the main thread; a whole folder is taken.
+    void listImagesThroughDialog()
+    {
+        MVWindow w;
+        w.show();
+        w.listPaths({images_ + "/img_001.png"});
+        waitListed(w);
+        QTimer::singleShot(50, [this] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QCOMPARE(dialog->windowTitle(), QString("Image Files"));
+            dialog->setDirectory(images_);
+            dialog->findChild<QPushButton*>("wholeFolderButton")->click();
+        });
+        w.findChild<QPushButton*>("listImagesButton")->click();
+        QVERIFY(w.isListing() || w.imagesList().fileCount() == 100);
+        waitListed(w);
+        QCOMPARE(w.imagesList().fileCount(), 100u);
     }
 
     // The Verify List item: with Alt the file goes and the item is off;
