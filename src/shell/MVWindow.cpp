@@ -969,7 +969,8 @@ void MVWindow::setDateSortEnable(bool on)
         sortCheckbox_->setChecked(false);
         settings_.isDateSort = false;
     }
-    sortCheckbox_->setEnabled(on);
+    dateSortAllowed_ = on;
+    sortCheckbox_->setEnabled(on && !listing_);
 }
 
 void MVWindow::setCustomCropEnable(bool on)
@@ -1002,6 +1003,8 @@ void MVWindow::setRunControlsEnabled(bool on)
     for (QWidget* w : std::initializer_list<QWidget*>{listImagesButton_, fpsButton_, scaleButton_, codecButton_,
                                                       qualityButton_, cropButton_, rateButton_})
         w->setEnabled(controls);
+    // Sorting builds the list again: not while it is being built.
+    sortCheckbox_->setEnabled(dateSortAllowed_ && !listing_);
     fileItems_[2]->setEnabled(controls);
     fileItems_[9]->setEnabled(controls && !appending_);
     listView_->setAcceptingDrops(controls && !settings_.isElCapitan);
@@ -1073,6 +1076,9 @@ void MVWindow::createOrStop(bool fromMenu)
 void MVWindow::mvAction(int tag)
 {
     isTextFont_ = false;
+    // The list being built is the listing worker's until it ends.
+    if (listing_ && (tag == 8 || tag == 9 || tag == 10))
+        return;
     switch (tag) {
     case 1:
         createOrStop(false);

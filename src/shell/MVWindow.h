@@ -161,6 +161,7 @@ private:
     std::atomic<bool> listing_{false};
     bool createWanted_ = false;
     bool runControlsOn_ = true;
+    bool dateSortAllowed_ = true;
     bool isTextFont_ = false;
     bool saved_ = false;
     std::optional<bool> optionOverride_;

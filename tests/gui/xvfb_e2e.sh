@@ -50,6 +50,10 @@ key alt+s ctrl+a
 typed "50%"
 key Return
 key alt+o Up
+# Rate 2 entered with Alt held: every image twice.
+key alt+a ctrl+a
+typed 2
+key alt+Return
 shot e2e-3-listed "$main"
 
 # Create Movie: the name dialog, then the run.
@@ -72,7 +76,7 @@ result=$(ffprobe -v error -count_frames -select_streams v:0 \
   -show_entries stream=codec_name,width,height,nb_read_frames,avg_frame_rate -of csv=p=0 "$work/e2e.mov") ||
   fail "no movie written"
 echo "e2e: movie $result"
-[ "$result" = "mjpeg,160,120,12/1,12" ] || fail "unexpected movie: $result"
+[ "$result" = "mjpeg,160,120,12/1,24" ] || fail "unexpected movie: $result"
 
 # Quit (Ctrl+Q) saves the settings.
 xdotool windowfocus --sync "$main"
