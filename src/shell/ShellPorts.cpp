@@ -4,6 +4,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -33,7 +36,7 @@ QString nameFilter(const QString& label, const std::vector<std::string>& extensi
 // single folder is opened, and "List Whole Folder" takes the folder shown.
 class OpenDialog : public QFileDialog {
 public:
-    OpenDialog(QWidget* parent, const QString& title) : QFileDialog(parent, title)
+    OpenDialog(QWidget* parent, const QString& title, const QString& message) : QFileDialog(parent, title)
     {
         setOption(QFileDialog::DontUseNativeDialog);
         setFileMode(QFileDialog::ExistingFiles);
@@ -44,8 +47,16 @@ public:
             chosen = {directory().absolutePath()};
             QDialog::accept();
         });
+        if (auto* tree = findChild<QTreeView*>("treeView"))
+            tree->header()->resizeSection(0, 320);
+        auto* text = new QLabel(message, this);
+        text->setObjectName("messageText");
+        auto* row = new QHBoxLayout;
+        row->addWidget(whole);
+        row->addSpacing(12);
+        row->addWidget(text, 1);
         if (auto* grid = qobject_cast<QGridLayout*>(layout()))
-            grid->addWidget(whole, grid->rowCount(), 0, 1, -1, Qt::AlignLeft);
+            grid->addLayout(row, grid->rowCount(), 0, 1, -1);
     }
     QStringList chosen;
 
@@ -175,7 +186,7 @@ std::optional<std::vector<std::string>> ShellPorts::openFiles(const OpenRequest&
     using Answer = std::optional<std::vector<std::string>>;
     return main_.ask<Answer>(
         [this, r]() -> Answer {
-            OpenDialog dialog(&w_, qs(r.title));
+            OpenDialog dialog(&w_, qs(r.title), qs(r.message));
             dialog.setObjectName("openPanel");
             dialog.resize(760, 480);
             if (!r.multipleFiles)
@@ -183,10 +194,6 @@ std::optional<std::vector<std::string>> ShellPorts::openFiles(const OpenRequest&
             if (!r.extensions.empty())
                 dialog.setNameFilter(nameFilter(QObject::tr("Images"), r.extensions));
             dialog.setLabelText(QFileDialog::Accept, QObject::tr("Open"));
-            // The message shows above the file list where the dialog allows it.
-            dialog.setToolTip(qs(r.message));
-            if (auto* label = dialog.findChild<QLabel*>("lookInLabel"))
-                label->setToolTip(qs(r.message));
             if (dialog.exec() != QDialog::Accepted)
                 return std::nullopt;
             return toPaths(dialog.chosen.isEmpty() ? dialog.selectedFiles() : dialog.chosen);

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFile>
 #include <QScreen>
 #include <QElapsedTimer>
@@ -165,6 +166,8 @@ private slots:
         QCOMPARE(lines.size(), 103);
         QCOMPARE(lines.first(), QString("img_001.png"));
         QCOMPARE(lines.last(), QString("zz_003.png"));
+        for (int i = 0; i < lines.size(); ++i) // the frame order of the movie
+            QCOMPARE(lines[i], QFileInfo(QString::fromStdString(w.imagesList().imageFiles()[i])).fileName());
         QCOMPARE(w.findChild<QLabel*>("imagesText")->text(), QString("103 Images:"));
         // Custom can be chosen now.
         crop->setCurrentIndex(3);
@@ -186,6 +189,8 @@ private slots:
             QVERIFY(dialog);
             QCOMPARE(dialog->windowTitle(), QString("Image Files"));
             dialog->setDirectory(images_);
+            QTest::qWait(300); // the folder is read in the background
+            saveShot(dialog, "open-dialog");
             dialog->findChild<QPushButton*>("wholeFolderButton")->click();
         });
         w.findChild<QPushButton*>("listImagesButton")->click();

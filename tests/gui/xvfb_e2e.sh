@@ -20,7 +20,7 @@ shot() {
   eval "$(xdotool getwindowgeometry --shell "$2")"
   ffmpeg -loglevel error -y -f x11grab -video_size "${WIDTH}x${HEIGHT}" -i "$DISPLAY+$X,$Y" -frames:v 1 "$shots/$1.png"
 }
-key() { xdotool key --clearmodifiers "$@"; sleep 0.3; }
+key() { xdotool key --clearmodifiers "$@"; sleep 0.2; }
 typed() { xdotool type --delay 20 "$1"; sleep 0.2; }
 waitwin() { xdotool search --sync --onlyvisible --name "$1" | head -1; }
 
