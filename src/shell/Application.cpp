@@ -6,11 +6,50 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "shell/MVWindow.h"
 
 namespace mv::shell {
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+extern "C" void onTerminate(int)
+{
+    const char c = 1;
+    [[maybe_unused]] auto n = ::write(gSignalPipe[1], &c, 1);
+}
+
+// SIGTERM and SIGINT (a session ending, Ctrl-C in the terminal) quit as the
+// Quit command does: a movie being written is finished, not left without
+// its index, and the settings are saved.
+void quitOnTermination(QApplication& app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char c;
+        [[maybe_unused]] auto n = ::read(gSignalPipe[0], &c, 1);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<MVWindow*>(w))
+                w->close();
+        QApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+} // namespace
 
 int runWindow(int& argc, char** argv, const std::vector<std::string>& paths)
 {
@@ -23,6 +62,7 @@ int runWindow(int& argc, char** argv, const std::vector<std::string>& paths)
     QApplication::setDesktopFileName("moirevance");
     QApplication::setWindowIcon(QIcon::fromTheme("moirevance", QIcon(":/moirevance.svg")));
 
+    quitOnTermination(app);
     MVWindow window;
     window.show();
     if (qEnvironmentVariableIsSet("MOIREVANCE_REPORT_START"))
