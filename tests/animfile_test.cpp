@@ -205,11 +205,34 @@ TEST_F(AnimFile, EachProblemEndsInItsAlert)
     EXPECT_EQ(repeated.rectArray().size(), 2u);
 }
 
-TEST_F(AnimFile, RateZeroAndHugeNumbersAreHarmless)
+TEST_F(AnimFile, RateZeroIsHarmlessAndValuesTheSettingsRefuseAreAlerts)
 {
     CropWindow reader(settings, ports, view);
-    ASSERT_TRUE(read(header() + block(1, 0) + block(3, 0, "(1e308, -1e308, nan, 99999999999999999999)"), reader))
-        << lastAlert();
+    ASSERT_TRUE(read(header() + block(1, 0) + block(3, 0), reader)) << lastAlert();
     EXPECT_EQ(reader.frameArray()[1].rate, 1);
     EXPECT_EQ(reader.frameTotal(), 91); // spans 1 and 2, then 88 images, all at rate 1
+
+    const std::string kNot = "The animation file could not be processed / ";
+    auto withValue = [](std::string text, const std::string& line, const std::string& value) {
+        const auto at = text.find("\n" + line) + 1;
+        return text.replace(at, text.find('\n', at) - at, line + value);
+    };
+    const std::string good = header() + block(1) + block(3);
+    const std::pair<std::string, std::string> cases[] = {
+        {withValue(good, "Blur: ", "1e9"), kNot + "Frame 1: the Blur value 1e+09 is outside 0 ... 1000."},
+        {withValue(good, "Blur: ", "-2"), kNot + "Frame 1: the Blur value -2 is outside 0 ... 1000."},
+        {withValue(good, "Sepia: ", "1.5"), kNot + "Frame 1: the Sepia value 1.5 is outside 0 ... 1."},
+        {header() + block(1) + block(3, 1, "(0.000000, 0.000000, 1e30, 300.000000)"),
+         kNot + "Frame 3: the crop rectangle (0, 0, 1e+30, 300) does not lie inside the 400X300 window."},
+        {header() + block(1, 1, "(-100.000000, 0.000000, 40.000000, 30.000000)") + block(3),
+         kNot + "Frame 1: the crop rectangle (-100, 0, 40, 30) does not lie inside the 400X300 window."},
+        {withValue(good, "FPS: ", "0"), kNot + "The frame rate 0 is outside 0.01 ... 600."},
+        {withValue(good, "Window: ", "0X1000000"), kNot + "The window size 0X1e+06 is not valid."},
+        {withValue(good, "Scale: ", "NOFORMAT (1e30%)"), "Could not find scale value /  "},
+    };
+    for (const auto& [text, alert] : cases) {
+        CropWindow bad(settings, ports, view);
+        EXPECT_FALSE(read(text, bad)) << alert;
+        EXPECT_EQ(lastAlert(), alert);
+    }
 }

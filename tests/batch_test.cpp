@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 #include "TestSupport.h"
 #include "animation/CropWindow.h"
@@ -243,4 +244,35 @@ TEST(BatchCommand, OptionsNotGivenTakeTheSavedPreferences)
     EXPECT_EQ(info.at("codec_name"), "qtrle"); // saved
     EXPECT_EQ(info.at("width"), "16");         // saved 25%
     EXPECT_EQ(packetDurations(dir / "out.mov").front(), 25); // given: 24 fps
+}
+
+// A folder that cannot be read is named in an alert, a file that cannot be
+// read in the Verify List; the rest becomes the movie.
+TEST(BatchCommand, UnreadableFolderIsReported)
+{
+    TempDir dir;
+    fs::create_directories(dir / "pics/locked");
+    writeImage(dir / "pics/a.png", 32, 24);
+    writeImage(dir / "pics/b.png", 32, 24);
+    writeImage(dir / "pics/locked/c.png", 32, 24);
+    fs::create_directories(dir / "data");
+    for (const std::string& writable : {dir.path(), dir / "data"})
+        fs::permissions(writable, fs::perms::owner_all | fs::perms::group_all | fs::perms::others_all);
+    fs::permissions(dir / "pics/locked", fs::perms::none);
+    writeImage(dir / "pics/c-unreadable.png", 32, 24);
+    fs::permissions(dir / "pics/c-unreadable.png", fs::perms::none);
+    // Root reads every folder, so the run is made as nobody there.
+    const std::string user = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    const auto r = run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=" + quote(dir / "data") + " XDG_CONFIG_HOME=" +
+                       quote(dir / "data") + " " + user + quote(MOIREVANCE_BIN) + " make -o " +
+                       quote(dir / "out.mov") + " " + quote(dir / "pics") + " 2>&1");
+    fs::permissions(dir / "pics/locked", fs::perms::owner_all);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("A folder could not be read: Its images are not listed:\n" + dir / "pics/locked"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(probeStream(dir / "out.mov").at("nb_frames"), "2");
+    EXPECT_NE(readFile(dir / "data/Moirevance/Moirevance Verify List.txt").find("c-unreadable.png ("),
+              std::string::npos)
+        << r.out;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <thread>
 
 #include "TestSupport.h"
@@ -132,6 +133,11 @@ TEST_F(ListFixture, FoldersAreExpandedAndTheListIsShownWithLabels)
     touch(dir / "pics/notes.txt");
     fs::create_directories(dir / "pics/folder.jpg");
     picture(dir / "single.tif");
+    // Only regular files are images: a FIFO would block the listing for
+    // ever, and links to folders are not followed (a loop would not end).
+    ASSERT_EQ(::mkfifo((dir / "pics/b-fifo.jpg").c_str(), 0600), 0);
+    fs::create_symlink(dir / "pics", dir / "pics/deeper/loop");
+    fs::create_symlink(dir / "pics/missing.jpg", dir / "pics/dangling.jpg");
 
     ports.nextChoice = std::vector<std::string>{dir / "pics", dir / "single.tif"};
     ASSERT_TRUE(list.selectFiles());

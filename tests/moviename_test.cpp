@@ -59,6 +59,12 @@ TEST(MovieLength, KeyframesTweeningAndPlainRate)
     s.numListImages = 7200;
     s.rate = 2;
     EXPECT_EQ(calcMovieLength(s, {{0, 1}}), "Length:  1h 0m 0.0s"); // one keyframe: the plain rate
+
+    // No images with tweening on would be -2 frames.
+    s.numListImages = 0;
+    s.isTweening = true;
+    EXPECT_EQ(calcMovieLength(s, {}), "Length:  0m 0.0s");
+    EXPECT_EQ(s.durationHour, 0);
 }
 
 TEST(MovieName, SaveDialogIsAskedOnceAndCanBeCancelled)

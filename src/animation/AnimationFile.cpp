@@ -183,6 +183,29 @@ std::optional<bool> yesOrNo(const std::string& v)
     return std::nullopt;
 }
 
+// What is wrong with a keyframe block's crop rectangle or values, if
+// anything. The editor keeps the rectangle inside its window; a small slack
+// covers the six decimals the file keeps.
+std::optional<std::string> valueProblem(const Rect& r, const std::array<float, 12>& values, const Rect& window)
+{
+    const bool inside = r.width > 0 && r.height > 0 && r.x >= -0.5 && r.y >= -0.5 &&
+                        r.x + r.width <= window.width + 0.5 && r.y + r.height <= window.height + 0.5;
+    if (!inside)
+        return printed("the crop rectangle (%g, %g, %g, %g) does not lie inside the %gX%g window.", r.x, r.y,
+                       r.width, r.height, window.width, window.height);
+    static const char* const kNames[] = {"Saturation", "Brightness", "Contrast", "Sepia", "Exposure", "Blur",
+                                         "Rotate",     "AnimFPS",    "MonoI",    "MonoColor", "MonoColor",
+                                         "MonoColor"};
+    static const ValueRange kRanges[] = {kSaturationRange, kBrightnessRange, kContrastRange, kSepiaRange,
+                                         kExposureRange,   kBlurRange,       kRotateRange,   {0.0f, kFPSRange.high},
+                                         kMonoRange,       kColorRange,      kColorRange,    kColorRange};
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (!kRanges[i].contains(values[i]))
+            return printed("the %s value %g is outside %g ... %g.", kNames[i], values[i], kRanges[i].low,
+                           kRanges[i].high);
+    return std::nullopt;
+}
+
 } // namespace
 
 void CropWindow::writeAnimFile(bool headerOnly)
@@ -335,7 +358,7 @@ bool CropWindow::readAnimFile(const std::string& path)
              if (v.find("NOFORMAT (") != std::string::npos) {
                  scale = (v.size() > 10 ? floatAt(v, 10) : 0.0f) / 100.0f;
                  format = 0;
-                 return true;
+                 return kScaleRange.contains(scale);
              }
              const auto code = codeOf(v, kScaleNames, 1);
              if (code) {
@@ -397,6 +420,13 @@ bool CropWindow::readAnimFile(const std::string& path)
         if (std::strcmp(key.name, "Images:") == 0 && numImages != n)
             return failRead(kNotProcessed, "Number of images do not match the current list.");
     }
+    if (!kFPSRange.contains(fileFps))
+        return failRead(kNotProcessed, printed("The frame rate %g is outside %g ... %g.", fileFps, kFPSRange.low,
+                                               kFPSRange.high));
+    // The window is written as 16-bit numbers; anything else would size a
+    // preview, and the zoom of every frame, from nonsense.
+    if (!(cvRect_.width > 0 && cvRect_.width <= 65535 && cvRect_.height > 0 && cvRect_.height <= 65535))
+        return failRead(kNotProcessed, printed("The window size %gX%g is not valid.", cvRect_.width, cvRect_.height));
     fps = fileFps;
 
     // The keyframe blocks.
@@ -447,6 +477,9 @@ bool CropWindow::readAnimFile(const std::string& path)
             }
             orig[kSlot[i]] = floatAt(*v, k);
         }
+
+        if (const auto problem = valueProblem(cr, orig, cvRect_))
+            return failRead(kNotProcessed, printed("Frame %u: %s", blockFrame + 1, problem->c_str()));
 
         frame = blockFrame;
         rateSkip_ = rate ? rate : 1; // a step of 0 would never advance

@@ -47,12 +47,12 @@ std::uint16_t choice(const std::string& option, const std::string& text, const c
     throw UsageError{option + ": \"" + text + "\" is not one of " + list};
 }
 
-float bounded(const std::string& option, const std::string& text, double low, double high)
+float bounded(const std::string& option, const std::string& text, ValueRange accepted)
 {
     const double v = strictNumber(option, text);
-    if (v < low || v > high) {
+    if (v < accepted.low || v > accepted.high) {
         char range[64];
-        std::snprintf(range, sizeof range, " must be from %g to %g", low, high);
+        std::snprintf(range, sizeof range, " must be from %g to %g", accepted.low, accepted.high);
         throw UsageError{option + ": \"" + text + "\"" + range};
     }
     return static_cast<float>(v);
@@ -66,7 +66,7 @@ RGBColor colorTriple(const std::string& option, const std::string& text)
         const std::size_t comma = text.find(',', start);
         if ((i < 2) != (comma != std::string::npos))
             throw UsageError{option + ": \"" + text + "\" is not R,G,B"};
-        c[i] = bounded(option, text.substr(start, comma == std::string::npos ? comma : comma - start), 0, 1);
+        c[i] = bounded(option, text.substr(start, comma == std::string::npos ? comma : comma - start), kColorRange);
         start = comma + 1;
     }
     return {c[0], c[1], c[2]};
@@ -219,25 +219,25 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
             noValue();
             s.isSaveAnim = true;
         } else if (arg == "--saturation") {
-            s.saturation = bounded(arg, needValue(), -1e6, 1e6);
+            s.saturation = bounded(arg, needValue(), kSaturationRange);
         } else if (arg == "--brightness") {
-            s.brightness = bounded(arg, needValue(), -1e6, 1e6);
+            s.brightness = bounded(arg, needValue(), kBrightnessRange);
         } else if (arg == "--contrast") {
-            s.contrast = bounded(arg, needValue(), -1e6, 1e6);
+            s.contrast = bounded(arg, needValue(), kContrastRange);
         } else if (arg == "--exposure") {
-            s.exposureEV = bounded(arg, needValue(), -64, 64);
+            s.exposureEV = bounded(arg, needValue(), kExposureRange);
         } else if (arg == "--sepia") {
-            s.sepiaIntensity = bounded(arg, needValue(), 0, 1);
+            s.sepiaIntensity = bounded(arg, needValue(), kSepiaRange);
         } else if (arg == "--mono") {
-            s.monoIntensity = bounded(arg, needValue(), 0, 1);
+            s.monoIntensity = bounded(arg, needValue(), kMonoRange);
         } else if (arg == "--mono-color") {
             s.ciColor = colorTriple(arg, needValue());
         } else if (arg == "--sharpen") {
-            s.sharpenValue = bounded(arg, needValue(), 0, 1e6);
+            s.sharpenValue = bounded(arg, needValue(), kSharpenRange);
         } else if (arg == "--blur") {
-            s.blurRadius = bounded(arg, needValue(), 0, 1000);
+            s.blurRadius = bounded(arg, needValue(), kBlurRange);
         } else if (arg == "--rotate") {
-            s.rotateAngle = bounded(arg, needValue(), -1e6, 1e6);
+            s.rotateAngle = bounded(arg, needValue(), kRotateRange);
         } else {
             throw UsageError{"unknown option " + arg};
         }

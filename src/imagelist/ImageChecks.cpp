@@ -183,7 +183,8 @@ void ImagesList::decideDatesAndGPS()
                           static_cast<unsigned>(frameDate_.size()));
             writeVerifyFile(line);
             frameDate_.clear();
-            ++errorCount_;
+            // Not counted: the alert counts images with problems, and this
+            // line follows from theirs (or from an empty list).
         } else {
             dates = true;
         }

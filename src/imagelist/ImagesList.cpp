@@ -57,20 +57,61 @@ bool ImagesList::selectFiles()
     return processImageList(*chosen);
 }
 
+namespace {
+
+// Only regular files (or links to them) are images: a FIFO or device named
+// like one would block the listing for ever. Links to folders are not
+// followed, so a link loop cannot recurse.
+bool isImageFile(const fs::directory_entry& entry)
+{
+    std::error_code ec;
+    return entry.is_regular_file(ec) && ImagesList::hasAcceptedExtension(entry.path().string());
+}
+
+void listFolder(const fs::path& folder, std::vector<std::string>& files, std::vector<std::string>& unreadable)
+{
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    if (ec) {
+        unreadable.push_back(folder.string());
+        return;
+    }
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) {
+            unreadable.push_back(folder.string());
+            return;
+        }
+        std::error_code sec;
+        if (it->is_directory(sec) && !it->is_symlink(sec))
+            listFolder(it->path(), files, unreadable);
+        else if (isImageFile(*it))
+            files.push_back(it->path().string());
+    }
+}
+
+} // namespace
+
 bool ImagesList::processImageList(const std::vector<std::string>& paths)
 {
-    std::vector<std::string> files;
+    std::vector<std::string> files, unreadable;
     for (const std::string& path : paths) {
         std::error_code ec;
-        if (fs::is_directory(path, ec)) {
-            for (fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, ec), end;
-                 !ec && it != end; it.increment(ec)) {
-                if (!it->is_directory(ec) && hasAcceptedExtension(it->path().string()))
-                    files.push_back(it->path().string());
-            }
-        } else if (hasAcceptedExtension(path)) {
+        const fs::directory_entry entry(path, ec);
+        if (entry.is_directory(ec))
+            listFolder(path, files, unreadable);
+        else if (isImageFile(entry))
             files.push_back(path);
-        }
+    }
+    if (!unreadable.empty()) {
+        // Not an image problem, so not a Verify List line; but the user must
+        // know that part of what was chosen is missing from the list.
+        const bool one = unreadable.size() == 1;
+        std::string message = windowText(one ? "Its images are not listed:" : "Their images are not listed:");
+        for (const std::string& folder : unreadable)
+            message += "\n" + folder;
+        alerts_.alert(one ? windowText("A folder could not be read")
+                          : std::to_string(unreadable.size()) + " " + windowText("folders could not be read"),
+                      message);
     }
     window_.setResizable(false);
     window_.setCustomCropEnable(true);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QString>
 
 namespace mv {
@@ -9,7 +10,14 @@ namespace {
 
 class QtPreferenceStore : public PreferenceStore {
 public:
-    QtPreferenceStore() : settings_(QSettings::IniFormat, QSettings::UserScope, "Moirevance", "Moirevance") {}
+    // The path is worked out on every open: QSettings' own user scope reads
+    // XDG_CONFIG_HOME once per process and would keep a stale folder.
+    QtPreferenceStore()
+        : settings_(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                        "/Moirevance/Moirevance.ini",
+                    QSettings::IniFormat)
+    {
+    }
 
     std::optional<std::string> text(const std::string& key) const override
     {

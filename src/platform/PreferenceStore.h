@@ -20,7 +20,7 @@ public:
     virtual void sync() = 0;
 };
 
-// The user's store ($XDG_CONFIG_HOME/Moirevance/Moirevance.conf on Linux).
+// The user's store ($XDG_CONFIG_HOME/Moirevance/Moirevance.ini).
 std::unique_ptr<PreferenceStore> openUserPreferences();
 
 } // namespace mv

@@ -76,7 +76,7 @@ int intValue(const std::string& text)
 
 void JobSettings::enterFPS(const std::string& text)
 {
-    mvFPS = std::clamp(floatValue(text), 0.01f, 600.0f);
+    mvFPS = std::clamp(floatValue(text), kFPSRange.low, kFPSRange.high);
 }
 
 void JobSettings::chooseScale(int position, const std::string& text)
@@ -86,7 +86,7 @@ void JobSettings::chooseScale(int position, const std::string& text)
         format = static_cast<std::uint16_t>(position - kPresetComboOffset);
         return;
     }
-    scale = std::clamp(floatValue(text) / 100.0f, 0.05f, 1.5f);
+    scale = std::clamp(floatValue(text) / 100.0f, kScaleRange.low, kScaleRange.high);
 }
 
 void JobSettings::enterRate(const std::string& text, bool optionHeld)

@@ -125,6 +125,17 @@ struct JobSettings {
     std::pair<int, int> presetSize() const;
 };
 
+// What the settings accept for a value; the command line and the animation
+// file reader refuse others (a huge blur, say, fails every frame).
+struct ValueRange {
+    float low, high;
+    bool contains(float v) const { return v >= low && v <= high; } // false for NaN
+};
+inline constexpr ValueRange kFPSRange{0.01f, 600.0f}, kScaleRange{0.05f, 1.5f};
+inline constexpr ValueRange kSaturationRange{-1e6f, 1e6f}, kBrightnessRange{-1e6f, 1e6f},
+    kContrastRange{-1e6f, 1e6f}, kExposureRange{-64.0f, 64.0f}, kSepiaRange{0.0f, 1.0f}, kMonoRange{0.0f, 1.0f},
+    kSharpenRange{0.0f, 1e6f}, kBlurRange{0.0f, 1000.0f}, kRotateRange{-1e6f, 1e6f}, kColorRange{0.0f, 1.0f};
+
 // Time of day in hours <-> "h:mm:ss".
 std::string timeText(float hours);
 float parseTime(const std::string& text);

@@ -111,7 +111,12 @@ float movieLengthSeconds(const JobSettings& s, const std::vector<KeyframeMark>& 
 
 std::string calcMovieLength(JobSettings& s, const std::vector<KeyframeMark>& keyframes)
 {
-    const float seconds = movieLengthSeconds(s, keyframes);
+    // An empty list with tweening on gives a negative count of frames; the
+    // fields are unsigned 16-bit, so the length is held to what they show.
+    float seconds = movieLengthSeconds(s, keyframes);
+    if (!(seconds > 0))
+        seconds = 0;
+    seconds = std::min(seconds, 65535.0f * 3600.0f);
     s.durationHour = static_cast<std::uint16_t>(seconds / 3600);
     s.durationMin = static_cast<std::uint16_t>((seconds - s.durationHour * 3600) / 60);
     s.durationSec = seconds - s.durationHour * 3600 - s.durationMin * 60;

@@ -1,0 +1,317 @@
+// A corpus of damaged and odd inputs, made here, run through the command
+// line as a person would meet them: whatever the input, no crash, the
+// problem named, memory bounded, and a playable movie of exactly the
+// readable images (or no file at all and exit status 1).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <vips/vips8>
+
+#include "TestSupport.h"
+#include "imagelist/FileSort.h"
+
+using namespace mvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int W = 64, H = 48;
+
+// A distinct pattern per image, so that a frame shows whose it is.
+Pattern patternOf(int i)
+{
+    return [i](int x, int y) { return wavePattern(x + 37 * i, y + 11 * i); };
+}
+
+std::uint32_t crc32(const std::string& bytes)
+{
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (unsigned char b : bytes) {
+        c ^= b;
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+
+void putBig32(std::string& s, std::size_t at, std::uint32_t v)
+{
+    for (int k = 0; k < 4; ++k)
+        s[at + k] = static_cast<char>(v >> (24 - 8 * k));
+}
+
+// A real PNG whose header claims w x h pixels (with a valid checksum).
+std::string claimedPng(const std::string& png, std::uint32_t w, std::uint32_t h)
+{
+    std::string s = png;
+    putBig32(s, 16, w);
+    putBig32(s, 20, h);
+    putBig32(s, 29, crc32(s.substr(12, 17)));
+    return s;
+}
+
+// A real little-endian TIFF whose width and length tags claim w x h.
+std::string claimedTiff(const std::string& tiff, std::uint32_t w, std::uint32_t h)
+{
+    std::string s = tiff;
+    auto u16 = [&](std::size_t at) { return std::uint16_t(std::uint8_t(s[at]) | std::uint8_t(s[at + 1]) << 8); };
+    auto put = [&](std::size_t at, std::uint32_t v, int n) {
+        for (int k = 0; k < n; ++k)
+            s[at + k] = static_cast<char>(v >> (8 * k));
+    };
+    const std::size_t ifd = std::uint32_t(u16(4)) | std::uint32_t(u16(6)) << 16;
+    for (std::size_t e = 0, n = u16(ifd); e < n; ++e) {
+        const std::size_t at = ifd + 2 + 12 * e;
+        const std::uint16_t tag = u16(at);
+        if (tag == 256 || tag == 257) {
+            put(at + 2, 4, 2); // LONG
+            put(at + 4, 1, 4);
+            put(at + 8, tag == 256 ? w : h, 4);
+        }
+    }
+    return s;
+}
+
+void writeBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+struct Corpus : ::testing::Test {
+    TempDir dir;
+    std::string data = dir / "data";
+    int made = 0;
+
+    Corpus() { fs::create_directories(dir / "in"); }
+
+    // A good image with its own pattern; the name decides the format.
+    std::string good(const std::string& name)
+    {
+        const std::string path = dir / ("in/" + name);
+        writeImage(path, W, H, patternOf(made++));
+        return path;
+    }
+
+    std::string verifyList() const { return readFile(data + "/Moirevance/Moirevance Verify List.txt"); }
+
+    struct Outcome {
+        int status = -1;
+        long peakKiB = 0;
+        std::string err;
+    };
+    // `moirevance make` on the files, with the TIFF codec so that frames
+    // compare exactly; peak memory measured by time(1).
+    Outcome make(const std::vector<std::string>& files, const std::string& movie, const std::string& options = "")
+    {
+        std::string cmd = "XDG_DATA_HOME=" + quote(data) + " XDG_CONFIG_HOME=" + quote(dir / "config") +
+                          " /usr/bin/time -f %M -o " + quote(dir / "peak.txt") + " " + quote(MOIREVANCE_BIN) +
+                          " make --codec tiff --size 100% --fps 10 " + options + " -o " + quote(movie);
+        for (const auto& f : files)
+            cmd += " " + quote(f);
+        // Outside the sanitizers (which reserve terabytes of address space),
+        // a runaway decode is stopped at 4 GB instead of taking the machine.
+        if (!std::getenv("ASAN_OPTIONS") && !std::getenv("TSAN_OPTIONS"))
+            cmd = "ulimit -v 4000000; " + cmd;
+        Outcome o;
+        o.status = run(cmd + " 2>" + quote(dir / "stderr.txt") + " >/dev/null").status;
+        o.err = readFile(dir / "stderr.txt");
+        const std::string peak = readFile(dir / "peak.txt");
+        o.peakKiB = std::atol(peak.substr(peak.find_last_of(" \n", peak.size() - 2) + 1).c_str());
+        return o;
+    }
+
+    // The movie holds exactly the given images' frames, in order, each with
+    // its own content (not black or grey padding, not another image's).
+    void expectFramesOf(const std::string& movie, const std::vector<std::string>& images, double tolerance = 3)
+    {
+        ASSERT_EQ(probeStream(movie).at("nb_frames"), std::to_string(images.size()));
+        const auto frames = decodeFrames(movie, W, H);
+        ASSERT_EQ(frames.size(), images.size());
+        for (std::size_t i = 0; i < images.size(); ++i)
+            EXPECT_LT(meanAbsDiff(frames[i], pixelsOf(images[i])), tolerance)
+                << "frame " << i << " is not " << images[i];
+    }
+
+    // The picture as 8-bit sRGB, whatever its bands and depth.
+    static std::vector<std::uint8_t> pixelsOf(const std::string& path)
+    {
+        vips::VImage img = vips::VImage::new_from_file(path.c_str()).colourspace(VIPS_INTERPRETATION_sRGB);
+        if (img.bands() == 4)
+            img = img.flatten();
+        img = img.cast(VIPS_FORMAT_UCHAR);
+        std::size_t size = 0;
+        void* data = img.write_to_memory(&size);
+        std::vector<std::uint8_t> out(static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+        g_free(data);
+        return out;
+    }
+};
+
+} // namespace
+
+TEST_F(Corpus, DamagedImagesAmongGoodOnesAreSkippedAndNamed)
+{
+    const std::string png = [&] {
+        const std::string p = dir / "src.png";
+        writeImage(p, W, H, patternOf(99));
+        return readFile(p);
+    }();
+    const std::string tif = [&] {
+        const std::string p = dir / "src.tif";
+        writeImage(p, W, H, patternOf(98));
+        return readFile(p);
+    }();
+    const std::string jpg = [&] {
+        const std::string p = dir / "src.jpg";
+        writeImage(p, W, H, patternOf(97));
+        return readFile(p);
+    }();
+    struct Case {
+        std::string name, bytes, line; // line: what the Verify List says of it
+    };
+    std::vector<Case> cases{
+        {"zero.jpg", "", "zero.jpg (file size error: 0 Bytes)"},
+        {"text.jpg", "This is a shopping list, not a picture.\n", "text.jpg ("},
+        {"claims-100000.png", claimedPng(png, 100000, 100000), "claims-100000.png ("},
+        {"claims-65535.png", claimedPng(png, 65535, 65535), "claims-65535.png ("},
+        {"claims-100000.tif", claimedTiff(tif, 100000, 100000), "claims-100000.tif ("},
+    };
+    for (int percent : {10, 50, 99})
+        for (const auto& [ext, whole] : {std::pair{"jpg", jpg}, {"png", png}, {"tif", tif}}) {
+            const std::string name = "cut" + std::to_string(percent) + "." + ext;
+            cases.push_back({name, whole.substr(0, whole.size() * percent / 100), name + " ("});
+        }
+
+    const std::string first = good("a.jpg"), second = good("b.png"), last = good("z.tif");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string bad = dir / ("in/m-" + c.name);
+        writeBytes(bad, c.bytes);
+        const std::string movie = dir / "out.mov";
+        const Outcome o = make({first, second, bad, last}, movie);
+        ASSERT_EQ(o.status, 0) << o.err;
+        EXPECT_LT(o.peakKiB, 400 * 1024) << "peak memory";
+        EXPECT_NE(verifyList().find("m-" + c.line), std::string::npos) << verifyList();
+        expectFramesOf(movie, {first, second, last});
+        fs::remove(movie);
+        fs::remove(bad);
+    }
+}
+
+TEST_F(Corpus, OddButValidImagesAllBecomeFrames)
+{
+    std::vector<std::string> images{good("first.png")};
+    auto add = [&](const std::string& name, vips::VImage (*shape)(vips::VImage)) {
+        const std::string rgb = good(name + ".tmp.png");
+        const std::string path = dir / ("in/" + name);
+        shape(vips::VImage::new_from_file(rgb.c_str())).write_to_file(path.c_str());
+        fs::remove(rgb);
+        images.push_back(path);
+    };
+    add("rgb16.png", [](vips::VImage i) { return (i.cast(VIPS_FORMAT_USHORT) * 257).cast(VIPS_FORMAT_USHORT).copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_RGB16)); });
+    add("rgba.png", [](vips::VImage i) { return i.bandjoin_const({255}); });
+    add("grey.png", [](vips::VImage i) { return i.colourspace(VIPS_INTERPRETATION_B_W); });
+    add("grey.tif", [](vips::VImage i) { return i.colourspace(VIPS_INTERPRETATION_B_W); });
+    add("cmyk.jpg", [](vips::VImage i) { return i.colourspace(VIPS_INTERPRETATION_CMYK); });
+    // Names as cameras, scripts and other systems leave them.
+    for (const std::string name : {"with space.jpg", "quote'and\"double.png", "new\nline.jpg", "latin1-\xE9t\xE9.png"})
+        images.push_back(good(name));
+    const std::string movie = dir / "odd.mov";
+    const Outcome o = make(images, movie);
+    ASSERT_EQ(o.status, 0) << o.err;
+    mv::alphaSort(images); // the frame order
+    expectFramesOf(movie, images);
+}
+
+TEST_F(Corpus, FolderWithLinksFifosAndOtherSizes)
+{
+    const std::vector<std::string> images{good("1.png"), good("2.png"), good("3.png")};
+    ASSERT_EQ(::mkfifo((dir / "in/4-fifo.jpg").c_str(), 0600), 0);
+    fs::create_directories(dir / "in/sub");
+    fs::create_symlink(dir / "in", dir / "in/sub/loop");
+    fs::create_symlink(dir / "in/nowhere.png", dir / "in/5-dangling.png");
+    const std::string movie = dir / "folder.mov";
+    const Outcome o = make({dir / "in"}, movie);
+    ASSERT_EQ(o.status, 0) << o.err;
+    expectFramesOf(movie, images);
+}
+
+TEST_F(Corpus, NothingUsableMeansNoMovieAndExitOne)
+{
+    const std::string ok = good("b.png");
+    const std::string cut = dir / "in/a.jpg";
+    const std::string whole = readFile(good("a-src.jpg"));
+    const std::vector<std::pair<std::string, std::string>> firsts{
+        {"cut at half", whole.substr(0, whole.size() / 2)},
+        {"cut at 99%", whole.substr(0, whole.size() * 99 / 100)},
+        {"text", "not a picture"},
+    };
+    for (const auto& [what, bytes] : firsts) {
+        SCOPED_TRACE(what);
+        writeBytes(cut, bytes);
+        const Outcome o = make({cut, ok}, dir / "none.mov");
+        EXPECT_EQ(o.status, 1) << o.err;
+        EXPECT_NE(o.err.find("Can not process the first image"), std::string::npos) << o.err;
+        EXPECT_FALSE(fs::exists(dir / "none.mov"));
+    }
+    const std::string empty = dir / "in/empty.png";
+    writeBytes(empty, "");
+    const Outcome o = make({empty}, dir / "none.mov");
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_FALSE(fs::exists(dir / "none.mov"));
+}
+
+// The same damaged input gives the same movie, run after run.
+TEST_F(Corpus, DamagedInputGivesTheSameMovieEveryTime)
+{
+    std::vector<std::string> files{good("a.png")};
+    for (const std::string ext : {"jpg", "png", "tif"}) {
+        const std::string whole = readFile(good("cut-src." + ext));
+        const std::string cut = dir / ("in/cut." + ext);
+        writeBytes(cut, whole.substr(0, whole.size() * 99 / 100));
+        files.push_back(cut);
+        files.push_back(good("after-" + ext + ".png"));
+    }
+    std::vector<std::vector<std::uint8_t>> first;
+    for (int runNo = 0; runNo < 20; ++runNo) {
+        const std::string movie = dir / "same.mov";
+        ASSERT_EQ(make(files, movie).status, 0);
+        auto frames = decodeFrames(movie, W, H);
+        ASSERT_EQ(frames.size(), 4u) << "run " << runNo;
+        std::vector<std::uint8_t> all;
+        for (auto& f : frames)
+            all.insert(all.end(), f.begin(), f.end());
+        if (runNo == 0)
+            first = {all};
+        else
+            ASSERT_EQ(all, first[0]) << "run " << runNo;
+        fs::remove(movie);
+    }
+}
+
+// Stored preferences that no control could have written are held to what
+// the settings accept.
+TEST_F(Corpus, AbsurdStoredPreferencesAreHeldToTheirRanges)
+{
+    const std::vector<std::string> images{good("a.png"), good("b.png")};
+    fs::create_directories(dir / "config/Moirevance");
+    for (const std::string scale : {"1000", "1e30", "-5", "nan"}) {
+        SCOPED_TRACE(scale);
+        std::ofstream(dir / "config/Moirevance/Moirevance.ini", std::ios::trunc)
+            << "[General]\nFormatPref=0\nScalePref=" << scale << "\nFPSPref=1e30\nCodecPref=99\nQualityPref=-1\n";
+        const std::string movie = dir / "prefs.mov";
+        const std::string cmd = "XDG_DATA_HOME=" + quote(data) + " XDG_CONFIG_HOME=" + quote(dir / "config") +
+                                " /usr/bin/time -f %M -o " + quote(dir / "peak.txt") + " " + quote(MOIREVANCE_BIN) +
+                                " make -o " + quote(movie) + " " + quote(images[0]) + " " + quote(images[1]);
+        const auto r = run(cmd + " 2>&1");
+        ASSERT_EQ(r.status, 0) << r.out;
+        EXPECT_LT(std::atol(readFile(dir / "peak.txt").c_str()), 400 * 1024);
+        const auto info = probeStream(movie);
+        EXPECT_LE(std::stoi(info.at("width")), W * 3 / 2) << "at most 150%";
+        EXPECT_EQ(info.at("nb_frames"), "2");
+        fs::remove(movie);
+    }
+}
