@@ -761,7 +761,7 @@ void MVWindow::showSettings()
     rateButton_->setEditText(QString::number(settings_.rate));
     codecButton_->setCurrentIndex(codecButton_->findData(settings_.codec));
     qualityButton_->setCurrentIndex(qualityButton_->findData(settings_.quality));
-    cropButton_->setCurrentIndex(cropButton_->findData(settings_.crop == kCropCustom ? kCropMiddle : settings_.crop));
+    cropButton_->setCurrentIndex(cropButton_->findData(settings_.crop == kCropCustom ? std::uint16_t(kCropMiddle) : settings_.crop));
     sortCheckbox_->setChecked(settings_.isDateSort);
     dateCheckbox_->setChecked(settings_.isDateStamped);
     gpsCheckbox_->setChecked(settings_.isGPS);

@@ -2,33 +2,37 @@
 // Calls from the worker threads into the window. Everything the logic tells
 // the user runs on the main thread, in the order it was asked for; a call
 // that needs an answer blocks only the calling worker.
-#include <QCoreApplication>
-#include <QMetaObject>
+//
+// The calls wait in a queue of our own under a mutex and a pipe wakes the
+// main thread: no Qt object crosses threads, and the hand-over is one that
+// ThreadSanitizer sees (Qt's own event queue synchronises on futexes it
+// cannot see).
 #include <QObject>
-#include <QThread>
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <thread>
+
+class QSocketNotifier;
 
 namespace mv::shell {
 
 class MainThread {
 public:
-    explicit MainThread(QObject* context) : context_(context) {}
+    explicit MainThread(QObject* context);
+    ~MainThread();
+    MainThread(const MainThread&) = delete;
+    MainThread& operator=(const MainThread&) = delete;
 
-    static bool isMain() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
+    static bool isMain();
 
     // Runs f on the main thread: at once when called there, else queued
     // behind every earlier call.
-    void post(std::function<void()> f) const
-    {
-        if (isMain())
-            f();
-        else
-            QMetaObject::invokeMethod(context_, std::move(f), Qt::QueuedConnection);
-    }
+    void post(std::function<void()> f);
 
     // Runs f on the main thread and answers its result. A worker waits for
     // the answer, or for `fallback` once the window is closing (the main
@@ -43,19 +47,16 @@ public:
         };
         auto pending = std::make_shared<Pending>();
         pending->answer = fallback;
-        QMetaObject::invokeMethod(
-            context_,
-            [this, pending, f = std::move(f)] {
-                if (!isClosing()) {
-                    T answer = f();
-                    std::lock_guard lock(mutex_);
-                    pending->answer = std::move(answer);
-                }
-                std::lock_guard lock(mutex_);
-                pending->done = true;
-                cv_.notify_all();
-            },
-            Qt::QueuedConnection);
+        enqueue([this, pending, f = std::move(f)] {
+            std::optional<T> answer;
+            if (!isClosing())
+                answer = f();
+            std::lock_guard lock(mutex_);
+            if (answer)
+                pending->answer = std::move(*answer);
+            pending->done = true;
+            cv_.notify_all();
+        });
         std::unique_lock lock(mutex_);
         ++waiting_;
         cv_.wait(lock, [&] { return pending->done || closing_; });
@@ -64,30 +65,22 @@ public:
     }
 
     // From now on no worker waits for the main thread.
-    void setClosing()
-    {
-        std::lock_guard lock(mutex_);
-        closing_ = true;
-        cv_.notify_all();
-    }
-    bool isClosing() const
-    {
-        std::lock_guard lock(mutex_);
-        return closing_;
-    }
+    void setClosing();
+    bool isClosing() const;
     // A worker is waiting for an answer (a question is on screen or queued).
-    bool hasWaitingWorker() const
-    {
-        std::lock_guard lock(mutex_);
-        return waiting_ > 0;
-    }
+    bool hasWaitingWorker() const;
 
 private:
-    QObject* context_;
+    void enqueue(std::function<void()> f);
+    void drain();
+
     mutable std::mutex mutex_;
     std::condition_variable cv_;
+    std::deque<std::function<void()>> queue_;
     bool closing_ = false;
     int waiting_ = 0;
+    int pipe_[2] = {-1, -1};
+    QSocketNotifier* notifier_ = nullptr;
 };
 
 } // namespace mv::shell

@@ -1,5 +1,6 @@
 #include "shell/ShellPorts.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
