@@ -363,7 +363,9 @@ void MVWindow::buildWindow()
     connect(codecButton_, &QComboBox::activated, this, [this] { mvAction(3); });
     connect(qualityButton_, &QComboBox::activated, this, [this] { mvAction(4); });
     connect(cropButton_, &QComboBox::activated, this, [this] { mvAction(8); });
-    for (auto [combo, tag] : {std::pair{fpsButton_, 2}, {scaleButton_, 6}, {rateButton_, 9}}) {
+    for (const auto& entry : {std::pair{fpsButton_, 2}, {scaleButton_, 6}, {rateButton_, 9}}) {
+        QComboBox* combo = entry.first;
+        const int tag = entry.second;
         auto act = [this, combo, tag] {
             if (lastComboText_[combo] != combo->currentText())
                 mvAction(tag);
