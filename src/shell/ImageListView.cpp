@@ -57,10 +57,17 @@ void ImageListView::scrollToY(double y)
 
 void ImageListView::setDragOver(bool on)
 {
+    if (on == dragOver_)
+        return;
     dragOver_ = on;
-    QPalette p = palette();
-    p.setColor(QPalette::Base, on ? QColor(0xd9, 0xd9, 0xd9) : QColor(Qt::white));
-    setPalette(p);
+    if (on) {
+        normalPalette_ = palette();
+        QPalette p = normalPalette_;
+        p.setColor(QPalette::Base, QColor(0xd9, 0xd9, 0xd9)); // light grey while files are over it
+        setPalette(p);
+    } else {
+        setPalette(normalPalette_);
+    }
 }
 
 void ImageListView::dragEnterEvent(QDragEnterEvent* event)

@@ -34,6 +34,7 @@ private:
     void setDragOver(bool on);
     bool accepting_ = true;
     bool dragOver_ = false;
+    QPalette normalPalette_;
 };
 
 } // namespace mv::shell
