@@ -389,6 +389,9 @@ private slots:
             w.findChild<QPushButton*>("createMovieButton")->click();
             QVERIFY(w.movieRun().isCreatingMovie());
             QCOMPARE(w.findChild<QPushButton*>("createMovieButton")->text(), QString("Stop Movie"));
+            for (const char* locked : {"listImagesButton", "fpsButton", "scaleButton", "codecButton", "rateButton"})
+                QVERIFY2(!w.findChild<QWidget*>(locked)->isEnabled(), locked);
+            QVERIFY(w.findChild<QPushButton*>("createMovieButton")->isEnabled());
             QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 2, 20000);
             w.close();
             QVERIFY(!w.movieRun().isCreatingMovie());
