@@ -169,6 +169,13 @@ private slots:
         for (int i = 0; i < lines.size(); ++i) // the frame order of the movie
             QCOMPARE(lines[i], QFileInfo(QString::fromStdString(w.imagesList().imageFiles()[i])).fileName());
         QCOMPARE(w.findChild<QLabel*>("imagesText")->text(), QString("103 Images:"));
+        // Sorting by date builds the list again, with its indicator meanwhile.
+        auto* sortProg = w.findChild<QWidget*>("sortProg");
+        w.findChild<QCheckBox*>("sortCheckbox")->click();
+        QVERIFY(w.isListing() && sortProg->isVisible());
+        waitListed(w);
+        QVERIFY(!sortProg->isVisible());
+        QCOMPARE(w.imagesList().fileCount(), 103u);
         // Custom can be chosen now.
         crop->setCurrentIndex(3);
         w.mvAction(8);
