@@ -398,7 +398,7 @@ void MVWindow::buildMenus()
     fileItems_[10] = add(fileMenu_, 10, QKeySequence(tr("Ctrl+L")), &MVWindow::mvMenu);
     fileMenu_->addSeparator();
     fileItems_[4] = add(fileMenu_, 4, QKeySequence(tr("Ctrl+R")), &MVWindow::mvMenu);
-    fileItems_[5] = add(fileMenu_, 5, QKeySequence::SaveAs, &MVWindow::mvMenu);
+    fileItems_[5] = add(fileMenu_, 5, QKeySequence(tr("Ctrl+Shift+S")), &MVWindow::mvMenu);
     fileMenu_->addSeparator();
     fileItems_[6] = add(fileMenu_, 6, QKeySequence(), &MVWindow::mvMenu);
     fileItems_[8] = add(fileMenu_, 8, QKeySequence(), &MVWindow::mvMenu);
