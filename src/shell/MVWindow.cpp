@@ -1517,9 +1517,8 @@ void MVWindow::toggleFontPanelForStamp()
 
 void MVWindow::stopAndSave()
 {
-    if (saved_)
-        return;
-    saved_ = true;
+    // Every time: a worker started after an earlier call must not outlive
+    // the window. The settings are saved once.
     // From here no worker waits for an answer of the main thread, which
     // will wait for the workers.
     main_->setClosing();
@@ -1536,6 +1535,9 @@ void MVWindow::stopAndSave()
         convertWorker_.join();
     if (convert_)
         convert_->stopConversion();
+    if (saved_)
+        return;
+    saved_ = true;
     savePrefs(*prefs_, settings_);
     prefs_->sync();
 }
