@@ -276,9 +276,16 @@ private slots:
     {
         MVWindow w;
         w.show();
-        w.findChild<QSlider*>("saturationSlider")->setValue(1500);
+        auto* saturation = w.findChild<QSlider*>("saturationSlider");
+        saturation->setValue(1500);
         QCOMPARE(w.settings().saturation, 1.5f);
         QCOMPARE(w.findChild<QLabel*>("saturationText")->text(), QString("50.0"));
+        // Arrow keys step by 0.01, and by 0.001 with Alt held.
+        QTest::keyClick(saturation, Qt::Key_Right);
+        QCOMPARE(w.findChild<QLabel*>("saturationText")->text(), QString("51.0"));
+        QTest::keyClick(saturation, Qt::Key_Left, Qt::AltModifier);
+        QCOMPARE(w.findChild<QLabel*>("saturationText")->text(), QString("50.9"));
+        saturation->setValue(1500);
         w.settings().contrast = 0.75f;
         w.settings().exposureEV = 1.5f;
         w.settings().rotateAngle = 0.5f;
