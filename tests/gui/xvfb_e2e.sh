@@ -30,19 +30,7 @@ xdotool windowfocus --sync "$main"
 sleep 0.5
 shot e2e-1-empty "$main"
 
-# List Images (Ctrl+O): go to the folder, then list all of it.
-key ctrl+o
-dialog=$(timeout 10 bash -c "$(declare -f waitwin); waitwin '^Image Files$'") || fail "no open dialog"
-xdotool windowfocus --sync "$dialog"
-typed "$work/frames"
-key Return
-sleep 0.5
-shot e2e-2-open-dialog "$dialog"
-key alt+w
-sleep 2
-
 # FPS 12, size 50 %, codec JPEG (one up from H264), by the labels' accelerators.
-xdotool windowfocus --sync "$main"
 key alt+p ctrl+a
 typed 12
 key Return
@@ -54,11 +42,29 @@ key alt+o Up
 key alt+a ctrl+a
 typed 2
 key alt+Return
+
+# List Images (Ctrl+O): go to the folder, then list all of it.
+key ctrl+o
+dialog=$(timeout 10 bash -c "$(declare -f waitwin); waitwin '^Image Files$'") || fail "no open dialog"
+xdotool windowfocus --sync "$dialog"
+typed "$work/frames"
+key Return
+sleep 0.5
+shot e2e-2-open-dialog "$dialog"
+key alt+w
+sleep 1
+xdotool windowfocus --sync "$main"
 shot e2e-3-listed "$main"
 
-# Create Movie: the name dialog, then the run.
-key ctrl+r
-save=$(timeout 10 bash -c "$(declare -f waitwin); waitwin '^Movie Name$'") || fail "no movie name dialog"
+# Create Movie: the name dialog, then the run. The command waits for the
+# list to be built (a slow machine may still be at it): ask until it answers.
+save=
+for _ in $(seq 1 30); do
+  key ctrl+r
+  save=$(xdotool search --onlyvisible --name '^Movie Name$' | head -1) && [ -n "$save" ] && break
+  sleep 1
+done
+[ -n "$save" ] || fail "no movie name dialog"
 xdotool windowfocus --sync "$save"
 key ctrl+a
 typed "$work/e2e.mov"
