@@ -15,6 +15,10 @@
 
 #include "shell/MVWindow.h"
 
+// The resources live in a static library: they must be pulled in by name,
+// from the global namespace.
+static void initResources() { Q_INIT_RESOURCE(moirevance); }
+
 namespace mv::shell {
 namespace {
 
@@ -51,6 +55,15 @@ void quitOnTermination(QApplication& app)
 
 } // namespace
 
+QIcon appIcon()
+{
+    initResources();
+    QIcon icon;
+    icon.addFile(":/moirevance-48.png");
+    icon.addFile(":/moirevance-256.png");
+    return icon;
+}
+
 int runWindow(int& argc, char** argv, const std::vector<std::string>& paths)
 {
     QElapsedTimer started;
@@ -60,7 +73,7 @@ int runWindow(int& argc, char** argv, const std::vector<std::string>& paths)
     QApplication::setApplicationName("Moirevance");
     QApplication::setApplicationVersion(MOIREVANCE_VERSION);
     QApplication::setDesktopFileName("moirevance");
-    QApplication::setWindowIcon(QIcon::fromTheme("moirevance", QIcon(":/moirevance.svg")));
+    QApplication::setWindowIcon(QIcon::fromTheme("moirevance", appIcon()));
 
     quitOnTermination(app);
     MVWindow window;

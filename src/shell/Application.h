@@ -2,7 +2,12 @@
 #include <string>
 #include <vector>
 
+class QIcon;
+
 namespace mv::shell {
+
+// The program's icon from its resources (PNG: no image plugin needed).
+QIcon appIcon();
 
 // Runs the desktop application: the main window, with `paths` (files and
 // folders) listed as a drop would list them. Returns the exit status.

@@ -38,6 +38,7 @@
 #include "platform/Sound.h"
 #include "settings/MovieName.h"
 #include "settings/Preferences.h"
+#include "shell/Application.h"
 #include "shell/FloatSlider.h"
 #include "shell/ImageListView.h"
 #include "shell/MainThread.h"
@@ -150,7 +151,7 @@ MVWindow::MVWindow(std::unique_ptr<PreferenceStore> store, QWidget* parent)
     setTranslator(&translate);
     setObjectName("MVWindow");
     setWindowTitle("Moirevance");
-    setWindowIcon(QIcon::fromTheme("moirevance", QIcon(":/moirevance.svg")));
+    setWindowIcon(QIcon::fromTheme("moirevance", appIcon()));
 
     buildWindow();
     main_ = std::make_unique<MainThread>(this);

@@ -129,6 +129,7 @@ private slots:
         auto* create = w.findChild<QPushButton*>("createMovieButton");
         auto* crop = w.findChild<QComboBox*>("cropButton");
         QVERIFY(!create->isEnabled());
+        QVERIFY(!w.windowIcon().pixmap(48).isNull());
         QCOMPARE(create->accessibleName(), QString("Create Movie"));
         QCOMPARE(w.findChild<QPushButton*>("listImagesButton")->accessibleName(), QString("List Images"));
         QCOMPARE(w.findChild<QComboBox*>("fpsButton")->accessibleName(), QString("FPS"));
