@@ -26,55 +26,6 @@ Pattern patternOf(int i)
     return [i](int x, int y) { return wavePattern(x + 37 * i, y + 11 * i); };
 }
 
-std::uint32_t crc32(const std::string& bytes)
-{
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (unsigned char b : bytes) {
-        c ^= b;
-        for (int k = 0; k < 8; ++k)
-            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-    }
-    return ~c;
-}
-
-void putBig32(std::string& s, std::size_t at, std::uint32_t v)
-{
-    for (int k = 0; k < 4; ++k)
-        s[at + k] = static_cast<char>(v >> (24 - 8 * k));
-}
-
-// A real PNG whose header claims w x h pixels (with a valid checksum).
-std::string claimedPng(const std::string& png, std::uint32_t w, std::uint32_t h)
-{
-    std::string s = png;
-    putBig32(s, 16, w);
-    putBig32(s, 20, h);
-    putBig32(s, 29, crc32(s.substr(12, 17)));
-    return s;
-}
-
-// A real little-endian TIFF whose width and length tags claim w x h.
-std::string claimedTiff(const std::string& tiff, std::uint32_t w, std::uint32_t h)
-{
-    std::string s = tiff;
-    auto u16 = [&](std::size_t at) { return std::uint16_t(std::uint8_t(s[at]) | std::uint8_t(s[at + 1]) << 8); };
-    auto put = [&](std::size_t at, std::uint32_t v, int n) {
-        for (int k = 0; k < n; ++k)
-            s[at + k] = static_cast<char>(v >> (8 * k));
-    };
-    const std::size_t ifd = std::uint32_t(u16(4)) | std::uint32_t(u16(6)) << 16;
-    for (std::size_t e = 0, n = u16(ifd); e < n; ++e) {
-        const std::size_t at = ifd + 2 + 12 * e;
-        const std::uint16_t tag = u16(at);
-        if (tag == 256 || tag == 257) {
-            put(at + 2, 4, 2); // LONG
-            put(at + 4, 1, 4);
-            put(at + 8, tag == 256 ? w : h, 4);
-        }
-    }
-    return s;
-}
-
 void writeBytes(const std::string& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -139,6 +90,8 @@ struct Corpus : ::testing::Test {
     static std::vector<std::uint8_t> pixelsOf(const std::string& path)
     {
         vips::VImage img = vips::VImage::new_from_file(path.c_str()).colourspace(VIPS_INTERPRETATION_sRGB);
+        if (img.width() != W || img.height() != H) // a 1 x 1 picture covers the frame in its colour
+            img = img.resize(double(W) / img.width(), vips::VImage::option()->set("vscale", double(H) / img.height()));
         if (img.bands() == 4)
             img = img.flatten();
         img = img.cast(VIPS_FORMAT_UCHAR);
@@ -175,9 +128,6 @@ TEST_F(Corpus, DamagedImagesAmongGoodOnesAreSkippedAndNamed)
     std::vector<Case> cases{
         {"zero.jpg", "", "zero.jpg (file size error: 0 Bytes)"},
         {"text.jpg", "This is a shopping list, not a picture.\n", "text.jpg ("},
-        {"claims-100000.png", claimedPng(png, 100000, 100000), "claims-100000.png ("},
-        {"claims-65535.png", claimedPng(png, 65535, 65535), "claims-65535.png ("},
-        {"claims-100000.tif", claimedTiff(tif, 100000, 100000), "claims-100000.tif ("},
     };
     for (int percent : {10, 50, 99})
         for (const auto& [ext, whole] : {std::pair{"jpg", jpg}, {"png", png}, {"tif", tif}}) {
@@ -216,6 +166,8 @@ TEST_F(Corpus, OddButValidImagesAllBecomeFrames)
     add("grey.png", [](vips::VImage i) { return i.colourspace(VIPS_INTERPRETATION_B_W); });
     add("grey.tif", [](vips::VImage i) { return i.colourspace(VIPS_INTERPRETATION_B_W); });
     add("cmyk.jpg", [](vips::VImage i) { return i.colourspace(VIPS_INTERPRETATION_CMYK); });
+    writeImage(dir / "in/one-pixel.png", 1, 1, [](int, int) { return Rgb{200, 120, 40}; });
+    images.push_back(dir / "in/one-pixel.png");
     // Names as cameras, scripts and other systems leave them.
     for (const std::string name : {"with space.jpg", "quote'and\"double.png", "new\nline.jpg", "latin1-\xE9t\xE9.png"})
         images.push_back(good(name));
@@ -264,34 +216,6 @@ TEST_F(Corpus, NothingUsableMeansNoMovieAndExitOne)
     EXPECT_FALSE(fs::exists(dir / "none.mov"));
 }
 
-// The same damaged input gives the same movie, run after run.
-TEST_F(Corpus, DamagedInputGivesTheSameMovieEveryTime)
-{
-    std::vector<std::string> files{good("a.png")};
-    for (const std::string ext : {"jpg", "png", "tif"}) {
-        const std::string whole = readFile(good("cut-src." + ext));
-        const std::string cut = dir / ("in/cut." + ext);
-        writeBytes(cut, whole.substr(0, whole.size() * 99 / 100));
-        files.push_back(cut);
-        files.push_back(good("after-" + ext + ".png"));
-    }
-    std::vector<std::vector<std::uint8_t>> first;
-    for (int runNo = 0; runNo < 20; ++runNo) {
-        const std::string movie = dir / "same.mov";
-        ASSERT_EQ(make(files, movie).status, 0);
-        auto frames = decodeFrames(movie, W, H);
-        ASSERT_EQ(frames.size(), 4u) << "run " << runNo;
-        std::vector<std::uint8_t> all;
-        for (auto& f : frames)
-            all.insert(all.end(), f.begin(), f.end());
-        if (runNo == 0)
-            first = {all};
-        else
-            ASSERT_EQ(all, first[0]) << "run " << runNo;
-        fs::remove(movie);
-    }
-}
-
 // Stored preferences that no control could have written are held to what
 // the settings accept.
 TEST_F(Corpus, AbsurdStoredPreferencesAreHeldToTheirRanges)
@@ -314,4 +238,38 @@ TEST_F(Corpus, AbsurdStoredPreferencesAreHeldToTheirRanges)
         EXPECT_EQ(info.at("nb_frames"), "2");
         fs::remove(movie);
     }
+}
+
+// The movie tools given what is not a whole movie: a clear failure, no file
+// left behind, and never a change to an input.
+TEST_F(Corpus, MovieToolsRefuseBadMoviesAndNeverTouchTheirInputs)
+{
+    const std::string good = dir / "good.mov";
+    ASSERT_EQ(make({this->good("1.png"), this->good("2.png"), this->good("3.png")}, good).status, 0);
+    const std::string goodBytes = readFile(good);
+    writeBytes(dir / "text.mov", "This is a letter, not a movie.\n");
+    writeBytes(dir / "cut.mov", goodBytes.substr(0, goodBytes.size() / 4));
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i sine=duration=1 -c:a aac " + quote(dir / "audio.mov")).status, 0);
+    const auto tool = [&](const std::string& args) {
+        return run("TMPDIR=" + quote(dir / "tmp") + " XDG_DATA_HOME=" + quote(data) + " " + quote(MOIREVANCE_BIN) +
+                   " " + args + " 2>&1");
+    };
+    fs::create_directories(dir / "frames");
+    fs::create_directories(dir / "tmp");
+    for (const std::string bad : {"text.mov", "audio.mov", "cut.mov"}) {
+        SCOPED_TRACE(bad);
+        auto r = tool("append -o " + quote(dir / "joined.mov") + " " + quote(good) + " " + quote(dir / bad));
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_FALSE(fs::exists(dir / "joined.mov"));
+        r = tool("frames " + quote(dir / bad) + " " + quote(dir / "frames/F"));
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_TRUE(fs::is_empty(dir / "frames")) << r.out;
+    }
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+
+    // An output named like an input gets a new name; the input stays as it was.
+    const auto r = tool("append -o " + quote(good) + " " + quote(good) + " " + quote(good));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(readFile(good), goodBytes);
+    EXPECT_EQ(probeStream(dir / "good-1.mov").at("nb_frames"), "6");
 }

@@ -276,3 +276,24 @@ TEST(BatchCommand, UnreadableFolderIsReported)
               std::string::npos)
         << r.out;
 }
+
+// Messages never send the user to a Verify List that could not be written,
+// and a path that could not be printed is not reported as success.
+TEST(BatchCommand, MessagesTellWhatReallyHappened)
+{
+    TempDir dir;
+    writeImage(dir / "a.png", 32, 24);
+    std::ofstream(dir / "b.png") << "not a picture";
+    writeImage(dir / "c.png", 32, 24);
+    std::ofstream(dir / "data") << "a file where the data folder would be";
+    const std::string job = "make --skip-verify -o " + quote(dir / "out.mov") + " " + quote(dir / "a.png") + " " +
+                            quote(dir / "b.png") + " " + quote(dir / "c.png");
+    ASSERT_EQ(moirevance(dir, job).status, 0);
+    const std::string err = readFile(dir / "stderr.txt");
+    EXPECT_NE(err.find("1 images were skipped. The Verify List file could not be written."), std::string::npos) << err;
+    EXPECT_EQ(err.find("See Verify List"), std::string::npos) << err;
+    EXPECT_EQ(err.find("Verify List:"), std::string::npos) << err;
+
+    EXPECT_EQ(moirevance(dir, job + " >/dev/full").status, 1);
+    EXPECT_EQ(probeStream(dir / "out-1.mov").at("nb_frames"), "2"); // written all the same
+}

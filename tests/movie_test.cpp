@@ -214,10 +214,11 @@ TEST_F(MovieFixture, BadImagesInTheMiddleAreSkippedAndCounted)
 {
     auto files = images(5, 40, 30, "jpg");
     std::ofstream(files[1], std::ios::trunc) << "this is not a picture";
-    // A JPEG cut short: its header reads, its pixels do not.
+    // A JPEG whose scan stops a third of the way (its end marker kept): its
+    // header reads, its pixels do not.
     writeImage(files[3], 400, 300);
     const std::string whole = readFile(files[3]);
-    std::ofstream(files[3], std::ios::binary | std::ios::trunc) << whole.substr(0, whole.size() / 3);
+    std::ofstream(files[3], std::ios::binary | std::ios::trunc) << whole.substr(0, whole.size() / 3) << "\xFF\xD9";
     settings.codec = kCodecJPEG;
     settings.scale = 1.0f;
     settings.isSkipVerify = true; // listed unchecked: the frame loop meets them

@@ -127,6 +127,17 @@ TEST(Preferences, StoredValuesAreClampedOnLoad)
     store.texts["ScalePref"] = "1.4";
     loadPrefs(store, s);
     EXPECT_FLOAT_EQ(s.scale, 1.4f);
+    // Beyond the largest percentage the size box takes (150%), as a frame of
+    // a thousand times the image would never be made.
+    store.texts["FormatPref"] = "0";
+    for (const char* huge : {"1000", "1e30"}) {
+        store.texts["ScalePref"] = huge;
+        loadPrefs(store, s);
+        EXPECT_FLOAT_EQ(s.scale, 1.5f) << huge;
+    }
+    store.texts["ScalePref"] = "nan";
+    loadPrefs(store, s);
+    EXPECT_FLOAT_EQ(s.scale, 1.0f);
 
     // The position is exactly 16 bytes; anything else is (0, 0).
     store.datas["WatermarkPosnPref"] = std::vector<std::uint8_t>(15, 0x40);

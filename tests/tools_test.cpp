@@ -4,6 +4,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <sys/wait.h>
@@ -477,6 +478,61 @@ TEST_F(ConvertFixture, BadChoicesAndUnwritableFolders)
     EXPECT_FALSE(convert->isPanelVisible());
 }
 
+TEST_F(ConvertFixture, ExistingFilesAndTheMovieItselfAreNeverTargets)
+{
+    writeMovie(dir / "m.mov", "jpeg", 16, 16, {20, 20, 20});
+    std::ofstream(dir / "F-3.tiff") << "keep";
+    EXPECT_FALSE(start(dir / "m.mov", dir / "F"));
+    ASSERT_EQ(ports.alerts().size(), 1u);
+    EXPECT_EQ(ports.alerts()[0].message, "The folder already holds F-3.tiff. Choose another name for the frames.");
+    EXPECT_EQ(readFile(dir / "F-3.tiff"), "keep");
+    EXPECT_FALSE(fs::exists(dir / "F-1.tiff"));
+    EXPECT_FALSE(convert->isPanelVisible());
+
+    // A movie named like its own first frame.
+    fs::copy_file(dir / "m.mov", dir / "clip-1.tiff");
+    const std::string movie = readFile(dir / "clip-1.tiff");
+    EXPECT_FALSE(start(dir / "clip-1.tiff", dir / "clip"));
+    EXPECT_EQ(readFile(dir / "clip-1.tiff"), movie);
+    EXPECT_FALSE(fs::exists(dir / "clip-2.tiff"));
+}
+
+// A fast-start movie copied in part: its index lists 30 frames, the file
+// holds some. Neither tool may pass it off as whole.
+TEST_F(ConvertFixture, ACutOffMovieIsReportedAndCountedHonestly)
+{
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=30 -frames:v 30 -c:v mjpeg "
+                  "-movflags faststart " +
+                  quote(dir / "full.mov"))
+                  .status,
+              0);
+    const std::string whole = readFile(dir / "full.mov");
+    std::ofstream(dir / "cut.mov", std::ios::binary) << whole.substr(0, whole.size() / 2);
+
+    ASSERT_TRUE(start(dir / "cut.mov", dir / "F"));
+    convert->waitForWorker();
+    EXPECT_FALSE(convert->wasCompleted());
+    EXPECT_EQ(convert->numFrames(), 30u);
+    const std::size_t saved = convert->writtenFiles().size();
+    EXPECT_GT(saved, 5u);
+    EXPECT_LT(saved, 20u);
+    ASSERT_EQ(ports.alerts().size(), 1u);
+    EXPECT_EQ(ports.alerts()[0].message,
+              std::to_string(30 - saved) + " of 30 frames could not be read: the movie is damaged.");
+    EXPECT_EQ(ports.images.back(), "Images: " + std::to_string(saved) + " of 30");
+    EXPECT_EQ(sounds, 0);
+
+    ToolPorts appendPorts;
+    AppendMovies tool(appendPorts, appendPorts, appendPorts);
+    appendPorts.saveAnswer = dir / "joined.mov";
+    appendPorts.nextChoice = std::vector<std::string>{dir / "cut.mov"};
+    EXPECT_EQ(tool.appendMoviesCommand(), kAppendFirstUnreadable);
+    appendPorts.nextChoice = std::vector<std::string>{dir / "full.mov", dir / "zcut.mov"};
+    fs::copy_file(dir / "cut.mov", dir / "zcut.mov");
+    EXPECT_EQ(tool.appendMoviesCommand(), kAppendFailed);
+    EXPECT_FALSE(fs::exists(dir / "joined.mov"));
+}
+
 TEST(ConvertTexts, FolderSizeAndTimeLeft)
 {
     // 100 frames, files 12 to 16 of 2,000,000 bytes each.
@@ -565,4 +621,67 @@ TEST(ToolCommands, InterruptStopsFramesAndKeepsWhatWasWritten)
     EXPECT_NE(readFile(dir / "err.txt").find("Stopped: " + std::to_string(n) + " of 300 frames saved"),
               std::string::npos)
         << readFile(dir / "err.txt");
+}
+
+namespace {
+// One whole conversion of a movie into frames.
+struct ConvertPortsAndRun {
+    ToolPorts ports;
+    std::vector<std::string> files;
+    bool completed = false;
+    ConvertPortsAndRun(const std::string& movie, const std::string& base)
+    {
+        Convert convert(ports, ports, ports);
+        convert.setCompletionSound([] {});
+        ports.nextChoice = std::vector<std::string>{movie};
+        ports.saveAnswer = base;
+        if (convert.selectMovie())
+            convert.waitForWorker();
+        files = convert.writtenFiles();
+        completed = convert.wasCompleted();
+    }
+};
+} // namespace
+
+// Widths that leave 8 over 16 (4:2:0 H.264) made the scalers write past a
+// buffer of exactly 4 * width * height bytes; an odd width is encoded one
+// column wider and must still append to a movie of the same pictures.
+TEST_F(AppendFixture, AwkwardWidthsConvertAndAppend)
+{
+    auto scratchFolders = [] {
+        std::set<std::string> found;
+        for (const auto& e : fs::directory_iterator(fs::temp_directory_path()))
+            if (e.path().filename().string().rfind("moirevance-append-", 0) == 0)
+                found.insert(e.path());
+        return found;
+    };
+    const auto scratchBefore = scratchFolders();
+    writeMovie(dir / "a25.mov", "avc1", 200, 150, {24, 24, 24});
+    writeMovie(dir / "b10.mov", "avc1", 200, 150, {60, 60});
+    writeMovie(dir / "c.mov", "jpeg", 200, 150, {24, 24});
+    ASSERT_EQ(append(dir / "rates.mov", {dir / "a25.mov", dir / "b10.mov", dir / "c.mov"}), kAppendDone);
+    EXPECT_EQ(packetDurations(dir / "rates.mov"), (std::vector<long>{24, 24, 24, 60, 60, 24, 24}));
+    EXPECT_EQ(decodeFrames(dir / "rates.mov", 200, 150).size(), 7u);
+
+    writeMovie(dir / "o1.mov", "jpeg", 201, 150, {24, 24});
+    writeMovie(dir / "o2.mov", "avc1", 201, 150, {24, 24});
+    EXPECT_EQ(probeStream(dir / "o2.mov").at("sample_aspect_ratio"), "201:202");
+    ASSERT_EQ(append(dir / "odd.mov", {dir / "o1.mov", dir / "o2.mov"}), kAppendDone);
+    EXPECT_EQ(probeStream(dir / "odd.mov").at("width"), "201");
+    EXPECT_EQ(decodeFrames(dir / "odd.mov", 201, 150).size(), 4u);
+    fs::copy_file(dir / "o2.mov", dir / "o0.mov"); // H.264 first
+    ASSERT_EQ(append(dir / "odd2.mov", {dir / "o0.mov", dir / "o1.mov"}), kAppendDone);
+    EXPECT_EQ(probeStream(dir / "odd2.mov").at("sample_aspect_ratio"), "201:202");
+
+    // The frames of the padded movie come out at the picture's width.
+    ConvertPortsAndRun convert(dir / "o2.mov", dir / "F");
+    EXPECT_TRUE(convert.completed);
+    ASSERT_EQ(convert.files.size(), 2u);
+    vips::VImage frame = vips::VImage::new_from_file(convert.files[0].c_str());
+    EXPECT_EQ(frame.width(), 201);
+    ConvertPortsAndRun wide(dir / "rates.mov", dir / "W");
+    EXPECT_EQ(wide.files.size(), 7u);
+    EXPECT_EQ(scratchFolders(), scratchBefore);
+    // 9 movies and 9 frames, nothing else.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 18);
 }

@@ -1,8 +1,8 @@
 // The animation file: a readable text of the job and its keyframes, written
 // piece by piece while keyframes are entered, and read back by the editor.
 #include <algorithm>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include "animation/CropWindow.h"
+#include "platform/AtomicFile.h"
 #include "platform/Localize.h"
 #include "platform/MacRoman.h"
 
@@ -214,12 +215,9 @@ void CropWindow::writeAnimFile(bool headerOnly)
         return;
     const JobSettings& s = settings_;
     if (!fileExists(animFile)) {
-        std::FILE* f = std::fopen(animFile.c_str(), "wb");
-        if (!f)
-            return;
         if (animFH_)
             std::fclose(animFH_);
-        animFH_ = f;
+        animFH_ = nullptr;
 
         format = s.format;
         codec = s.codec;
@@ -248,9 +246,10 @@ void CropWindow::writeAnimFile(bool headerOnly)
         header += printed("DateStamp: %s\nGPS: %s\nVertical: %s\n", yesNo(s.isDateStamped), yesNo(s.isGPS),
                           yesNo(s.isVertical));
         header += "\n*** Animation Sequence ***\n";
-        const std::string bytes = toMacRoman(header);
-        std::fwrite(bytes.data(), 1, bytes.size(), animFH_);
-        std::fflush(animFH_);
+        // The file appears with its whole header; each keyframe block is
+        // then appended in one write.
+        if (!writeFileAtomically(animFile, toMacRoman(header), false) && errno != EEXIST)
+            return;
     }
     if (headerOnly)
         return;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -25,7 +26,10 @@ volatile std::sig_atomic_t gInterrupted = 0;
 extern "C" void onInterrupt(int) { gInterrupted = 1; }
 
 // Status on stderr: one line redrawn in place on a terminal, otherwise a
-// line per change (at most one a second, results always).
+// line per change (at most one a second, results always), with the list's
+// "(n/N) Images" label as the window shows it. The worker and the main thread
+// (a stop) both report, so every use holds the lock. A failed write (a closed
+// pipe) loses the text, never the movie.
 class ProgressLine {
 public:
     ProgressLine() : tty_(::isatty(STDERR_FILENO)) {}
@@ -33,12 +37,14 @@ public:
 
     void setLabel(const std::string& label)
     {
+        std::lock_guard lock(mutex_);
         label_ = label;
         if (tty_)
             redraw();
     }
     void setStatus(const std::string& status, bool result)
     {
+        std::lock_guard lock(mutex_);
         status_ = status;
         if (tty_) {
             redraw();
@@ -48,24 +54,41 @@ public:
         if (status_ == " " || (!result && now - lastPrint_ < std::chrono::seconds(1)))
             return;
         lastPrint_ = now;
-        std::cerr << status_ << '\n';
+        std::cerr << (result || label_.empty() ? "" : label_ + "  ") << status_ << '\n' << std::flush;
+        std::cerr.clear();
     }
     // Ends the redrawn line so that the next output starts on its own.
     void finish()
     {
-        if (tty_ && drawn_) {
-            std::cerr << '\n';
-            drawn_ = false;
-        }
+        std::lock_guard lock(mutex_);
+        endLine();
+    }
+    // A whole message of its own lines.
+    void print(const std::string& text)
+    {
+        std::lock_guard lock(mutex_);
+        endLine();
+        std::cerr << text << std::flush;
+        std::cerr.clear();
     }
 
 private:
+    void endLine()
+    {
+        if (tty_ && drawn_) {
+            std::cerr << '\n';
+            std::cerr.clear();
+            drawn_ = false;
+        }
+    }
     void redraw()
     {
         std::cerr << "\r\033[K" << label_ << (label_.empty() || status_.empty() ? "" : "  ") << status_
                   << std::flush;
+        std::cerr.clear();
         drawn_ = true;
     }
+    std::mutex mutex_;
     bool tty_;
     bool drawn_ = false;
     std::string label_, status_;
@@ -78,14 +101,12 @@ public:
 
     AlertButton alert(const std::string& title, const std::string& message, bool) override
     {
-        progress_.finish();
-        std::cerr << title;
+        std::string text = title;
         if (!message.empty() && message != " ")
-            std::cerr << ": " << message;
-        if (!message.empty() && message.back() != '\n')
-            std::cerr << '\n';
-        else if (message.empty())
-            std::cerr << '\n';
+            text += ": " + message;
+        if (message.empty() || message.back() != '\n')
+            text += '\n';
+        progress_.print(text);
         return AlertButton::OK;
     }
 
@@ -181,7 +202,7 @@ int runMake(const std::vector<std::string>& args)
             std::cerr << "KML file: " << workingFiles->kmlFile << '\n';
         if (!run.kmlCopyPath().empty())
             std::cerr << "KML file: " << run.kmlCopyPath() << '\n';
-        if (verifyWritten && !verifyList.path().empty())
+        if (verifyWritten && !verifyList.hasFailed())
             std::cerr << "Verify List: " << verifyList.path() << '\n';
     };
     run.setCompletionSound([] { playCompletionSound(true); });
@@ -193,16 +214,20 @@ int runMake(const std::vector<std::string>& args)
         run.hasMovieName = true;
     }
 
+    // Every request to end (Ctrl-C, kill, a closed terminal) stops the movie
+    // as the Stop button does: the frames so far are kept in a complete movie.
     struct sigaction action {};
     action.sa_handler = onInterrupt;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaction(sig, &action, nullptr);
+    // A reader that went away (`make ... 2>&1 | head -1`) makes writes fail
+    // instead of ending the program in the middle of the movie.
+    std::signal(SIGPIPE, SIG_IGN);
 
     if (!run.createCommand(&ports)) {
         reportSideFiles();
         return 1;
     }
-    // Ctrl-C stops the movie as the Stop button does: the frames so far are kept.
     while (run.isCreatingMovie()) {
         if (gInterrupted) {
             run.stopMovie();
@@ -215,8 +240,7 @@ int runMake(const std::vector<std::string>& args)
     reportSideFiles();
     if (!run.wasWritten())
         return 1;
-    std::cout << run.outputPath() << '\n';
-    return 0;
+    return printWrittenPaths({run.outputPath()}) ? 0 : 1;
 }
 
 } // namespace mv

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 #include <locale.h>
 
 namespace mv {
@@ -247,6 +250,17 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
     if (request.inputs.empty())
         throw UsageError{"no images or folders given"};
     return request;
+}
+
+bool printWrittenPaths(const std::vector<std::string>& paths)
+{
+    for (const std::string& path : paths)
+        std::cout << path << '\n';
+    std::cout.flush();
+    if (std::cout)
+        return true;
+    std::cerr << "moirevance: the paths of the written files could not be printed: " << std::strerror(errno) << '\n';
+    return false;
 }
 
 } // namespace mv

@@ -25,4 +25,9 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
 std::string makeUsage();
 std::string mainUsage();
 
+// Prints the paths of what a command wrote, one a line, on stdout. False
+// (with a line on stderr) when they could not be printed, such as on a full
+// disk: a script that reads them must not take that for success.
+bool printWrittenPaths(const std::vector<std::string>& paths);
+
 } // namespace mv

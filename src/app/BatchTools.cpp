@@ -232,8 +232,7 @@ int runAppend(const std::vector<std::string>& args)
     tool.setCompletionSound([] { playCompletionSound(true); });
     if (tool.appendMoviesCommand() != kAppendDone)
         return 1;
-    std::cout << tool.outputPath() << '\n';
-    return 0;
+    return printWrittenPaths({tool.outputPath()}) ? 0 : 1;
 }
 
 int runFrames(const std::vector<std::string>& args)
@@ -278,14 +277,13 @@ int runFrames(const std::vector<std::string>& args)
     convert.waitForWorker();
     ports.endLine();
     const auto files = convert.writtenFiles();
-    for (const std::string& f : files)
-        std::cout << f << '\n';
+    const bool printed = printWrittenPaths(files);
     if (!convert.wasCompleted()) {
         if (gInterrupted)
             std::cerr << "Stopped: " << files.size() << " of " << convert.numFrames() << " frames saved\n";
         return 1;
     }
-    return 0;
+    return printed ? 0 : 1;
 }
 
 } // namespace mv

@@ -9,6 +9,7 @@
 #include "imagelist/ImagesList.h"
 #include "imagelist/KmlFile.h"
 #include "platform/Metadata.h"
+#include "platform/Picture.h"
 #include "platform/PictureProbe.h"
 
 namespace fs = std::filesystem;
@@ -69,8 +70,11 @@ ImagesList::Verdict ImagesList::verifyImage(unsigned index)
     char line[512];
 
     if (index == 0) {
+        // The first image gives the size every other image is checked
+        // against and, later, the movie's frame: its pixels must decode, not
+        // only its header.
         const auto header = probePicture(path);
-        if (!header) {
+        if (!header || !Picture::decodes(path)) {
             alerts_.alert("Can not process the first image", "You can not create a movie from this image list.");
             window_.setNumList(0);
             settings_.numListImages = 0;
@@ -101,7 +105,7 @@ ImagesList::Verdict ImagesList::verifyImage(unsigned index)
         // cover only part of the list: no stamps from them.
         window_.setDateEnable(false);
         window_.setGPSEnable(false);
-        alerts_.alert("Image Verification error", "View the Verify List file for details.");
+        alerts_.alert("Image Verification error", verifyListAdvice());
         return Verdict::Abort;
     }
     if (header->width != firstWidth_ || header->height != firstHeight_) {

@@ -36,6 +36,11 @@ bool ImagesList::hasAcceptedExtension(const std::string& path)
     return std::find(types().begin(), types().end(), ext) != types().end();
 }
 
+std::string ImagesList::verifyListAdvice() const
+{
+    return verifyListFailed() ? "The Verify List file could not be written." : "View the Verify List file for details.";
+}
+
 std::string ImagesList::labelWord() const { return windowText("Images:"); }
 
 bool ImagesList::selectFiles()
@@ -183,7 +188,7 @@ void ImagesList::addLinkToFiles(const std::vector<std::string>& paths)
     if (errorCount_ > 0) {
         char title[96];
         std::snprintf(title, sizeof title, "%u images were found with errors", errorCount_);
-        alerts_.alert(title, "View the Verify List file for details.");
+        alerts_.alert(title, verifyListAdvice());
     }
 }
 

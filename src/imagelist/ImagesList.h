@@ -50,6 +50,10 @@ public:
     const std::string& viewText() const { return viewText_; }
 
     void writeVerifyFile(const std::string& line) { verifyList_.writeVerifyFile(line); }
+    // A problem line could not be written: alerts must not send the user to
+    // the file for details.
+    bool verifyListFailed() const { return verifyList_.hasFailed(); }
+    std::string verifyListAdvice() const;
     // Writes the KML file from the positions of the last run.
     void writeKMLFile();
 

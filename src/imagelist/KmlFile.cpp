@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/AtomicFile.h"
 #include "platform/MacRoman.h"
 
 namespace mv {
@@ -92,12 +93,9 @@ bool writeKmlDocument(const std::string& path, const std::vector<std::string>& c
 {
     if (path.empty())
         return false;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const std::string bytes = toMacRoman(kmlDocument(coordinateLines, latLonSums));
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return (std::fclose(f) == 0) && written;
+    // The working file is replaced by each list, in one step: never a
+    // truncated document, whenever the program stops.
+    return writeFileAtomically(path, toMacRoman(kmlDocument(coordinateLines, latLonSums)), true);
 }
 
 } // namespace mv

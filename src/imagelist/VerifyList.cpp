@@ -1,8 +1,10 @@
 #include "imagelist/VerifyList.h"
 
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/AtomicFile.h"
 #include "platform/MacRoman.h"
 
 namespace mv {
@@ -17,28 +19,33 @@ void VerifyList::writeVerifyFile(const std::string& line)
 {
     if (onWrite_)
         onWrite_();
-    if (path_.empty())
+    if (path_.empty()) {
+        failed_ = true;
         return;
+    }
     std::lock_guard lock(mutex_);
     struct stat st {};
     if (::stat(path_.c_str(), &st) != 0) {
-        // Created anew, with its first line, also after the user deleted it.
-        std::FILE* f = std::fopen(path_.c_str(), "wb");
-        if (!f)
-            return;
-        std::fputs(kFirstLine, f);
+        // Created anew, with its first line, also after the user deleted it;
+        // it appears with that line in place. Lines are then appended whole.
         if (handle_)
             std::fclose(handle_);
-        handle_ = f;
+        handle_ = nullptr;
+        if (!writeFileAtomically(path_, kFirstLine, false) && errno != EEXIST) {
+            failed_ = true;
+            return;
+        }
     }
     if (!handle_) {
         handle_ = std::fopen(path_.c_str(), "ab");
-        if (!handle_)
+        if (!handle_) {
+            failed_ = true;
             return;
+        }
     }
     const std::string bytes = toMacRoman(line);
-    std::fwrite(bytes.data(), 1, bytes.size(), handle_);
-    std::fflush(handle_);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), handle_) != bytes.size() || std::fflush(handle_) != 0)
+        failed_ = true;
     ::fdatasync(fileno(handle_));
 }
 

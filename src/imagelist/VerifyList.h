@@ -1,6 +1,7 @@
 #pragma once
 // The Verify List: a Mac OS Roman text file in the data folder that collects,
 // across runs, one line per problem found in a list or while writing a movie.
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -19,6 +20,9 @@ public:
     VerifyList& operator=(const VerifyList&) = delete;
 
     const std::string& path() const { return path_; }
+    // A line could not be written (or there is no file to write to): the
+    // messages then must not send the user to the file.
+    bool hasFailed() const { return failed_; }
 
     // Called at every write, before anything else (the main window enables
     // its Verify List command).
@@ -31,6 +35,7 @@ public:
 private:
     std::string path_;
     std::FILE* handle_ = nullptr;
+    std::atomic<bool> failed_{false};
     std::function<void()> onWrite_;
     std::mutex mutex_;
 };

@@ -6,6 +6,7 @@
 #include <numeric>
 #include <unordered_map>
 
+#include "platform/AtomicFile.h"
 #include "platform/MovieReaderImpl.h"
 #include "platform/MovieWriter.h"
 
@@ -13,29 +14,6 @@ namespace fs = std::filesystem;
 
 namespace mv {
 namespace {
-
-// A folder for the movies encoded on the way, removed with everything in it.
-class ScratchFolder {
-public:
-    ScratchFolder()
-    {
-        std::error_code ec;
-        std::string pattern = (fs::temp_directory_path(ec) / "moirevance-append-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            path_ = pattern;
-    }
-    ~ScratchFolder()
-    {
-        std::error_code ec;
-        if (!path_.empty())
-            fs::remove_all(path_, ec);
-    }
-    bool ok() const { return !path_.empty(); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 // One time scale in which every frame time of every movie is a whole
 // number; the first movie's when the common multiple does not fit.
@@ -53,12 +31,16 @@ std::int32_t commonTimeScale(const std::vector<MovieReader*>& movies)
 } // namespace
 
 struct AppendWriter {
-    // Encodes every frame of the movies, in order, into one new movie file.
+    // Encodes every frame of the movies, in order, into one new movie without
+    // a name in the folder of `path`; it lasts as long as `writer`.
     static AppendStatus encode(const std::vector<MovieReader*>& movies, const std::string& path,
-                               const MovieAttributes& attributes, std::string& error)
+                               const MovieAttributes& attributes, std::string& error,
+                               std::unique_ptr<MovieWriter>& writer)
     {
         MovieWriter::Error openError;
-        auto writer = MovieWriter::create(path, attributes, openError);
+        MovieWriter::Options options;
+        options.unnamed = true;
+        writer = MovieWriter::create(path, attributes, openError, options);
         if (!writer) {
             error = openError.description;
             return AppendStatus::WriteFailed;
@@ -66,7 +48,7 @@ struct AppendWriter {
         RgbaBitmap picture;
         for (MovieReader* m : movies) {
             for (const MovieReader::Frame& f : m->frames()) {
-                if (!m->frameImageAtTime(f.start, picture)) {
+                if (!m->frameImageAtTime(f.start, picture, true)) {
                     error = "a frame of " + m->path() + " could not be decoded";
                     return AppendStatus::SourceFailed;
                 }
@@ -81,22 +63,28 @@ struct AppendWriter {
 
     // Copies the packets of the segments one after another into `path`, each
     // segment starting where the previous one ended.
-    static AppendStatus remux(const std::vector<MovieReader*>& segments, const std::string& path,
-                              std::int32_t scale, std::string& error)
+    // The movie is built without a name and named when it is whole; `path`
+    // becomes the next numbered name when a file has appeared there meanwhile.
+    static AppendStatus remux(const std::vector<MovieReader*>& segments, std::string& path, std::int32_t scale,
+                              std::string& error)
     {
         AVFormatContext* out = nullptr;
-        if (avformat_alloc_output_context2(&out, nullptr, "mov", path.c_str()) < 0 || !out) {
+        if (avformat_alloc_output_context2(&out, nullptr, "mov", nullptr) < 0 || !out) {
             error = "the movie writer could not be started";
             return AppendStatus::WriteFailed;
         }
+        AtomicFile file;
         AppendStatus status = AppendStatus::WriteFailed;
         bool opened = false;
         AVPacket* packet = av_packet_alloc();
         AVStream* os = avformat_new_stream(out, nullptr);
         if (packet && os && avcodec_parameters_copy(os->codecpar, segments[0]->impl_->stream->codecpar) >= 0 &&
-            avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0) {
+            file.open(path) && avio_open(&out->pb, ("file:" + file.ioPath()).c_str(), AVIO_FLAG_WRITE) >= 0) {
             opened = true;
             os->codecpar->codec_tag = 0; // the muxer's own tag for the codec
+            // The shape of the pixels, which tells a padded column of an odd width.
+            os->sample_aspect_ratio = os->codecpar->sample_aspect_ratio =
+                segments[0]->impl_->stream->sample_aspect_ratio;
             os->time_base = AVRational{1, scale};
             AVDictionary* options = nullptr;
             av_dict_set_int(&options, "video_track_timescale", scale, 0);
@@ -108,8 +96,14 @@ struct AppendWriter {
         }
         if (opened && avio_closep(&out->pb) < 0 && status == AppendStatus::Ok)
             status = AppendStatus::WriteFailed;
-        if (opened && status != AppendStatus::Ok)
-            std::remove(path.c_str()); // an unfinished movie cannot be played
+        for (std::string target = path; status == AppendStatus::Ok;) {
+            if (file.commitAs(target)) {
+                path = target;
+                break;
+            }
+            if (errno != EEXIST || (target = numberedFreePath(path)).empty())
+                status = AppendStatus::WriteFailed;
+        }
         av_packet_free(&packet);
         avformat_free_context(out);
         if (status == AppendStatus::WriteFailed && error.empty())
@@ -185,14 +179,18 @@ struct AppendWriter {
         }
         MovieReader& first = *movies[0];
         result.timeScale = commonTimeScale(movies);
-        ScratchFolder scratch;
-        std::vector<std::unique_ptr<MovieReader>> encoded; // movies made on the way
+        result.path = path;
+        // Movies made on the way: unnamed files beside the output, which
+        // vanish with their writers, however the program ends.
+        std::vector<std::unique_ptr<MovieWriter>> scratch;
+        std::vector<std::unique_ptr<MovieReader>> encoded;
         std::vector<MovieReader*> segments;
 
-        auto openEncoded = [&](const std::string& file) -> MovieReader* {
-            auto reader = MovieReader::open(file);
+        auto openEncoded = [&](std::unique_ptr<MovieWriter> writer) -> MovieReader* {
+            auto reader = MovieReader::open("file:" + writer->readPath());
             if (!reader || !reader->scanFrames())
                 return nullptr;
+            scratch.push_back(std::move(writer));
             encoded.push_back(std::move(reader));
             return encoded.back().get();
         };
@@ -204,11 +202,6 @@ struct AppendWriter {
             segments = movies;
             result.copiedMovies = int(movies.size());
         } else {
-            if (!scratch.ok()) {
-                result.status = AppendStatus::WriteFailed;
-                result.error = "no folder for temporary files";
-                return result;
-            }
             MovieAttributes attributes;
             attributes.codecType = first.codecType().empty() ? "jpeg" : first.codecType();
             attributes.quality = first.estimatedQuality();
@@ -225,11 +218,11 @@ struct AppendWriter {
                     segments.push_back(movies[i]);
                     continue;
                 }
-                const std::string file = scratch.file("part-" + std::to_string(i) + ".mov");
-                result.status = encode({movies[i]}, file, attributes, result.error);
+                std::unique_ptr<MovieWriter> writer;
+                result.status = encode({movies[i]}, path, attributes, result.error, writer);
                 if (result.status != AppendStatus::Ok)
                     return result;
-                MovieReader* part = openEncoded(file);
+                MovieReader* part = openEncoded(std::move(writer));
                 if (!part) {
                     result.status = AppendStatus::WriteFailed;
                     return result;
@@ -238,17 +231,18 @@ struct AppendWriter {
                 segments.push_back(part);
             }
             if (mixed) {
-                for (MovieReader* s : segments)
-                    (s->impl_->path.rfind(scratch.file(""), 0) == 0 ? result.encodedMovies : result.copiedMovies)++;
+                result.encodedMovies = int(encoded.size());
+                result.copiedMovies = int(segments.size() - encoded.size());
             } else {
                 // Otherwise every movie goes through one encoder.
                 encoded.clear();
+                scratch.clear();
                 segments.clear();
-                const std::string file = scratch.file("all.mov");
-                result.status = encode(movies, file, attributes, result.error);
+                std::unique_ptr<MovieWriter> writer;
+                result.status = encode(movies, path, attributes, result.error, writer);
                 if (result.status != AppendStatus::Ok)
                     return result;
-                MovieReader* all = openEncoded(file);
+                MovieReader* all = openEncoded(std::move(writer));
                 if (!all) {
                     result.status = AppendStatus::WriteFailed;
                     return result;
@@ -258,7 +252,7 @@ struct AppendWriter {
                 result.copiedMovies = 0;
             }
         }
-        result.status = remux(segments, path, result.timeScale, result.error);
+        result.status = remux(segments, result.path, result.timeScale, result.error);
         return result;
     }
 };

@@ -61,6 +61,7 @@ double x264RateFactor(const AVPacket* p)
 MovieReader::Impl::~Impl()
 {
     sws_freeContext(sws);
+    av_frame_free(&rgba);
     av_frame_free(&current);
     av_frame_free(&next);
     av_packet_free(&packet);
@@ -152,12 +153,32 @@ bool MovieReader::Impl::toRgba(const AVFrame* f, RgbaBitmap& out)
         sws_setColorspaceDetails(sws, sws_getCoefficients(f->colorspace), isFullRange(f) ? 1 : 0,
                                  sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
     }
-    out.width = f->width;
+    // The scaler writes whole SIMD blocks, past the end of a row of 4 * width
+    // bytes: it gets a frame buffer with FFmpeg's alignment and padding, and
+    // the rows are copied out of it.
+    if (!rgba || rgba->width != f->width || rgba->height != f->height) {
+        av_frame_free(&rgba);
+        rgba = av_frame_alloc();
+        if (!rgba)
+            return false;
+        rgba->format = AV_PIX_FMT_RGBA;
+        rgba->width = f->width;
+        rgba->height = f->height;
+        if (av_frame_get_buffer(rgba, 0) < 0) {
+            av_frame_free(&rgba);
+            return false;
+        }
+    }
+    if (sws_scale(sws, f->data, f->linesize, 0, f->height, rgba->data, rgba->linesize) != f->height)
+        return false;
+    const int w = f->width == stream->codecpar->width ? displayWidth() : f->width;
+    const std::size_t row = std::size_t(w) * 4;
+    out.width = w;
     out.height = f->height;
-    out.pixels.resizeForOverwrite(std::size_t(f->width) * f->height * 4);
-    std::uint8_t* dst[1] = {out.pixels.data()};
-    const int dstStride[1] = {f->width * 4};
-    return sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride) == f->height;
+    out.pixels.resizeForOverwrite(row * f->height);
+    for (int y = 0; y < f->height; ++y)
+        std::memcpy(out.pixels.data() + row * y, rgba->data[0] + std::ptrdiff_t(rgba->linesize[0]) * y, row);
+    return true;
 }
 
 MovieReader::MovieReader(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -201,7 +222,19 @@ std::unique_ptr<MovieReader> MovieReader::open(const std::string& path, std::str
 }
 
 const std::string& MovieReader::path() const { return impl_->path; }
-int MovieReader::width() const { return impl_->stream->codecpar->width; }
+int MovieReader::Impl::displayWidth() const
+{
+    // A 4:2:0 movie of an odd width is encoded one column wider; its track
+    // then shows the picture that much narrower.
+    const int w = stream->codecpar->width;
+    const AVRational sar = stream->sample_aspect_ratio;
+    if (sar.num > 0 && sar.den > 0 && std::int64_t(sar.num) * w == std::int64_t(sar.den) * (w - 1) &&
+        (w & 1) == 0)
+        return w - 1;
+    return w;
+}
+
+int MovieReader::width() const { return impl_->displayWidth(); }
 int MovieReader::height() const { return impl_->stream->codecpar->height; }
 // Times are kept in units of 1/den; a time base such as 1001/30000 (AVI)
 // becomes value * 1001 over 30000.
@@ -223,8 +256,10 @@ bool MovieReader::scanFrames()
     };
     std::vector<Packet> packets;
     std::int64_t end = AV_NOPTS_VALUE;
+    std::int64_t videoPackets = 0;
     int rc;
     while ((rc = av_read_frame(m.format, m.packet)) >= 0) {
+        videoPackets += m.packet->stream_index == m.streamIndex;
         if (m.packet->stream_index == m.streamIndex && !(m.packet->flags & AV_PKT_FLAG_DISCARD)) {
             const std::int64_t pts = m.packet->pts != AV_NOPTS_VALUE ? m.packet->pts : m.packet->dts;
             if (pts != AV_NOPTS_VALUE) {
@@ -235,8 +270,9 @@ bool MovieReader::scanFrames()
         }
         av_packet_unref(m.packet);
     }
-    if (rc != AVERROR_EOF)
-        return false;
+    // A file cut short after its index (a fast-start movie copied in part)
+    // ends early without an error: the index tells what is missing.
+    m.missingFrames = std::max<std::int64_t>(0, avformat_index_get_entries_count(m.stream) - videoPackets);
     std::sort(packets.begin(), packets.end(), [](const Packet& a, const Packet& b) { return a.pts < b.pts; });
     packets.erase(std::unique(packets.begin(), packets.end(),
                               [](const Packet& a, const Packet& b) { return a.pts == b.pts; }),
@@ -259,10 +295,12 @@ bool MovieReader::scanFrames()
         m.frames.push_back({packets[i].pts * num, duration * num});
     }
     m.scanned = true;
-    return true;
+    return rc == AVERROR_EOF && m.missingFrames == 0;
 }
 
-bool MovieReader::frameImageAtTime(std::int64_t t, RgbaBitmap& out)
+std::int64_t MovieReader::missingFrames() const { return impl_->missingFrames; }
+
+bool MovieReader::frameImageAtTime(std::int64_t t, RgbaBitmap& out, bool exact)
 {
     Impl& m = *impl_;
     if (!m.openDecoder())
@@ -284,7 +322,8 @@ bool MovieReader::frameImageAtTime(std::int64_t t, RgbaBitmap& out)
         m.hasCurrent = true;
         m.hasNext = false;
     }
-    return m.hasCurrent && m.current->pts <= ts && m.toRgba(m.current, out);
+    // A frame that did not decode leaves the one before it as the current.
+    return m.hasCurrent && m.current->pts <= ts && (!exact || m.current->pts == ts) && m.toRgba(m.current, out);
 }
 
 std::string MovieReader::codecType() const

@@ -31,14 +31,19 @@ public:
     int height() const;
     std::int32_t timeScale() const;
 
-    // Lists the frames in presentation order from the packet index, without
-    // decoding. False when the file cannot be read to its end.
+    // Lists the frames in presentation order from the packets, without
+    // decoding. False when the file cannot be read to its end, or holds fewer
+    // frames than its index lists (a cut-off file); frames() then holds the
+    // frames that are there.
     bool scanFrames();
     const std::vector<Frame>& frames() const;
+    // Frames the movie's index lists that the file does not hold.
+    std::int64_t missingFrames() const;
 
     // The picture shown at time t (units of timeScale()), as opaque RGBA.
-    // Requests in time order decode every frame once.
-    bool frameImageAtTime(std::int64_t t, RgbaBitmap& out);
+    // Requests in time order decode every frame once. With `exact`, only the
+    // frame that starts at t will do: false when it cannot be decoded.
+    bool frameImageAtTime(std::int64_t t, RgbaBitmap& out, bool exact = false);
 
     // The four-character code of the codec as the movie writer names it
     // ("avc1", "jpeg", "tiff", "mp4v", "rle "), empty for other codecs.
@@ -70,13 +75,15 @@ struct AppendOutcome {
     int copiedMovies = 0;  // movies whose packets were copied unchanged
     int encodedMovies = 0; // movies decoded and encoded again
     std::int32_t timeScale = 0;
+    std::string path; // where the movie was written
 };
 
 // Writes the movies (scanned, each with frames, all of one frame size) one
 // after another into one .mov file at path. Packets are copied when the
 // stream formats agree; otherwise movies are encoded again in the first
-// movie's codec and quality. Every frame keeps its duration. On failure no
-// file is left at path.
+// movie's codec and quality. Every frame keeps its duration. Nothing is at
+// path until the movie is whole; a file that appears there meanwhile is kept
+// and the movie takes the next numbered name. On failure no file is left.
 AppendOutcome writeAppendedMovie(const std::vector<MovieReader*>& movies, const std::string& path);
 
 } // namespace mv

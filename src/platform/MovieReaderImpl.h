@@ -18,6 +18,7 @@ struct MovieReader::Impl {
     AVPacket* packet = nullptr;
 
     std::vector<Frame> frames;
+    std::int64_t missingFrames = 0;
     bool scanned = false;
 
     // Decoding: `current` is the last frame decoded at or before the time
@@ -29,6 +30,7 @@ struct MovieReader::Impl {
     bool positioned = false; // a seek was made and frames are read in order since
     bool endOfStream = false, flushed = false;
     SwsContext* sws = nullptr;
+    AVFrame* rgba = nullptr; // the scaler's padded output
 
     ~Impl();
     bool openDecoder();
@@ -39,6 +41,7 @@ struct MovieReader::Impl {
     // Decodes the next frame in presentation order into `out`.
     bool decodeNext(AVFrame* out);
     bool toRgba(const AVFrame* frame, RgbaBitmap& out);
+    int displayWidth() const;
 };
 
 } // namespace mv

@@ -1,11 +1,18 @@
 #include "platform/MovieWriter.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
-#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+#include "platform/AtomicFile.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -74,8 +81,13 @@ int qualityForEncoderSetting(const std::string& codecType, double setting)
     return kQuality[best];
 }
 
+// How often the frames so far are made playable in the partial file.
+constexpr auto kFragmentInterval = std::chrono::milliseconds(500);
+
 struct MovieWriter::Impl {
     std::string path;
+    Options options;
+    AtomicFile work; // the partial file (or the unnamed scratch movie)
     MovieAttributes attributes;
     EncoderChoice choice{};
     const AVCodec* codec = nullptr;
@@ -95,11 +107,72 @@ struct MovieWriter::Impl {
     std::int64_t nextPts = 0;
     std::int64_t frames = 0;
     std::map<std::int64_t, std::int64_t> pendingDurations; // by pts
+    // Every packet's time and length in stream units, in order (no frame is
+    // reordered: max_b_frames is 0).
+    std::vector<std::pair<std::int64_t, std::int64_t>> lengths;
+
+    // The fragments: packets go into the muxer's current fragment, which a
+    // helper thread closes and writes out every half second, so that the
+    // partial file also keeps up while the next picture takes long.
+    std::mutex io;
+    std::condition_variable wake;
+    std::thread flusher;
+    bool stopFlusher = false;
+    int packetsInFragment = 0;
+    std::chrono::steady_clock::time_point lastCut;
 
     ~Impl() { release(); }
 
+    std::string partialName() const
+    {
+        const std::filesystem::path p(path);
+        return (p.parent_path() / (p.filename().string() + ".partial")).string();
+    }
+
+    // Called with `io` held.
+    void cutFragment()
+    {
+        lastCut = std::chrono::steady_clock::now();
+        if (packetsInFragment == 0 || failed)
+            return;
+        packetsInFragment = 0;
+        if (av_write_frame(format, nullptr) < 0) {
+            failed = true;
+            return;
+        }
+        avio_flush(format->pb);
+        if (format->pb->error || !work.publish(partialName()))
+            failed = true;
+    }
+
+    void startFlusher()
+    {
+        lastCut = std::chrono::steady_clock::now();
+        flusher = std::thread([this] {
+            std::unique_lock lock(io);
+            while (!stopFlusher) {
+                wake.wait_for(lock, kFragmentInterval / 5);
+                if (!stopFlusher && std::chrono::steady_clock::now() - lastCut >= kFragmentInterval)
+                    cutFragment();
+            }
+        });
+    }
+
+    void stopFlushing()
+    {
+        if (!flusher.joinable())
+            return;
+        {
+            std::lock_guard lock(io);
+            stopFlusher = true;
+        }
+        wake.notify_all();
+        flusher.join();
+    }
+
     void release()
     {
+        stopFlushing();
         sws_freeContext(sws);
         sws = nullptr;
         av_frame_free(&frame);
@@ -163,12 +236,21 @@ struct MovieWriter::Impl {
         if (!stream || avcodec_parameters_from_context(stream->codecpar, encoder) < 0)
             return false;
         stream->time_base = encoder->time_base;
+        if (encoder->width == w + 1 && encoder->height == h) {
+            // The padded column is not part of the picture: the track says
+            // it is w wide, which players show and readers take as its size.
+            stream->sample_aspect_ratio = stream->codecpar->sample_aspect_ratio = AVRational{w, w + 1};
+        }
         AVDictionary* options = nullptr;
         av_dict_set_int(&options, "video_track_timescale", trackScale, 0);
+        if (!this->options.unnamed) // fragments, cut by the flusher
+            av_dict_set(&options, "movflags", "empty_moov+frag_custom", 0);
         const int rc = avformat_write_header(format, &options);
         av_dict_free(&options);
         if (rc < 0)
             return false;
+        if (!this->options.unnamed)
+            startFlusher();
 
         sws = sws_getContext(w, h, AV_PIX_FMT_RGBA, w, h, choice.pixelFormat, SWS_BICUBIC | SWS_ACCURATE_RND,
                              nullptr, nullptr, nullptr);
@@ -208,13 +290,75 @@ struct MovieWriter::Impl {
                 pendingDurations.erase(it);
             }
             av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
+            lengths.emplace_back(packet->pts, packet->duration);
             packet->stream_index = stream->index;
-            if (av_interleaved_write_frame(format, packet) < 0)
+            if (av_write_frame(format, packet) < 0)
                 return false;
+            av_packet_unref(packet);
+            ++packetsInFragment;
         }
         return rc == AVERROR(EAGAIN) || rc == AVERROR_EOF;
     }
 };
+
+// Copies the packets of the finished fragmented movie into `to` as one
+// regular movie, with the writer's own stream description and time scale.
+// The reader of fragmented movies does not give every packet its length
+// back, so the lengths the writer gave (by time, in stream units) are set again.
+static bool remuxRegular(const std::string& from, const AVStream* written, std::int32_t trackScale,
+                         const std::vector<std::pair<std::int64_t, std::int64_t>>& lengths, const std::string& to,
+                         std::string& error)
+{
+    AVFormatContext* in = nullptr;
+    AVFormatContext* out = nullptr;
+    AVPacket* packet = av_packet_alloc();
+    bool ok = packet && avformat_open_input(&in, ("file:" + from).c_str(), nullptr, nullptr) == 0 &&
+              in->nb_streams == 1 && avformat_alloc_output_context2(&out, nullptr, "mov", nullptr) >= 0 && out;
+    AVStream* os = ok ? avformat_new_stream(out, nullptr) : nullptr;
+    ok = ok && os && avcodec_parameters_copy(os->codecpar, written->codecpar) >= 0 &&
+         avio_open(&out->pb, ("file:" + to).c_str(), AVIO_FLAG_WRITE) >= 0;
+    if (ok && in->streams[0]->codecpar->extradata_size > 0) {
+        // The packets are stored in the file's own form (H.264: length
+        // prefixed), which its codec header describes, not the encoder's.
+        const AVCodecParameters* stored = in->streams[0]->codecpar;
+        av_freep(&os->codecpar->extradata);
+        os->codecpar->extradata = static_cast<std::uint8_t*>(
+            av_mallocz(std::size_t(stored->extradata_size) + AV_INPUT_BUFFER_PADDING_SIZE));
+        ok = os->codecpar->extradata != nullptr;
+        if (ok) {
+            std::memcpy(os->codecpar->extradata, stored->extradata, std::size_t(stored->extradata_size));
+            os->codecpar->extradata_size = stored->extradata_size;
+        }
+    }
+    if (ok) {
+        os->time_base = written->time_base;
+        os->sample_aspect_ratio = written->sample_aspect_ratio;
+        AVDictionary* options = nullptr;
+        av_dict_set_int(&options, "video_track_timescale", trackScale, 0);
+        ok = avformat_write_header(out, &options) >= 0;
+        av_dict_free(&options);
+    }
+    int rc = 0;
+    while (ok && (rc = av_read_frame(in, packet)) >= 0) {
+        av_packet_rescale_ts(packet, in->streams[0]->time_base, os->time_base);
+        const auto it = std::lower_bound(lengths.begin(), lengths.end(), std::pair{packet->pts, std::int64_t(0)});
+        if (it != lengths.end() && it->first == packet->pts)
+            packet->duration = it->second;
+        packet->stream_index = 0;
+        packet->pos = -1;
+        ok = av_write_frame(out, packet) >= 0;
+        av_packet_unref(packet);
+    }
+    ok = ok && rc == AVERROR_EOF && av_write_trailer(out) >= 0 && !out->pb->error;
+    if (out && out->pb && avio_closep(&out->pb) < 0)
+        ok = false;
+    if (!ok)
+        error = "The movie data could not be written.";
+    avformat_free_context(out);
+    avformat_close_input(&in);
+    av_packet_free(&packet);
+    return ok;
+}
 
 MovieWriter::MovieWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
@@ -227,12 +371,13 @@ MovieWriter::~MovieWriter()
 }
 
 std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path, const MovieAttributes& attributes,
-                                                 Error& error)
+                                                 Error& error, Options options)
 {
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); }); // failures are reported by the caller
     auto impl = std::make_unique<Impl>();
     impl->path = path;
+    impl->options = options;
     impl->attributes = attributes;
     impl->choice = encoderFor(attributes.codecType);
     impl->codec = avcodec_find_encoder_by_name(impl->choice.encoder);
@@ -244,7 +389,13 @@ std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path, const 
         error = {-1, "The movie writer could not be started."};
         return nullptr;
     }
-    if (const int rc = avio_open(&impl->format->pb, path.c_str(), AVIO_FLAG_WRITE); rc < 0) {
+    // The folder must take the movie; the file has no name yet.
+    if (!impl->work.open(path)) {
+        error = {AVERROR(errno), "The movie file could not be created (" + ffmpegError(AVERROR(errno)) + ")."};
+        return nullptr;
+    }
+    if (const int rc = avio_open(&impl->format->pb, ("file:" + impl->work.ioPath()).c_str(), AVIO_FLAG_WRITE);
+        rc < 0) {
         error = {rc, "The movie file could not be created (" + ffmpegError(rc) + ")."};
         return nullptr;
     }
@@ -273,6 +424,9 @@ bool MovieWriter::addImage(const RgbaBitmap& picture, MovieTime duration)
     }
     if (picture.width != m.width || picture.height != m.height)
         return false;
+    std::lock_guard lock(m.io); // the flusher may be writing a fragment
+    if (m.failed)
+        return false;
     if (av_frame_make_writable(m.frame) < 0) {
         m.failed = true;
         return false;
@@ -297,10 +451,18 @@ bool MovieWriter::hasPicture() const { return impl_->frames > 0; }
 
 bool MovieWriter::canUpdate() const
 {
-    struct stat st {};
+    std::lock_guard lock(impl_->io);
     return !impl_->failed && !impl_->finished && impl_->format && impl_->format->pb && !impl_->format->pb->error &&
-           ::stat(impl_->path.c_str(), &st) == 0;
+           impl_->work.isOpen();
 }
+
+const std::string& MovieWriter::path() const { return impl_->path; }
+std::string MovieWriter::partialPath() const
+{
+    std::lock_guard lock(impl_->io);
+    return impl_->work.publishedName();
+}
+std::string MovieWriter::readPath() const { return impl_->work.isOpen() ? impl_->work.ioPath() : std::string(); }
 
 std::int64_t MovieWriter::frameCount() const { return impl_->frames; }
 
@@ -317,15 +479,35 @@ bool MovieWriter::update(std::string& error)
         error = "The movie has no frames.";
         return false;
     }
+    m.stopFlushing();
     bool ok = !m.failed && avcodec_send_frame(m.encoder, nullptr) == 0 && m.drain();
-    ok = ok && av_write_trailer(m.format) == 0;
+    ok = ok && av_write_trailer(m.format) >= 0; // the fragmented muxer answers a byte count
     ok = ok && !m.format->pb->error;
     const int closed = avio_closep(&m.format->pb);
     ok = ok && closed == 0;
     m.finished = true;
+    if (!ok) {
+        error = "The movie data could not be written.";
+    } else if (!m.options.unnamed) {
+        // The regular movie is built without a name and named when whole.
+        AtomicFile movie;
+        ok = movie.open(m.path) &&
+             remuxRegular(m.work.ioPath(), m.stream, m.trackScale, m.lengths, movie.ioPath(), error);
+        for (std::string target = m.path; ok;) {
+            if (movie.commitAs(target, m.options.replace)) {
+                m.path = target;
+                break;
+            }
+            if (errno != EEXIST || (target = numberedFreePath(m.path)).empty()) {
+                error = "The movie file could not be written.";
+                ok = false;
+            }
+        }
+        m.work.discard(); // the partial file is not needed any more
+    }
     m.release();
     if (!ok)
-        error = "The movie data could not be written.";
+        m.work.discard();
     return ok;
 }
 
@@ -333,7 +515,7 @@ void MovieWriter::discard()
 {
     impl_->finished = true;
     impl_->release();
-    std::remove(impl_->path.c_str());
+    impl_->work.discard();
 }
 
 } // namespace mv

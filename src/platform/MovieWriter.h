@@ -31,6 +31,27 @@ constexpr int kEncoderUnavailable = -2012;
 // "mp4v". 512 for the lossless codecs, which have no setting.
 int qualityForEncoderSetting(const std::string& codecType, double setting);
 
+// The largest frame the encoder of `codecType` takes: each side at most
+// maxSide pixels (the size a 4:2:0 codec encodes is even), and at most
+// maxPixels pixels, the largest frame of H.264 (level 6.2, 8192 x 4352),
+// held for every codec so that the frames in flight stay within a few
+// hundred megabytes.
+struct FrameSizeLimit {
+    int maxSide;
+    std::int64_t maxPixels;
+};
+inline FrameSizeLimit frameSizeLimit(const std::string& codecType)
+{
+    constexpr std::int64_t kPixels = std::int64_t(139264) * 256;
+    if (codecType == "avc1")
+        return {16384, kPixels}; // x264
+    if (codecType == "mp4v")
+        return {8190, kPixels}; // 13-bit sizes of MPEG-4 part 2
+    if (codecType == "jpeg")
+        return {65500, kPixels};
+    return {65535, kPixels}; // 16-bit sizes of the movie file
+}
+
 class MovieWriter {
 public:
     struct Error {
@@ -38,9 +59,26 @@ public:
         std::string description;
     };
 
-    // Creates the movie file (an existing file at the path is replaced).
+    struct Options {
+        // The movie replaces a file at the path (the user agreed to it);
+        // otherwise an existing file is never touched.
+        bool replace = false;
+        // A scratch movie that never gets a name: it is read back through
+        // readPath() and vanishes with the writer, also after a crash.
+        bool unnamed = false;
+    };
+
+    // Starts the movie that will be `path`. Nothing is at the path until
+    // update() has finished the movie: while it is written, the frames so
+    // far go to "<name>.partial" beside it, as a fragmented movie that
+    // plays up to the last half second or so, whatever stops the program.
     static std::unique_ptr<MovieWriter> create(const std::string& path, const MovieAttributes& attributes,
-                                               Error& error);
+                                               Error& error, Options options);
+    static std::unique_ptr<MovieWriter> create(const std::string& path, const MovieAttributes& attributes,
+                                               Error& error)
+    {
+        return create(path, attributes, error, Options{});
+    }
     ~MovieWriter();
     MovieWriter(const MovieWriter&) = delete;
     MovieWriter& operator=(const MovieWriter&) = delete;
@@ -58,12 +96,21 @@ public:
     std::int64_t frameCount() const;
     double durationSeconds() const;
 
-    // Finishes the file: flushes the encoder and writes the movie header.
-    // True when the file is complete and playable.
+    // Finishes the file: flushes the encoder, writes the movie as one
+    // regular movie under its name, flushed to disk, and removes the partial
+    // file. True when the file is complete and playable. When a file has
+    // appeared at the path meanwhile, the movie takes the next numbered name.
     bool update(std::string& error);
 
-    // Closes without finishing and removes the file.
+    // Closes without finishing and removes every file of the movie.
     void discard();
+
+    // Where the movie is (or will be); see update().
+    const std::string& path() const;
+    // The partial file while it has a name, else empty.
+    std::string partialPath() const;
+    // A path that reads the finished unnamed movie.
+    std::string readPath() const;
 
 private:
     struct Impl;

@@ -2,6 +2,7 @@
 
 #include "platform/LanczosScaler.h"
 #include "platform/PictureImpl.h"
+#include "platform/PictureProbe.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,12 +18,21 @@ using vips::VImage;
 
 namespace {
 
-constexpr int kMaxSide = 32768; // pixels; far beyond any movie frame
+// A scale only decides which part of the picture is decoded and how it is
+// resampled, so a keyframe zoom may make the scaled picture far larger than
+// memory; only the cut is ever made. Beyond this the zoom stops.
+constexpr int kMaxScaledSide = 1 << 22;
+// What is rendered whole: a cut, or a picture scaled without a cut.
+constexpr std::int64_t kMaxRenderedPixels = std::int64_t(1) << 28;
 
-vips::VOption* loadOptions()
+vips::VOption* loadOptions(bool jpeg)
 {
-    // A truncated file must fail rather than fill its missing part with grey.
-    return VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", VIPS_FAIL_ON_TRUNCATED);
+    // A truncated file must fail rather than fill its missing part with
+    // grey. A JPEG whose scan ends early (a marker in the middle of its data)
+    // only warns, and gets the same grey: its warnings fail too.
+    return VImage::option()
+        ->set("access", VIPS_ACCESS_SEQUENTIAL)
+        ->set("fail_on", jpeg ? VIPS_FAIL_ON_WARNING : VIPS_FAIL_ON_TRUNCATED);
 }
 
 // Every picture becomes 8-bit sRGB without alpha, whatever it was stored as.
@@ -47,6 +57,12 @@ std::optional<VImage> loadRaw(const std::string& path, std::string* error)
     raw->imgdata.params.output_bps = 8;
     raw->imgdata.params.use_camera_wb = 1;
     int rc = raw->open_file(path.c_str());
+    if (rc == LIBRAW_SUCCESS &&
+        std::int64_t(raw->imgdata.sizes.raw_width) * raw->imgdata.sizes.raw_height > kMaxRawPixels) {
+        if (error)
+            *error = "raw picture too large";
+        return std::nullopt;
+    }
     if (rc == LIBRAW_SUCCESS)
         rc = raw->unpack();
     if (rc == LIBRAW_SUCCESS)
@@ -75,61 +91,146 @@ VImage embedded(const VImage& img, int left, int top, int w, int h)
 
 } // namespace
 
-// Decodes the source and scales it to w x h; the window (left, top, ww, wh)
-// of the result, which must lie inside it, goes to dst as packed RGBA.
-static bool scaleSource(const VImage& source, int w, int h, int left, int top, int ww, int wh, std::uint8_t* dst)
+// Far into a picture the filter's reach around the window, scaled, would be
+// larger than the window itself: the window is resampled directly from the
+// few source pixels under it (x0, y0 is their place in the whole source),
+// bicubic, which at such a zoom looks the same as Lanczos.
+static bool zoomWindow(const VImage& region, double fx, double fy, int x0, int y0, int left, int top, int ww, int wh,
+                       std::uint8_t* dst, int dstStride)
 {
+    // Pixel centres: output X + 0.5 = fx * (source x + 0.5).
+    const VImage window = region.affine({fx, 0, 0, fy}, VImage::option()
+                                                            ->set("interpolate", vips::VInterpolate::new_from_name("bicubic"))
+                                                            ->set("idx", x0 + 0.5)
+                                                            ->set("idy", y0 + 0.5)
+                                                            ->set("odx", -0.5)
+                                                            ->set("ody", -0.5)
+                                                            ->set("extend", VIPS_EXTEND_COPY)
+                                                            ->set("oarea", std::vector<int>{left, top, ww, wh}))
+                              .cast(VIPS_FORMAT_UCHAR);
     std::size_t size = 0;
-    void* pixels = source.write_to_memory(&size);
-    const bool ok = size == std::size_t(source.width()) * source.height() * 3 &&
-                    lanczosScaleRgbToRgba(static_cast<std::uint8_t*>(pixels), source.width(), source.height(),
-                                          source.width() * 3, w, h, left, top, ww, wh, dst, ww * 4);
+    void* pixels = window.write_to_memory(&size);
+    const bool ok = size == std::size_t(ww) * wh * 3;
+    for (int y = 0; ok && y < wh; ++y) {
+        const std::uint8_t* s = static_cast<const std::uint8_t*>(pixels) + std::size_t(y) * ww * 3;
+        std::uint8_t* d = dst + std::size_t(y) * dstStride;
+        for (int x = 0; x < ww; ++x, s += 3, d += 4) {
+            d[0] = s[0];
+            d[1] = s[1];
+            d[2] = s[2];
+            d[3] = 255;
+        }
+    }
     g_free(pixels);
     return ok;
+}
+
+// Decodes the source and scales it to w x h; the window (left, top, ww, wh)
+// of the result, which must lie inside it, goes to dst as packed RGBA.
+static bool scaleSource(const VImage& source, int w, int h, int left, int top, int ww, int wh, std::uint8_t* dst,
+                        int dstStride)
+{
+    VImage src = source;
+    int dw = w, dh = h, dl = left, dt = top;
+    if (double(w) * h > 2.0 * double(ww) * wh) {
+        // A zoom: only the part of the source under the window, with the
+        // reach of the filter around it, is decoded and scaled. Its scaled
+        // size is rounded to whole pixels, which may move the picture by
+        // less than half a pixel.
+        auto span = [](int size, int scaled, int from, int n, int& s0, int& s1, int& d0, int& dn) {
+            const double f = double(scaled) / size;
+            const double reach = 3.0 * std::max(1.0, 1.0 / f) + 1.0;
+            s0 = std::clamp(static_cast<int>(std::floor((from + 0.5) / f - 0.5 - reach)), 0, size - 1);
+            s1 = std::clamp(static_cast<int>(std::ceil((from + n - 0.5) / f - 0.5 + reach)) + 1, s0 + 1, size);
+            d0 = std::min(from, static_cast<int>(std::lround(s0 * f)));
+            dn = std::max(static_cast<int>(std::lround(s1 * f)) - d0, from + n - d0);
+        };
+        int x0, x1, y0, y1, dx, dy;
+        span(source.width(), w, left, ww, x0, x1, dx, dw);
+        span(source.height(), h, top, wh, y0, y1, dy, dh);
+        const double fx = double(w) / source.width(), fy = double(h) / source.height();
+        if (fx > 4 || fy > 4)
+            return zoomWindow(source.extract_area(x0, y0, x1 - x0, y1 - y0).copy_memory(), fx, fy, x0, y0, left, top,
+                              ww, wh, dst, dstStride);
+        if (x0 > 0 || y0 > 0 || x1 < source.width() || y1 < source.height())
+            src = source.extract_area(x0, y0, x1 - x0, y1 - y0);
+        else
+            dw = w, dh = h, dx = dy = 0;
+        dl = left - dx;
+        dt = top - dy;
+    }
+    // The scaler takes strips only while its filter stays short (it fails
+    // beyond a reduction of about 20): a larger reduction starts with a box
+    // shrink by a whole factor, leaving 8 to 16 for Lanczos.
+    const double reduceX = double(src.width()) / dw, reduceY = double(src.height()) / dh;
+    const int boxX = reduceX > 16 ? static_cast<int>(reduceX / 8) : 1;
+    const int boxY = reduceY > 16 ? static_cast<int>(reduceY / 8) : 1;
+    if (boxX > 1 || boxY > 1)
+        src = src.shrink(boxX, boxY);
+    LanczosScaler scaler;
+    if (!scaler.start(src.width(), src.height(), dw, dh, dl, dt, ww, wh))
+        return false;
+    // The decoder hands over strips top to bottom; the picture is never
+    // held whole.
+    struct Feed {
+        LanczosScaler* scaler;
+        int width, nextRow;
+        bool ok;
+    } feed{&scaler, src.width(), 0, true};
+    auto write = [](VipsRegion* region, VipsRect* area, void* a) -> int {
+        auto* f = static_cast<Feed*>(a);
+        // Whole rows, in order, are what the scaler can take.
+        f->ok = f->ok && area->left == 0 && area->width == f->width && area->top == f->nextRow;
+        f->nextRow += area->height;
+        f->ok = f->ok && f->scaler->addRows(static_cast<const std::uint8_t*>(static_cast<void*>(
+                                                VIPS_REGION_ADDR(region, area->left, area->top))),
+                                            static_cast<int>(VIPS_REGION_LSKIP(region)), area->height);
+        return f->ok ? 0 : -1;
+    };
+    if (vips_sink_disc(src.get_image(), write, &feed) != 0) {
+        vips_error_clear();
+        return false;
+    }
+    return feed.ok && scaler.finish(dst, dstStride);
 }
 
 VImage Picture::Impl::materialized() const
 {
     if (!pendingScale)
         return pendingCrop ? embedded(image, cropLeft, cropTop, cropW, cropH) : image;
-    std::vector<std::uint8_t> rgba(std::size_t(scaledW) * scaledH * 4);
-    if (!scaleSource(image, scaledW, scaledH, 0, 0, scaledW, scaledH, rgba.data()))
+    RgbaBitmap bitmap;
+    if (!renderPending(bitmap))
         throw vips::VError("the picture could not be scaled");
-    VImage scaled = VImage::new_from_memory(rgba.data(), rgba.size(), scaledW, scaledH, 4, VIPS_FORMAT_UCHAR)
-                        .extract_band(0, VImage::option()->set("n", 3))
-                        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
-                        .copy_memory();
-    return pendingCrop ? embedded(scaled, cropLeft, cropTop, cropW, cropH) : scaled;
+    return VImage::new_from_memory(bitmap.pixels.data(), bitmap.pixels.size(), bitmap.width, bitmap.height, 4,
+                                   VIPS_FORMAT_UCHAR)
+        .extract_band(0, VImage::option()->set("n", 3))
+        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+        .copy_memory();
 }
 
 bool Picture::Impl::renderPending(RgbaBitmap& out) const
 {
     const int w = width(), h = height();
     const int left = pendingCrop ? cropLeft : 0, top = pendingCrop ? cropTop : 0;
+    if (std::int64_t(w) * h > kMaxRenderedPixels)
+        return false;
     out.width = w;
     out.height = h;
     out.pixels.resizeForOverwrite(std::size_t(w) * h * 4);
-    if (left >= 0 && top >= 0 && left + w <= scaledW && top + h <= scaledH)
-        return scaleSource(image, scaledW, scaledH, left, top, w, h, out.pixels.data());
-
-    // The cut reaches past the scaled picture: black around it.
-    thread_local PixelBuffer scaled;
-    scaled.resizeForOverwrite(std::size_t(scaledW) * scaledH * 4);
-    if (!scaleSource(image, scaledW, scaledH, 0, 0, scaledW, scaledH, scaled.data()))
-        return false;
-    std::uint8_t* dst = out.pixels.data();
-    for (std::size_t i = 0; i < out.pixels.size(); i += 4) {
-        dst[i] = dst[i + 1] = dst[i + 2] = 0;
-        dst[i + 3] = 255;
-    }
+    // The part of the cut that the scaled picture covers; black around it.
     const int x0 = std::max(0, left), x1 = std::min(scaledW, left + w);
-    for (int y = 0; y < h && x0 < x1; ++y) {
-        const int sy = top + y;
-        if (sy >= 0 && sy < scaledH)
-            std::memcpy(dst + (std::size_t(y) * w + (x0 - left)) * 4,
-                        scaled.data() + (std::size_t(sy) * scaledW + x0) * 4, std::size_t(x1 - x0) * 4);
+    const int y0 = std::max(0, top), y1 = std::min(scaledH, top + h);
+    if (x0 != left || y0 != top || x1 != left + w || y1 != top + h) {
+        std::uint8_t* dst = out.pixels.data();
+        for (std::size_t i = 0; i < out.pixels.size(); i += 4) {
+            dst[i] = dst[i + 1] = dst[i + 2] = 0;
+            dst[i + 3] = 255;
+        }
     }
-    return true;
+    if (x0 >= x1 || y0 >= y1)
+        return true;
+    return scaleSource(image, scaledW, scaledH, x0, y0, x1 - x0, y1 - y0,
+                       out.pixels.data() + (std::size_t(y0 - top) * w + (x0 - left)) * 4, w * 4);
 }
 
 void initImageLibrary(const char* argv0)
@@ -139,11 +240,31 @@ void initImageLibrary(const char* argv0)
     // Each image is used once; caching operations would only let memory
     // grow with the length of the list.
     vips_cache_set_max(0);
+    vips_cache_set_max_mem(0);
+    vips_cache_set_max_files(0);
     // Every frame allocates and frees buffers of several megabytes. Kept in
     // the heap for the next frame instead of going back to the system each
     // time, they cost no page faults; the set in use stays the same size.
     mallopt(M_MMAP_THRESHOLD, 128 << 20);
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
+}
+
+VImage openPictureHeader(const std::string& path, bool forDecoding)
+{
+    // Only the three formats of the list: the image library has loaders
+    // (vector, document, scientific formats) that would render a small file
+    // into any size.
+    const char* loader = vips_foreign_find_load(path.c_str());
+    auto is = [&](const char* prefix) { return std::strncmp(loader, prefix, std::strlen(prefix)) == 0; };
+    if (!loader || !(is("VipsForeignLoadJpeg") || is("VipsForeignLoadPng") || is("VipsForeignLoadTiff"))) {
+        vips_error_clear();
+        throw vips::VError("not a TIFF, JPEG or PNG file");
+    }
+    VImage img = VImage::new_from_file(path.c_str(), forDecoding ? loadOptions(is("VipsForeignLoadJpeg"))
+                                                                 : VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+    if (!pictureSizeAllowed(img.width(), img.height()))
+        throw vips::VError("picture too large");
+    return img;
 }
 
 Picture::Picture(std::shared_ptr<const Impl> impl) : impl_(std::move(impl)) {}
@@ -169,7 +290,14 @@ std::optional<Picture> Picture::open(const std::string& path, std::string* error
                 return std::nullopt;
             impl->image = normalized(*raw);
         } else {
-            VImage img = VImage::new_from_file(path.c_str(), loadOptions());
+            // A cut file is refused before decoding: how far a decoder gets
+            // into one, and whether it notices, can change from run to run.
+            if (!pictureFileComplete(path)) {
+                if (error)
+                    *error = "the file is cut short";
+                return std::nullopt;
+            }
+            VImage img = openPictureHeader(path, true);
             if (vips_image_get_typeof(img.get_image(), "vips-loader") &&
                 std::strncmp(img.get_string("vips-loader"), "jpegload", 8) == 0)
                 impl->jpegPath = path;
@@ -184,6 +312,19 @@ std::optional<Picture> Picture::open(const std::string& path, std::string* error
     }
 }
 
+bool Picture::decodes(const std::string& path)
+{
+    const std::optional<Picture> picture = open(path);
+    if (!picture)
+        return false;
+    // Scaled down to a thumbnail, every row still passes through the
+    // decoder; a JPEG is decoded at an eighth of its size, which reads all
+    // of its data as well.
+    const double scale = std::min(1.0, 64.0 / std::max(picture->width(), picture->height()));
+    RgbaBitmap thumbnail;
+    return picture->scaled(scale).render(thumbnail);
+}
+
 int Picture::width() const { return impl_->width(); }
 int Picture::height() const { return impl_->height(); }
 
@@ -193,7 +334,7 @@ Picture Picture::scaled(double scale, double aspect) const
     // Keyframe zooms come from files too: a size no frame could have is
     // held to the largest one rather than overflowing.
     auto side = [](double v) {
-        return std::isfinite(v) ? static_cast<int>(std::clamp(std::round(v), 1.0, double(kMaxSide))) : 1;
+        return std::isfinite(v) ? static_cast<int>(std::clamp(std::round(v), 1.0, double(kMaxScaledSide))) : 1;
     };
     const int targetW = side(w0 * scale * aspect);
     const int targetH = side(h0 * scale);
@@ -223,7 +364,7 @@ Picture Picture::scaled(double scale, double aspect) const
             shrink *= 2;
         if (shrink > 1) {
             try {
-                img = normalized(VImage::jpegload(impl_->jpegPath.c_str(), loadOptions()->set("shrink", shrink)));
+                img = normalized(VImage::jpegload(impl_->jpegPath.c_str(), loadOptions(true)->set("shrink", shrink)));
             } catch (const vips::VError&) {
                 vips_error_clear();
             }
@@ -241,8 +382,8 @@ Picture Picture::scaled(double scale, double aspect) const
 
 Picture Picture::cropped(int x, int y, int w, int h) const
 {
-    w = std::clamp(w, 1, kMaxSide);
-    h = std::clamp(h, 1, kMaxSide);
+    w = std::clamp(w, 1, kMaxPictureSide);
+    h = std::clamp(h, 1, kMaxPictureSide);
     auto impl = std::make_shared<Impl>();
     const int top = height() - y - h; // y-up to y-down
     if (impl_->pendingScale && !impl_->pendingCrop) {

@@ -1,7 +1,9 @@
 #pragma once
 // Pictures on the image filter library: lazy images that are loaded, scaled
 // and cut, and only computed when rendered into a bitmap.
+#include <algorithm>
 #include <cstdint>
+#include <new>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,13 +12,18 @@
 namespace mv {
 
 // Bytes that are always written before they are read: growing the buffer
-// does not clear it, and its memory is kept for the next picture.
+// does not clear it, and its memory is kept for the next picture. The movie
+// library's scaler reads whole SIMD words, so the buffer starts aligned and
+// has room to spare after its last byte.
 class PixelBuffer {
 public:
+    static constexpr std::size_t kAlign = 64, kPadding = 64;
+
     void resizeForOverwrite(std::size_t n)
     {
         if (n > capacity_) {
-            data_ = std::make_unique_for_overwrite<std::uint8_t[]>(n);
+            data_.reset(static_cast<std::uint8_t*>(::operator new[](n + kPadding, std::align_val_t{kAlign})));
+            std::fill_n(data_.get() + n, kPadding, std::uint8_t(0));
             capacity_ = n;
         }
         size_ = n;
@@ -28,7 +35,10 @@ public:
     const std::uint8_t& operator[](std::size_t i) const { return data_[i]; }
 
 private:
-    std::unique_ptr<std::uint8_t[]> data_;
+    struct AlignedDelete {
+        void operator()(std::uint8_t* p) const { ::operator delete[](p, std::align_val_t{kAlign}); }
+    };
+    std::unique_ptr<std::uint8_t[], AlignedDelete> data_;
     std::size_t size_ = 0, capacity_ = 0;
 };
 
@@ -39,6 +49,19 @@ struct RgbaBitmap {
     PixelBuffer pixels;
 };
 
+// Pictures are refused before their pixels are read when they have more
+// than 2^27 pixels (134 megapixels, such as 16384 x 8192: more than any
+// camera sensor but the largest medium-format backs) or a side of more than
+// 65500 pixels. Decoding streams through the scaler, but some files
+// (interlaced PNG) are decoded whole: this keeps one picture within a few
+// hundred megabytes and a forged header from taking the machine.
+constexpr std::int64_t kMaxPicturePixels = std::int64_t(1) << 27;
+constexpr int kMaxPictureSide = 65500;
+inline bool pictureSizeAllowed(std::int64_t w, std::int64_t h)
+{
+    return w > 0 && h > 0 && w <= kMaxPictureSide && h <= kMaxPictureSide && w * h <= kMaxPicturePixels;
+}
+
 // Call once before any picture is made (from main()).
 void initImageLibrary(const char* argv0);
 
@@ -48,6 +71,10 @@ public:
     // the raw decoder. Only the header is read for the common formats, so
     // this is cheap; decoding errors of the pixel data show at render().
     static std::optional<Picture> open(const std::string& path, std::string* error = nullptr);
+
+    // Reads the whole file once, without keeping its pixels: false when they
+    // do not decode (a damaged or cut file whose header reads).
+    static bool decodes(const std::string& path);
 
     int width() const;
     int height() const;

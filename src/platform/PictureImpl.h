@@ -31,6 +31,17 @@ struct Picture::Impl {
 // CR2 and NEF files go to the raw decoder, whatever their content says.
 bool hasRawExtension(const std::string& path);
 
+// The raw decoder holds several 16-bit copies of the sensor: its pictures
+// are held to half the limit of the others (67 megapixels; the largest CR2
+// and NEF sensors have about 50).
+constexpr std::int64_t kMaxRawPixels = kMaxPicturePixels / 2;
+
+// Opens the header of a TIFF, JPEG or PNG file (whatever its name says);
+// other formats are refused, and so is a picture larger than the limit.
+// Opened for decoding, damaged data fails when it is read. Throws
+// vips::VError.
+vips::VImage openPictureHeader(const std::string& path, bool forDecoding);
+
 // A picture whose pixels are `image`, nothing pending.
 Picture makePicture(std::shared_ptr<Picture::Impl> impl);
 

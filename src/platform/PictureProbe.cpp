@@ -164,7 +164,7 @@ std::optional<PictureHeader> probeRaw(const std::string& path)
     if (raw->open_file(path.c_str()) != LIBRAW_SUCCESS || raw->adjust_sizes_info_only() != LIBRAW_SUCCESS)
         return std::nullopt;
     const int w = raw->imgdata.sizes.iwidth, h = raw->imgdata.sizes.iheight;
-    if (w <= 0 || h <= 0)
+    if (w <= 0 || h <= 0 || std::int64_t(raw->imgdata.sizes.raw_width) * raw->imgdata.sizes.raw_height > kMaxRawPixels)
         return std::nullopt;
     return PictureHeader{w, h};
 }
@@ -179,8 +179,7 @@ std::optional<PictureHeader> probePicture(const std::string& path)
     PictureHeader header;
     try {
         // Opening reads the header only; the pixels stay on disk.
-        vips::VImage img = vips::VImage::new_from_file(
-            path.c_str(), vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+        vips::VImage img = openPictureHeader(path, false);
         header.width = img.width();
         header.height = img.height();
     } catch (const vips::VError&) {
@@ -188,21 +187,25 @@ std::optional<PictureHeader> probePicture(const std::string& path)
         return std::nullopt;
     }
 
-    const MappedFile file(path);
-    if (!file.data())
-        return std::nullopt;
-    const Bytes p = file.data();
-    const std::size_t n = file.size();
-    bool complete = true;
-    if (n >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF)
-        complete = jpegComplete(p, n);
-    else if (n >= 8 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0)
-        complete = pngComplete(p, n);
-    else if (n >= 4 && (std::memcmp(p, "II*\0", 4) == 0 || std::memcmp(p, "MM\0*", 4) == 0))
-        complete = tiffComplete(p, n);
-    if (!complete)
+    if (!pictureFileComplete(path))
         return std::nullopt;
     return header;
+}
+
+bool pictureFileComplete(const std::string& path)
+{
+    const MappedFile file(path);
+    if (!file.data())
+        return false;
+    const Bytes p = file.data();
+    const std::size_t n = file.size();
+    if (n >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF)
+        return jpegComplete(p, n);
+    if (n >= 8 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0)
+        return pngComplete(p, n);
+    if (n >= 4 && (std::memcmp(p, "II*\0", 4) == 0 || std::memcmp(p, "MM\0*", 4) == 0))
+        return tiffComplete(p, n);
+    return true;
 }
 
 } // namespace mv

@@ -18,4 +18,9 @@ struct PictureHeader {
 // its end chunk, a TIFF whose strips or tiles reach past the end).
 std::optional<PictureHeader> probePicture(const std::string& path);
 
+// Whether a JPEG, PNG or TIFF file holds all the data its structure
+// announces (any other file passes). Decoders do not all fail on a cut file
+// the same way every time; this check does.
+bool pictureFileComplete(const std::string& path);
+
 } // namespace mv

@@ -2,11 +2,21 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace mv {
 
-int FrameGeometry::frameWidth() const { return std::max(1, static_cast<int>(std::lround(W))); }
-int FrameGeometry::frameHeight() const { return std::max(1, static_cast<int>(std::lround(H))); }
+// A size beyond any frame (a huge stored scale) is held to the largest int
+// rather than overflowing; the movie run refuses it.
+static int wholePixels(double v)
+{
+    if (!(v < 2e9))
+        return std::numeric_limits<int>::max();
+    return std::max(1, static_cast<int>(std::lround(v)));
+}
+
+int FrameGeometry::frameWidth() const { return wholePixels(W); }
+int FrameGeometry::frameHeight() const { return wholePixels(H); }
 
 FrameGeometry computeFrameGeometry(JobSettings& settings, double imgW, double imgH)
 {
@@ -64,6 +74,33 @@ void zoomToRect(FrameGeometry& g, float rawX, float rawY, float rawW, float cvW,
     g.cropY = cvH > 0 ? std::floor(static_cast<float>(double(g.scale) * g.imgH * rawY / cvH)) : 0.0;
     if (!std::isfinite(g.cropX) || !std::isfinite(g.cropY))
         g.cropX = g.cropY = 0;
+}
+
+PictureCut fitToFirstSize(const PictureCut& cut, int pictureW, int pictureH, double imgW, double imgH,
+                          std::uint16_t crop, int frameW, int frameH)
+{
+    if ((pictureW == imgW && pictureH == imgH) || pictureW < 1 || pictureH < 1 || !(imgW > 0 && imgH > 0))
+        return cut;
+    // The tiny excess keeps the covering picture from rounding below the
+    // first image's size.
+    const double cover = std::max(imgW / pictureW, imgH / pictureH) * (1.0 + 1e-9);
+    const double excessX = pictureW * cover - imgW, excessY = pictureH * cover - imgH;
+    // As in the frame geometry: Top keeps the top or the left side, Bottom
+    // the bottom or the right side, Middle and Custom the middle.
+    const double keep = crop == kCropTop ? 1.0 : crop == kCropBottom ? 0.0 : 0.5;
+    PictureCut fit;
+    fit.scale = cut.scale * cover;
+    fit.cropX = cut.cropX + cut.scale * std::floor(excessX * (1.0 - keep));
+    fit.cropY = cut.cropY + cut.scale * std::floor(excessY * keep);
+    fit.applyScale = fit.applyCrop = true;
+    // Where the first image fills the frame, so does this one: rounding
+    // must not open a black line at an edge.
+    const double scaledW = std::round(pictureW * fit.scale), scaledH = std::round(pictureH * fit.scale);
+    if (scaledW >= frameW)
+        fit.cropX = std::clamp(std::floor(fit.cropX), 0.0, scaledW - frameW);
+    if (scaledH >= frameH)
+        fit.cropY = std::clamp(std::floor(fit.cropY), 0.0, scaledH - frameH);
+    return fit;
 }
 
 } // namespace mv

@@ -25,4 +25,17 @@ FrameGeometry computeFrameGeometry(JobSettings& settings, double imgW, double im
 // (its height in vertical mode). Sets the working scale and the cut.
 void zoomToRect(FrameGeometry& g, float rawX, float rawY, float rawW, float cvW, float cvH, bool isVertical);
 
+// The scale and cut of one picture. A picture of another size than the
+// first is brought to the first image's size first, scaled to cover it and
+// cut by the crop choice, so that it fills the frame as the others do; the
+// two steps become one scale and one cut.
+struct PictureCut {
+    double scale = 1.0;
+    double cropX = 0, cropY = 0; // lower-left corner, y up, in scaled pixels
+    bool applyScale = false;
+    bool applyCrop = false;
+};
+PictureCut fitToFirstSize(const PictureCut& cut, int pictureW, int pictureH, double imgW, double imgH,
+                          std::uint16_t crop, int frameW, int frameH);
+
 } // namespace mv

@@ -1,15 +1,19 @@
 #include "render/MovieRun.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "platform/AtomicFile.h"
 #include "platform/Localize.h"
 #include "platform/MacRoman.h"
+#include "platform/MovieWriter.h"
 #include "platform/Picture.h"
+#include "platform/PictureProbe.h"
 #include "platform/Sound.h"
 #include "render/FramePipeline.h"
 #include "render/RunTexts.h"
@@ -33,6 +37,43 @@ std::string fileName(const std::string& path) { return fs::path(path).filename()
 std::string withExtension(const std::string& path, const char* ext)
 {
     return fs::path(path).replace_extension(ext).string();
+}
+
+// The frame size of the run, known before the movie is opened: from the
+// first image's header, or the picture size of a read animation file. Empty
+// when neither gives one (the frame loop then meets the first image).
+std::optional<std::pair<int, int>> plannedFrameSize(JobSettings settings, const std::vector<std::string>& files,
+                                                    const CropWindow* cropWindow)
+{
+    double w = 0, h = 0;
+    if (cropWindow && cropWindow->isReadAnim()) {
+        setAnim(settings, *cropWindow);
+        w = cropWindow->imageRect().width;
+        h = cropWindow->imageRect().height;
+    }
+    if (!(w > 0 && h > 0)) {
+        const auto header = files.empty() ? std::nullopt : probePicture(files[0]);
+        if (!header)
+            return std::nullopt;
+        w = header->width;
+        h = header->height;
+    }
+    const FrameGeometry g = computeFrameGeometry(settings, w, h);
+    return std::pair{g.frameWidth(), g.frameHeight()};
+}
+
+// Empty when the encoder takes frames of w x h, else the alert's message.
+std::string frameSizeProblem(const std::string& codecType, int w, int h)
+{
+    const FrameSizeLimit limit = frameSizeLimit(codecType);
+    if (w <= limit.maxSide && h <= limit.maxSide && std::int64_t(w) * h <= limit.maxPixels)
+        return {};
+    char message[256];
+    std::snprintf(message, sizeof message,
+                  "The frame size %dX%d is too large for the chosen codec, which takes at most %d pixels a side "
+                  "and %lld pixels in all. Select a smaller size.",
+                  w, h, limit.maxSide, static_cast<long long>(limit.maxPixels));
+    return message;
 }
 
 const char* kRejectedImage = "The movie encoder has rejected the image. Select a different codec or smaller scale.";
@@ -137,6 +178,8 @@ static std::string kmlName(const std::string& name)
 void MovieRun::copySideFiles()
 {
     kmlCopyPath_.clear();
+    kmlCopyText_.reset();
+    animCopyText_.reset();
     // Only a KML file of this list: one left by an earlier list would put
     // another list's positions beside the movie.
     auto read = [](const std::string& path, std::string& text) {
@@ -152,23 +195,55 @@ void MovieRun::copySideFiles()
         const std::string from = "MV Location", to = kmlName(movieName);
         for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
             text.replace(at, from.size(), to);
-        const std::string path = withExtension(outputPath_, ".kml");
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << toMacRoman(text);
-        out.close();
-        if (out)
-            kmlCopyPath_ = path;
+        kmlCopyText_ = toMacRoman(text);
     }
     // Keyframes entered in the editor are kept beside their movie; a read
     // file exists already.
     if (cropWindow_ && cropWindow_->isAnimation() && !cropWindow_->isReadAnim() && settings_.isSaveAnim &&
         read(cropWindow_->animFile, text))
-        std::ofstream(withExtension(outputPath_, ".txt"), std::ios::binary | std::ios::trunc) << text;
+        animCopyText_ = text;
+}
+
+// A file beside the movie is never replaced: a name that is taken (a file the
+// person keeps there) gives "NAME-1.kml" and so on, as movies are numbered.
+static std::string writeBeside(const std::string& path, const std::string& bytes)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string free = numberedFreePath(path);
+        if (free.empty())
+            return {};
+        if (writeFileAtomically(free, bytes, false))
+            return free;
+        if (errno != EEXIST)
+            return {};
+    }
+    return {};
+}
+
+void MovieRun::writeSideFiles()
+{
+    if (kmlCopyText_)
+        kmlCopyPath_ = writeBeside(withExtension(outputPath_, ".kml"), *kmlCopyText_);
+    if (animCopyText_)
+        writeBeside(withExtension(outputPath_, ".txt"), *animCopyText_);
+    kmlCopyText_.reset();
+    animCopyText_.reset();
 }
 
 bool MovieRun::createMovie()
 {
+    // A frame that the encoder cannot take is refused before anything is
+    // written.
+    if (const auto size = plannedFrameSize(settings_, list_.imageFiles(), cropWindow_)) {
+        const std::string problem = frameSizeProblem(movieAttributes(settings_).codecType, size->first, size->second);
+        if (!problem.empty()) {
+            alerts_.alert(windowText("Create movie error"), problem);
+            return false;
+        }
+    }
     outputPath_ = chooseOutputPath();
+    MovieWriter::Options options;
+    options.replace = overwriteMovie; // the user agreed to replace the file
     overwriteMovie = false;
     if (outputPath_.empty()) {
         alerts_.alert(windowText("Create movie error"), windowText("Unable to initialize movie."));
@@ -179,9 +254,8 @@ bool MovieRun::createMovie()
     mvMovie_.reset();
     attributes_ = movieAttributes(settings_);
     MovieWriter::Error error;
-    mvMovie_ = MovieWriter::create(outputPath_, attributes_, error);
+    mvMovie_ = MovieWriter::create(outputPath_, attributes_, error, options);
     if (!mvMovie_) {
-        std::remove(outputPath_.c_str());
         alerts_.alert(windowText("Create movie error"), error.description);
         if (error.code == kEncoderUnavailable)
             alerts_.alert("The movie encoder failed to initialize.", "Please contact Quenbrook.");
@@ -223,8 +297,10 @@ void MovieRun::createMovieFrames()
     startDate_ = std::chrono::steady_clock::now();
     window_.setStatusText(" ");
 
+    // The first image sets the frame geometry: a header that reads is not
+    // enough, its pixels must decode too.
     std::optional<Picture> first = files.empty() ? std::nullopt : Picture::open(files[0]);
-    if (!first) {
+    if (!first || !Picture::decodes(files[0])) {
         alerts_.alert("Can not process the first image", "You can not create a movie from this image list.");
         settings_.numListImages = 0;
         window_.setNumList(0);
@@ -250,6 +326,13 @@ void MovieRun::createMovieFrames()
         readSize ? computeFrameGeometry(settings_, cropWindow_->imageRect().width, cropWindow_->imageRect().height)
                  : computeFrameGeometry(settings_, first->width(), first->height());
     const int frameW = geometry.frameWidth(), frameH = geometry.frameHeight();
+    // Refused before the movie was opened; this holds when the first image
+    // changed since.
+    if (const std::string problem = frameSizeProblem(attributes_.codecType, frameW, frameH); !problem.empty()) {
+        alerts_.alert(windowText("Create movie error"), problem);
+        abortRun();
+        return;
+    }
     running_ = startValues(settings_, isCropRect ? cropView_ : nullptr);
     float cvW = 0, cvH = 0;
     std::optional<KeyframeStepper> stepper;
@@ -316,6 +399,8 @@ void MovieRun::createMovieFrames()
         nextIndex += settings_.rate ? settings_.rate : 1;
         return job;
     };
+    const double imgW = geometry.imgW, imgH = geometry.imgH;
+    const std::uint16_t crop = settings_.crop;
     auto render = [&](const FrameJob& job) -> RenderedFrame {
         RenderedFrame out{job.index, RenderedFrame::Status::Ok, {}};
         std::optional<Picture> picture = job.index == 0 ? first : Picture::open(files[job.index]);
@@ -323,15 +408,17 @@ void MovieRun::createMovieFrames()
             out.status = RenderedFrame::Status::NoImage;
             return out;
         }
-        if (job.applyScale)
-            picture = picture->scaled(job.scale);
-        if (job.applyCrop)
-            picture = picture->cropped(static_cast<int>(std::clamp(job.cropX, -1e9, 1e9)),
-                                       static_cast<int>(std::clamp(job.cropY, -1e9, 1e9)), frameW, frameH);
+        const PictureCut fit = fitToFirstSize({job.scale, job.cropX, job.cropY, job.applyScale, job.applyCrop},
+                                              picture->width(), picture->height(), imgW, imgH, crop, frameW, frameH);
+        if (fit.applyScale)
+            picture = picture->scaled(fit.scale);
+        if (fit.applyCrop)
+            picture = picture->cropped(static_cast<int>(std::clamp(fit.cropX, -1e9, 1e9)),
+                                       static_cast<int>(std::clamp(fit.cropY, -1e9, 1e9)), frameW, frameH);
         if (anyAdjustment(job.adjustments))
             picture = applyAdjustments(*picture, job.adjustments);
-        // An image of another size than the first (checks skipped) is
-        // fitted into the frame rather than dropped.
+        // Only a picture whose scale was held to the largest side can still
+        // differ here: stretched to the frame rather than dropped.
         if (picture->width() != frameW || picture->height() != frameH) {
             const double s = double(frameH) / picture->height();
             picture = picture->scaled(s, (double(frameW) / picture->width()) / s);
@@ -403,7 +490,8 @@ void MovieRun::createMovieFrames()
         alerts_.alert(windowText("Create movie error"), "No images could be processed");
     if (skipped != 0) {
         char message[96];
-        std::snprintf(message, sizeof message, "%u images were skipped. See Verify List file.\n", skipped);
+        std::snprintf(message, sizeof message, "%u images were skipped. %s\n", skipped,
+                      list_.verifyListFailed() ? "The Verify List file could not be written." : "See Verify List file.");
         alerts_.alert(windowText("Create movie error"), message);
     }
 }
@@ -422,6 +510,7 @@ bool MovieRun::finishRun()
                 mvMovie_->discard(); // a movie without a single frame is not kept
             } else if (mvMovie_->update(error)) {
                 written = true;
+                outputPath_ = mvMovie_->path(); // numbered when the name was taken meanwhile
             } else {
                 mvMovie_->discard();
                 writeFailed = true;
@@ -430,6 +519,8 @@ bool MovieRun::finishRun()
         isCreatingMovie_ = false;
         written_ = written;
     }
+    if (written)
+        writeSideFiles();
     window_.setResizable(true);
     if (writeFailed)
         alerts_.alert(windowText("Create movie error"), "Movie write data error.");

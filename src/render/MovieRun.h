@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -77,8 +78,11 @@ public:
 
 private:
     std::string chooseOutputPath() const;
-    // The KML and animation files beside the new movie.
+    // The KML and animation files beside the new movie: their text is taken
+    // when the movie is opened and written once the movie is complete, each
+    // under a name of its own that replaces no file.
     void copySideFiles();
+    void writeSideFiles();
     // Ends the run after a fatal error of the worker: no file is left.
     void abortRun();
     // Returns true when this call ended the run.
@@ -92,6 +96,7 @@ private:
 
     std::string outputPath_;
     std::string kmlCopyPath_;
+    std::optional<std::string> kmlCopyText_, animCopyText_;
     std::unique_ptr<MovieWriter> mvMovie_;
     MovieAttributes attributes_;
     std::atomic<bool> isCreatingMovie_{false};

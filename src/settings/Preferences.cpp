@@ -135,9 +135,14 @@ void loadPrefs(const PreferenceStore& store, JobSettings& s)
     if (s.mvFPS < 0.01f)
         s.mvFPS = 0.01f;
     s.scale = floatFor(store, "ScalePref");
-    if (s.scale < 0.05f)
+    if (!(s.scale >= 0.05f))
         s.scale = 1.0f;
     s.format = code(integerFor(store, "FormatPref"));
+    // A percentage is held to what the size box accepts: a stored 1000
+    // would make every frame a thousand times the image. With a preset the
+    // stored scale is the derived one, which nothing reads.
+    if (s.format == 0)
+        s.scale = std::min(s.scale, 1.5f);
     s.isDateSort = boolFor(store, "SortPref");
     s.isSkipVerify = boolFor(store, "SkipPref");
     s.isSaveAnim = boolFor(store, "AnimPref");

@@ -111,7 +111,7 @@ int AppendMovies::appendMovie()
         return kAppendFailed;
     if (outcome.status == AppendStatus::WriteFailed)
         return kAppendWriteFailed;
-    outputPath_ = output;
+    outputPath_ = outcome.path;
     copied_ = outcome.copiedMovies;
     encoded_ = outcome.encodedMovies;
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
+#include "platform/AtomicFile.h"
 #include "platform/MovieReader.h"
 #include "platform/Sound.h"
 #include "render/RunTexts.h"
@@ -105,15 +105,31 @@ bool Convert::selectMovie()
 
     qtTimeArray_.clear();
     numFrames_ = 0;
-    if (convertMovie_->scanFrames())
-        for (const MovieReader::Frame& f : convertMovie_->frames()) {
-            qtTimeArray_.push_back(f.start);
-            ++numFrames_;
-        }
+    // A damaged movie gives the frames it holds; the count says how many it
+    // should hold, so that the progress and the result tell the truth.
+    convertMovie_->scanFrames();
+    for (const MovieReader::Frame& f : convertMovie_->frames())
+        qtTimeArray_.push_back(f.start);
+    missingFrames_ = qtTimeArray_.empty() ? 0 : unsigned(convertMovie_->missingFrames());
+    numFrames_ = unsigned(qtTimeArray_.size()) + missingFrames_;
     if (numFrames_ == 0) {
         // The panel stays up with its scanning texts until the user closes it.
         alerts_.alert(kConvertError, "No frames could be found.");
         return false;
+    }
+
+    // No file is ever replaced, least of all the movie itself (a movie named
+    // clip-1.tiff with the base name clip): refused before anything is written.
+    for (unsigned i = 1; i <= numFrames_; ++i) {
+        const std::string path = frameFilePath(imagesURL_, i);
+        if (pathIsTaken(path)) {
+            panel_.hide();
+            panelVisible_ = false;
+            alerts_.alert(kConvertError, "The folder already holds " + fs::path(path).filename().string() +
+                                             ". Choose another name for the frames.");
+            convertMovie_.reset();
+            return false;
+        }
     }
 
     stopRunning_ = false;
@@ -130,30 +146,24 @@ void Convert::createImages()
     RgbaBitmap picture;
     std::string tiff;
     char text[64];
-    for (unsigned i = 0; i < numFrames_; ++i) {
+    unsigned unread = missingFrames_;
+    for (unsigned i = 0; i < qtTimeArray_.size(); ++i) {
         if (stopRunning_) {
             endConversion(false);
             return;
         }
         // A frame without a picture is left out; its number stays unused.
-        if (!convertMovie_->frameImageAtTime(qtTimeArray_[i], picture) || !tiffData(picture, tiff))
+        if (!convertMovie_->frameImageAtTime(qtTimeArray_[i], picture, true) || !tiffData(picture, tiff)) {
+            ++unread;
             continue;
+        }
         std::snprintf(text, sizeof text, "Images: %u of %u", i + 1, numFrames_);
         panel_.setImagesText(text);
 
         const std::string path = frameFilePath(imagesURL_, i + 1);
-        bool ok;
-        {
-            std::ofstream out(path, std::ios::binary | std::ios::trunc);
-            ok = out.write(tiff.data(), std::streamsize(tiff.size())).good();
-            out.close();
-            ok = ok && !out.fail();
-        }
-        if (!ok) {
-            // A full disk or a lost folder fails every later frame as well;
-            // a cut-off file would pass for a frame, so it goes.
-            std::error_code ec;
-            fs::remove(path, ec);
+        // Whole or not at all, and never over a file that appeared meanwhile.
+        if (!writeFileAtomically(path, tiff, false)) {
+            // A full disk or a lost folder fails every later frame as well.
             alerts_.alert(kConvertError, "Can not write the frame file " + fs::path(path).filename().string());
             endConversion(false);
             return;
@@ -170,7 +180,12 @@ void Convert::createImages()
             panel_.setTimeText(convertTimeLeftText(elapsed, i, numFrames_));
         }
     }
-    endConversion(true);
+    if (unread != 0) {
+        std::snprintf(text, sizeof text, "%u of %u frames could not be read: the movie is damaged.", unread,
+                      numFrames_);
+        alerts_.alert(kConvertError, text);
+    }
+    endConversion(unread == 0);
 }
 
 void Convert::endConversion(bool completed)

@@ -50,7 +50,8 @@ public:
     unsigned numFrames() const { return numFrames_; }
     // The frame files written by the last conversion, in order.
     std::vector<std::string> writtenFiles() const;
-    // The last conversion went through every frame (not stopped, no failure).
+    // The last conversion saved every frame (not stopped, no failure, no
+    // frame of a damaged movie left out).
     bool wasCompleted() const { return completed_; }
 
     void setCompletionSound(std::function<void()> play) { playSound_ = std::move(play); }
@@ -67,7 +68,8 @@ private:
     std::string imagesURL_;
     std::unique_ptr<MovieReader> convertMovie_;
     std::vector<std::int64_t> qtTimeArray_; // frame start times, in the movie's time units
-    unsigned numFrames_ = 0;
+    unsigned numFrames_ = 0;     // the frames the movie should hold
+    unsigned missingFrames_ = 0; // of those, the ones a cut-off file lacks
     std::atomic<bool> stopRunning_{false};
     std::atomic<bool> panelVisible_{false};
     std::atomic<bool> completed_{false};

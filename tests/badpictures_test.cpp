@@ -1,0 +1,335 @@
+// Damaged, forged and oversized pictures: each is refused or fitted the same
+// way every time, with memory bounded and no access outside a buffer.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <vips/vips8>
+
+#include "TestSupport.h"
+#include "platform/Picture.h"
+#include "platform/PictureProbe.h"
+
+using namespace mvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::uint32_t crc32(const std::string& data, std::size_t from, std::size_t n)
+{
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (std::size_t i = from; i < from + n; ++i) {
+        c ^= static_cast<std::uint8_t>(data[i]);
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+
+void putBe32(std::string& d, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        d[at + i] = static_cast<char>(v >> (24 - 8 * i));
+}
+
+void writeFile(const std::string& path, const std::string& data)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+}
+
+// A small real PNG whose header (with a valid checksum) claims w x h.
+void forgePng(const std::string& path, std::uint32_t w, std::uint32_t h)
+{
+    writeImage(path, 16, 16);
+    std::string d = readFile(path);
+    putBe32(d, 16, w);
+    putBe32(d, 20, h);
+    putBe32(d, 29, crc32(d, 12, 17));
+    writeFile(path, d);
+}
+
+// A small real TIFF whose width and length tags claim w x h.
+void forgeTiff(const std::string& path, std::uint32_t w, std::uint32_t h)
+{
+    writeImage(path, 16, 16);
+    std::string d = readFile(path);
+    ASSERT_EQ(d.substr(0, 2), "II");
+    auto u16 = [&](std::size_t at) { return std::uint8_t(d[at]) | std::uint8_t(d[at + 1]) << 8; };
+    auto put = [&](std::size_t at, std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            d[at + i] = static_cast<char>(v >> (8 * i));
+    };
+    const std::size_t ifd = std::uint8_t(d[4]) | std::uint8_t(d[5]) << 8 | std::uint8_t(d[6]) << 16;
+    for (unsigned e = 0; e < u16(ifd); ++e) {
+        const std::size_t entry = ifd + 2 + 12 * e;
+        if (u16(entry) == 278) { // one strip for the whole claimed height
+            put(entry + 2, 4, 2);
+            put(entry + 8, h, 4);
+        }
+        if (u16(entry) == 256 || u16(entry) == 257) {
+            put(entry + 2, 4, 2); // LONG
+            put(entry + 4, 1, 4);
+            put(entry + 8, u16(entry) == 256 ? w : h, 4);
+        }
+    }
+    writeFile(path, d);
+}
+
+// Runs `moirevance make` with its data and preferences in `dir`; the peak
+// resident size in kB goes to `peakKb`. Virtual memory is capped so that a
+// fault cannot take the machine.
+CommandResult make(const TempDir& dir, const std::string& args, long* peakKb = nullptr)
+{
+    const CommandResult r =
+        run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=" + quote(dir / "data") + " XDG_CONFIG_HOME=" +
+            quote(dir / "config") + " /usr/bin/time -f %M -o " + quote(dir / "rss.txt") +
+            " sh -c 'ulimit -v 8000000; exec \"$0\" \"$@\"' " + quote(MOIREVANCE_BIN) + " make " + args + " 2>" +
+            quote(dir / "stderr.txt"));
+    if (peakKb) {
+        const std::string rss = readFile(dir / "rss.txt");
+        *peakKb = rss.empty() ? -1 : std::stol(rss.substr(rss.find_last_of('\n', rss.size() - 2) + 1));
+    }
+    return r;
+}
+
+std::string verifyList(const TempDir& dir) { return readFile(dir / "data/Moirevance/Moirevance Verify List.txt"); }
+
+} // namespace
+
+TEST(BadPictures, ForgedHugeHeadersAreRefusedBeforeDecoding)
+{
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    for (int i : {0, 1, 5, 6})
+        writeImage(dir / ("in/img-" + std::to_string(i) + ".png"), 64, 48);
+    forgePng(dir / "in/img-2.png", 65535, 65535);
+    forgePng(dir / "in/img-3.png", 100000, 100000);
+    forgeTiff(dir / "in/img-4.tif", 100000, 100000);
+    for (const char* name : {"img-2.png", "img-3.png", "img-4.tif"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(mv::probePicture(dir / ("in/" + std::string(name))));
+        EXPECT_FALSE(mv::Picture::open(dir / ("in/" + std::string(name))));
+    }
+    EXPECT_TRUE(mv::probePicture(dir / "in/img-0.png"));
+
+    for (const char* checks : {"", "--skip-verify "}) {
+        SCOPED_TRACE(checks);
+        long peakKb = 0;
+        const CommandResult r = make(dir, std::string(checks) + "--codec tiff -o out.mov in", &peakKb);
+        EXPECT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+        const std::string movie = fs::path(r.out.substr(0, r.out.find('\n'))).string();
+        EXPECT_EQ(probeStream(movie).at("nb_read_packets"), "4");
+        EXPECT_GT(peakKb, 0);
+        EXPECT_LT(peakKb, 300 * 1024) << "peak resident kB";
+        fs::remove(movie);
+    }
+    const std::string lines = verifyList(dir);
+    EXPECT_NE(lines.find("img-2.png (image format error, can not create an image)"), std::string::npos) << lines;
+    for (const char* name : {"img-2.png", "img-3.png", "img-4.tif"})
+        EXPECT_NE(lines.find(std::string("Create Movie: Can not form an image from ") + name), std::string::npos)
+            << lines;
+}
+
+TEST(BadPictures, ScalingOddWidthsStaysInsideItsBuffers)
+{
+    if (run("command -v valgrind").status != 0)
+        GTEST_SKIP() << "valgrind is not installed";
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    for (int i = 0; i < 2; ++i)
+        writeImage(dir / ("in/img-" + std::to_string(i) + ".png"), 410, 120); // 205 wide at 50%
+    const CommandResult r =
+        run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=" + quote(dir / "data") + " XDG_CONFIG_HOME=" +
+            quote(dir / "config") + " valgrind -q --error-exitcode=99 " + quote(MOIREVANCE_BIN) +
+            " make --codec jpeg --size 50% -o out.mov in 2>" + quote(dir / "stderr.txt"));
+    EXPECT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+    EXPECT_EQ(probeStream(dir / "out.mov").at("width"), "205");
+}
+
+TEST(BadPictures, FramesBeyondTheEncoderAreRefusedBeforeTheMovieOpens)
+{
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    for (int i = 0; i < 2; ++i)
+        writeImage(dir / ("in/img-" + std::to_string(i) + ".png"), 11000, 8);
+    // 16500 wide at 150%: beyond x264's 16384 and MPEG-4's 8190; 11000 at
+    // 100% is beyond MPEG-4 only.
+    for (const char* args : {"--codec h264 --size 150%", "--codec mp4 --size 100%"}) {
+        SCOPED_TRACE(args);
+        const CommandResult r = make(dir, std::string(args) + " -o out.mov in");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_FALSE(fs::exists(dir / "out.mov"));
+        EXPECT_NE(readFile(dir / "stderr.txt").find("is too large for the chosen codec"), std::string::npos)
+            << readFile(dir / "stderr.txt");
+    }
+    EXPECT_EQ(make(dir, "--codec h264 --size 100% -o out.mov in").status, 0) << readFile(dir / "stderr.txt");
+    EXPECT_EQ(probeStream(dir / "out.mov").at("width"), "11000");
+}
+
+TEST(BadPictures, FirstImageWhosePixelsDoNotDecodeEndsTheRun)
+{
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    for (int i = 0; i < 3; ++i)
+        writeImage(dir / ("in/img-" + std::to_string(i) + ".jpg"), 64, 48);
+    // The header reads and the file ends as a JPEG should, but most of its
+    // scan is gone.
+    const std::string jpeg = readFile(dir / "in/img-0.jpg");
+    const std::size_t scan = jpeg.find("\xFF\xDA");
+    writeFile(dir / "in/img-0.jpg", jpeg.substr(0, scan + 40) + "\xFF\xD9");
+    ASSERT_TRUE(mv::Picture::open(dir / "in/img-0.jpg"));
+    ASSERT_TRUE(mv::probePicture(dir / "in/img-0.jpg"));
+
+    auto expectFirstImageFailure = [&] {
+        for (const char* checks : {"", "--skip-verify "}) {
+            SCOPED_TRACE(checks);
+            const CommandResult r = make(dir, std::string(checks) + "--codec tiff -o out.mov in");
+            EXPECT_EQ(r.status, 1);
+            EXPECT_FALSE(fs::exists(dir / "out.mov"));
+            EXPECT_NE(readFile(dir / "stderr.txt")
+                          .find("Can not process the first image: You can not create a movie from this image list."),
+                      std::string::npos)
+                << readFile(dir / "stderr.txt");
+        }
+    };
+    expectFirstImageFailure();
+    EXPECT_NE(verifyList(dir).find("img-0.jpg (first image format error, can not create an image)"),
+              std::string::npos);
+
+    // A header that claims 65535 x 65535 over a small picture.
+    fs::remove(dir / "in/img-0.jpg");
+    forgePng(dir / "in/img-0.png", 65535, 65535);
+    expectFirstImageFailure();
+    EXPECT_NE(verifyList(dir).find("img-0.png (first image format error, can not create an image)"),
+              std::string::npos);
+}
+
+TEST(BadPictures, OtherSizesAreScaledToCoverAndCutLikeTheFirst)
+{
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    writeImage(dir / "in/img-0.png", 64, 48);
+    writeImage(dir / "in/img-1.png", 32, 48); // covers 64 x 48 at 2x: 64 x 96, cut
+    writeImage(dir / "in/img-2.png", 128, 48); // covers at 1x: 128 x 48, cut
+    struct Case {
+        const char* args;
+        int top1, left2; // where the cut of the scaled image starts
+    };
+    for (const Case c : {Case{"--crop top", 0, 0}, {"--crop middle", 24, 32}, {"--crop bottom --skip-verify", 48, 64}}) {
+        SCOPED_TRACE(c.args);
+        const CommandResult r = make(dir, std::string(c.args) + " --size 100% --codec tiff -o out.mov in");
+        ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+        const auto frames = decodeFrames(dir / "out.mov", 64, 48);
+        ASSERT_EQ(frames.size(), 3u);
+        const auto one = referenceFrame(dir / "in/img-1.png", 64, 96, 0, c.top1, 64, 48);
+        const auto two = referenceFrame(dir / "in/img-2.png", 128, 48, c.left2, 0, 64, 48);
+        EXPECT_LT(meanAbsDiff(frames[1], one), 1.0);
+        EXPECT_LE(maxAbsDiff(frames[1], one), 8);
+        EXPECT_LT(meanAbsDiff(frames[2], two), 1.0);
+        EXPECT_LE(maxAbsDiff(frames[2], two), 8);
+        fs::remove(dir / "out.mov");
+    }
+    EXPECT_NE(verifyList(dir).find("img-1.png (size 32X48 does not match first image size 64X48)"),
+              std::string::npos);
+}
+
+TEST(BadPictures, TruncatedPicturesAreSkippedTheSameWayEveryTime)
+{
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    const std::vector<std::string> names{"img-0.png", "img-1.jpg", "img-2.png", "img-3.tif", "img-4.png"};
+    for (const auto& name : names)
+        writeImage(dir / ("in/" + name), 200, 150);
+    for (const char* name : {"img-1.jpg", "img-2.png", "img-3.tif"}) {
+        const std::string whole = readFile(dir / ("in/" + std::string(name)));
+        writeFile(dir / ("in/" + std::string(name)), whole.substr(0, whole.size() * 99 / 100));
+    }
+    std::vector<std::vector<std::uint8_t>> first;
+    for (int k = 0; k < 20; ++k) {
+        SCOPED_TRACE(k);
+        fs::remove(dir / "data/Moirevance/Moirevance Verify List.txt");
+        const CommandResult r =
+            make(dir, std::string(k % 2 ? "--skip-verify " : "") + "--size 50% --codec tiff -o out.mov in");
+        ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+        const auto frames = decodeFrames(dir / "out.mov", 100, 75);
+        ASSERT_EQ(frames.size(), 2u);
+        if (first.empty())
+            first = frames;
+        EXPECT_EQ(frames, first);
+        const std::string lines = verifyList(dir);
+        for (const char* name : {"img-1.jpg", "img-2.png", "img-3.tif"})
+            EXPECT_NE(lines.find(std::string("Create Movie: Can not form an image from ") + name), std::string::npos)
+                << lines;
+        fs::remove(dir / "out.mov");
+    }
+}
+
+// An animation file for images of w x h: the settings give frames of half
+// the image size, and every keyframe has the same crop rectangle.
+std::string zoomAnimation(int w, int h, const std::string& window, const std::string& rect, int images)
+{
+    std::string text = "*** Moirevance 06 Dec 2026 07:00:00 ***\n\nVersion: 0.1\n\nImage: img-0.png (" +
+                       std::to_string(w) + "X" + std::to_string(h) + ")\nWindow: " + window +
+                       "\nImages: " + std::to_string(images) +
+                       "\nFPS: 10.00\nScale: NOFORMAT (50.0%)\nCodec: Animation\nQuality: High\nDateStamp: No\n"
+                       "GPS: No\nVertical: No\n\n*** Animation Sequence ***\n";
+    for (int frame : {1, images})
+        text += "\nFrame: " + std::to_string(frame) + "\nRate: 1X\ncropRect: " + rect +
+                "\nSaturation: 1.000\nBrightness: 0.000\nContrast: 1.000\nExposure: 0.000\nMonoI: 0.000\n"
+                "MonoColor: 1 1 1 1\nSepia: 0.000\nBlur: 0.000\nRotate: 0.000\nAnimFPS: 10.0\n";
+    return text;
+}
+
+TEST(BadPictures, ZoomDecodesOnlyTheCutOfThePicture)
+{
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    for (int i = 0; i < 3; ++i)
+        writeImage(dir / ("in/img-" + std::to_string(i) + ".png"), 1600, 1200);
+    // A tiny crop rectangle, and a window so large that the whole one is tiny.
+    for (const auto& [window, rect] :
+         {std::pair{"400X300", "(200.000000, 150.000000, 0.010000, 0.007500)"},
+          std::pair{"60000X45000", "(0.000000, 0.000000, 400.000000, 300.000000)"}}) {
+        SCOPED_TRACE(window);
+        writeFile(dir / "anim.txt", zoomAnimation(1600, 1200, window, rect, 3));
+        long peakKb = 0;
+        const CommandResult r = make(dir, "--anim anim.txt -o out.mov in", &peakKb);
+        ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+        const auto info = probeStream(dir / "out.mov");
+        EXPECT_EQ(info.at("width"), "800");
+        EXPECT_EQ(info.at("nb_read_packets"), "3");
+        EXPECT_LT(peakKb, 300 * 1024) << "peak resident kB";
+        fs::remove(dir / "out.mov");
+    }
+}
+
+TEST(BadPictures, ZoomedCutShowsTheRightPartOfThePicture)
+{
+    TempDir dir;
+    fs::create_directory(dir / "in");
+    for (int i = 0; i < 2; ++i)
+        writeImage(dir / ("in/img-" + std::to_string(i) + ".png"), 400, 300);
+    struct Case {
+        const char* rect;
+        int scaledW, scaledH, left, top; // the cut of the whole picture scaled
+        double meanDiff;
+        int maxDiff;
+    };
+    // 2x: Lanczos on the part under the cut (its upscaling differs from the
+    // reference's along the sharp edge of the pattern's blue); 10x: bicubic
+    // from the few pixels under it.
+    for (const Case c : {Case{"(100.000000, 75.000000, 100.000000, 75.000000)", 800, 600, 200, 300, 1.0, 64},
+                         {"(150.000000, 100.000000, 20.000000, 15.000000)", 4000, 3000, 1500, 1850, 1.5, 12}}) {
+        SCOPED_TRACE(c.rect);
+        writeFile(dir / "anim.txt", zoomAnimation(400, 300, "400X300", c.rect, 2));
+        const CommandResult r = make(dir, "--anim anim.txt -o out.mov in");
+        ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+        const auto frames = decodeFrames(dir / "out.mov", 200, 150);
+        ASSERT_EQ(frames.size(), 2u);
+        const auto expected = referenceFrame(dir / "in/img-0.png", c.scaledW, c.scaledH, c.left, c.top, 200, 150);
+        EXPECT_LT(meanAbsDiff(frames[0], expected), c.meanDiff);
+        EXPECT_LE(maxAbsDiff(frames[0], expected), c.maxDiff);
+        fs::remove(dir / "out.mov");
+    }
+}

@@ -1,0 +1,329 @@
+// How `moirevance make` ends when it is killed, signalled or loses its
+// standard error: a complete movie or none at the movie's name, and a partial
+// file that plays up to about the last second.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "TestSupport.h"
+#include "platform/AtomicFile.h"
+
+using namespace mvtest;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// `moirevance make` running in `dir`, its standard error read line by line
+// with the time each line arrived.
+class MakeProcess {
+public:
+    MakeProcess(const TempDir& dir, const std::vector<std::string>& args)
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        start_ = Clock::now();
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fds[1], STDERR_FILENO);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDOUT_FILENO);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            if (::chdir(dir.path().c_str()) != 0)
+                ::_exit(127);
+            ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+            ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+            std::vector<char*> argv{const_cast<char*>(MOIREVANCE_BIN), const_cast<char*>("make")};
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(MOIREVANCE_BIN, argv.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        reader_ = std::thread([this, fd = fds[0]] {
+            std::string pending;
+            char buf[4096];
+            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
+                pending.append(buf, std::size_t(n));
+                for (std::size_t eol; (eol = pending.find('\n')) != std::string::npos; pending.erase(0, eol + 1)) {
+                    std::lock_guard lock(mutex_);
+                    lines_.push_back({seconds(), pending.substr(0, eol)});
+                }
+            }
+            ::close(fd);
+        });
+    }
+    ~MakeProcess() { wait(); }
+
+    double seconds() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
+    void signal(int sig)
+    {
+        if (pid_ > 0) // never -1: that would signal every process
+            ::kill(pid_, sig);
+    }
+    // The exit status, or 128 + the signal that ended it.
+    int wait()
+    {
+        if (pid_ > 0) {
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            pid_ = -1;
+        }
+        if (reader_.joinable())
+            reader_.join();
+        return status_;
+    }
+    bool exited()
+    {
+        int status = 0;
+        return pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_ &&
+               (status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), pid_ = -1, true);
+    }
+    // The most images the progress line had reported as done by time t:
+    // "(n/N) Images  Time Left: ...".
+    unsigned imagesDoneBy(double t)
+    {
+        std::lock_guard lock(mutex_);
+        unsigned done = 0;
+        for (const auto& [at, line] : lines_)
+            if (at <= t && line.size() > 1 && line[0] == '(')
+                done = std::max(done, unsigned(std::stoul(line.substr(1))));
+        return done;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    Clock::time_point start_;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::vector<std::pair<double, std::string>> lines_;
+};
+
+long readFrames(const std::string& movie)
+{
+    const auto r = run("ffprobe -v quiet -select_streams v:0 -count_frames -show_entries stream=nb_read_frames "
+                       "-of csv=p=0 " +
+                       quote(movie));
+    return r.out.empty() ? -1 : std::stol(r.out);
+}
+
+// ffprobe reads the whole movie without a complaint; its frame count.
+long completeMovieFrames(const std::string& movie)
+{
+    if (run("ffmpeg -v error -xerror -i " + quote(movie) + " -f null - 2>&1").out != "")
+        return -1;
+    return readFrames(movie);
+}
+
+struct CrashFixture : ::testing::Test {
+    TempDir dir;
+    static constexpr int kDup = 12;
+    std::vector<std::string> args{"-o", "Garden.mov", "--size", "VGA", "--codec", "jpeg", "--fps", "10",
+                                  "--dup", std::to_string(kDup), "images"};
+
+    CrashFixture()
+    {
+        fs::create_directory(dir / "images");
+        for (int i = 0; i < 60; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "images/g%02d.png", i);
+            writeImage(dir / name, 64, 48, [i](int x, int y) { return wavePattern(x * 5 + i * 9, y * 5); });
+        }
+    }
+
+    std::vector<std::string> partials() const
+    {
+        std::vector<std::string> found;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            if (e.path().extension() == ".partial")
+                found.push_back(e.path().filename());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+};
+
+} // namespace
+
+TEST_F(CrashFixture, KilledAtAnyMomentLeavesACompleteMovieOrNoneAndAPlayablePartialFile)
+{
+    int boundsChecked = 0;
+    // Before the first frame, then 1.05 s and 1.6 s after the first progress
+    // line (the lines come at most once a second). The run lasts 2 to 3 s.
+    for (const double delay : {-1.0, 1.05, 1.4}) {
+        SCOPED_TRACE(delay);
+        for (const std::string& p : partials())
+            fs::remove(dir / p);
+        fs::remove(dir / "Garden.mov");
+        MakeProcess make(dir, args);
+        double killAt = delay < 0 ? 0.2 : 1e9;
+        // How long the partial file went without growing while frames came.
+        double lastGrowth = -1, longestWait = 0;
+        std::uintmax_t lastSize = 0;
+        while (make.seconds() < killAt && !make.exited()) {
+            if (delay > 0 && killAt > 1e8 && make.imagesDoneBy(1e9) > 0)
+                killAt = make.seconds() + delay;
+            std::error_code ec;
+            if (const auto size = fs::file_size(dir / "Garden.mov.partial", ec); !ec && size != lastSize) {
+                if (lastGrowth >= 0)
+                    longestWait = std::max(longestWait, make.seconds() - lastGrowth);
+                lastGrowth = make.seconds();
+                lastSize = size;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (lastGrowth >= 0)
+            longestWait = std::max(longestWait, make.seconds() - lastGrowth);
+        make.signal(SIGKILL);
+        make.wait();
+        const unsigned imagesBefore = make.imagesDoneBy(killAt - 1.0);
+
+        const bool ended = fs::exists(dir / "Garden.mov"); // before the kill
+        if (ended) {
+            EXPECT_EQ(completeMovieFrames(dir / "Garden.mov"), 60 * kDup);
+        }
+        const auto left = partials();
+        ASSERT_LE(left.size(), 1u);
+        const long frames = !left.empty() ? readFrames(dir / left[0]) : ended ? 60 * kDup : 0;
+        EXPECT_GE(frames, long(imagesBefore) * kDup) << "images done a second before the kill: " << imagesBefore;
+        if (!left.empty()) {
+            EXPECT_EQ(left[0], "Garden.mov.partial");
+        }
+        boundsChecked += imagesBefore > 0 && !ended;
+        if (lastGrowth >= 0 && !ended) {
+            EXPECT_LT(longestWait, 1.2); // fragments every half second, with room for a loaded machine
+        }
+        std::printf("[ killed at %.2f s ] %u images (%u frames) reported a second before; %s %ld frames; "
+                    "the partial file grew at least every %.2f s\n",
+                    killAt, imagesBefore, imagesBefore * kDup,
+                    ended ? "ended before, the movie has" : "the partial file plays", frames, longestWait);
+    }
+    EXPECT_GE(boundsChecked, 1); // the run was long enough to test the bound
+
+    // The next run is not pushed aside by the killed one, and keeps its
+    // partial file.
+    const auto before = partials();
+    const auto partialSize = before.empty() ? 0 : fs::file_size(dir / before[0]);
+    fs::remove(dir / "Garden.mov");
+    MakeProcess again(dir, args);
+    EXPECT_EQ(again.wait(), 0);
+    EXPECT_EQ(completeMovieFrames(dir / "Garden.mov"), 60 * kDup);
+    EXPECT_FALSE(fs::exists(dir / "Garden-1.mov"));
+    EXPECT_EQ(partials(), before);
+    if (!before.empty()) {
+        EXPECT_EQ(fs::file_size(dir / before[0]), partialSize);
+    }
+}
+
+TEST_F(CrashFixture, SignalsAndAClosedStandardErrorStopWithACompleteMovie)
+{
+    for (const int sig : {SIGTERM, SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(sig);
+        const std::string name = "Sig" + std::to_string(sig) + ".mov";
+        args[1] = name;
+        MakeProcess make(dir, args);
+        while (make.imagesDoneBy(1e9) < 3 && !make.exited())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        make.signal(sig);
+        EXPECT_EQ(make.wait(), 0);
+        const long frames = completeMovieFrames(dir / name);
+        EXPECT_GE(frames, 3 * kDup);
+        EXPECT_LE(frames, 60 * kDup);
+        EXPECT_TRUE(partials().empty());
+    }
+
+    // The reader of the progress goes away after one line: the movie is
+    // still made whole, and the status says so.
+    const auto r = run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=data XDG_CONFIG_HOME=config bash -c " +
+                       quote(quote(MOIREVANCE_BIN) +
+                             " make -o Piped.mov --size VGA --codec jpeg --dup 2 images 2>&1 | head -1 >/dev/null; "
+                             "echo ${PIPESTATUS[0]}"));
+    EXPECT_EQ(r.out, "0\n");
+    EXPECT_EQ(completeMovieFrames(dir / "Piped.mov"), 120);
+}
+
+TEST(SideFiles, AFileBesideTheMovieIsNeverReplaced)
+{
+    TempDir dir;
+    for (const char* name : {"a.jpg", "b.jpg"}) {
+        writeImage(dir / name, 64, 48);
+        ASSERT_EQ(run("exiftool -q -overwrite_original -DateTimeOriginal='2012:03:30 22:00:00' -GPSLatitude=45 "
+                      "-GPSLatitudeRef=N -GPSLongitude=63 -GPSLongitudeRef=W " +
+                      quote(dir / name))
+                      .status,
+                  0);
+    }
+    std::ofstream(dir / "Garden.kml") << "my own notes";
+    const auto r = run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=data XDG_CONFIG_HOME=config " +
+                       quote(MOIREVANCE_BIN) + " make --kml --codec jpeg -o Garden.mov a.jpg b.jpg 2>stderr.txt");
+    ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+    EXPECT_EQ(completeMovieFrames(dir / "Garden.mov"), 2);
+    EXPECT_EQ(readFile(dir / "Garden.kml"), "my own notes");
+    EXPECT_NE(readFile(dir / "Garden-1.kml").find("<name>Garden</name>"), std::string::npos);
+    EXPECT_NE(readFile(dir / "stderr.txt").find("KML file: " + dir / "Garden-1.kml"), std::string::npos);
+}
+
+TEST(AtomicFile, AppearsWholeAtItsNameAndNeverReplacesUnasked)
+{
+    TempDir dir;
+    const auto entries = [&] { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()); };
+    {
+        mv::AtomicFile f;
+        ASSERT_TRUE(f.open(dir / "a.txt"));
+        ASSERT_TRUE(f.write("half"));
+        EXPECT_EQ(entries(), 0); // nothing to see while it is written
+        EXPECT_TRUE(f.publish(dir / "a.txt.partial"));
+        ASSERT_TRUE(f.write(" and whole"));
+        EXPECT_EQ(readFile(dir / "a.txt.partial"), "half and whole");
+        ASSERT_TRUE(f.commit());
+    }
+    EXPECT_EQ(readFile(dir / "a.txt"), "half and whole");
+    EXPECT_EQ(entries(), 1); // the published name went with the commit
+
+    EXPECT_FALSE(mv::writeFileAtomically(dir / "a.txt", "other", false));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(readFile(dir / "a.txt"), "half and whole");
+    EXPECT_TRUE(mv::writeFileAtomically(dir / "a.txt", "replaced", true));
+    EXPECT_EQ(readFile(dir / "a.txt"), "replaced");
+    {
+        mv::AtomicFile dropped;
+        ASSERT_TRUE(dropped.open(dir / "b.txt"));
+        ASSERT_TRUE(dropped.write("never seen"));
+        EXPECT_TRUE(dropped.publish(dir / "a.txt")); // taken: numbered
+        EXPECT_EQ(dropped.publishedName(), dir / "a-1.txt");
+    }
+    EXPECT_EQ(entries(), 1);
+    EXPECT_EQ(mv::numberedFreePath(dir / "a.txt"), dir / "a-1.txt");
+    EXPECT_FALSE(mv::AtomicFile().open(dir / "missing/c.txt"));
+}
+
+// Needs a small file system of its own (tmpfs, as root); skipped elsewhere.
+TEST(FullDisk, EndsLikeAFailureAndLeavesNoFile)
+{
+    TempDir dir;
+    fs::create_directory(dir / "images");
+    fs::create_directory(dir / "small");
+    for (int i = 0; i < 20; ++i)
+        writeImage(dir / ("images/" + std::to_string(i) + ".png"), 64, 48);
+    if (run("mount -t tmpfs -o size=300k tmpfs " + quote(dir / "small") + " 2>/dev/null").status != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    const auto r = run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=data XDG_CONFIG_HOME=config " +
+                       quote(MOIREVANCE_BIN) + " make --size VGA --codec tiff -o small/Full.mov images 2>stderr.txt");
+    const bool empty = fs::is_empty(dir / "small");
+    run("umount " + quote(dir / "small"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(empty);
+    EXPECT_NE(readFile(dir / "stderr.txt").find("Create movie error"), std::string::npos);
+}
