@@ -9,7 +9,8 @@ trap 'kill "$app" 2>/dev/null || true; rm -rf "$work"' EXIT
 export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
 start=$(date +%s%N)
 "$bin" & app=$!
-xdotool search --sync --onlyvisible --name '^Moirevance$' >/dev/null
+# Polled every 10 ms (xdotool's own --sync waits half a second between looks).
+until xdotool search --onlyvisible --name '^Moirevance$' >/dev/null 2>&1; do sleep 0.01; done
 shown=$(date +%s%N)
 sleep 2
 rss=$(awk '/VmRSS/ {print $2}' "/proc/$app/status")
