@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
+#include <QFontDialog>
 #include <QComboBox>
 #include <QAction>
 #include <QDir>
@@ -321,12 +322,14 @@ private slots:
         w.mvFilters(21);
         w.mvAction(13); // date-font button: the stamp's
         QVERIFY(w.isTextFont());
+        saveShot(w.fontPanel(), "font-panel");
         colors->setCurrentColor(Qt::green);
         QCOMPARE(w.settings().textColor.green, 1.0);
         QCOMPARE(w.settings().textColor.red, 0.0);
         w.mvAction(11); // any other command: the monochrome tint's
         QVERIFY(!w.isTextFont());
         colors->setCurrentColor(Qt::blue);
+        saveShot(colors, "colour-panel");
         QCOMPARE(w.settings().ciColor.blue, 1.0f);
         QCOMPARE(w.settings().ciColor.red, 0.0f);
         QCOMPARE(w.settings().textColor.green, 1.0);
