@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -6,15 +7,18 @@
 #include "app/BatchOptions.h"
 #include "app/BatchTools.h"
 #include "platform/Picture.h"
+#include "shell/Application.h"
+
+static const char* const kWindowUsage =
+    "\nWithout a command, or with image files and folders, the window opens:\n"
+    "       moirevance [IMAGE_OR_FOLDER...]\n";
 
 int main(int argc, char** argv)
 {
     mv::initImageLibrary(argv[0]);
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        std::cout << mv::mainUsage() << mv::toolsUsage();
-        return 0;
-    }
+    if (args.empty())
+        return mv::shell::runWindow(argc, argv, {});
     const std::string& command = args[0];
     if (command == "make")
         return mv::runMake({args.begin() + 1, args.end()});
@@ -23,9 +27,23 @@ int main(int argc, char** argv)
     if (command == "frames")
         return mv::runFrames({args.begin() + 1, args.end()});
     if (command == "-h" || command == "--help" || command == "help") {
-        std::cout << mv::mainUsage() << mv::toolsUsage();
+        std::cout << mv::mainUsage() << mv::toolsUsage() << kWindowUsage;
         return 0;
     }
-    std::cerr << "moirevance: unknown command \"" << command << "\"\n\n" << mv::mainUsage() << mv::toolsUsage();
+    // Files and folders: the window opens with them listed; a path that is
+    // not there is named and left out rather than listed as an unreadable
+    // image.
+    std::error_code ec;
+    if (std::filesystem::exists(command, ec)) {
+        std::vector<std::string> paths;
+        for (const std::string& a : args) {
+            if (std::filesystem::exists(a, ec))
+                paths.push_back(a);
+            else
+                std::cerr << "moirevance: " << a << ": no such file or folder\n";
+        }
+        return mv::shell::runWindow(argc, argv, paths);
+    }
+    std::cerr << "moirevance: unknown command \"" << command << "\"\n\n" << mv::mainUsage() << mv::toolsUsage() << kWindowUsage;
     return 2;
 }

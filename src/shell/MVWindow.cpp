@@ -1,0 +1,1555 @@
+#include "shell/MVWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QStandardItemModel>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/Localize.h"
+#include "platform/Sound.h"
+#include "settings/MovieName.h"
+#include "settings/Preferences.h"
+#include "shell/Application.h"
+#include "shell/FloatSlider.h"
+#include "shell/ImageListView.h"
+#include "shell/MainThread.h"
+#include "shell/ShellPorts.h"
+
+namespace fs = std::filesystem;
+
+namespace mv::shell {
+namespace {
+
+QString wt(const char* key) { return QCoreApplication::translate("MVWindow", key); }
+QString mt(const char* key) { return QCoreApplication::translate("MVMenus", key); }
+
+std::string translate(const char* table, const std::string& key)
+{
+    return QCoreApplication::translate(table, key.c_str()).toStdString();
+}
+
+// The fields of the adjustment panel's float sliders and how their labels
+// show them.
+struct SliderDef {
+    const char* name;  // slider object name; the label is name + "Text"
+    const char* title; // the label in front of the slider
+    float JobSettings::*field;
+    float min, max;
+    float fineStep; // one step with Alt held
+    const char* format;
+    float mul, add; // shown value = field * mul + add
+    int resetTag;
+};
+
+const SliderDef kSliders[] = {
+    {"saturation", QT_TRANSLATE_NOOP("MVWindow", "Saturation"), &JobSettings::saturation, 0, 4, 0.001f, "%0.1f", 100,
+     -100, 3},
+    {"brightness", QT_TRANSLATE_NOOP("MVWindow", "Brightness"), &JobSettings::brightness, -1, 1, 0.001f, "%0.1f", 100,
+     0, 3},
+    {"contrast", QT_TRANSLATE_NOOP("MVWindow", "Contrast"), &JobSettings::contrast, 0.25f, 4, 0.001f, "%0.1f", 100,
+     -100, 3},
+    {"exposure", QT_TRANSLATE_NOOP("MVWindow", "Exposure"), &JobSettings::exposureEV, -10, 10, 0.01f, "%0.2fev", 1, 0,
+     4},
+    {"mono", QT_TRANSLATE_NOOP("MVWindow", "Monochrome"), &JobSettings::monoIntensity, 0, 1, 0.001f, "%0.1f%%", 100,
+     0, 5},
+    {"sepia", QT_TRANSLATE_NOOP("MVWindow", "Sepia"), &JobSettings::sepiaIntensity, 0, 1, 0.001f, "%0.1f%%", 100, 0,
+     6},
+    {"blur", QT_TRANSLATE_NOOP("MVWindow", "Blur"), &JobSettings::blurRadius, 0, 100, 0.001f, "%0.1f%%", 100, 0, 7},
+    {"rotate", QT_TRANSLATE_NOOP("MVWindow", "Straighten"), &JobSettings::rotateAngle, -3.1416f, 3.1416f, 0.00174f,
+     "%0.1f°", 57.325f, 0, 8},
+    {"sharpen", QT_TRANSLATE_NOOP("MVWindow", "Sharpen"), &JobSettings::sharpenValue, 0, 10, 0.001f, "%0.1f%%", 100, 0,
+     9},
+};
+
+// The title with a keyboard accelerator before the first `letter` (a
+// translation without that letter keeps none).
+QString withMnemonic(QString title, QChar letter)
+{
+    const int at = title.indexOf(letter);
+    if (at >= 0)
+        title.insert(at, '&');
+    return title;
+}
+
+QString formatLabel(const char* format, double value)
+{
+    char buf[48];
+    std::snprintf(buf, sizeof buf, format, value);
+    return QString::fromUtf8(buf);
+}
+
+QString manualPath()
+{
+    // Installed with this program, else anywhere in the XDG data folders,
+    // else the source tree's copy (a program run from its build folder).
+    const QString beside = QCoreApplication::applicationDirPath() + "/../share/doc/moirevance/manual/index.html";
+    if (QFileInfo::exists(beside))
+        return beside;
+    const QString installed =
+        QStandardPaths::locate(QStandardPaths::GenericDataLocation, "doc/moirevance/manual/index.html");
+    if (!installed.isEmpty())
+        return installed;
+    return QStringLiteral(MOIREVANCE_SOURCE_DIR "/docs/manual/index.html");
+}
+
+QColor toQColor(const RGBAColor& c) { return QColor::fromRgbF(c.red, c.green, c.blue, c.alpha); }
+RGBAColor fromQColor(const QColor& c) { return {c.redF(), c.greenF(), c.blueF(), c.alphaF()}; }
+QFont toQFont(const FontSpec& f)
+{
+    QFont font(QString::fromStdString(f.family));
+    font.setPointSizeF(f.pointSize > 0 ? f.pointSize : 12);
+    return font;
+}
+FontSpec fromQFont(const QFont& f) { return {f.family().toStdString(), f.pointSizeF()}; }
+
+// Puts a label and its control in a form row, with both named.
+void addRow(QGridLayout* grid, int row, QLabel* label, QWidget* control, const char* labelName,
+            const char* controlName)
+{
+    label->setObjectName(labelName);
+    control->setObjectName(controlName);
+    label->setBuddy(control);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(control, row, 1);
+}
+
+} // namespace
+
+MVWindow::MVWindow(std::unique_ptr<PreferenceStore> store, QWidget* parent)
+    : QMainWindow(parent), prefs_(store ? std::move(store) : openUserPreferences())
+{
+    setTranslator(&translate);
+    setObjectName("MVWindow");
+    setWindowTitle("Moirevance");
+    setWindowIcon(QIcon::fromTheme("moirevance", appIcon()));
+
+    buildWindow();
+    main_ = std::make_unique<MainThread>(this);
+    ports_ = std::make_unique<ShellPorts>(*this, *main_, listView_->lineHeight());
+    buildMenus();
+    buildFilterPanel();
+    buildWatermarkPanel();
+    buildLayerModePanel();
+    buildConvertPanel();
+
+    // 1. Placement on the only screen.
+    placeWindow();
+    // 2. and 8. The shared font and colour panels.
+    buildSharedPanels();
+    // 3. - 5. The data folder and its working files.
+    files_ = prepareDataFolder();
+    verifyList_ = std::make_unique<VerifyList>(files_ ? files_->verifyFile : std::string());
+    verifyList_->setOnWrite([this] { ports_->enableVerifyMenu(true); });
+    const std::string kml = files_ ? files_->kmlFile : std::string();
+    list_ = std::make_unique<ImagesList>(settings_, *ports_, *ports_, *ports_, *ports_, *verifyList_, kml);
+    cropWindow_ = std::make_unique<CropWindow>(settings_, *ports_, cropView_);
+    run_ = std::make_unique<MovieRun>(settings_, *list_, *ports_, *ports_, kml);
+    run_->setAnimationEditor(cropWindow_.get(), &cropView_);
+    append_ = std::make_unique<AppendMovies>(*ports_, *ports_, *ports_);
+    append_->setCompletionSound([] { playCompletionSound(false); });
+    append_->setBeep([] { QApplication::beep(); });
+    convert_ = std::make_unique<Convert>(*ports_, *ports_, *ports_);
+    if (files_) {
+        cropWindow_->animFile = files_->animFile;
+        enableAnimMenu(fs::exists(files_->animFile));
+        enableVerifyMenu(fs::exists(files_->verifyFile));
+    }
+    cropWindow_->version = QCoreApplication::applicationVersion().toStdString();
+    // 6. - 7. Start values and the adjustment panel.
+    settings_ = JobSettings{};
+    setSlidersFromSettings();
+    writeLabels(true);
+    // 10. The stored preferences.
+    loadPrefs(*prefs_, settings_);
+    // 11. - 15. The controls show the settings; 12. the text renderer gets its styles.
+    showSettings();
+    handWatermarkToRenderer();
+    handStampStyleToRenderer();
+    // 16. - 17.
+    run_->moviePath = " ";
+    run_->movieName = " ";
+    setCreateEnable(false);
+    enableLayerMenu(false);
+    setCustomCropEnable(false);
+    // 18. Quitting by other means than the window's close stops the movie too.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { stopAndSave(); });
+    // 19.
+    setTitles();
+}
+
+MVWindow::~MVWindow()
+{
+    stopAndSave();
+    // Pending calls of the workers refer to the widgets.
+    convert_.reset();
+    run_.reset();
+}
+
+QWidget* MVWindow::filterPanel() const { return filterPanel_; }
+QWidget* MVWindow::watermarkPanel() const { return watermarkPanel_; }
+QWidget* MVWindow::layerModePanel() const { return layerModePanel_; }
+QWidget* MVWindow::convertPanel() const { return convertPanel_; }
+
+// ---------------------------------------------------------------------------
+// Building the window
+
+void MVWindow::buildWindow()
+{
+    auto* central = new QWidget(this);
+    auto* outer = new QHBoxLayout(central);
+
+    // Left: the list and its count label.
+    auto* left = new QVBoxLayout;
+    auto* buttons = new QHBoxLayout;
+    listImagesButton_ = new QPushButton(central);
+    listImagesButton_->setObjectName("listImagesButton");
+    listImagesButton_->setToolTip(tr("Empty the list and choose the images of the movie (Ctrl+O)"));
+    createMovieButton_ = new QPushButton(central);
+    createMovieButton_->setObjectName("createMovieButton");
+    createMovieButton_->setToolTip(tr("Write the movie of the listed images; while it is written, stop it (Ctrl+R)"));
+    createMovieButton_->setDefault(true);
+    buttons->addWidget(listImagesButton_);
+    buttons->addWidget(createMovieButton_);
+    buttons->addStretch();
+    left->addLayout(buttons);
+    listView_ = new ImageListView(central);
+    listView_->setMinimumSize(300, 260);
+    left->addWidget(listView_, 1);
+    auto* countRow = new QHBoxLayout;
+    imagesText_ = new QLabel(central);
+    imagesText_->setObjectName("imagesText");
+    imagesText_->setToolTip(tr("How many images are listed; while a movie is made, which one is written"));
+    sortProg_ = new QProgressBar(central);
+    sortProg_->setObjectName("sortProg");
+    sortProg_->setAccessibleName(tr("Sorting by date"));
+    sortProg_->setRange(0, 0);
+    sortProg_->setMaximumWidth(120);
+    sortProg_->setMaximumHeight(12);
+    sortProg_->setTextVisible(false);
+    sortProg_->hide();
+    countRow->addWidget(imagesText_, 1);
+    countRow->addWidget(sortProg_);
+    left->addLayout(countRow);
+    outer->addLayout(left, 1);
+
+    // Right: the movie's settings.
+    auto* right = new QVBoxLayout;
+    auto* grid = new QGridLayout;
+    auto makeCombo = [&](bool editable) {
+        auto* c = new QComboBox(central);
+        c->setEditable(editable);
+        if (editable)
+            c->setInsertPolicy(QComboBox::NoInsert);
+        c->setMinimumWidth(150);
+        return c;
+    };
+    fpsText_ = new QLabel(central);
+    fpsButton_ = makeCombo(true);
+    fpsButton_->addItems({"1", "5", "10", "12", "15", "20", "24", "25", "29.97", "30", "50", "59.94", "60"});
+    fpsButton_->setToolTip(tr("Frames per second of the movie (0.01 to 600)"));
+    addRow(grid, 0, fpsText_, fpsButton_, "fpsText", "fpsButton");
+    scaleText_ = new QLabel(central);
+    scaleButton_ = makeCombo(true);
+    scaleButton_->addItems({"25%", "33%", "50%", "66%", "75%", "100%"});
+    for (std::size_t code = 1; code < sizePresets().size(); ++code) {
+        const SizePreset& p = sizePresets()[code];
+        scaleButton_->addItem(QString("%1  (%2 × %3)").arg(p.name).arg(p.width).arg(p.height));
+    }
+    scaleButton_->setToolTip(tr("Size of the movie: a percentage of the first image or a frame size"));
+    addRow(grid, 1, scaleText_, scaleButton_, "scaleText", "scaleButton");
+    codecText_ = new QLabel(central);
+    codecButton_ = makeCombo(false);
+    for (std::uint16_t code = kCodecJPEG; code <= kCodecAnimation; ++code)
+        codecButton_->addItem(codecTitle(code), code);
+    codecButton_->setToolTip(tr("Video codec of the movie"));
+    addRow(grid, 2, codecText_, codecButton_, "codecText", "codecButton");
+    qualityText_ = new QLabel(central);
+    qualityButton_ = makeCombo(false);
+    for (std::uint16_t code = kQualityLossless; code <= kQualityLow; ++code)
+        qualityButton_->addItem(QString(), code);
+    qualityButton_->setToolTip(tr("Picture quality against file size"));
+    addRow(grid, 3, qualityText_, qualityButton_, "qualityText", "qualityButton");
+    cropText_ = new QLabel(central);
+    cropButton_ = makeCombo(false);
+    for (std::uint16_t code = kCropTop; code <= kCropCustom; ++code)
+        cropButton_->addItem(QString(), code);
+    cropButton_->setToolTip(tr("Which part of the picture is kept when its shape differs from the movie's; "
+                               "Custom follows keyframes"));
+    addRow(grid, 4, cropText_, cropButton_, "cropText", "cropButton");
+    rateText_ = new QLabel(central);
+    rateButton_ = makeCombo(true);
+    rateButton_->addItems({"1", "2", "3", "4", "5", "6", "8", "10", "12", "15", "20", "30"});
+    rateButton_->setToolTip(tr("Use every n-th image; with Alt held while entering, show each image n times"));
+    addRow(grid, 5, rateText_, rateButton_, "rateText", "rateButton");
+    right->addLayout(grid);
+
+    sortCheckbox_ = new QCheckBox(central);
+    sortCheckbox_->setObjectName("sortCheckbox");
+    sortCheckbox_->setToolTip(tr("Order the images by the capture date of their EXIF data"));
+    dateCheckbox_ = new QCheckBox(central);
+    dateCheckbox_->setObjectName("dateCheckbox");
+    dateCheckbox_->setToolTip(tr("Stamp each frame with its image's capture date and time"));
+    gpsCheckbox_ = new QCheckBox(central);
+    gpsCheckbox_->setObjectName("gpsCheckbox");
+    gpsCheckbox_->setToolTip(tr("Stamp each frame with its image's GPS position"));
+    dateFontButton_ = new QPushButton(central);
+    dateFontButton_->setObjectName("dateFontButton");
+    dateFontButton_->setToolTip(tr("Font and colour of the date and GPS stamp"));
+    right->addWidget(sortCheckbox_);
+    auto* dateRow = new QHBoxLayout;
+    dateRow->addWidget(dateCheckbox_);
+    dateRow->addStretch();
+    dateRow->addWidget(dateFontButton_);
+    right->addLayout(dateRow);
+    right->addWidget(gpsCheckbox_);
+    right->addSpacing(8);
+    auto* toggles = new QHBoxLayout;
+    filterToggle_ = new QPushButton(central);
+    filterToggle_->setObjectName("filterPanelButton");
+    filterToggle_->setToolTip(tr("Show or hide the picture adjustments (Ctrl+1)"));
+    watermarkToggle_ = new QPushButton(central);
+    watermarkToggle_->setObjectName("watermarkPanelButton");
+    watermarkToggle_->setToolTip(tr("Show or hide the watermark settings (Ctrl+2)"));
+    toggles->addWidget(filterToggle_);
+    toggles->addWidget(watermarkToggle_);
+    right->addLayout(toggles);
+    right->addStretch();
+    outer->addLayout(right);
+
+    timeRemainText_ = new QLabel(this);
+    timeRemainText_->setObjectName("timeRemainText");
+    timeRemainText_->setAccessibleName(tr("Status"));
+    timeRemainText_->setMinimumWidth(300);
+    timeRemainText_->setIndent(6);
+    statusBar()->addWidget(timeRemainText_, 1);
+    statusBar()->setSizeGripEnabled(true);
+    setCentralWidget(central);
+    resize(620, 430);
+
+    // Every control acts through mvAction by its tag.
+    auto tagged = [](QObject* o, int tag) { o->setProperty("mvTag", tag); };
+    tagged(createMovieButton_, 1);
+    connect(createMovieButton_, &QPushButton::clicked, this, [this] { mvAction(1); });
+    connect(listImagesButton_, &QPushButton::clicked, this, [this] { mvAction(7); });
+    connect(codecButton_, &QComboBox::activated, this, [this] { mvAction(3); });
+    connect(qualityButton_, &QComboBox::activated, this, [this] { mvAction(4); });
+    connect(cropButton_, &QComboBox::activated, this, [this] { mvAction(8); });
+    for (const auto& entry : {std::pair{fpsButton_, 2}, {scaleButton_, 6}, {rateButton_, 9}}) {
+        QComboBox* combo = entry.first;
+        const int tag = entry.second;
+        auto act = [this, combo, tag] {
+            if (lastComboText_[combo] != combo->currentText())
+                mvAction(tag);
+        };
+        connect(combo, &QComboBox::activated, this, act);
+        connect(combo->lineEdit(), &QLineEdit::editingFinished, this, act);
+    }
+    connect(sortCheckbox_, &QCheckBox::clicked, this, [this] { mvAction(10); });
+    connect(dateCheckbox_, &QCheckBox::clicked, this, [this] { mvAction(11); });
+    connect(gpsCheckbox_, &QCheckBox::clicked, this, [this] { mvAction(12); });
+    connect(dateFontButton_, &QPushButton::clicked, this, [this] { mvAction(13); });
+    connect(filterToggle_, &QPushButton::clicked, this, [this] { mvFilters(20); });
+    connect(watermarkToggle_, &QPushButton::clicked, this, [this] { mvFilters(21); });
+    connect(listView_, &ImageListView::filesDropped, this, &MVWindow::listPaths);
+}
+
+void MVWindow::buildMenus()
+{
+    auto add = [this](QMenu* menu, int tag, const QKeySequence& keys, void (MVWindow::*dispatch)(int)) {
+        auto* a = menu->addAction(QString());
+        a->setData(tag);
+        if (!keys.isEmpty())
+            a->setShortcut(keys);
+        connect(a, &QAction::triggered, this, [this, tag, dispatch] { (this->*dispatch)(tag); });
+        return a;
+    };
+    fileMenu_ = menuBar()->addMenu(QString());
+    fileMenu_->setObjectName("fileMenu");
+    fileItems_[2] = add(fileMenu_, 2, QKeySequence::Open, &MVWindow::mvMenu);
+    fileItems_[10] = add(fileMenu_, 10, QKeySequence(tr("Ctrl+L")), &MVWindow::mvMenu);
+    fileMenu_->addSeparator();
+    fileItems_[4] = add(fileMenu_, 4, QKeySequence(tr("Ctrl+R")), &MVWindow::mvMenu);
+    fileItems_[5] = add(fileMenu_, 5, QKeySequence(tr("Ctrl+Shift+S")), &MVWindow::mvMenu);
+    fileMenu_->addSeparator();
+    fileItems_[6] = add(fileMenu_, 6, QKeySequence(), &MVWindow::mvMenu);
+    fileItems_[8] = add(fileMenu_, 8, QKeySequence(), &MVWindow::mvMenu);
+    // The item with Alt held deletes the file; window managers may keep Alt
+    // clicks for themselves, so the keyboard offers it too.
+    auto* deleteVerify = new QShortcut(QKeySequence(tr("Ctrl+Alt+Shift+V")), this);
+    connect(deleteVerify, &QShortcut::activated, this, [this] {
+        if (fileItems_[8]->isEnabled())
+            mvMenu(8);
+    });
+    fileMenu_->addSeparator();
+    fileItems_[9] = add(fileMenu_, 9, QKeySequence(), &MVWindow::mvMenu);
+    // The movie-to-frames tool belongs to the converter, not to the window.
+    auto* frames = fileMenu_->addAction(QString());
+    frames->setObjectName("movieToFramesItem");
+    connect(frames, &QAction::triggered, this, [this] {
+        // Its dialogs come to the main thread; reading the movie's frame
+        // times, which takes long for a long movie, stays on a worker.
+        if (convert_->isPanelVisible()) {
+            convert_->convAction(); // stops the running conversion
+            return;
+        }
+        if (converting_)
+            return;
+        if (convertWorker_.joinable())
+            convertWorker_.join();
+        converting_ = true;
+        convertWorker_ = std::thread([this] {
+            convert_->convAction();
+            converting_ = false;
+        });
+    });
+    fileItems_[11] = frames;
+    fileMenu_->addSeparator();
+    fileItems_[3] = add(fileMenu_, 3, QKeySequence::Close, &MVWindow::mvMenu);
+    auto* quit = fileMenu_->addAction(QString());
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setObjectName("quitItem");
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+    fileItems_[12] = quit;
+
+    windowMenu_ = menuBar()->addMenu(QString());
+    windowMenu_->setObjectName("windowMenu");
+    auto* minimize = windowMenu_->addAction(QString(), QKeySequence(tr("Ctrl+M")), this, &QWidget::showMinimized);
+    minimize->setData(1);
+    auto* zoom = windowMenu_->addAction(QString(), this, [this] { isMaximized() ? showNormal() : showMaximized(); });
+    zoom->setData(2);
+    auto* front = windowMenu_->addAction(QString(), this, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible())
+                w->raise();
+    });
+    front->setData(3);
+    windowMenu_->addSeparator();
+    auto* adj = windowMenu_->addAction(QString(), QKeySequence(tr("Ctrl+1")), this, [this] { mvFilters(20); });
+    adj->setData(20);
+    auto* wm = windowMenu_->addAction(QString(), QKeySequence(tr("Ctrl+2")), this, [this] { mvFilters(21); });
+    wm->setData(21);
+
+    helpMenu_ = menuBar()->addMenu(QString());
+    helpMenu_->setObjectName("helpMenu");
+    add(helpMenu_, 1, QKeySequence::HelpContents, &MVWindow::mvMenu);
+    helpMenu_->addSeparator();
+    appMenu_ = helpMenu_;
+    auto* about = helpMenu_->addAction(QString(), this, [this] {
+        QMessageBox::about(this, tr("About Moirevance"),
+                           tr("<h3>Moirevance %1</h3><p>Turns a list of still images into a movie.</p>")
+                               .arg(QCoreApplication::applicationVersion()));
+    });
+    about->setData(-1);
+    about->setObjectName("aboutItem");
+}
+
+void MVWindow::buildFilterPanel()
+{
+    filterPanel_ = new QDialog(this, Qt::Tool);
+    filterPanel_->setObjectName("filterPanel");
+    auto* v = new QVBoxLayout(filterPanel_);
+    auto* grid = new QGridLayout;
+    int row = 0;
+    auto addSlider = [&](const QString& name, const QString& title, float min, float max, float fine, int resetTag) {
+        auto* label = new QLabel(title + ":", filterPanel_);
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        auto* slider = new FloatSlider(min, max, fine, filterPanel_);
+        slider->setObjectName(name + "Slider");
+        slider->setAccessibleName(title);
+        slider->setMinimumWidth(200);
+        label->setBuddy(slider);
+        auto* value = new QLabel(filterPanel_);
+        value->setObjectName(name + "Text");
+        value->setMinimumWidth(64);
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        value->setAccessibleName(title + tr(" value"));
+        grid->addWidget(label, row, 0);
+        grid->addWidget(slider, row, 1);
+        grid->addWidget(value, row, 2);
+        if (resetTag >= 4) {
+            auto* reset = new QPushButton(tr("Reset"), filterPanel_);
+            reset->setObjectName(name + "ResetButton");
+            reset->setAccessibleName(tr("Reset %1").arg(title));
+            reset->setToolTip(tr("Back to no %1").arg(title.toLower()));
+            connect(reset, &QPushButton::clicked, this, [this, resetTag] { mvFilters(resetTag); });
+            grid->addWidget(reset, row, 3);
+        }
+        connect(slider, &QSlider::valueChanged, this, [this] { mvFilters(0); });
+        sliders_[name] = slider;
+        sliderLabels_[name] = value;
+        ++row;
+        return slider;
+    };
+    for (const SliderDef& d : kSliders)
+        addSlider(d.name, wt(d.title), d.min, d.max, d.fineStep, d.resetTag);
+
+    auto* resetRow = new QHBoxLayout;
+    auto* tint = new QPushButton(tr("Tint Colour…"), filterPanel_);
+    tint->setObjectName("monoColorButton");
+    tint->setToolTip(tr("Colour of the monochrome tint"));
+    connect(tint, &QPushButton::clicked, this, [this] { mvFilters(1); });
+    auto* resetColor = new QPushButton(tr("Reset Colour"), filterPanel_);
+    resetColor->setObjectName("resetColorButton");
+    resetColor->setToolTip(tr("Saturation, brightness and contrast back to neutral"));
+    connect(resetColor, &QPushButton::clicked, this, [this] { mvFilters(3); });
+    auto* resetAll = new QPushButton(tr("Reset All"), filterPanel_);
+    resetAll->setObjectName("resetAllButton");
+    resetAll->setToolTip(tr("Every adjustment back to neutral"));
+    connect(resetAll, &QPushButton::clicked, this, [this] { mvFilters(2); });
+    resetRow->addWidget(tint);
+    resetRow->addStretch();
+    resetRow->addWidget(resetColor);
+    resetRow->addWidget(resetAll);
+    grid->addLayout(resetRow, row++, 0, 1, 4);
+    grid->setRowMinimumHeight(row++, 8);
+
+    // Smoothing, in the same columns as the adjustments
+    auto* smooth = grid;
+    tweenCheckbox_ = new QCheckBox(tr("Tween frames"), filterPanel_);
+    tweenCheckbox_->setObjectName("tweenCheckbox");
+    tweenCheckbox_->setToolTip(tr("Insert blended frames between the images"));
+    motionBlurCheckbox_ = new QCheckBox(tr("Motion blur"), filterPanel_);
+    motionBlurCheckbox_->setObjectName("motionBlurCheckbox");
+    motionBlurCheckbox_->setToolTip(tr("Mix each frame with the ones before it"));
+    auto intSlider = [&](const QString& name, const QString& title, int min, int max, int r, QCheckBox* box) {
+        auto* slider = new FloatSlider(min, max, 1, filterPanel_);
+        slider->setObjectName(name + "Slider");
+        slider->setAccessibleName(title);
+        auto* value = new QLabel(filterPanel_);
+        value->setObjectName(name + "Text");
+        value->setAccessibleName(title + tr(" value"));
+        value->setMinimumWidth(64);
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        smooth->addWidget(box, row + r, 0);
+        smooth->addWidget(slider, row + r, 1);
+        smooth->addWidget(value, row + r, 2);
+        connect(slider, &QSlider::valueChanged, this, [this] { mvFilters(0); });
+        sliders_[name] = slider;
+        sliderLabels_[name] = value;
+    };
+    intSlider("tween", tr("Tween frames"), 1, 30, 0, tweenCheckbox_);
+    intSlider("motion", tr("Motion blur frames"), 2, 30, 1, motionBlurCheckbox_);
+    connect(tweenCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(17); });
+    connect(motionBlurCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(18); });
+    // Rows with and without a reset button the same height.
+    const int rowHeight = QPushButton(tr("Reset")).sizeHint().height();
+    for (int r = 0; r < grid->rowCount(); ++r)
+        if (r != row - 1)
+            grid->setRowMinimumHeight(r, rowHeight);
+    grid->setColumnStretch(1, 1);
+    v->addLayout(grid);
+    auto* line = new QFrame(filterPanel_);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    v->addWidget(line);
+
+    // Options
+    auto* options = new QGridLayout;
+    auto check = [&](QCheckBox*& box, const char* name, const QString& title, const QString& tip, int tag, int r,
+                     int c) {
+        box = new QCheckBox(title, filterPanel_);
+        box->setObjectName(name);
+        box->setToolTip(tip);
+        connect(box, &QCheckBox::clicked, this, [this, tag] { mvFilters(tag); });
+        options->addWidget(box, r, c);
+    };
+    check(skipCheckbox_, "skipCheckbox", tr("Skip image checks"),
+          tr("List images without reading them: faster, but no dates, GPS or size checks"), 10, 0, 0);
+    check(kmlCheckbox_, "kmlCheckbox", tr("Write KML file"), tr("Write the images' GPS positions as a KML file"), 12,
+          0, 1);
+    check(animCheckbox_, "animCheckbox", tr("Save animation"), tr("Save the keyframes beside the movie"), 11, 1, 0);
+    check(verticalCheckbox_, "verticalCheckbox", tr("Portrait"), tr("Exchange the width and height of the frame size"),
+          13, 1, 1);
+    v->addLayout(options);
+
+    auto* range = new QHBoxLayout;
+    timeRangeCheckbox_ = new QCheckBox(tr("Only images taken from"), filterPanel_);
+    timeRangeCheckbox_->setObjectName("timeRangeCheckbox");
+    timeRangeCheckbox_->setToolTip(tr("Use only images whose capture time of day lies in the range"));
+    connect(timeRangeCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(14); });
+    rangeFromText_ = new QLineEdit(filterPanel_);
+    rangeFromText_->setObjectName("rangeFromText");
+    rangeFromText_->setAccessibleName(tr("Time range start"));
+    rangeFromText_->setToolTip(tr("Time of day as h:mm:ss"));
+    rangeFromText_->setMaximumWidth(80);
+    connect(rangeFromText_, &QLineEdit::editingFinished, this, [this] { mvFilters(15); });
+    auto* to = new QLabel(tr("to"), filterPanel_);
+    rangeToText_ = new QLineEdit(filterPanel_);
+    rangeToText_->setObjectName("rangeToText");
+    rangeToText_->setAccessibleName(tr("Time range end"));
+    rangeToText_->setToolTip(tr("Time of day as h:mm:ss"));
+    rangeToText_->setMaximumWidth(80);
+    to->setBuddy(rangeToText_);
+    connect(rangeToText_, &QLineEdit::editingFinished, this, [this] { mvFilters(16); });
+    range->addWidget(timeRangeCheckbox_);
+    range->addWidget(rangeFromText_);
+    range->addWidget(to);
+    range->addWidget(rangeToText_);
+    range->addStretch();
+    v->addLayout(range);
+}
+
+void MVWindow::buildWatermarkPanel()
+{
+    watermarkPanel_ = new QDialog(this, Qt::Tool);
+    watermarkPanel_->setObjectName("watermarkPanel");
+    auto* v = new QVBoxLayout(watermarkPanel_);
+    watermarkUseCheckbox_ = new QCheckBox(watermarkPanel_);
+    watermarkUseCheckbox_->setObjectName("watermarkUseCheckbox");
+    watermarkUseCheckbox_->setToolTip(tr("Draw the watermark text on every frame"));
+    v->addWidget(watermarkUseCheckbox_);
+    watermarkText_ = new QLineEdit(watermarkPanel_);
+    watermarkText_->setObjectName("watermarkText");
+    watermarkText_->setToolTip(tr("The watermark text"));
+    v->addWidget(watermarkText_);
+    auto* groups = new QHBoxLayout;
+    auto group = [&](QButtonGroup*& g, const char* name, const QString& title, const QStringList& rows, int tag) {
+        auto* box = new QWidget(watermarkPanel_);
+        box->setObjectName(name);
+        box->setAccessibleName(title);
+        auto* l = new QVBoxLayout(box);
+        l->addWidget(new QLabel(title, box));
+        g = new QButtonGroup(box);
+        for (int i = 0; i < rows.size(); ++i) {
+            auto* r = new QRadioButton(rows[i], box);
+            r->setObjectName(QString(name) + QString::number(i));
+            g->addButton(r, i);
+            l->addWidget(r);
+        }
+        connect(g, &QButtonGroup::idClicked, this, [this, tag] { mvWatermarkAction(tag); });
+        groups->addWidget(box);
+    };
+    group(watermarkHorizRadio_, "watermarkHorizRadio", tr("Horizontal"), {tr("Left"), tr("Centre"), tr("Right")}, 1);
+    group(watermarkVertRadio_, "watermarkVertRadio", tr("Vertical"), {tr("Top"), tr("Middle"), tr("Bottom")}, 2);
+    v->addLayout(groups);
+    auto* font = new QPushButton(tr("Font and Colour…"), watermarkPanel_);
+    font->setObjectName("watermarkFontButton");
+    font->setToolTip(tr("Show or hide the font and colour panels for the watermark"));
+    v->addWidget(font);
+    connect(font, &QPushButton::clicked, this, [this] { mvWatermarkAction(3); });
+    connect(watermarkUseCheckbox_, &QCheckBox::clicked, this, [this] { mvWatermarkAction(4); });
+    connect(watermarkText_, &QLineEdit::editingFinished, this, [this] { mvWatermarkAction(0); });
+}
+
+void MVWindow::buildLayerModePanel()
+{
+    layerModePanel_ = new QDialog(this, Qt::Tool);
+    layerModePanel_->setObjectName("layerModePanel");
+    auto* v = new QVBoxLayout(layerModePanel_);
+    v->addWidget(new QLabel(tr("How the layer images are combined with the images:"), layerModePanel_));
+    layerModeRadio_ = new QButtonGroup(layerModePanel_);
+    const QStringList rows{tr("Lighten"), tr("Darken"), tr("Maximum"), tr("Minimum"), tr("Overlay"),
+                           tr("Blend through mask images…")};
+    for (int i = 0; i < rows.size(); ++i) {
+        auto* r = new QRadioButton(rows[i], layerModePanel_);
+        r->setObjectName("layerModeRadio" + QString::number(i));
+        layerModeRadio_->addButton(r, i);
+        v->addWidget(r);
+    }
+    connect(layerModeRadio_, &QButtonGroup::idClicked, this, &MVWindow::mvLayerModeAction);
+}
+
+void MVWindow::buildConvertPanel()
+{
+    convertPanel_ = new QDialog(this, Qt::Tool);
+    convertPanel_->setObjectName("convertPanel");
+    auto* v = new QVBoxLayout(convertPanel_);
+    convImagesText_ = new QLabel(convertPanel_);
+    convImagesText_->setObjectName("convImagesText");
+    convTimeText_ = new QLabel(convertPanel_);
+    convTimeText_->setObjectName("convTimeText");
+    convSizeText_ = new QLabel(convertPanel_);
+    convSizeText_->setObjectName("convSizeText");
+    auto* stop = new QPushButton(tr("Stop"), convertPanel_);
+    stop->setObjectName("convStopButton");
+    connect(stop, &QPushButton::clicked, this, [this] { convert_->stopConversion(); });
+    connect(convertPanel_, &QDialog::finished, this, [this] { convert_->panelClosed(); });
+    for (QWidget* w : std::initializer_list<QWidget*>{convImagesText_, convTimeText_, convSizeText_, stop})
+        v->addWidget(w);
+    convertPanel_->setMinimumWidth(280);
+}
+
+void MVWindow::buildSharedPanels()
+{
+    fontPanel_ = new QFontDialog(this);
+    fontPanel_->setObjectName("fontPanel");
+    fontPanel_->setWindowFlag(Qt::Tool);
+    fontPanel_->setOption(QFontDialog::NoButtons);
+    fontPanel_->setModal(false);
+    connect(fontPanel_, &QFontDialog::currentFontChanged, this, [this] { mvTextAction(); });
+    colorPanel_ = new QColorDialog(Qt::white, this);
+    colorPanel_->setObjectName("colorPanel");
+    colorPanel_->setWindowFlag(Qt::Tool);
+    colorPanel_->setOptions(QColorDialog::ShowAlphaChannel | QColorDialog::NoButtons);
+    colorPanel_->setModal(false);
+    connect(colorPanel_, &QColorDialog::currentColorChanged, this, [this] { mvColorAction(); });
+}
+
+void MVWindow::placeWindow()
+{
+    const auto screens = QGuiApplication::screens();
+    if (screens.size() != 1)
+        return;
+    const QRect avail = screens.front()->availableGeometry();
+    const QRect frame = frameGeometry();
+    if (!avail.contains(frame))
+        move(avail.left() + 30, avail.top() + avail.height() - 30 - frame.height());
+}
+
+void MVWindow::showSettings()
+{
+    watermarkText_->setText(QString::fromStdString(settings_.watermarkStr));
+    const int x = static_cast<int>(settings_.wPosnX), y = static_cast<int>(settings_.wPosnY);
+    if (auto* b = watermarkHorizRadio_->button(x >= 0 && x <= 2 ? x : 0))
+        b->setChecked(true);
+    if (auto* b = watermarkVertRadio_->button(y >= 0 && y <= 2 ? y : 0))
+        b->setChecked(true);
+    watermarkUseCheckbox_->setChecked(settings_.useWatermark);
+    rangeFromText_->setText(QString::fromStdString(timeText(settings_.fromTime)));
+    rangeToText_->setText(QString::fromStdString(timeText(settings_.toTime)));
+    timeRangeCheckbox_->setChecked(settings_.isTimeRange);
+    kmlCheckbox_->setChecked(settings_.isCreateKML);
+    skipCheckbox_->setChecked(settings_.isSkipVerify);
+    if (settings_.isSkipVerify)
+        kmlCheckbox_->setChecked(false);
+    kmlCheckbox_->setEnabled(!settings_.isSkipVerify);
+    animCheckbox_->setChecked(settings_.isSaveAnim);
+    verticalCheckbox_->setChecked(settings_.isVertical);
+    setSlidersFromSettings();
+    sliderLabels_["tween"]->setText(QString::number(settings_.tweenFrames));
+    sliderLabels_["motion"]->setText(QString::number(settings_.motionFrames));
+    sliders_["tween"]->setEnabled(settings_.isTweening);
+    tweenCheckbox_->setChecked(settings_.isTweening);
+    sliders_["motion"]->setEnabled(settings_.isMotionBlur);
+    motionBlurCheckbox_->setChecked(settings_.isMotionBlur);
+
+    {
+        QSignalBlocker b(scaleButton_);
+        if (settings_.format > 0 && settings_.format < sizePresets().size())
+            scaleButton_->setCurrentIndex(settings_.format + kPresetComboOffset);
+        else
+            scaleButton_->setEditText(QString::fromStdString(settings_.scaleText()));
+    }
+    fpsButton_->setEditText(QString::fromStdString(settings_.fpsText()));
+    rateButton_->setEditText(QString::number(settings_.rate));
+    codecButton_->setCurrentIndex(codecButton_->findData(settings_.codec));
+    qualityButton_->setCurrentIndex(qualityButton_->findData(settings_.quality));
+    cropButton_->setCurrentIndex(cropButton_->findData(settings_.crop == kCropCustom ? std::uint16_t(kCropMiddle) : settings_.crop));
+    sortCheckbox_->setChecked(settings_.isDateSort);
+    dateCheckbox_->setChecked(settings_.isDateStamped);
+    gpsCheckbox_->setChecked(settings_.isGPS);
+    for (QComboBox* c : {fpsButton_, scaleButton_, rateButton_})
+        lastComboText_[c] = c->currentText();
+}
+
+void MVWindow::setTitles()
+{
+    auto title = [](QAbstractButton* b, const QString& t, QChar key = QChar()) {
+        b->setText(key.isNull() ? t : withMnemonic(t, key));
+        b->setAccessibleName(t);
+    };
+    auto label = [](QLabel* l, QWidget* control, const QString& t, QChar key = QChar()) {
+        l->setText(key.isNull() ? t : withMnemonic(t, key));
+        l->setAccessibleName(t);
+        if (control)
+            control->setAccessibleName(QString(t).remove(':'));
+    };
+    label(imagesText_, nullptr, wt("Images:"));
+    title(listImagesButton_, wt("List Images"), 'L');
+    title(createMovieButton_, wt("Create Movie"), 'C');
+    label(fpsText_, fpsButton_, wt("FPS:"), 'P');
+    label(scaleText_, scaleButton_, wt("Scale:"), 'S');
+    label(codecText_, codecButton_, wt("Codec:"), 'o');
+    label(qualityText_, qualityButton_, wt("Quality:"), 'Q');
+    const char* qualities[] = {"Lossless", "Max", "High", "Normal", "Low"};
+    for (int i = 0; i < 5; ++i)
+        qualityButton_->setItemText(i, wt(qualities[i]));
+    label(cropText_, cropButton_, wt("Crop:"), 'r');
+    const char* crops[] = {"Top", "Middle", "Bottom", "Custom"};
+    for (int i = 0; i < 4; ++i)
+        cropButton_->setItemText(i, wt(crops[i]));
+    label(rateText_, rateButton_, wt("Rate:"), 'a');
+    title(sortCheckbox_, wt("Sort by Image Date"), 'D');
+    title(dateCheckbox_, wt("Date/Time"), 'T');
+    title(gpsCheckbox_, wt("GPS Locaton"), 'G');
+    title(dateFontButton_, wt("Stamp Font…"), 'n');
+    title(filterToggle_, wt("Adjustments"), 'j');
+    title(watermarkToggle_, wt("Watermark"), 'k');
+    title(watermarkUseCheckbox_, wt("Use watermark"));
+    watermarkText_->setAccessibleName(wt("Watermark text"));
+    filterPanel_->setWindowTitle(wt("Adjustments"));
+    watermarkPanel_->setWindowTitle(wt("Watermark"));
+    layerModePanel_->setWindowTitle(wt("Layer Mode"));
+    convertPanel_->setWindowTitle(wt("Movie to Frames"));
+    fontPanel_->setWindowTitle(wt("Fonts"));
+    colorPanel_->setWindowTitle(wt("Colours"));
+
+    fileMenu_->setTitle(mt("&File"));
+    windowMenu_->setTitle(mt("&Window"));
+    helpMenu_->setTitle(mt("&Help"));
+    const std::pair<int, const char*> fileTitles[] = {
+        {2, "List Images..."},  {3, "Close"},           {4, "Create Movie"},       {5, "Save As..."},
+        {6, "Open Animation"},  {8, "Open Verify List"}, {9, "Append Movies..."},   {10, "Layer Images..."},
+        {11, "Movie to Frames..."}, {12, "Quit"}};
+    for (auto [tag, t] : fileTitles) {
+        fileItems_[tag]->setText(mt(t));
+        fileItems_[tag]->setObjectName(fileItems_[tag]->objectName().isEmpty() ? "fileItem" + QString::number(tag)
+                                                                                 : fileItems_[tag]->objectName());
+    }
+    fileItems_[8]->setToolTip(tr("Open the list of image problems; with Alt held, delete it"));
+    // Every control is found by its title, by screen readers and by tests.
+    for (QWidget* top : std::initializer_list<QWidget*>{this, filterPanel_, watermarkPanel_, layerModePanel_,
+                                                        convertPanel_}) {
+        for (auto* b : top->findChildren<QAbstractButton*>())
+            if (b->accessibleName().isEmpty())
+                b->setAccessibleName(b->text().remove('&'));
+        // Enter in a panel's text field acts on the field, not on a button.
+        if (top != this)
+            for (auto* b : top->findChildren<QPushButton*>())
+                b->setAutoDefault(false);
+        for (auto* l : top->findChildren<QLabel*>())
+            if (l->buddy() && l->buddy()->accessibleName().isEmpty())
+                l->buddy()->setAccessibleName(l->text().remove('&').remove(':'));
+    }
+    const char* windowTitles[] = {"Minimize", "Zoom", "Bring All to front"};
+    for (QAction* a : windowMenu_->actions()) {
+        const int tag = a->data().toInt();
+        if (tag >= 1 && tag <= 3)
+            a->setText(mt(windowTitles[tag - 1]));
+        else if (tag == 20)
+            a->setText(mt("Adjustments"));
+        else if (tag == 21)
+            a->setText(mt("Watermark"));
+    }
+    for (QAction* a : helpMenu_->actions()) {
+        if (a->data().toInt() == 1)
+            a->setText(mt("Moirevance Manual"));
+        else if (a->data().toInt() == -1)
+            a->setText(mt("About Moirevance..."));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+bool MVWindow::optionHeld() const
+{
+    if (optionOverride_)
+        return *optionOverride_;
+    return QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier;
+}
+
+void MVWindow::showLength(unsigned n)
+{
+    JobSettings copy = settings_;
+    copy.numListImages = n;
+    const std::string text = calcMovieLength(copy, {});
+    settings_.durationHour = copy.durationHour;
+    settings_.durationMin = copy.durationMin;
+    settings_.durationSec = copy.durationSec;
+    setStatusText(QString::fromStdString(text));
+}
+
+void MVWindow::rereadRate()
+{
+    // Only the rate: a duplicate count entered with Alt stays.
+    const auto dup = settings_.dupImages;
+    settings_.enterRate(rateButton_->currentText().toStdString(), false);
+    settings_.dupImages = dup;
+}
+
+void MVWindow::hideIfVisible(QWidget* w)
+{
+    if (w && w->isVisible())
+        w->hide();
+}
+
+void MVWindow::redrawPreview()
+{
+    // The keyframe editor's preview redraws here once the editor window exists.
+}
+
+void MVWindow::handWatermarkToRenderer()
+{
+    // The text renderer takes settings_.watermarkFont, watermarkColor,
+    // watermarkStr and (wPosnX, wPosnY) here once it exists; the frame loop
+    // reads the same fields.
+}
+
+void MVWindow::handStampStyleToRenderer()
+{
+    // The text renderer takes settings_.textFont and textColor here.
+}
+
+void MVWindow::openWithDesktop(const std::string& path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+void MVWindow::setStatusText(const QString& text)
+{
+    timeRemainText_->setText(text);
+    timeRemainText_->setAccessibleDescription(text);
+}
+
+// ---------------------------------------------------------------------------
+// Enabling rules
+
+void MVWindow::refreshCreateEnable()
+{
+    const bool running = run_ && run_->isCreatingMovie();
+    const bool on = running || (createWanted_ && !listing_);
+    createMovieButton_->setEnabled(on);
+    fileItems_[4]->setEnabled(on);
+}
+
+void MVWindow::setCreateEnable(bool on)
+{
+    createWanted_ = on;
+    refreshCreateEnable();
+}
+
+void MVWindow::setNumList(unsigned n)
+{
+    settings_.numListImages = n;
+    if (n == 0)
+        return;
+    showLength(n);
+}
+
+void MVWindow::setDateEnable(bool on)
+{
+    if (!on) {
+        dateCheckbox_->setChecked(false);
+        settings_.isDateStamped = false;
+    }
+    dateCheckbox_->setEnabled(on);
+    dateFontButton_->setEnabled(on);
+}
+
+void MVWindow::setGPSEnable(bool on)
+{
+    if (!on) {
+        gpsCheckbox_->setChecked(false);
+        settings_.isGPS = false;
+    }
+    gpsCheckbox_->setEnabled(on);
+}
+
+void MVWindow::setDateSortEnable(bool on)
+{
+    if (!on) {
+        sortCheckbox_->setChecked(false);
+        settings_.isDateSort = false;
+    }
+    dateSortAllowed_ = on;
+    sortCheckbox_->setEnabled(on && !listing_);
+}
+
+void MVWindow::setCustomCropEnable(bool on)
+{
+    auto* model = qobject_cast<QStandardItemModel*>(cropButton_->model());
+    if (model)
+        model->item(3)->setEnabled(on);
+    if (!on) {
+        settings_.crop = kCropMiddle;
+        cropButton_->setCurrentIndex(1);
+        // The keyframe editor window is hidden here once it exists.
+    }
+}
+
+void MVWindow::enableAnimMenu(bool on) { fileItems_[6]->setEnabled(on); }
+void MVWindow::enableVerifyMenu(bool on) { fileItems_[8]->setEnabled(on); }
+
+void MVWindow::enableLayerMenu(bool on)
+{
+    // Layer images need the list's layer mode, which the image list does not
+    // offer yet; the item stays off until it does.
+    constexpr bool kLayerListAvailable = false;
+    fileItems_[10]->setEnabled(on && kLayerListAvailable);
+}
+
+void MVWindow::setRunControlsEnabled(bool on)
+{
+    runControlsOn_ = on;
+    const bool controls = on && !listing_;
+    for (QWidget* w : std::initializer_list<QWidget*>{listImagesButton_, fpsButton_, scaleButton_, codecButton_,
+                                                      qualityButton_, cropButton_, rateButton_})
+        w->setEnabled(controls);
+    // Sorting builds the list again: not while it is being built.
+    sortCheckbox_->setEnabled(dateSortAllowed_ && !listing_);
+    fileItems_[2]->setEnabled(controls);
+    fileItems_[9]->setEnabled(controls && !appending_);
+    listView_->setAcceptingDrops(controls && !settings_.isElCapitan);
+    refreshCreateEnable();
+}
+
+// ---------------------------------------------------------------------------
+// Listing images off the main thread
+
+void MVWindow::startListing(std::function<void()> job)
+{
+    if (listing_ || (run_ && run_->isCreatingMovie()))
+        return;
+    if (listWorker_.joinable())
+        listWorker_.join();
+    listing_ = true;
+    setRunControlsEnabled(runControlsOn_);
+    sortProg_->setVisible(settings_.isDateSort);
+    listWorker_ = std::thread([this, job = std::move(job)] {
+        job();
+        main_->post([this] { finishListing(); });
+    });
+}
+
+void MVWindow::finishListing()
+{
+    if (listWorker_.joinable())
+        listWorker_.join();
+    listing_ = false;
+    sortProg_->hide();
+    setRunControlsEnabled(runControlsOn_);
+    if (settings_.crop == kCropCustom && list_->fileCount() > 0)
+        cropWindow_->createCropWindow();
+}
+
+void MVWindow::listPaths(const QStringList& paths)
+{
+    std::vector<std::string> files;
+    for (const QString& p : paths)
+        files.push_back(p.toStdString());
+    startListing([this, files] { list_->processImageList(files); });
+}
+
+// ---------------------------------------------------------------------------
+// mvAction: the window's controls
+
+void MVWindow::createOrStop(bool fromMenu)
+{
+    if (run_->isCreatingMovie()) {
+        run_->stopMovie();
+        refreshCreateEnable();
+        return;
+    }
+    // A worker still asking a question, or a list being built, must end first.
+    if (listing_ || main_->hasWaitingWorker())
+        return;
+    hideIfVisible(layerModePanel_);
+    if (!fromMenu) {
+        if (settings_.useWatermark)
+            handWatermarkToRenderer();
+        if (settings_.isDateStamped || settings_.isGPS)
+            handStampStyleToRenderer();
+    }
+    rereadRate();
+    if (run_->createCommand(ports_.get()))
+        refreshCreateEnable();
+}
+
+void MVWindow::mvAction(int tag)
+{
+    isTextFont_ = false;
+    // The list being built is the listing worker's until it ends.
+    if (listing_ && (tag == 8 || tag == 9 || tag == 10))
+        return;
+    switch (tag) {
+    case 1:
+        createOrStop(false);
+        break;
+    case 2:
+        settings_.enterFPS(fpsButton_->currentText().toStdString());
+        lastComboText_[fpsButton_] = fpsButton_->currentText();
+        run_->hasMovieName = false;
+        if (settings_.numListImages == 0)
+            break;
+        showLength(settings_.numListImages);
+        if (settings_.crop == kCropCustom)
+            cropWindow_->createCropWindow();
+        break;
+    case 3:
+        settings_.codec = static_cast<std::uint16_t>(codecButton_->currentData().toUInt());
+        run_->hasMovieName = false;
+        break;
+    case 4:
+        settings_.quality = static_cast<std::uint16_t>(qualityButton_->currentData().toUInt());
+        run_->hasMovieName = false;
+        break;
+    case 6: {
+        const QString text = scaleButton_->currentText();
+        const int position = text == scaleButton_->itemText(scaleButton_->currentIndex())
+                                 ? scaleButton_->currentIndex()
+                                 : -1;
+        settings_.chooseScale(position, text.toStdString());
+        lastComboText_[scaleButton_] = text;
+        run_->hasMovieName = false;
+        if (settings_.crop == kCropCustom)
+            cropWindow_->createCropWindow();
+        // Otherwise the keyframe editor window is hidden here once it exists.
+        break;
+    }
+    case 7:
+        if (listing_)
+            break;
+        hideIfVisible(layerModePanel_);
+        list_->clearList();
+        startListing([this] { list_->selectFiles(); });
+        break;
+    case 8:
+        settings_.crop = static_cast<std::uint16_t>(cropButton_->currentData().toUInt());
+        if (settings_.crop != kCropCustom) {
+            cropWindow_->resetAnim();
+            // The keyframe editor window is hidden here once it exists.
+        } else if (list_->fileCount() > 0) {
+            cropWindow_->createCropWindow();
+            // ... and shown here.
+        } else {
+            settings_.crop = kCropMiddle;
+            cropButton_->setCurrentIndex(1);
+            ports_->alert(windowText("List images first."), " ", false);
+        }
+        rereadRate();
+        break;
+    case 9:
+        settings_.enterRate(rateButton_->currentText().toStdString(), optionHeld());
+        if (settings_.dupImages > 1)
+            rateButton_->setEditText("1");
+        lastComboText_[rateButton_] = rateButton_->currentText();
+        run_->hasMovieName = false;
+        cropWindow_->setRateSkip(settings_.rate);
+        if (list_->fileCount() > 0)
+            showLength(list_->fileCount() * settings_.dupImages);
+        break;
+    case 10:
+        settings_.isDateSort = sortCheckbox_->isChecked();
+        if (list_->fileCount() > 0) {
+            const bool option = optionHeld();
+            startListing([this, option] { list_->resortFiles(option); });
+        }
+        break;
+    case 11:
+        settings_.isDateStamped = dateCheckbox_->isChecked();
+        redrawPreview();
+        break;
+    case 12:
+        settings_.isGPS = gpsCheckbox_->isChecked();
+        redrawPreview();
+        break;
+    case 13:
+        toggleFontPanelForStamp();
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// mvMenu: the program's own menu items
+
+void MVWindow::mvMenu(int tag)
+{
+    isTextFont_ = false;
+    switch (tag) {
+    case 1:
+        QDesktopServices::openUrl(QUrl::fromLocalFile(manualPath()));
+        break;
+    case 2:
+        if (listing_ || run_->isCreatingMovie())
+            break;
+        list_->clearList();
+        startListing([this] { list_->selectFiles(); });
+        hideIfVisible(layerModePanel_);
+        break;
+    case 3:
+        close();
+        break;
+    case 4:
+        createOrStop(true);
+        break;
+    case 5:
+        run_->hasMovieName = false;
+        run_->setMovieName(*ports_);
+        break;
+    case 6:
+        if (files_ && fs::exists(files_->animFile))
+            openWithDesktop(files_->animFile);
+        else
+            ports_->alert("The animation file could not be found.", " ", false);
+        break;
+    case 8:
+        if (files_ && fs::exists(files_->verifyFile)) {
+            if (optionHeld()) {
+                std::error_code ec;
+                fs::remove(files_->verifyFile, ec);
+                enableVerifyMenu(false);
+            } else {
+                openWithDesktop(files_->verifyFile);
+            }
+        } else {
+            ports_->alert("The verify list file could not be found.", " ", false);
+        }
+        break;
+    case 9:
+        hideIfVisible(layerModePanel_);
+        if (appending_)
+            break;
+        if (appendWorker_.joinable())
+            appendWorker_.join();
+        appending_ = true;
+        fileItems_[9]->setEnabled(false);
+        // The tool reports its own failure (status line and alert).
+        appendWorker_ = std::thread([this] {
+            append_->appendMoviesCommand();
+            appending_ = false;
+            main_->post([this] { fileItems_[9]->setEnabled(runControlsOn_ && !listing_); });
+        });
+        break;
+    case 10:
+        hideIfVisible(layerModePanel_);
+        // The list's layer mode takes the chosen files here and the
+        // layer-mode panel is shown after a choice (see enableLayerMenu).
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The adjustment panel
+
+void MVWindow::setSlidersFromSettings()
+{
+    for (const SliderDef& d : kSliders) {
+        QSignalBlocker b(sliders_[d.name]);
+        sliders_[d.name]->setFloatValue(settings_.*d.field);
+    }
+    QSignalBlocker bt(sliders_["tween"]), bm(sliders_["motion"]);
+    sliders_["tween"]->setValue(settings_.tweenFrames);
+    sliders_["motion"]->setValue(settings_.motionFrames);
+}
+
+void MVWindow::showAdjustments()
+{
+    setSlidersFromSettings();
+    writeLabels();
+}
+
+void MVWindow::readSliders()
+{
+    for (const SliderDef& d : kSliders) {
+        // A slider keeps its field exactly until it is moved: its steps
+        // cannot hold every value the preferences or a keyframe file give.
+        if (!sliders_[d.name]->holds(settings_.*d.field))
+            settings_.*d.field = sliders_[d.name]->floatValue();
+    }
+    settings_.tweenFrames = static_cast<std::uint16_t>(sliders_["tween"]->value());
+    settings_.motionFrames = static_cast<std::uint16_t>(sliders_["motion"]->value());
+}
+
+void MVWindow::writeLabels(bool atStart)
+{
+    for (const SliderDef& d : kSliders) {
+        const char* format = (atStart && d.field == &JobSettings::rotateAngle) ? "%0.2f°" : d.format;
+        sliderLabels_[d.name]->setText(formatLabel(format, settings_.*d.field * d.mul + d.add));
+    }
+    sliderLabels_["tween"]->setText(QString::number(sliders_["tween"]->value()));
+    sliderLabels_["motion"]->setText(QString::number(sliders_["motion"]->value()));
+}
+
+void MVWindow::mvFilters(int tag)
+{
+    isTextFont_ = false;
+    auto resetFields = [this](std::initializer_list<float JobSettings::*> fields) {
+        for (auto f : fields)
+            settings_.*f = (f == &JobSettings::saturation || f == &JobSettings::contrast) ? 1.0f : 0.0f;
+        setSlidersFromSettings();
+        writeLabels();
+    };
+    switch (tag) {
+    case 0:
+        readSliders();
+        writeLabels();
+        setNumList(settings_.numListImages);
+        break;
+    case 1: {
+        QSignalBlocker b(colorPanel_);
+        colorPanel_->setCurrentColor(
+            QColor::fromRgbF(settings_.ciColor.red, settings_.ciColor.green, settings_.ciColor.blue));
+        colorPanel_->show();
+        colorPanel_->raise();
+        break;
+    }
+    case 2:
+        resetFields({&JobSettings::saturation, &JobSettings::brightness, &JobSettings::contrast,
+                     &JobSettings::sepiaIntensity, &JobSettings::exposureEV, &JobSettings::blurRadius,
+                     &JobSettings::rotateAngle, &JobSettings::monoIntensity, &JobSettings::sharpenValue});
+        break;
+    case 3:
+        resetFields({&JobSettings::saturation, &JobSettings::brightness, &JobSettings::contrast});
+        break;
+    case 4:
+        resetFields({&JobSettings::exposureEV});
+        break;
+    case 5:
+        resetFields({&JobSettings::monoIntensity});
+        break;
+    case 6:
+        resetFields({&JobSettings::sepiaIntensity});
+        break;
+    case 7:
+        resetFields({&JobSettings::blurRadius});
+        break;
+    case 8:
+        resetFields({&JobSettings::rotateAngle});
+        break;
+    case 9:
+        resetFields({&JobSettings::sharpenValue});
+        break;
+    case 10:
+        settings_.isSkipVerify = skipCheckbox_->isChecked();
+        if (settings_.isSkipVerify)
+            kmlCheckbox_->setChecked(false);
+        else
+            kmlCheckbox_->setChecked(settings_.isCreateKML);
+        kmlCheckbox_->setEnabled(!settings_.isSkipVerify);
+        break;
+    case 11:
+        settings_.isSaveAnim = animCheckbox_->isChecked();
+        break;
+    case 12:
+        settings_.isCreateKML = kmlCheckbox_->isChecked();
+        break;
+    case 13:
+        settings_.isVertical = verticalCheckbox_->isChecked();
+        cropView_.isCropRect = false;
+        break;
+    case 14:
+        settings_.isTimeRange = timeRangeCheckbox_->isChecked();
+        if (settings_.isTimeRange) {
+            settings_.fromTime = parseTime(rangeFromText_->text().toStdString());
+            settings_.toTime = parseTime(rangeToText_->text().toStdString());
+        }
+        break;
+    case 15:
+        settings_.fromTime = parseTime(rangeFromText_->text().toStdString());
+        break;
+    case 16:
+        settings_.toTime = parseTime(rangeToText_->text().toStdString());
+        break;
+    case 17:
+    case 18: {
+        const bool tween = tag == 17;
+        QCheckBox* box = tween ? tweenCheckbox_ : motionBlurCheckbox_;
+        QCheckBox* other = tween ? motionBlurCheckbox_ : tweenCheckbox_;
+        FloatSlider* slider = sliders_[tween ? "tween" : "motion"];
+        FloatSlider* otherSlider = sliders_[tween ? "motion" : "tween"];
+        if (tween)
+            settings_.setTweening(box->isChecked());
+        else
+            settings_.setMotionBlur(box->isChecked());
+        if (box->isChecked()) {
+            other->setChecked(false);
+            otherSlider->setEnabled(false);
+            readSliders();
+            writeLabels();
+        }
+        slider->setEnabled(box->isChecked());
+        setNumList(settings_.numListImages);
+        break;
+    }
+    case 20:
+        if (filterPanel_->isVisible()) {
+            filterPanel_->hide();
+        } else {
+            filterPanel_->show();
+            filterPanel_->raise();
+            filterPanel_->activateWindow();
+        }
+        break;
+    case 21:
+        if (watermarkPanel_->isVisible()) {
+            watermarkPanel_->hide();
+        } else {
+            watermarkPanel_->show();
+            watermarkPanel_->raise();
+            watermarkPanel_->activateWindow();
+            QSignalBlocker bc(colorPanel_), bf(fontPanel_);
+            colorPanel_->setCurrentColor(toQColor(settings_.watermarkColor));
+            fontPanel_->setCurrentFont(toQFont(settings_.watermarkFont));
+            watermarkUseCheckbox_->setChecked(settings_.useWatermark);
+        }
+        return;
+    default:
+        break;
+    }
+    settings_.isFilterChange = true;
+    redrawPreview();
+}
+
+// ---------------------------------------------------------------------------
+// The watermark and layer-mode panels, the shared font and colour panels
+
+void MVWindow::mvWatermarkAction(int tag)
+{
+    isTextFont_ = false;
+    int x = static_cast<int>(settings_.wPosnX), y = static_cast<int>(settings_.wPosnY);
+    switch (tag) {
+    case 1:
+        x = watermarkHorizRadio_->checkedId();
+        if (x >= 3 || x < 0)
+            x = 0;
+        break;
+    case 2:
+        y = watermarkVertRadio_->checkedId();
+        if (y >= 3 || y < 0)
+            y = 0;
+        break;
+    case 3:
+        if (fontPanel_->isVisible()) {
+            fontPanel_->hide();
+            hideIfVisible(colorPanel_);
+        } else {
+            fontPanel_->show();
+            fontPanel_->raise();
+            fontPanel_->activateWindow();
+        }
+        break;
+    case 4:
+        settings_.useWatermark = watermarkUseCheckbox_->isChecked();
+        if (!settings_.useWatermark) {
+            hideIfVisible(fontPanel_);
+            hideIfVisible(colorPanel_);
+        }
+        break;
+    default:
+        break;
+    }
+    settings_.watermarkStr = watermarkText_->text().toStdString();
+    settings_.wPosnX = x;
+    settings_.wPosnY = y;
+    handWatermarkToRenderer();
+}
+
+void MVWindow::mvLayerModeAction(int row)
+{
+    settings_.overlayMode = static_cast<std::uint16_t>(row);
+    if (row == 5) {
+        // The list's mask mode takes the chosen mask images here.
+    }
+    layerModePanel_->hide();
+}
+
+void MVWindow::mvTextAction()
+{
+    if (watermarkPanel_->isVisible()) {
+        settings_.watermarkFont = fromQFont(fontPanel_->currentFont());
+        handWatermarkToRenderer();
+    } else if (isTextFont_) {
+        settings_.textFont = fromQFont(fontPanel_->currentFont());
+        handStampStyleToRenderer();
+    }
+}
+
+void MVWindow::mvColorAction()
+{
+    const QColor c = colorPanel_->currentColor();
+    if (watermarkPanel_->isVisible()) {
+        settings_.watermarkColor = fromQColor(c);
+        handWatermarkToRenderer();
+    } else if (isTextFont_) {
+        settings_.textColor = fromQColor(c);
+        handStampStyleToRenderer();
+    } else {
+        settings_.ciColor = {static_cast<float>(c.redF()), static_cast<float>(c.greenF()),
+                             static_cast<float>(c.blueF())};
+        settings_.isFilterChange = true;
+        redrawPreview();
+    }
+}
+
+void MVWindow::toggleFontPanelForStamp()
+{
+    if (!fontPanel_->isVisible()) {
+        QSignalBlocker bc(colorPanel_), bf(fontPanel_);
+        colorPanel_->setCurrentColor(toQColor(settings_.textColor));
+        fontPanel_->setCurrentFont(toQFont(settings_.textFont));
+        fontPanel_->show();
+        fontPanel_->raise();
+        fontPanel_->activateWindow();
+        isTextFont_ = true;
+        hideIfVisible(watermarkPanel_);
+    } else {
+        fontPanel_->hide();
+        hideIfVisible(colorPanel_);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Closing
+
+void MVWindow::stopAndSave()
+{
+    // Every time: a worker started after an earlier call must not outlive
+    // the window. The settings are saved once.
+    // From here no worker waits for an answer of the main thread, which
+    // will wait for the workers.
+    main_->setClosing();
+    if (run_) {
+        if (run_->isCreatingMovie())
+            run_->stopMovie();
+        run_->waitForWorker();
+    }
+    if (listWorker_.joinable())
+        listWorker_.join();
+    if (appendWorker_.joinable())
+        appendWorker_.join();
+    if (convertWorker_.joinable())
+        convertWorker_.join();
+    if (convert_)
+        convert_->stopConversion();
+    if (saved_)
+        return;
+    saved_ = true;
+    savePrefs(*prefs_, settings_);
+    prefs_->sync();
+}
+
+void MVWindow::closeEvent(QCloseEvent* event)
+{
+    stopAndSave();
+    for (QWidget* w : std::initializer_list<QWidget*>{filterPanel_, watermarkPanel_, layerModePanel_, convertPanel_,
+                                                      fontPanel_, colorPanel_})
+        hideIfVisible(w);
+    event->accept();
+}
+
+} // namespace mv::shell

@@ -1,0 +1,219 @@
+#pragma once
+// The main window. It owns the logic objects (settings, image list, movie
+// run, keyframe model, tools), shows them with widgets and sends every
+// command of its controls through four dispatchers by tag.
+#include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "animation/CropWindow.h"
+#include "imagelist/ImagesList.h"
+#include "imagelist/VerifyList.h"
+#include "platform/DataFolder.h"
+#include "platform/PreferenceStore.h"
+#include "render/MovieRun.h"
+#include "settings/JobSettings.h"
+#include "tools/AppendMovies.h"
+#include "tools/Convert.h"
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QColorDialog;
+class QComboBox;
+class QDialog;
+class QFontDialog;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+
+namespace mv::shell {
+
+class ImageListView;
+class MainThread;
+class ShellPorts;
+class FloatSlider;
+
+class MVWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // `store` replaces the user's preference store (tests); null opens it.
+    explicit MVWindow(std::unique_ptr<PreferenceStore> store = nullptr, QWidget* parent = nullptr);
+    ~MVWindow() override;
+
+    // The dispatchers of the window, the menus and the panels.
+    void mvAction(int tag);
+    void mvMenu(int tag);
+    void mvFilters(int tag);
+    void mvWatermarkAction(int tag);
+    void mvLayerModeAction(int row);
+    void mvTextAction();
+    void mvColorAction();
+
+    // Lists files and folders as a drop onto the list does (the command line
+    // passes its paths this way). Runs off the main thread.
+    void listPaths(const QStringList& paths);
+    // A list-building run is going on.
+    bool isListing() const { return listing_; }
+    // The adjustment sliders and labels show the settings again (after
+    // they changed elsewhere: keyframes read, preferences).
+    void showAdjustments();
+    // On the only screen, a window not wholly inside it goes to its lower
+    // left corner; with several screens it stays where it is.
+    void placeWindow();
+    // Stops a running movie and saves the preferences (window close, quit).
+    void stopAndSave();
+
+    // The main window's part of the enabling rules (called through the ports).
+    void setCreateEnable(bool on);
+    void setNumList(unsigned n);
+    void setDateEnable(bool on);
+    void setGPSEnable(bool on);
+    void setDateSortEnable(bool on);
+    void setCustomCropEnable(bool on);
+    void enableAnimMenu(bool on);
+    void enableVerifyMenu(bool on);
+    void enableLayerMenu(bool on);
+    void setRunControlsEnabled(bool on);
+    void setStatusText(const QString& text);
+
+    JobSettings& settings() { return settings_; }
+    ImagesList& imagesList() { return *list_; }
+    MovieRun& movieRun() { return *run_; }
+    const std::optional<WorkingFiles>& workingFiles() const { return files_; }
+    bool isTextFont() const { return isTextFont_; }
+    // Forces the Alt key state seen by the commands (tests without a
+    // keyboard); nullopt reads the keyboard.
+    void setOptionOverride(std::optional<bool> held) { optionOverride_ = held; }
+
+    QWidget* filterPanel() const;
+    QWidget* watermarkPanel() const;
+    QWidget* layerModePanel() const;
+    QWidget* convertPanel() const;
+    QFontDialog* fontPanel() const { return fontPanel_; }
+    QColorDialog* colorPanel() const { return colorPanel_; }
+    ImageListView* listView() const { return listView_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    friend class ShellPorts;
+
+    void buildWindow();
+    void buildMenus();
+    void buildFilterPanel();
+    void buildWatermarkPanel();
+    void buildLayerModePanel();
+    void buildConvertPanel();
+    void buildSharedPanels();
+    void showSettings();
+    void setTitles();
+
+    bool optionHeld() const;
+    // Shows "Length: ..." for n images by the settings' length rule.
+    void showLength(unsigned n);
+    void rereadRate();
+    void createOrStop(bool fromMenu);
+    void startListing(std::function<void()> run);
+    void finishListing();
+    void refreshCreateEnable();
+    void readSliders();
+    void writeLabels(bool atStart = false);
+    void setSlidersFromSettings();
+    void hideIfVisible(QWidget* w);
+    void toggleFontPanelForStamp();
+    // The text renderer gets the watermark and the stamp style from here.
+    void handWatermarkToRenderer();
+    void handStampStyleToRenderer();
+    void redrawPreview();
+    void openWithDesktop(const std::string& path);
+
+    JobSettings settings_;
+    std::unique_ptr<PreferenceStore> prefs_;
+    std::optional<WorkingFiles> files_;
+    std::unique_ptr<MainThread> main_;
+    std::unique_ptr<ShellPorts> ports_;
+    std::unique_ptr<VerifyList> verifyList_;
+    std::unique_ptr<ImagesList> list_;
+    CropViewState cropView_;
+    std::unique_ptr<CropWindow> cropWindow_;
+    std::unique_ptr<MovieRun> run_;
+    std::unique_ptr<AppendMovies> append_;
+    std::unique_ptr<Convert> convert_;
+
+    std::thread listWorker_;
+    // Appending movies: its dialogs come to the main thread, the copying
+    // and encoding stay on this worker.
+    std::thread appendWorker_;
+    std::atomic<bool> appending_{false};
+    std::thread convertWorker_;
+    std::atomic<bool> converting_{false};
+    std::atomic<bool> listing_{false};
+    bool createWanted_ = false;
+    bool runControlsOn_ = true;
+    bool dateSortAllowed_ = true;
+    bool isTextFont_ = false;
+    bool saved_ = false;
+    std::optional<bool> optionOverride_;
+    // Last text each combo box acted on: an entry acts once however many
+    // signals report it.
+    std::map<QComboBox*, QString> lastComboText_;
+
+    // Main window controls
+    ImageListView* listView_ = nullptr;
+    QLabel* imagesText_ = nullptr;
+    QProgressBar* sortProg_ = nullptr;
+    QPushButton* listImagesButton_ = nullptr;
+    QPushButton* createMovieButton_ = nullptr;
+    QLabel *fpsText_ = nullptr, *scaleText_ = nullptr, *codecText_ = nullptr, *qualityText_ = nullptr,
+           *cropText_ = nullptr, *rateText_ = nullptr;
+    QComboBox *fpsButton_ = nullptr, *scaleButton_ = nullptr, *codecButton_ = nullptr, *qualityButton_ = nullptr,
+              *cropButton_ = nullptr, *rateButton_ = nullptr;
+    QCheckBox *sortCheckbox_ = nullptr, *dateCheckbox_ = nullptr, *gpsCheckbox_ = nullptr;
+    QPushButton* dateFontButton_ = nullptr;
+    QPushButton *filterToggle_ = nullptr, *watermarkToggle_ = nullptr;
+    QLabel* timeRemainText_ = nullptr;
+
+    // Menus, by tag
+    QMenu *fileMenu_ = nullptr, *windowMenu_ = nullptr, *helpMenu_ = nullptr, *appMenu_ = nullptr;
+    std::map<int, QAction*> fileItems_;
+
+    // Adjustment panel
+    QDialog* filterPanel_ = nullptr;
+    std::map<QString, FloatSlider*> sliders_;
+    std::map<QString, QLabel*> sliderLabels_;
+    QCheckBox *skipCheckbox_ = nullptr, *animCheckbox_ = nullptr, *kmlCheckbox_ = nullptr,
+              *verticalCheckbox_ = nullptr, *timeRangeCheckbox_ = nullptr, *tweenCheckbox_ = nullptr,
+              *motionBlurCheckbox_ = nullptr;
+    QLineEdit *rangeFromText_ = nullptr, *rangeToText_ = nullptr;
+    bool rotateChanged_ = false;
+
+    // Watermark panel
+    QDialog* watermarkPanel_ = nullptr;
+    QButtonGroup *watermarkHorizRadio_ = nullptr, *watermarkVertRadio_ = nullptr;
+    QCheckBox* watermarkUseCheckbox_ = nullptr;
+    QLineEdit* watermarkText_ = nullptr;
+
+    // Layer-mode panel
+    QDialog* layerModePanel_ = nullptr;
+    QButtonGroup* layerModeRadio_ = nullptr;
+
+    // Movie-to-frames panel
+    QDialog* convertPanel_ = nullptr;
+    QLabel *convImagesText_ = nullptr, *convTimeText_ = nullptr, *convSizeText_ = nullptr;
+
+    QFontDialog* fontPanel_ = nullptr;
+    QColorDialog* colorPanel_ = nullptr;
+};
+
+} // namespace mv::shell

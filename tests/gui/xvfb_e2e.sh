@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Starts the real program on a virtual X server and makes a movie the way a
+# person would, with the keyboard: list a folder through the open dialog,
+# choose FPS, size and codec, create the movie, quit. The movie is checked
+# with ffprobe; screenshots go to SHOTS.
+# Usage: xvfb_e2e.sh MOIREVANCE_BINARY SHOTS_DIR   (inside xvfb-run)
+set -euo pipefail
+bin=$1
+shots=$2
+mkdir -p "$shots"
+work=$(mktemp -d)
+trap 'kill "$app" 2>/dev/null || true; rm -rf "$work"' EXIT
+export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+mkdir -p "$work/frames"
+ffmpeg -loglevel error -f lavfi -i testsrc=size=320x240:rate=25 -frames:v 12 "$work/frames/shot_%03d.jpg"
+
+fail() { echo "e2e: $*" >&2; exit 1; }
+# A screenshot of one window (there is no window manager: no frame to add).
+shot() {
+  eval "$(xdotool getwindowgeometry --shell "$2")"
+  ffmpeg -loglevel error -y -f x11grab -video_size "${WIDTH}x${HEIGHT}" -i "$DISPLAY+$X,$Y" -frames:v 1 "$shots/$1.png"
+}
+key() { xdotool key --clearmodifiers "$@"; sleep 0.2; }
+typed() { xdotool type --delay 20 "$1"; sleep 0.2; }
+waitwin() { xdotool search --sync --onlyvisible --name "$1" | head -1; }
+
+"$bin" & app=$!
+main=$(timeout 20 bash -c "$(declare -f waitwin); waitwin '^Moirevance$'") || fail "no main window"
+xdotool windowfocus --sync "$main"
+sleep 0.5
+shot e2e-1-empty "$main"
+
+# FPS 12, size 50 %, codec JPEG (one up from H264), by the labels' accelerators.
+key alt+p ctrl+a
+typed 12
+key Return
+key alt+s ctrl+a
+typed "50%"
+key Return
+key alt+o Up
+# Rate 2 entered with Alt held: every image twice.
+key alt+a ctrl+a
+typed 2
+key alt+Return
+
+# List Images (Ctrl+O): go to the folder, then list all of it.
+key ctrl+o
+dialog=$(timeout 10 bash -c "$(declare -f waitwin); waitwin '^Image Files$'") || fail "no open dialog"
+xdotool windowfocus --sync "$dialog"
+typed "$work/frames"
+key Return
+sleep 0.5
+shot e2e-2-open-dialog "$dialog"
+key alt+w
+sleep 1
+xdotool windowfocus --sync "$main"
+shot e2e-3-listed "$main"
+
+# Create Movie: the name dialog, then the run. The command waits for the
+# list to be built (a slow machine may still be at it): ask until it answers.
+save=
+for _ in $(seq 1 30); do
+  key ctrl+r
+  save=$(xdotool search --onlyvisible --name '^Movie Name$' | head -1) && [ -n "$save" ] && break
+  sleep 1
+done
+[ -n "$save" ] || fail "no movie name dialog"
+xdotool windowfocus --sync "$save"
+key ctrl+a
+typed "$work/e2e.mov"
+sleep 0.3
+shot e2e-5-movie-name "$save"
+key Return
+for _ in $(seq 1 100); do
+  ffprobe -v error "$work/e2e.mov" >/dev/null 2>&1 && break
+  sleep 0.2
+done
+sleep 0.5
+shot e2e-4-complete "$main"
+
+result=$(ffprobe -v error -count_frames -select_streams v:0 \
+  -show_entries stream=codec_name,width,height,nb_read_frames,avg_frame_rate -of csv=p=0 "$work/e2e.mov") ||
+  fail "no movie written"
+echo "e2e: movie $result"
+[ "$result" = "mjpeg,160,120,12/1,24" ] || fail "unexpected movie: $result"
+
+# Quit (Ctrl+Q) saves the settings.
+xdotool windowfocus --sync "$main"
+key ctrl+q
+for _ in $(seq 1 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app" 2>/dev/null && fail "the program did not quit"
+grep -q "12" "$XDG_CONFIG_HOME/Moirevance/Moirevance.ini" || fail "settings not saved"
+echo "e2e: ok"
