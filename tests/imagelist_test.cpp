@@ -231,3 +231,67 @@ TEST(MacRoman, RoundTripOfEveryByte)
     EXPECT_EQ(toMacRoman("bad \xFF byte"), "bad ? byte");
     EXPECT_EQ(toMacRoman("cut \xE2\x82"), "cut ??");
 }
+
+TEST_F(ListFixture, LayerAndMaskListsCheckCountsAndFirstSize)
+{
+    std::vector<std::string> mains, layers;
+    for (int i = 0; i < 120; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "m%03d.png", i);
+        picture(dir / ("main/" + std::string(name)));
+        mains.push_back(dir / ("main/" + std::string(name)));
+        name[0] = 'l';
+        picture(dir / ("layer/" + std::string(name)));
+        layers.push_back(dir / ("layer/" + std::string(name)));
+    }
+    list.processImageList({dir / "main"});
+    int sounds = 0;
+    list.setLayerSound([&] { ++sounds; });
+    list.setIsLayerImages(true);
+
+    // One layer image short: refused, with the counts.
+    fs::remove(layers.back());
+    ports.nextChoice = std::vector<std::string>{dir / "layer"};
+    ASSERT_TRUE(list.selectFiles());
+    EXPECT_EQ(ports.alerts().back().title + " / " + ports.alerts().back().message,
+              "Number of layer images do not match / Images: 120, Layer images: 119");
+    EXPECT_EQ(sounds, 0);
+
+    // The missing one dropped in: the view pairs every image with its layer.
+    picture(layers.back());
+    list.processImageList({layers.back()});
+    ASSERT_EQ(list.layerFiles().size(), 120u);
+    EXPECT_EQ(ports.text.substr(0, 29), "m000.png / l000.png\nm001.png ");
+    EXPECT_EQ(ports.text.substr(ports.text.size() - 19), "m119.png / l119.png");
+    EXPECT_EQ(ports.labels().back(), "100 Images:");
+    EXPECT_EQ(sounds, 1);
+    EXPECT_EQ(list.imageFiles(), mains); // untouched
+
+    // Sorting again keeps the pairs and the main list where they belong.
+    list.resortFiles(true);
+    EXPECT_EQ(list.imageFiles(), mains);
+    EXPECT_EQ(list.layerFiles().size(), 120u);
+    EXPECT_EQ(sounds, 2);
+
+    // Masks: one for every frame is taken, two for 120 frames are not, and
+    // one of another size is refused even alone.
+    list.setIsMaskImages(true);
+    ports.nextChoice = std::vector<std::string>{layers[0]};
+    list.selectFiles();
+    EXPECT_EQ(list.maskFiles().size(), 1u);
+    EXPECT_EQ(sounds, 3);
+    ports.nextChoice = std::vector<std::string>{layers[0], layers[1]};
+    list.selectFiles();
+    EXPECT_EQ(ports.alerts().back().title + " / " + ports.alerts().back().message,
+              "Number of mask images do not match / Images: 120, Mask images: 2");
+    writeImage(dir / "big-mask.png", 8, 4);
+    ports.nextChoice = std::vector<std::string>{dir / "big-mask.png"};
+    list.selectFiles();
+    EXPECT_EQ(ports.alerts().back().title + " / " + ports.alerts().back().message,
+              "Mask image size does not match / You can not mask with this image(s).");
+    EXPECT_EQ(sounds, 3);
+
+    list.clearList();
+    EXPECT_FALSE(list.isLayerImages() || list.isMaskImages());
+    EXPECT_TRUE(list.layerFiles().empty() && list.maskFiles().empty());
+}

@@ -6,6 +6,8 @@
 
 #include "imagelist/FileSort.h"
 #include "platform/Localize.h"
+#include "platform/PictureProbe.h"
+#include "platform/Sound.h"
 
 namespace fs = std::filesystem;
 
@@ -48,9 +50,17 @@ bool ImagesList::selectFiles()
     isSkipChecks_ = settings_.isSkipVerify;
     isKML_ = !kmlFile_.empty() && !isSkipChecks_ && settings_.isCreateKML;
     window_.setDateSortEnable(!isSkipChecks_);
-    const auto chosen = dialogs_.chooseFiles(windowText("Image Files"),
-                                             windowText("Select all the files for the time lapse movie."),
-                                             {types().begin(), types().end()});
+    const char* title = "Image Files";
+    const char* message = "Select all the files for the time lapse movie.";
+    if (isMaskImages_) {
+        title = "Mask File(s)";
+        message = "Select one or a list of mask images.";
+    } else if (isLayerImages_) {
+        title = "Overlay Files";
+        message = "Select all the overlay images for the time lapse movie.";
+    }
+    const auto chosen =
+        dialogs_.chooseFiles(windowText(title), windowText(message), {types().begin(), types().end()});
     if (!chosen) {
         window_.setCustomCropEnable(false);
         return false;
@@ -132,6 +142,10 @@ bool ImagesList::processImageList(const std::vector<std::string>& paths)
 
 void ImagesList::addLinkToFiles(const std::vector<std::string>& paths)
 {
+    if (isLayerImages_) {
+        addLayerFiles(paths);
+        return;
+    }
     const std::string word = labelWord();
     imageFiles_.insert(imageFiles_.end(), paths.begin(), paths.end());
     if (settings_.isDateSort)
@@ -192,12 +206,85 @@ void ImagesList::addLinkToFiles(const std::vector<std::string>& paths)
     }
 }
 
+void ImagesList::addLayerFiles(const std::vector<std::string>& paths)
+{
+    const bool mask = isMaskImages_;
+    std::vector<std::string>& files = mask ? maskFiles_ : layerFiles_;
+    files.insert(files.end(), paths.begin(), paths.end());
+    if (!mask || files.size() >= 2) {
+        if (settings_.isDateSort)
+            dateSort(files);
+        else
+            alphaSort(files);
+    }
+
+    const unsigned count = fileCount();
+    char text[96];
+    if ((!mask || files.size() >= 2) && files.size() != count) {
+        std::snprintf(text, sizeof text, mask ? "Images: %u, Mask images: %u" : "Images: %u, Layer images: %u", count,
+                      static_cast<unsigned>(files.size()));
+        alerts_.alert(mask ? "Number of mask images do not match" : "Number of layer images do not match", text);
+        return;
+    }
+    // The frame loop then reads capture times from the files themselves.
+    hasEXIF_ = false;
+    isNoEXIF_ = false;
+    const std::string cannot = mask ? "You can not mask with this image(s)." : "You can not layer these images.";
+    const auto first = count ? probePicture(imageFiles_[0]) : std::nullopt;
+    if (!first) {
+        alerts_.alert("Can not process the first image", "You can not layer these images.");
+        return;
+    }
+    const auto layer = files.empty() ? std::nullopt : probePicture(files[0]);
+    if (!layer) {
+        alerts_.alert(mask ? "Can not process the mask image" : "Can not process the first layer image", cannot);
+        return;
+    }
+    if (layer->width != first->width || layer->height != first->height) {
+        alerts_.alert(mask ? "Mask image size does not match" : "Layer image size does not match", cannot);
+        return;
+    }
+
+    if (!mask) {
+        // Each line pairs a frame's image with its layer image.
+        viewText_.clear();
+        view_.setText({});
+        const std::string word = labelWord();
+        for (unsigned i = 0; i < count; ++i) {
+            std::string line =
+                fs::path(imageFiles_[i]).filename().string() + " / " + fs::path(files[i]).filename().string();
+            if (i + 1 != count)
+                line += '\n';
+            appendViewText(line);
+            if (i % 100 == 0) {
+                std::snprintf(text, sizeof text, "%u ", i);
+                view_.setLabel(text + word);
+            }
+        }
+    }
+    if (layerSound_)
+        layerSound_();
+    else
+        playCompletionSound(false);
+}
+
 void ImagesList::resortFiles(bool optionHeld)
 {
     isSkipChecks_ = optionHeld;
+    // With layer images attached, the main list is sorted again first (as a
+    // main-list run), then the layer list, so that the images never end up
+    // in the layer list and the pairs stay in step.
+    const bool layers = isLayerImages_;
+    isLayerImages_ = false;
     std::vector<std::string> copy;
     copy.swap(imageFiles_);
     addLinkToFiles(copy);
+    isLayerImages_ = layers;
+    if (layers && !layerFiles_.empty()) {
+        copy.clear();
+        copy.swap(layerFiles_);
+        addLayerFiles(copy);
+    }
 }
 
 void ImagesList::clearList()

@@ -2,6 +2,7 @@
 // The image list: collects the still images of a movie, puts them in frame
 // order, shows their names, and keeps per-image data for the frame loop.
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,13 @@ public:
     bool hasKMLFile() const { return hasKMLFile_; }
     bool isLayerImages() const { return isLayerImages_; }
     bool isMaskImages() const { return isMaskImages_; }
+    // Runs then fill the layer list (layer mode), or with both set the mask
+    // list (mask mode); clearList returns to the main list.
+    void setIsLayerImages(bool on) { isLayerImages_ = on; }
+    void setIsMaskImages(bool on) { isMaskImages_ = on; }
+    // Played when a layer or mask list was taken (the default plays the
+    // system sound).
+    void setLayerSound(std::function<void()> play) { layerSound_ = std::move(play); }
     const std::string& viewText() const { return viewText_; }
 
     void writeVerifyFile(const std::string& line) { verifyList_.writeVerifyFile(line); }
@@ -66,6 +74,9 @@ private:
     // After the last image: keeps dates and GPS only when they cover the
     // list, and tells the window whether stamping can be offered.
     void decideDatesAndGPS();
+    // The run of layer or mask mode: the counts must agree and the first
+    // layer or mask must have the first main image's size.
+    void addLayerFiles(const std::vector<std::string>& paths);
     // A problem line of a per-image check, after the run's header when it
     // is the run's first.
     void writeProblem(const std::string& line);
@@ -80,6 +91,7 @@ private:
     FileDialogPort& dialogs_;
     VerifyList& verifyList_;
     std::string kmlFile_;
+    std::function<void()> layerSound_;
 
     std::vector<std::string> imageFiles_, layerFiles_, maskFiles_;
     std::vector<std::string> frameDate_, frameLocn_, kmlLocn_;

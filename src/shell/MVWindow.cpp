@@ -991,13 +991,7 @@ void MVWindow::setCustomCropEnable(bool on)
 void MVWindow::enableAnimMenu(bool on) { fileItems_[6]->setEnabled(on); }
 void MVWindow::enableVerifyMenu(bool on) { fileItems_[8]->setEnabled(on); }
 
-void MVWindow::enableLayerMenu(bool on)
-{
-    // Layer images need the list's layer mode, which the image list does not
-    // offer yet; the item stays off until it does.
-    constexpr bool kLayerListAvailable = false;
-    fileItems_[10]->setEnabled(on && kLayerListAvailable);
-}
+void MVWindow::enableLayerMenu(bool on) { fileItems_[10]->setEnabled(on); }
 
 void MVWindow::setRunControlsEnabled(bool on)
 {
@@ -1235,8 +1229,11 @@ void MVWindow::mvMenu(int tag)
         break;
     case 10:
         hideIfVisible(layerModePanel_);
-        // The list's layer mode takes the chosen files here and the
-        // layer-mode panel is shown after a choice (see enableLayerMenu).
+        startListing([this] {
+            list_->setIsLayerImages(true);
+            if (list_->selectFiles())
+                main_->post([this] { layerModePanel_->show(); });
+        });
         break;
     default:
         break;
@@ -1463,7 +1460,11 @@ void MVWindow::mvLayerModeAction(int row)
 {
     settings_.overlayMode = static_cast<std::uint16_t>(row);
     if (row == 5) {
-        // The list's mask mode takes the chosen mask images here.
+        startListing([this] {
+            list_->setIsMaskImages(true);
+            list_->selectFiles();
+            list_->setIsMaskImages(false);
+        });
     }
     layerModePanel_->hide();
 }
