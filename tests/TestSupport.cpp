@@ -76,10 +76,9 @@ std::string quote(const std::string& s)
     return q + "'";
 }
 
-std::string memoryCap()
-{
-    return std::getenv("ASAN_OPTIONS") || std::getenv("TSAN_OPTIONS") ? "" : "ulimit -v 8000000; ";
-}
+bool underSanitizer() { return std::getenv("ASAN_OPTIONS") || std::getenv("TSAN_OPTIONS"); }
+
+std::string memoryCap() { return underSanitizer() ? "" : "ulimit -v 8000000; "; }
 
 CommandResult run(const std::string& command)
 {

@@ -48,6 +48,8 @@ struct CommandResult {
 // Runs a shell command; stderr is kept apart unless the command redirects it.
 CommandResult run(const std::string& command);
 std::string quote(const std::string& s);
+// The tests run in a sanitizer build (scripts/sanitize).
+bool underSanitizer();
 // A shell prefix that caps the virtual memory of what follows at 8 GB, so
 // that a runaway decode fails instead of taking the machine; empty under the
 // sanitizers, which reserve terabytes of address space.
