@@ -327,3 +327,31 @@ TEST(FullDisk, EndsLikeAFailureAndLeavesNoFile)
     EXPECT_TRUE(empty);
     EXPECT_NE(readFile(dir / "stderr.txt").find("Create movie error"), std::string::npos);
 }
+
+// Ctrl-C while `append` copies: a complete movie of both, or no file.
+TEST(AppendInterrupt, LeavesACompleteMovieOrNone)
+{
+    TempDir dir;
+    writeImage(dir / "a.png", 160, 120);
+    writeImage(dir / "b.png", 160, 120, [](int x, int y) { return Rgb{std::uint8_t(x), std::uint8_t(y), 90}; });
+    const std::string env = "cd " + quote(dir.path()) + " && XDG_DATA_HOME=data XDG_CONFIG_HOME=config ";
+    for (const char* name : {"one.mov", "two.mov"})
+        ASSERT_EQ(run(env + quote(MOIREVANCE_BIN) + " make --codec tiff --size 100% --dup 300 -o " + name +
+                      " a.png b.png 2>&1")
+                      .status,
+                  0);
+    const auto before = std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{});
+    for (const char* delay : {"0.005", "0.03", "0.1", "0.4"}) {
+        SCOPED_TRACE(delay);
+        const auto r = run(env + "timeout -s INT " + delay + " " + quote(MOIREVANCE_BIN) +
+                           " append -o joined.mov one.mov two.mov 2>&1");
+        if (fs::exists(dir / "joined.mov")) {
+            EXPECT_EQ(completeMovieFrames(dir / "joined.mov"), 1200) << r.out;
+            fs::remove(dir / "joined.mov");
+        } else {
+            EXPECT_NE(r.status, 0) << r.out;
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), before)
+            << "nothing else is left behind";
+    }
+}
