@@ -928,7 +928,7 @@ void MVWindow::setStatusText(const QString& text)
 void MVWindow::refreshCreateEnable()
 {
     const bool running = run_ && run_->isCreatingMovie();
-    const bool on = running || (createWanted_ && !listing_);
+    const bool on = !stopping_ && (running || (createWanted_ && !listing_));
     createMovieButton_->setEnabled(on);
     fileItems_[4]->setEnabled(on);
 }
@@ -1051,8 +1051,20 @@ void MVWindow::listPaths(const QStringList& paths)
 void MVWindow::createOrStop(bool fromMenu)
 {
     if (run_->isCreatingMovie()) {
-        run_->stopMovie();
-        refreshCreateEnable();
+        if (stopping_)
+            return;
+        stopping_ = true;
+        createMovieButton_->setEnabled(false);
+        fileItems_[4]->setEnabled(false);
+        if (stopWorker_.joinable())
+            stopWorker_.join(); // an earlier stop, long finished
+        stopWorker_ = std::thread([this] {
+            run_->stopMovie();
+            main_->post([this] {
+                stopping_ = false;
+                refreshCreateEnable();
+            });
+        });
         return;
     }
     // A worker still asking a question, or a list being built, must end first.
@@ -1524,6 +1536,8 @@ void MVWindow::stopAndSave()
     // From here no worker waits for an answer of the main thread, which
     // will wait for the workers.
     main_->setClosing();
+    if (stopWorker_.joinable())
+        stopWorker_.join();
     if (run_) {
         if (run_->isCreatingMovie())
             run_->stopMovie();

@@ -158,6 +158,10 @@ private:
     std::atomic<bool> appending_{false};
     std::thread convertWorker_;
     std::atomic<bool> converting_{false};
+    // Finishing a movie copies it whole into its final file, which takes a
+    // while for a long movie: it never runs on the main thread.
+    std::thread stopWorker_;
+    std::atomic<bool> stopping_{false};
     std::atomic<bool> listing_{false};
     bool createWanted_ = false;
     bool runControlsOn_ = true;

@@ -382,6 +382,39 @@ private slots:
         QCOMPARE(probe(movie), QString("mjpeg,32,24,100"));
     }
 
+    // Stop finishes the movie (a copy of it whole into its final file) off
+    // the main thread: the click returns at once and the window goes on.
+    void stopKeepsTheWindowResponsive()
+    {
+        const QString dir = tmp_.path() + "/stop";
+        makeImages(dir, 40, 640, 480);
+        const QString movie = tmp_.path() + "/stopped.mov";
+        MVWindow w;
+        w.show();
+        w.listPaths({dir});
+        waitListed(w);
+        auto* codec = w.findChild<QComboBox*>("codecButton");
+        codec->setCurrentIndex(codec->findText("TIFF"));
+        emit codec->activated(codec->currentIndex());
+        auto* scale = w.findChild<QComboBox*>("scaleButton");
+        scale->setCurrentIndex(20); // the largest frame size: a large file to finish
+        emit scale->activated(20);
+        w.movieRun().moviePath = movie.toStdString();
+        w.movieRun().movieName = "stopped";
+        w.movieRun().hasMovieName = true;
+        auto* create = w.findChild<QPushButton*>("createMovieButton");
+        create->click();
+        QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 8, 20000);
+        QElapsedTimer clock;
+        clock.start();
+        create->click();
+        QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed()) + " ms"));
+        QVERIFY(!create->isEnabled()); // no second stop or new movie meanwhile
+        QTRY_VERIFY_WITH_TIMEOUT(!w.movieRun().isCreatingMovie() && create->isEnabled(), 20000);
+        QVERIFY(w.movieRun().wasWritten());
+        QVERIFY(probe(movie).startsWith("tiff,"));
+    }
+
     // Closing the window while a movie is written keeps a finished movie and
     // the settings; the next window starts from them.
     void closeWhileRunning()
