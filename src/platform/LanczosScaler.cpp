@@ -1,6 +1,9 @@
 #include "platform/LanczosScaler.h"
 
+#include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -25,7 +28,14 @@ struct Planes {
     std::uint8_t* plane[4] = {};
     int stride[4] = {};
 
-    ~Planes() { av_free(buffer); }
+    ~Planes() { release(); }
+
+    void release()
+    {
+        av_free(buffer);
+        buffer = nullptr;
+        capacity = 0;
+    }
 
     bool resize(int w, int h)
     {
@@ -33,28 +43,91 @@ struct Planes {
         if (size < 0)
             return false;
         if (std::size_t(size) + kPadding > capacity) {
-            av_free(buffer);
-            capacity = std::size_t(size) + kPadding;
-            buffer = static_cast<std::uint8_t*>(av_malloc(capacity));
-            if (!buffer) {
-                capacity = 0;
+            release();
+            buffer = static_cast<std::uint8_t*>(av_malloc(std::size_t(size) + kPadding));
+            if (!buffer)
                 return false;
-            }
+            capacity = std::size_t(size) + kPadding;
             std::memset(buffer, 0, capacity);
         }
         return av_image_fill_arrays(plane, stride, buffer, AV_PIX_FMT_GBRP, w, h, kAlign) >= 0;
     }
 };
 
+// The scaler's contexts and planes. Setting up a Lanczos context computes
+// its filters, which costs about as much as scaling a strip, and every
+// frame of a movie usually has the same sizes: they are kept for the next
+// picture rather than made anew.
+struct Scratch {
+    SwsContext* pack = nullptr;   // packed RGB strip -> planes
+    SwsContext* scale = nullptr;  // Lanczos, fed strip by strip
+    SwsContext* unpack = nullptr; // planes of the window -> packed RGBA
+    Planes in, out;
+
+    ~Scratch()
+    {
+        sws_freeContext(pack);
+        sws_freeContext(scale);
+        sws_freeContext(unpack);
+    }
+};
+
+// Only what a frame of a large movie needs is kept; the planes of a huge
+// scale are given back at once, so memory does not stay at its peak.
+constexpr std::size_t kKeptPlaneBytes = std::size_t(64) << 20;
+constexpr std::size_t kKeptScratches = 4;
+
+std::mutex poolMutex;
+std::vector<std::unique_ptr<Scratch>>& pool()
+{
+    static auto* kept = new std::vector<std::unique_ptr<Scratch>>; // outlives threads still scaling at exit
+    return *kept;
+}
+
+std::unique_ptr<Scratch> takeScratch()
+{
+    std::lock_guard lock(poolMutex);
+    if (pool().empty())
+        return std::make_unique<Scratch>();
+    std::unique_ptr<Scratch> s = std::move(pool().back());
+    pool().pop_back();
+    return s;
+}
+
+void keepScratch(std::unique_ptr<Scratch> s)
+{
+    if (!s)
+        return;
+    if (s->in.capacity > kKeptPlaneBytes)
+        s->in.release();
+    if (s->out.capacity > kKeptPlaneBytes)
+        s->out.release();
+    std::lock_guard lock(poolMutex);
+    if (pool().size() < kKeptScratches)
+        pool().push_back(std::move(s));
+}
+
+constexpr int kExact = SWS_POINT | SWS_ACCURATE_RND | SWS_BITEXACT;
+
 } // namespace
 
 struct LanczosScaler::Impl {
-    SwsContext* scale = nullptr;
+    std::unique_ptr<Scratch> s = takeScratch();
+    bool started = false;
     int sw = 0, sh = 0, dw = 0, dh = 0, left = 0, top = 0, ww = 0, wh = 0;
     int nextRow = 0;
-    Planes in, out;
 
-    ~Impl() { sws_freeContext(scale); }
+    ~Impl()
+    {
+        // A picture given up halfway leaves the scaler in the middle of a
+        // frame: its context is not kept.
+        if (started && nextRow != sh) {
+            sws_freeContext(s->scale);
+            sws_freeContext(s->pack);
+            s->scale = s->pack = nullptr;
+        }
+        keepScratch(std::move(s));
+    }
 };
 
 LanczosScaler::LanczosScaler() : impl_(std::make_unique<Impl>()) {}
@@ -63,40 +136,50 @@ LanczosScaler::~LanczosScaler() = default;
 bool LanczosScaler::start(int sw, int sh, int dw, int dh, int left, int top, int ww, int wh)
 {
     Impl& m = *impl_;
+    m.started = false;
     // Beyond a reduction of 16 the library switches to a cascade of scalers
     // that cannot take strips.
     if (sw < 1 || sh < 1 || left < 0 || top < 0 || ww < 1 || wh < 1 || left + ww > dw || top + wh > dh ||
         sw > 16 * dw || sh > 16 * dh)
         return false;
-    m.scale = sws_getCachedContext(m.scale, sw, sh, AV_PIX_FMT_GBRP, dw, dh, AV_PIX_FMT_GBRP,
+    Scratch& s = *m.s;
+    s.scale = sws_getCachedContext(s.scale, sw, sh, AV_PIX_FMT_GBRP, dw, dh, AV_PIX_FMT_GBRP,
                                    SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
-    if (!m.scale || !m.out.resize(dw, dh))
+    s.pack = sws_getCachedContext(s.pack, sw, sh, AV_PIX_FMT_RGB24, sw, sh, AV_PIX_FMT_GBRP, kExact, nullptr, nullptr,
+                                  nullptr);
+    s.unpack = sws_getCachedContext(s.unpack, ww, wh, AV_PIX_FMT_GBRP, ww, wh, AV_PIX_FMT_RGBA, kExact, nullptr,
+                                    nullptr, nullptr);
+    if (!s.scale || !s.pack || !s.unpack || !s.out.resize(dw, dh))
         return false;
     m.sw = sw, m.sh = sh, m.dw = dw, m.dh = dh, m.left = left, m.top = top, m.ww = ww, m.wh = wh;
     m.nextRow = 0;
+    m.started = true;
     return true;
 }
 
 bool LanczosScaler::addRows(const std::uint8_t* rows, int stride, int n)
 {
     Impl& m = *impl_;
-    if (!m.scale || n < 1 || m.nextRow + n > m.sh || !m.in.resize(m.sw, n))
+    Scratch& s = *m.s;
+    if (!m.started || n < 1 || m.nextRow + n > m.sh || !s.in.resize(m.sw, n))
         return false;
-    for (int y = 0; y < n; ++y) {
-        const std::uint8_t* s = rows + std::size_t(y) * stride;
-        std::uint8_t* g = m.in.plane[0] + std::size_t(y) * m.in.stride[0];
-        std::uint8_t* b = m.in.plane[1] + std::size_t(y) * m.in.stride[1];
-        std::uint8_t* r = m.in.plane[2] + std::size_t(y) * m.in.stride[2];
-        for (int x = 0; x < m.sw; ++x, s += 3) {
-            r[x] = s[0];
-            g[x] = s[1];
-            b[x] = s[2];
-        }
-    }
+    // Packed to planes by the library's exact converter, made once for the
+    // whole source and fed the same strips: it writes a strip's rows at
+    // their place in the source, so the planes are handed over shifted up
+    // by the rows already done. The addresses are formed as integers, never
+    // dereferenced outside the strip.
+    std::uint8_t* planes[4] = {};
+    for (int p = 0; p < 3; ++p)
+        planes[p] = reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(s.in.plane[p]) -
+                                                    std::uintptr_t(m.nextRow) * std::uintptr_t(s.in.stride[p]));
+    const std::uint8_t* packed[1] = {rows};
+    const int packedStride[1] = {stride};
+    if (sws_scale(s.pack, packed, packedStride, m.nextRow, n, planes, s.in.stride) != n)
+        return false;
     // Strips come in order; the scaler keeps the rows its vertical filter
     // still needs and writes each output row once it can.
-    const std::uint8_t* const* src = m.in.plane;
-    if (sws_scale(m.scale, src, m.in.stride, m.nextRow, n, m.out.plane, m.out.stride) < 0)
+    const std::uint8_t* const* src = s.in.plane;
+    if (sws_scale(s.scale, src, s.in.stride, m.nextRow, n, s.out.plane, s.out.stride) < 0)
         return false;
     m.nextRow += n;
     return true;
@@ -105,23 +188,16 @@ bool LanczosScaler::addRows(const std::uint8_t* rows, int stride, int n)
 bool LanczosScaler::finish(std::uint8_t* dst, int dstStride)
 {
     Impl& m = *impl_;
-    if (!m.scale || m.nextRow != m.sh)
+    Scratch& s = *m.s;
+    if (!m.started || m.nextRow != m.sh)
         return false;
     // Only the window is unpacked: the cut costs nothing extra.
-    for (int y = 0; y < m.wh; ++y) {
-        const std::size_t row = std::size_t(m.top + y);
-        const std::uint8_t* g = m.out.plane[0] + row * m.out.stride[0] + m.left;
-        const std::uint8_t* b = m.out.plane[1] + row * m.out.stride[1] + m.left;
-        const std::uint8_t* r = m.out.plane[2] + row * m.out.stride[2] + m.left;
-        std::uint8_t* d = dst + std::size_t(y) * dstStride;
-        for (int x = 0; x < m.ww; ++x, d += 4) {
-            d[0] = r[x];
-            d[1] = g[x];
-            d[2] = b[x];
-            d[3] = 255;
-        }
-    }
-    return true;
+    const std::uint8_t* window[3];
+    for (int p = 0; p < 3; ++p)
+        window[p] = s.out.plane[p] + std::size_t(m.top) * s.out.stride[p] + m.left;
+    std::uint8_t* dstSlice[1] = {dst};
+    const int dstStrides[1] = {dstStride};
+    return sws_scale(s.unpack, window, s.out.stride, 0, m.wh, dstSlice, dstStrides) == m.wh;
 }
 
 } // namespace mv

@@ -107,20 +107,14 @@ static bool zoomWindow(const VImage& region, double fx, double fy, int x0, int y
                                                             ->set("ody", -0.5)
                                                             ->set("extend", VIPS_EXTEND_COPY)
                                                             ->set("oarea", std::vector<int>{left, top, ww, wh}))
-                              .cast(VIPS_FORMAT_UCHAR);
+                              .cast(VIPS_FORMAT_UCHAR)
+                              .bandjoin_const({255.0});
     std::size_t size = 0;
     void* pixels = window.write_to_memory(&size);
-    const bool ok = size == std::size_t(ww) * wh * 3;
-    for (int y = 0; ok && y < wh; ++y) {
-        const std::uint8_t* s = static_cast<const std::uint8_t*>(pixels) + std::size_t(y) * ww * 3;
-        std::uint8_t* d = dst + std::size_t(y) * dstStride;
-        for (int x = 0; x < ww; ++x, s += 3, d += 4) {
-            d[0] = s[0];
-            d[1] = s[1];
-            d[2] = s[2];
-            d[3] = 255;
-        }
-    }
+    const std::size_t row = std::size_t(ww) * 4;
+    const bool ok = size == row * wh;
+    for (int y = 0; ok && y < wh; ++y)
+        std::memcpy(dst + std::size_t(y) * dstStride, static_cast<const std::uint8_t*>(pixels) + y * row, row);
     g_free(pixels);
     return ok;
 }
@@ -221,11 +215,15 @@ bool Picture::Impl::renderPending(RgbaBitmap& out) const
     const int x0 = std::max(0, left), x1 = std::min(scaledW, left + w);
     const int y0 = std::max(0, top), y1 = std::min(scaledH, top + h);
     if (x0 != left || y0 != top || x1 != left + w || y1 != top + h) {
+        // One opaque black row, copied down.
         std::uint8_t* dst = out.pixels.data();
-        for (std::size_t i = 0; i < out.pixels.size(); i += 4) {
+        const std::size_t row = std::size_t(w) * 4;
+        for (std::size_t i = 0; i < row; i += 4) {
             dst[i] = dst[i + 1] = dst[i + 2] = 0;
             dst[i + 3] = 255;
         }
+        for (int y = 1; y < h; ++y)
+            std::memcpy(dst + y * row, dst, row);
     }
     if (x0 >= x1 || y0 >= y1)
         return true;
