@@ -112,6 +112,26 @@ class GuiTest : public QObject {
     QTemporaryDir tmp_;
     QString images_;
 
+    // Shows the window with `count` images listed, set to write a TIFF movie
+    // of the largest frame size (slow to make and to finish) at `movie`.
+    void prepareLargeTiffMovie(MVWindow& w, int count, const QString& movie)
+    {
+        const QString dir = tmp_.path() + "/large-" + QString::number(count);
+        makeImages(dir, count, 640, 480);
+        w.show();
+        w.listPaths({dir});
+        waitListed(w);
+        auto* codec = w.findChild<QComboBox*>("codecButton");
+        codec->setCurrentIndex(codec->findText("TIFF"));
+        emit codec->activated(codec->currentIndex());
+        auto* scale = w.findChild<QComboBox*>("scaleButton");
+        scale->setCurrentIndex(20);
+        emit scale->activated(20);
+        w.movieRun().moviePath = movie.toStdString();
+        w.movieRun().movieName = QFileInfo(movie).completeBaseName().toStdString();
+        w.movieRun().hasMovieName = true;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -386,22 +406,9 @@ private slots:
     // the main thread: the click returns at once and the window goes on.
     void stopKeepsTheWindowResponsive()
     {
-        const QString dir = tmp_.path() + "/stop";
-        makeImages(dir, 40, 640, 480);
         const QString movie = tmp_.path() + "/stopped.mov";
         MVWindow w;
-        w.show();
-        w.listPaths({dir});
-        waitListed(w);
-        auto* codec = w.findChild<QComboBox*>("codecButton");
-        codec->setCurrentIndex(codec->findText("TIFF"));
-        emit codec->activated(codec->currentIndex());
-        auto* scale = w.findChild<QComboBox*>("scaleButton");
-        scale->setCurrentIndex(20); // the largest frame size: a large file to finish
-        emit scale->activated(20);
-        w.movieRun().moviePath = movie.toStdString();
-        w.movieRun().movieName = "stopped";
-        w.movieRun().hasMovieName = true;
+        prepareLargeTiffMovie(w, 40, movie);
         auto* create = w.findChild<QPushButton*>("createMovieButton");
         create->click();
         QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 8, 20000);
@@ -419,24 +426,11 @@ private slots:
     // the settings; the next window starts from them.
     void closeWhileRunning()
     {
-        const QString big = tmp_.path() + "/big";
-        makeImages(big, 120, 640, 480);
         const QString movie = tmp_.path() + "/closed.mov";
         {
             MVWindow w;
-            w.show();
-            w.listPaths({big});
-            waitListed(w);
             enter(w.findChild<QComboBox*>("fpsButton"), "12");
-            auto* codec = w.findChild<QComboBox*>("codecButton");
-            codec->setCurrentIndex(codec->findText("TIFF"));
-            emit codec->activated(codec->currentIndex());
-            auto* scale = w.findChild<QComboBox*>("scaleButton");
-            scale->setCurrentIndex(20); // the largest frame size, to be slow
-            emit scale->activated(20);
-            w.movieRun().moviePath = movie.toStdString();
-            w.movieRun().movieName = "closed";
-            w.movieRun().hasMovieName = true;
+            prepareLargeTiffMovie(w, 120, movie);
             w.findChild<QPushButton*>("createMovieButton")->click();
             QVERIFY(w.movieRun().isCreatingMovie());
             QCOMPARE(w.findChild<QPushButton*>("createMovieButton")->text(), QString("Stop Movie"));
