@@ -48,8 +48,13 @@ public:
             chosen = {directory().absolutePath()};
             QDialog::accept();
         });
-        if (auto* tree = findChild<QTreeView*>("treeView"))
-            tree->header()->resizeSection(0, 320);
+        // Wide enough that size, kind and date show whole beside the names.
+        resize(880, 520);
+        if (auto* tree = findChild<QTreeView*>("treeView")) {
+            const int widths[] = {280, 90, 120, 170};
+            for (int c = 0; c < 4; ++c)
+                tree->header()->resizeSection(c, widths[c]);
+        }
         auto* text = new QLabel(message, this);
         text->setObjectName("messageText");
         auto* row = new QHBoxLayout;
