@@ -222,15 +222,14 @@ TEST_F(Corpus, AbsurdStoredPreferencesAreHeldToTheirRanges)
     }
 }
 
-// The movie tools given what is not a whole movie: a clear failure, no file
-// left behind, and never a change to an input.
+// The movie tools given a movie without video (text and cut-off movies have
+// their own tests): a clear failure, no file left behind, and never a change
+// to an input.
 TEST_F(Corpus, MovieToolsRefuseBadMoviesAndNeverTouchTheirInputs)
 {
     const std::string good = dir / "good.mov";
     ASSERT_EQ(make({this->good("1.png"), this->good("2.png"), this->good("3.png")}, good).status, 0);
     const std::string goodBytes = readFile(good);
-    writeBytes(dir / "text.mov", "This is a letter, not a movie.\n");
-    writeBytes(dir / "cut.mov", goodBytes.substr(0, goodBytes.size() / 4));
     ASSERT_EQ(run("ffmpeg -v error -f lavfi -i sine=duration=1 -c:a aac " + quote(dir / "audio.mov")).status, 0);
     const auto tool = [&](const std::string& args) {
         return run("TMPDIR=" + quote(dir / "tmp") + " XDG_DATA_HOME=" + quote(data) + " " + quote(MOIREVANCE_BIN) +
@@ -238,19 +237,16 @@ TEST_F(Corpus, MovieToolsRefuseBadMoviesAndNeverTouchTheirInputs)
     };
     fs::create_directories(dir / "frames");
     fs::create_directories(dir / "tmp");
-    for (const std::string bad : {"text.mov", "audio.mov", "cut.mov"}) {
-        SCOPED_TRACE(bad);
-        auto r = tool("append -o " + quote(dir / "joined.mov") + " " + quote(good) + " " + quote(dir / bad));
-        EXPECT_EQ(r.status, 1) << r.out;
-        EXPECT_FALSE(fs::exists(dir / "joined.mov"));
-        r = tool("frames " + quote(dir / bad) + " " + quote(dir / "frames/F"));
-        EXPECT_EQ(r.status, 1) << r.out;
-        EXPECT_TRUE(fs::is_empty(dir / "frames")) << r.out;
-    }
+    auto r = tool("append -o " + quote(dir / "joined.mov") + " " + quote(good) + " " + quote(dir / "audio.mov"));
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_FALSE(fs::exists(dir / "joined.mov"));
+    r = tool("frames " + quote(dir / "audio.mov") + " " + quote(dir / "frames/F"));
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(fs::is_empty(dir / "frames")) << r.out;
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 
     // An output named like an input gets a new name; the input stays as it was.
-    const auto r = tool("append -o " + quote(good) + " " + quote(good) + " " + quote(good));
+    r = tool("append -o " + quote(good) + " " + quote(good) + " " + quote(good));
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(readFile(good), goodBytes);
     EXPECT_EQ(probeStream(dir / "good-1.mov").at("nb_frames"), "6");
