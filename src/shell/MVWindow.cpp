@@ -866,7 +866,9 @@ bool MVWindow::optionHeld() const
 {
     if (optionOverride_)
         return *optionOverride_;
-    return QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier;
+    // The modifiers of the event being handled, not the keyboard's state now:
+    // on a busy machine Alt may be up again before the keypress is handled.
+    return QGuiApplication::keyboardModifiers() & Qt::AltModifier;
 }
 
 void MVWindow::showLength(unsigned n)
