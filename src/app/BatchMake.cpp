@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "platform/Sound.h"
 #include "render/MovieRun.h"
 #include "settings/Preferences.h"
+#include "textlayer/CITextLayer.h"
 
 namespace fs = std::filesystem;
 
@@ -142,6 +144,25 @@ private:
     ProgressLine progress_;
 };
 
+// The layer list, then the masks, as the window's layer command and mask
+// row take them; a run that ends at one of their checks has given its alert.
+bool takeLayers(ImagesList& list, const MakeRequest& request)
+{
+    if (list.fileCount() == 0)
+        return true; // the movie run reports the empty list
+    list.setLayerSound([] {}); // no sound for a list taken on the command line
+    list.setIsLayerImages(true);
+    list.processImageList(request.layers);
+    if (!list.layerRunPassed())
+        return false;
+    if (request.masks.empty())
+        return true;
+    list.setIsMaskImages(true);
+    list.processImageList(request.masks);
+    list.setIsMaskImages(false);
+    return list.layerRunPassed();
+}
+
 } // namespace
 
 int runMake(const std::vector<std::string>& args)
@@ -178,6 +199,8 @@ int runMake(const std::vector<std::string>& args)
     BatchPorts ports(request.inputs);
     ImagesList list(settings, ports, ports, ports, ports, verifyList, workingFiles ? workingFiles->kmlFile : "");
     list.selectFiles();
+    if (!request.layers.empty() && !takeLayers(list, request))
+        return 1;
 
     CropViewState view;
     CropWindow editor(settings, ports, view);
@@ -205,6 +228,17 @@ int runMake(const std::vector<std::string>& args)
         if (verifyWritten && !verifyList.hasFailed())
             std::cerr << "Verify List: " << verifyList.path() << '\n';
     };
+    // The renderer is fed once: nothing changes the fonts during a batch run.
+    std::unique_ptr<CITextLayer> text;
+    if (settings.useWatermark || settings.isDateStamped || settings.isGPS) {
+        ensureTextEngine();
+        text = std::make_unique<CITextLayer>(list);
+        text->createAttributes();
+        text->watermarkText(settings.watermarkFont, settings.watermarkColor, settings.watermarkStr, settings.wPosnX,
+                            settings.wPosnY);
+        text->dateText(settings.textFont, settings.textColor);
+        run.setTextLayer(text.get());
+    }
     run.setCompletionSound([] { playCompletionSound(true); });
     run.setAnimationEditor(&editor, &view);
     if (!request.output.empty()) {

@@ -61,18 +61,41 @@ float bounded(const std::string& option, const std::string& text, ValueRange acc
     return static_cast<float>(v);
 }
 
-RGBColor colorTriple(const std::string& option, const std::string& text)
+// Numbers separated by commas, each within the range.
+std::vector<float> numberList(const std::string& option, const std::string& text, std::size_t n, ValueRange accepted,
+                              const char* form)
 {
-    float c[3];
+    std::vector<float> out;
     std::size_t start = 0;
-    for (int i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         const std::size_t comma = text.find(',', start);
-        if ((i < 2) != (comma != std::string::npos))
-            throw UsageError{option + ": \"" + text + "\" is not R,G,B"};
-        c[i] = bounded(option, text.substr(start, comma == std::string::npos ? comma : comma - start), kColorRange);
+        if ((i + 1 < n) != (comma != std::string::npos))
+            throw UsageError{option + ": \"" + text + "\" is not " + form};
+        out.push_back(bounded(option, text.substr(start, comma == std::string::npos ? comma : comma - start), accepted));
         start = comma + 1;
     }
+    return out;
+}
+
+RGBColor colorTriple(const std::string& option, const std::string& text)
+{
+    const auto c = numberList(option, text, 3, kColorRange, "R,G,B");
     return {c[0], c[1], c[2]};
+}
+
+RGBAColor colorQuad(const std::string& option, const std::string& text)
+{
+    const auto c = numberList(option, text, 4, kColorRange, "R,G,B,A");
+    return {c[0], c[1], c[2], c[3]};
+}
+
+// "FAMILY,SIZE": the family may hold commas of its own, the size follows the last.
+FontSpec fontSpec(const std::string& option, const std::string& text)
+{
+    const std::size_t comma = text.rfind(',');
+    if (comma == std::string::npos || comma == 0)
+        throw UsageError{option + ": \"" + text + "\" is not FAMILY,SIZE"};
+    return {text.substr(0, comma), bounded(option, text.substr(comma + 1), kFontSizeRange)};
 }
 
 void applySize(const std::string& text, JobSettings& s)
@@ -134,6 +157,24 @@ std::string makeUsage()
            "  --sharpen K           sharpen the luminance [0]\n"
            "  --blur R              Gaussian blur radius in pixels [0]\n"
            "  --rotate A            straighten by A radians, counter-clockwise [0]\n"
+           "\n"
+           "Text on every frame:\n"
+           "  --date-stamp          the image's capture date, in the lower left corner\n"
+           "  --gps-stamp           the image's GPS position (before the date when both)\n"
+           "  --text-font F,SIZE    font family and point size of the stamp [Geneva,12]\n"
+           "  --text-color R,G,B,A  colour and opacity of the stamp, each 0 to 1\n"
+           "  --watermark TEXT      draw TEXT on every frame\n"
+           "  --no-watermark        no watermark, even when the window last had one\n"
+           "  --watermark-pos X,Y   where: X 0 left, 1 centre, 2 right; Y 0 top, 1 middle,\n"
+           "                        2 bottom\n"
+           "  --watermark-font F,SIZE, --watermark-color R,G,B,A   as for the stamp\n"
+           "\n"
+           "Overlay images (one per image, the same size as the first image):\n"
+           "  --layers PATH         an overlay image or a folder of them; repeat for more\n"
+           "  --layer-mode M        lighten, darken, maximum, minimum, overlay or mask\n"
+           "  --masks PATH          with --layer-mode mask: one mask for every frame, or a\n"
+           "                        folder with one per image; white shows the image, black\n"
+           "                        the overlay\n"
            "  -h, --help            show this help\n"
            "\n"
            "Exit status: 0 when a movie was written, 1 when none was, 2 for a usage error.\n";
@@ -151,6 +192,7 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
     static const char* const kQualities[] = {"lossless", "max", "high", "normal", "low"};
     static const char* const kCrops[] = {"top", "middle", "bottom"};
     static const char* const kSorts[] = {"name", "date"};
+    static const char* const kLayerModes[] = {"lighten", "darken", "maximum", "minimum", "overlay", "mask"};
 
     MakeRequest request;
     bool optionsEnded = false;
@@ -241,6 +283,38 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
             s.blurRadius = bounded(arg, needValue(), kBlurRange);
         } else if (arg == "--rotate") {
             s.rotateAngle = bounded(arg, needValue(), kRotateRange);
+        } else if (arg == "--date-stamp") {
+            noValue();
+            s.isDateStamped = true;
+        } else if (arg == "--gps-stamp") {
+            noValue();
+            s.isGPS = true;
+        } else if (arg == "--text-font") {
+            s.textFont = fontSpec(arg, needValue());
+        } else if (arg == "--text-color") {
+            s.textColor = colorQuad(arg, needValue());
+        } else if (arg == "--watermark") {
+            s.watermarkStr = needValue();
+            s.useWatermark = true;
+        } else if (arg == "--no-watermark") {
+            noValue();
+            s.useWatermark = false;
+        } else if (arg == "--watermark-pos") {
+            const auto p = numberList(arg, needValue(), 2, {0, 2}, "X,Y");
+            if (p[0] != std::floor(p[0]) || p[1] != std::floor(p[1]))
+                throw UsageError{arg + ": \"" + value + "\" must be two whole numbers from 0 to 2"};
+            s.wPosnX = p[0];
+            s.wPosnY = p[1];
+        } else if (arg == "--watermark-font") {
+            s.watermarkFont = fontSpec(arg, needValue());
+        } else if (arg == "--watermark-color") {
+            s.watermarkColor = colorQuad(arg, needValue());
+        } else if (arg == "--layers") {
+            request.layers.push_back(needValue());
+        } else if (arg == "--layer-mode") {
+            s.overlayMode = static_cast<std::uint16_t>(choice(arg, needValue(), kLayerModes) - 1);
+        } else if (arg == "--masks") {
+            request.masks.push_back(needValue());
         } else {
             throw UsageError{"unknown option " + arg};
         }
@@ -249,6 +323,10 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
         return request;
     if (request.inputs.empty())
         throw UsageError{"no images or folders given"};
+    if (!request.masks.empty() && (request.layers.empty() || s.overlayMode != kMaskBlend))
+        throw UsageError{"--masks needs --layers and --layer-mode mask"};
+    if (!request.layers.empty() && s.overlayMode == kMaskBlend && request.masks.empty())
+        throw UsageError{"--layer-mode mask needs --masks"};
     return request;
 }
 

@@ -11,6 +11,8 @@ struct MakeRequest {
     std::string output;   // empty: the default name in the current folder
     std::string animFile; // keyframes to follow
     std::vector<std::string> inputs;
+    std::vector<std::string> layers; // overlay images, files or folders
+    std::vector<std::string> masks;  // mask images for the mask blend
     bool help = false;
 };
 

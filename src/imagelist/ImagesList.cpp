@@ -209,6 +209,7 @@ void ImagesList::addLinkToFiles(const std::vector<std::string>& paths)
 void ImagesList::addLayerFiles(const std::vector<std::string>& paths)
 {
     const bool mask = isMaskImages_;
+    layerRunPassed_ = false;
     std::vector<std::string>& files = mask ? maskFiles_ : layerFiles_;
     files.insert(files.end(), paths.begin(), paths.end());
     if (!mask || files.size() >= 2) {
@@ -262,6 +263,7 @@ void ImagesList::addLayerFiles(const std::vector<std::string>& paths)
             }
         }
     }
+    layerRunPassed_ = true;
     if (layerSound_)
         layerSound_();
     else

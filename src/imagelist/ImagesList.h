@@ -52,6 +52,8 @@ public:
     // list (mask mode); clearList returns to the main list.
     void setIsLayerImages(bool on) { isLayerImages_ = on; }
     void setIsMaskImages(bool on) { isMaskImages_ = on; }
+    // The last layer or mask run passed its count, readability and size checks.
+    bool layerRunPassed() const { return layerRunPassed_; }
     // Played when a layer or mask list was taken (the default plays the
     // system sound).
     void setLayerSound(std::function<void()> play) { layerSound_ = std::move(play); }
@@ -95,6 +97,7 @@ private:
 
     std::vector<std::string> imageFiles_, layerFiles_, maskFiles_;
     std::vector<std::string> frameDate_, frameLocn_, kmlLocn_;
+    bool layerRunPassed_ = false;
     std::vector<double> kmlLatLon_;
     std::string viewText_;
     bool isSkipChecks_ = false;

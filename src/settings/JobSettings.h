@@ -98,7 +98,7 @@ struct JobSettings {
     float monoIntensity = 0.0f;
     RGBColor ciColor;
     bool isFilterChange = false;
-    std::uint16_t overlayMode = 0;
+    std::uint16_t overlayMode = 0; // a BlendMode
 
     // Derived values
     unsigned numListImages = 0;
@@ -135,6 +135,13 @@ inline constexpr ValueRange kFPSRange{0.01f, 600.0f}, kScaleRange{0.05f, 1.5f};
 inline constexpr ValueRange kSaturationRange{-1e6f, 1e6f}, kBrightnessRange{-1e6f, 1e6f},
     kContrastRange{-1e6f, 1e6f}, kExposureRange{-64.0f, 64.0f}, kSepiaRange{0.0f, 1.0f}, kMonoRange{0.0f, 1.0f},
     kSharpenRange{0.0f, 1e6f}, kBlurRange{0.0f, 1000.0f}, kRotateRange{-1e6f, 1e6f}, kColorRange{0.0f, 1.0f};
+
+// Point sizes of the stamp and watermark fonts: a huge size would make a
+// bitmap of gigabytes for one line of text.
+inline constexpr ValueRange kFontSizeRange{1.0f, 1000.0f};
+
+// How layer images are put on the frames (overlayMode).
+enum BlendMode : std::uint16_t { kLightenBlend, kDarkenBlend, kMaximumBlend, kMinimumBlend, kOverlayBlend, kMaskBlend };
 
 // Time of day in hours <-> "h:mm:ss".
 std::string timeText(float hours);

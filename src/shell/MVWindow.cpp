@@ -175,6 +175,9 @@ MVWindow::MVWindow(std::unique_ptr<PreferenceStore> store, QWidget* parent)
     cropWindow_ = std::make_unique<CropWindow>(settings_, *ports_, cropView_);
     run_ = std::make_unique<MovieRun>(settings_, *list_, *ports_, *ports_, kml);
     run_->setAnimationEditor(cropWindow_.get(), &cropView_);
+    textLayer_ = std::make_unique<CITextLayer>(*list_);
+    textLayer_->createAttributes();
+    run_->setTextLayer(textLayer_.get());
     append_ = std::make_unique<AppendMovies>(*ports_, *ports_, *ports_);
     append_->setCompletionSound([] { playCompletionSound(false); });
     append_->setBeep([] { QApplication::beep(); });
@@ -901,16 +904,17 @@ void MVWindow::redrawPreview()
     // The keyframe editor's preview redraws here once the editor window exists.
 }
 
+// The renderer measures the text and makes its bitmap anew; it keeps a
+// frame being drawn on the movie's thread whole while it does.
 void MVWindow::handWatermarkToRenderer()
 {
-    // The text renderer takes settings_.watermarkFont, watermarkColor,
-    // watermarkStr and (wPosnX, wPosnY) here once it exists; the frame loop
-    // reads the same fields.
+    textLayer_->watermarkText(settings_.watermarkFont, settings_.watermarkColor, settings_.watermarkStr,
+                              settings_.wPosnX, settings_.wPosnY);
 }
 
 void MVWindow::handStampStyleToRenderer()
 {
-    // The text renderer takes settings_.textFont and textColor here.
+    textLayer_->dateText(settings_.textFont, settings_.textColor);
 }
 
 void MVWindow::openWithDesktop(const std::string& path)

@@ -19,6 +19,7 @@
 #include "platform/PreferenceStore.h"
 #include "render/MovieRun.h"
 #include "settings/JobSettings.h"
+#include "textlayer/CITextLayer.h"
 #include "tools/AppendMovies.h"
 #include "tools/Convert.h"
 
@@ -147,6 +148,7 @@ private:
     std::unique_ptr<ImagesList> list_;
     CropViewState cropView_;
     std::unique_ptr<CropWindow> cropWindow_;
+    std::unique_ptr<CITextLayer> textLayer_; // outlives the run that draws with it
     std::unique_ptr<MovieRun> run_;
     std::unique_ptr<AppendMovies> append_;
     std::unique_ptr<Convert> convert_;
