@@ -17,6 +17,8 @@
 #include "platform/Sound.h"
 #include "render/FramePipeline.h"
 #include "render/RunTexts.h"
+#include "render/TextOverlay.h"
+#include "textlayer/CITextLayer.h"
 #include "settings/MovieName.h"
 
 namespace fs = std::filesystem;
@@ -136,6 +138,12 @@ bool MovieRun::createCommand(FileDialogPort* dialogs)
         alerts_.alert(windowText("No images selected."), " ");
         return false;
     }
+    // The text is measured again with the settings the movie is made with.
+    if (textLayer_ && settings_.useWatermark)
+        textLayer_->watermarkText(settings_.watermarkFont, settings_.watermarkColor, settings_.watermarkStr,
+                                  settings_.wPosnX, settings_.wPosnY);
+    if (textLayer_ && (settings_.isDateStamped || settings_.isGPS))
+        textLayer_->dateText(settings_.textFont, settings_.textColor);
     // A stopped run's worker may still be finishing its last image; it must
     // be gone before a new movie exists.
     waitForWorker();
@@ -430,6 +438,11 @@ void MovieRun::createMovieFrames()
         return out;
     };
     FramePipeline pipeline(nextJob, render, renderThreads_);
+    // Text is drawn here, in list order, so that a stamp failure stops the
+    // stamps of exactly the later frames.
+    std::optional<TextOverlay> textOverlay;
+    if (textLayer_)
+        textOverlay.emplace(*textLayer_, settings_, list_, window_);
 
     while (std::optional<RenderedFrame> frame = pipeline.pop()) {
         if (!isCreatingMovie_)
@@ -449,6 +462,8 @@ void MovieRun::createMovieFrames()
             ++skipped;
             continue;
         }
+        if (textOverlay)
+            textOverlay->draw(frame->bitmap, frame->index, name);
 
         bool appended = true;
         {
@@ -494,6 +509,10 @@ void MovieRun::createMovieFrames()
                       list_.verifyListFailed() ? "The Verify List file could not be written." : "See Verify List file.");
         alerts_.alert(windowText("Create movie error"), message);
     }
+    if (textOverlay && textOverlay->stampFailed())
+        alerts_.alert("Date/Time stamp or GPS Error", list_.verifyListFailed()
+                                                          ? "The Verify List file could not be written."
+                                                          : "See Verify List file");
 }
 
 bool MovieRun::finishRun()

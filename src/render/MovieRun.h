@@ -20,6 +20,8 @@
 
 namespace mv {
 
+class CITextLayer;
+
 class MovieRun {
 public:
     MovieRun(JobSettings& settings, ImagesList& list, AlertPort& alerts, MainWindowPort& window,
@@ -73,6 +75,9 @@ public:
         cropWindow_ = cropWindow;
         cropView_ = cropView;
     }
+    // The renderer of the watermark and the date/GPS stamp; without one no
+    // text is drawn.
+    void setTextLayer(CITextLayer* layer) { textLayer_ = layer; }
     // The running values as the last image of the last run left them.
     const RunningValues& runningValues() const { return running_; }
 
@@ -110,6 +115,7 @@ private:
     unsigned renderThreads_ = 2;
     const CropWindow* cropWindow_ = nullptr;
     const CropViewState* cropView_ = nullptr;
+    CITextLayer* textLayer_ = nullptr;
     RunningValues running_;
 };
 

@@ -18,7 +18,10 @@ class ImagesList;
 
 // Lower-left corner of a watermark block of w x h on a frame of W x H, for
 // the position codes x (0 left, 1 centre, 2 right) and y (0 top, 1 middle,
-// 2 bottom). w is the block's width after the frame's limit of W - 30.
+// 2 bottom). w is first held to the frame's limit of W - 30, so a block too
+// wide for its place starts at x = 0 on the right. A block too tall for the
+// top place sits on the bottom edge, and one taller than the frame keeps its
+// first line at the top edge.
 struct TextOrigin {
     long x = 0, y = 0;
 };
@@ -41,13 +44,15 @@ public:
     void watermarkText(const FontSpec& font, const RGBAColor& color, const std::string& text, double posnX,
                        double posnY);
 
-    // Draws the stamp of image `index` into `frame` (without one, into the
-    // renderer's own bitmap). False, with a Verify List line, when there is
-    // nothing to draw or nothing to draw it with.
+    // Draws the stamp of image `index` into `frame` with the block's lower
+    // left corner at (10, 10). Without a frame the text goes into the
+    // renderer's own bitmap at its lower left (stampBitmap), for a caller that
+    // places it itself. False, with a Verify List line, when there is nothing
+    // to draw or nothing to draw it with; then nothing is drawn.
     bool renderText(unsigned index, RgbaBitmap* frame, bool isDate, bool isGPS);
     // Draws `text` at the watermark position of a frame of frameW x frameH
-    // into `frame` (without one, into the renderer's own bitmap). False when
-    // the watermark has no bitmap yet.
+    // into `frame` (without one, into the renderer's own bitmap at its lower
+    // left). False when the watermark has no bitmap yet.
     bool renderWatermark(RgbaBitmap* frame, const std::string& text, double frameW, double frameH);
 
     // Bitmap sizes in pixels (widths include the 10-pixel margin), and the
@@ -57,6 +62,10 @@ public:
     std::uint64_t mWidth() const;
     std::uint64_t mHeight() const;
     std::string text() const;
+    // Copies of the two bitmaps (premultiplied RGBA, rows top to bottom, no
+    // padding); false when there is none.
+    bool stampBitmap(RgbaBitmap& out) const;
+    bool watermarkBitmap(RgbaBitmap& out) const;
 
     // The family that is really drawn for a requested one: fontconfig's
     // stand-in when the requested family is not installed.
