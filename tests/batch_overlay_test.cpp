@@ -73,7 +73,6 @@ TEST(BatchOverlayOptions, BadValuesAreRefusedWithTheirReason)
         {{"--masks", "m.png"}, "--masks needs --layers and --layer-mode mask"},
         {{"--layers", "l/", "--layer-mode", "mask"}, "--layer-mode mask needs --masks"},
         {{"--date-stamp=yes"}, "takes no value"},
-        {{"--watermark"}, "needs a value"},
     };
     for (const auto& [args, reason] : cases)
         EXPECT_NE(usageError(args).find(reason), std::string::npos) << args[0] << " gave: " << usageError(args);

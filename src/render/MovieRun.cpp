@@ -17,7 +17,6 @@
 #include "platform/Sound.h"
 #include "render/FramePipeline.h"
 #include "render/RunTexts.h"
-#include "render/TextOverlay.h"
 #include "textlayer/CITextLayer.h"
 #include "settings/MovieName.h"
 
@@ -149,6 +148,9 @@ bool MovieRun::createCommand(FileDialogPort* dialogs)
     waitForWorker();
     if (!createMovie())
         return false;
+    textOverlay_.reset();
+    if (textLayer_)
+        textOverlay_.emplace(*textLayer_, settings_, list_, window_);
     window_.setCreateButtonTitle(windowText("Stop Movie"));
     worker_ = std::thread([this] { createMovieFrames(); });
     return true;
@@ -438,11 +440,6 @@ void MovieRun::createMovieFrames()
         return out;
     };
     FramePipeline pipeline(nextJob, render, renderThreads_);
-    // Text is drawn here, in list order, so that a stamp failure stops the
-    // stamps of exactly the later frames.
-    std::optional<TextOverlay> textOverlay;
-    if (textLayer_)
-        textOverlay.emplace(*textLayer_, settings_, list_, window_);
 
     while (std::optional<RenderedFrame> frame = pipeline.pop()) {
         if (!isCreatingMovie_)
@@ -462,8 +459,10 @@ void MovieRun::createMovieFrames()
             ++skipped;
             continue;
         }
-        if (textOverlay)
-            textOverlay->draw(frame->bitmap, frame->index, name);
+        // Here, in list order, so that a stamp failure stops the stamps of
+        // exactly the later frames.
+        if (textOverlay_)
+            textOverlay_->draw(frame->bitmap, frame->index, name);
 
         bool appended = true;
         {
@@ -509,7 +508,7 @@ void MovieRun::createMovieFrames()
                       list_.verifyListFailed() ? "The Verify List file could not be written." : "See Verify List file.");
         alerts_.alert(windowText("Create movie error"), message);
     }
-    if (textOverlay && textOverlay->stampFailed())
+    if (textOverlay_ && textOverlay_->stampFailed())
         alerts_.alert("Date/Time stamp or GPS Error", list_.verifyListFailed()
                                                           ? "The Verify List file could not be written."
                                                           : "See Verify List file");

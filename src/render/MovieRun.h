@@ -16,11 +16,11 @@
 #include "platform/UiPorts.h"
 #include "render/FrameGeometry.h"
 #include "render/RunningValues.h"
+#include "render/TextOverlay.h"
 #include "settings/JobSettings.h"
 
 namespace mv {
 
-class CITextLayer;
 
 class MovieRun {
 public:
@@ -116,6 +116,7 @@ private:
     const CropWindow* cropWindow_ = nullptr;
     const CropViewState* cropView_ = nullptr;
     CITextLayer* textLayer_ = nullptr;
+    std::optional<TextOverlay> textOverlay_; // this movie's, made when it starts
     RunningValues running_;
 };
 

@@ -4,15 +4,15 @@ namespace mv {
 
 void TextOverlay::draw(RgbaBitmap& frame, unsigned index, const std::string& fileName)
 {
-    if (settings_.useWatermark &&
-        !layer_.renderWatermark(&frame, settings_.watermarkStr, double(frame.width), double(frame.height)))
+    if (watermark_ &&
+        !layer_.renderWatermark(&frame, layer_.watermarkString(), double(frame.width), double(frame.height)))
         list_.writeVerifyFile("Create Movie: " + fileName + " Watermark overlay failed\n");
 
-    if ((settings_.isDateStamped || settings_.isGPS) &&
-        !layer_.renderText(index, &frame, settings_.isDateStamped, settings_.isGPS)) {
+    if ((date_ || gps_) && !layer_.renderText(index, &frame, date_, gps_)) {
         list_.writeVerifyFile("Create Movie: " + fileName + " Time stamp overlay failed\n");
-        settings_.isDateStamped = false;
-        settings_.isGPS = false;
+        date_ = gps_ = false;
+        // The window unchecks and disables both switches, which clears them
+        // in the settings.
         window_.setDateEnable(false);
         window_.setGPSEnable(false);
         stampFailed_ = true;

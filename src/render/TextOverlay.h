@@ -13,15 +13,20 @@ namespace mv {
 
 class TextOverlay {
 public:
-    TextOverlay(CITextLayer& layer, JobSettings& settings, ImagesList& list, MainWindowPort& window)
-        : layer_(layer), settings_(settings), list_(list), window_(window)
+    // Made on the main thread when the movie starts: the switches are read
+    // there, once, as the window's controls may change them meanwhile. Fonts,
+    // colours and the watermark's text and place are the renderer's, which
+    // keeps them safe for the frame loop.
+    TextOverlay(CITextLayer& layer, const JobSettings& settings, ImagesList& list, MainWindowPort& window)
+        : layer_(layer), list_(list), window_(window), watermark_(settings.useWatermark),
+          date_(settings.isDateStamped), gps_(settings.isGPS)
     {
     }
 
-    // Draws what the settings ask for into the frame of image `index`
+    // Draws what the switches ask for into the frame of image `index`
     // (`fileName` names it in the Verify List). A failed watermark leaves the
-    // frame without it; a failed stamp also turns stamping off, in the
-    // settings and the window, for the rest of this movie and the next.
+    // frame without it; a failed stamp also turns stamping off for the rest
+    // of this movie, and through the window for the next.
     void draw(RgbaBitmap& frame, unsigned index, const std::string& fileName);
 
     // A stamp failed during this movie: the end of the run says so.
@@ -29,9 +34,9 @@ public:
 
 private:
     CITextLayer& layer_;
-    JobSettings& settings_;
     ImagesList& list_;
     MainWindowPort& window_;
+    bool watermark_, date_, gps_;
     bool stampFailed_ = false;
 };
 

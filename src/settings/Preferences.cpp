@@ -94,7 +94,9 @@ void unarchive(const PreferenceStore& store, const std::string& key, RGBAColor& 
     RGBAColor read;
     std::istringstream in(s);
     in.imbue(std::locale::classic());
-    if (in >> read.red >> read.green >> read.blue >> read.alpha)
+    const auto ok = [](double v) { return kColorRange.contains(static_cast<float>(v)); };
+    if (in >> read.red >> read.green >> read.blue >> read.alpha && ok(read.red) && ok(read.green) &&
+        ok(read.blue) && ok(read.alpha))
         c = read;
 }
 
@@ -108,7 +110,7 @@ void unarchive(const PreferenceStore& store, const std::string& key, FontSpec& f
     if (blank == std::string::npos || blank + 1 >= s.size())
         return;
     const float size = strtof_l(s.substr(0, blank).c_str(), nullptr, cLocale());
-    if (size > 0 && std::isfinite(size))
+    if (kFontSizeRange.contains(size))
         f = {s.substr(blank + 1), size};
 }
 

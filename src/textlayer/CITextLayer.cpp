@@ -186,6 +186,7 @@ struct CITextLayer::Impl {
     std::optional<std::string> text = std::string(kSampleStamp);
     std::uint64_t width = 0, height = 0, mWidth = 0, mHeight = 0;
     double posnX = 0, posnY = 0;
+    std::string watermark;
 };
 
 CITextLayer::CITextLayer(ImagesList& list) : d_(std::make_unique<Impl>(list)) {}
@@ -228,6 +229,13 @@ void CITextLayer::watermarkText(const FontSpec& font, const RGBAColor& color, co
     d_->mark.allocate(d_->mWidth, d_->mHeight);
     d_->posnX = posnX;
     d_->posnY = posnY;
+    d_->watermark = text;
+}
+
+std::string CITextLayer::watermarkString() const
+{
+    std::lock_guard lock(mutex_);
+    return d_->watermark;
 }
 
 bool CITextLayer::renderText(unsigned index, RgbaBitmap* frame, bool isDate, bool isGPS)

@@ -62,6 +62,9 @@ public:
     std::uint64_t mWidth() const;
     std::uint64_t mHeight() const;
     std::string text() const;
+    // The watermark text last measured: the frame loop draws this one, so
+    // that a text typed while a movie is written is never read half-changed.
+    std::string watermarkString() const;
     // Copies of the two bitmaps (premultiplied RGBA, rows top to bottom, no
     // padding); false when there is none.
     bool stampBitmap(RgbaBitmap& out) const;
