@@ -357,11 +357,29 @@ std::string CITextLayer::resolvedFamily(const std::string& requested)
     return QFontInfo(QFont(QString::fromStdString(requested))).family().toStdString();
 }
 
+namespace {
+
+QtMessageHandler gQtMessages = nullptr;
+
+// Without a desktop session (cron, ssh) Qt warns on every start that it has
+// no runtime folder; it makes its own, and the warning would only stand
+// between the user and the program's own messages.
+void quietQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    if (gQtMessages)
+        gQtMessages(type, context, message);
+}
+
+} // namespace
+
 void ensureTextEngine(int argc, char** argv)
 {
     if (QCoreApplication::instance())
         return;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    gQtMessages = qInstallMessageHandler(quietQtMessages);
     // The application object must outlive every use of a font, and
     // destroying it among the static destructors races Qt's own teardown:
     // it is kept until the process ends.
