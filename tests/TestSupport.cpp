@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +52,15 @@ void writeImage(const std::string& path, int w, int h, const Pattern& pattern)
         img.write_to_file(path.c_str());
 }
 
+static std::vector<std::uint8_t> pixels(const vips::VImage& img)
+{
+    std::size_t size = 0;
+    void* data = img.write_to_memory(&size);
+    std::vector<std::uint8_t> out(static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+    g_free(data);
+    return out;
+}
+
 std::vector<std::uint8_t> referenceFrame(const std::string& source, int sw, int sh, int left, int top, int w,
                                          int h)
 {
@@ -60,12 +70,12 @@ std::vector<std::uint8_t> referenceFrame(const std::string& source, int sw, int 
                                                        ->set("vscale", double(sh) / img.height())
                                                        ->set("kernel", VIPS_KERNEL_LANCZOS3)
                                                        ->set("gap", 0.0));
-    img = img.embed(-left, -top, w, h, vips::VImage::option()->set("extend", VIPS_EXTEND_BLACK));
-    std::size_t size = 0;
-    void* data = img.write_to_memory(&size);
-    std::vector<std::uint8_t> out(static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
-    g_free(data);
-    return out;
+    return pixels(img.embed(-left, -top, w, h, vips::VImage::option()->set("extend", VIPS_EXTEND_BLACK)));
+}
+
+std::vector<std::uint8_t> readPixels(const std::string& path)
+{
+    return pixels(vips::VImage::new_from_file(path.c_str()));
 }
 
 std::string quote(const std::string& s)
@@ -93,6 +103,52 @@ CommandResult run(const std::string& command)
     const int status = ::pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+CommandResult moirevance(const TempDir& dir, const std::string& args, const std::string& wrapper)
+{
+    return run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=" + quote(dir / "data") + " XDG_CONFIG_HOME=" +
+               quote(dir / "config") + " " + wrapper + quote(MOIREVANCE_BIN) + " " + args + " 2>" +
+               quote(dir / "stderr.txt"));
+}
+
+std::string measured(const TempDir& dir)
+{
+    return "/usr/bin/time -f %M -o " + quote(dir / "peak.txt") + " sh -c " +
+           quote(memoryCap() + "exec \"$0\" \"$@\"") + " ";
+}
+
+long peakKb(const TempDir& dir)
+{
+    long kb = -1; // the last line; one before it tells a failed status
+    std::istringstream in(readFile(dir / "peak.txt"));
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])))
+            kb = std::stol(line);
+    return kb;
+}
+
+std::vector<std::string> writeImages(const std::string& folder, int n, int w, int h, const std::string& ext,
+                                     const std::string& name, const std::function<Pattern(int)>& pattern)
+{
+    std::filesystem::create_directories(folder);
+    std::vector<std::string> paths;
+    for (int i = 0; i < n; ++i) {
+        paths.push_back(folder + "/" + name + "-" + std::to_string(i) + "." + ext);
+        writeImage(paths.back(), w, h, pattern ? pattern(i) : Pattern(wavePattern));
+    }
+    return paths;
+}
+
+void exif(const std::string& path, const std::string& tags)
+{
+    const auto r = run("exiftool -q -overwrite_original " + tags + " " + quote(path) + " 2>&1");
+    EXPECT_EQ(r.status, 0) << tags << ": " << r.out;
+}
+
+bool ffmpeg(const std::string& args, const std::string& out)
+{
+    return run("ffmpeg -v error " + args + " " + quote(out)).status == 0;
 }
 
 std::map<std::string, std::string> probeStream(const std::string& movie)

@@ -8,9 +8,13 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
+
 #include "platform/UiPorts.h"
 
 namespace mvtest {
+
+using ::testing::HasSubstr;
 
 class TempDir {
 public:
@@ -36,6 +40,9 @@ Rgb wavePattern(int x, int y);
 // Writes a picture; the format follows the extension (.jpg, .png, .tif ...).
 void writeImage(const std::string& path, int w, int h, const Pattern& pattern = wavePattern);
 
+// The picture's pixels as stored (8-bit RGB for the tests' own pictures).
+std::vector<std::uint8_t> readPixels(const std::string& path);
+
 // Expected frame: the picture scaled with Lanczos to sw x sh, then the
 // w x h region at (left, top) (y down) taken, as 8-bit RGB.
 std::vector<std::uint8_t> referenceFrame(const std::string& source, int sw, int sh, int left, int top, int w,
@@ -54,6 +61,25 @@ bool underSanitizer();
 // that a runaway decode fails instead of taking the machine; empty under the
 // sanitizers, which reserve terabytes of address space.
 std::string memoryCap();
+
+// `moirevance ARGS` run in `dir`, its data and preferences folders there too
+// and its standard error in dir/stderr.txt; `wrapper` stands before the
+// program (variables, timeout, valgrind ...).
+CommandResult moirevance(const TempDir& dir, const std::string& args, const std::string& wrapper = "");
+// A wrapper for moirevance(): memory capped as memoryCap() says, the peak
+// resident size written to dir/peak.txt for peakKb().
+std::string measured(const TempDir& dir);
+long peakKb(const TempDir& dir);
+
+// n pictures folder/NAME-i.EXT (i from 0) of w x h, the i-th drawn with
+// pattern(i) (the wave pattern by default); the folder is made.
+std::vector<std::string> writeImages(const std::string& folder, int n, int w, int h, const std::string& ext = "png",
+                                     const std::string& name = "img",
+                                     const std::function<Pattern(int)>& pattern = nullptr);
+// exiftool writes the tags into the file in place.
+void exif(const std::string& path, const std::string& tags);
+// `ffmpeg -v error ARGS OUT`, answering whether it succeeded.
+bool ffmpeg(const std::string& args, const std::string& out);
 
 // ffprobe of the first video stream: key=value pairs of -show_streams.
 std::map<std::string, std::string> probeStream(const std::string& movie);

@@ -75,22 +75,12 @@ public:
     // The exit status, or 128 + the signal that ended it.
     int wait()
     {
-        if (pid_ > 0) {
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            pid_ = -1;
-        }
+        reap(0);
         if (reader_.joinable())
             reader_.join();
         return status_;
     }
-    bool exited()
-    {
-        int status = 0;
-        return pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_ &&
-               (status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), pid_ = -1, true);
-    }
+    bool exited() { return reap(WNOHANG); }
     // The most images the progress line had reported as done by time t:
     // "(n/N) Images  Time Left: ...".
     unsigned imagesDoneBy(double t)
@@ -104,6 +94,16 @@ public:
     }
 
 private:
+    bool reap(int options)
+    {
+        int status = 0;
+        if (pid_ <= 0 || ::waitpid(pid_, &status, options) != pid_)
+            return false;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        pid_ = -1;
+        return true;
+    }
+
     pid_t pid_ = -1;
     int status_ = -1;
     Clock::time_point start_;
@@ -136,12 +136,8 @@ struct CrashFixture : ::testing::Test {
 
     CrashFixture()
     {
-        fs::create_directory(dir / "images");
-        for (int i = 0; i < 60; ++i) {
-            char name[32];
-            std::snprintf(name, sizeof name, "images/g%02d.png", i);
-            writeImage(dir / name, 64, 48, [i](int x, int y) { return wavePattern(x * 5 + i * 9, y * 5); });
-        }
+        writeImages(dir / "images", 60, 64, 48, "png", "g",
+                    [](int i) { return [i](int x, int y) { return wavePattern(x * 5 + i * 9, y * 5); }; });
     }
 
     std::vector<std::string> partials() const
@@ -254,25 +250,28 @@ TEST_F(CrashFixture, SignalsAndAClosedStandardErrorStopWithACompleteMovie)
     EXPECT_EQ(completeMovieFrames(dir / "Piped.mov"), 120);
 }
 
+// `make --kml`: the list's KML file in the data folder and the movie's copy
+// beside it, under a new name where a file is there already; the messages
+// name both and the Verify List (c.jpg has no longitude).
 TEST(SideFiles, AFileBesideTheMovieIsNeverReplaced)
 {
     TempDir dir;
-    for (const char* name : {"a.jpg", "b.jpg"}) {
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) {
         writeImage(dir / name, 64, 48);
-        ASSERT_EQ(run("exiftool -q -overwrite_original -DateTimeOriginal='2012:03:30 22:00:00' -GPSLatitude=45 "
-                      "-GPSLatitudeRef=N -GPSLongitude=63 -GPSLongitudeRef=W " +
-                      quote(dir / name))
-                      .status,
-                  0);
+        exif(dir / name, "-DateTimeOriginal='2012:03:30 22:00:00' -GPSLatitude=45 -GPSLatitudeRef=N" +
+                             std::string(name[0] == 'c' ? "" : " -GPSLongitude=63 -GPSLongitudeRef=W"));
     }
     std::ofstream(dir / "Garden.kml") << "my own notes";
-    const auto r = run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=data XDG_CONFIG_HOME=config " +
-                       quote(MOIREVANCE_BIN) + " make --kml --codec jpeg -o Garden.mov a.jpg b.jpg 2>stderr.txt");
-    ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
-    EXPECT_EQ(completeMovieFrames(dir / "Garden.mov"), 2);
+    const auto r = moirevance(dir, "make --kml --codec jpeg -o Garden.mov a.jpg b.jpg c.jpg");
+    const std::string err = readFile(dir / "stderr.txt"), data = dir / "data/Moirevance/";
+    ASSERT_EQ(r.status, 0) << err;
+    EXPECT_EQ(completeMovieFrames(dir / "Garden.mov"), 3);
     EXPECT_EQ(readFile(dir / "Garden.kml"), "my own notes");
-    EXPECT_NE(readFile(dir / "Garden-1.kml").find("<name>Garden</name>"), std::string::npos);
-    EXPECT_NE(readFile(dir / "stderr.txt").find("KML file: " + dir / "Garden-1.kml"), std::string::npos);
+    EXPECT_THAT(readFile(dir / "Garden-1.kml"), HasSubstr("<name>Garden</name>"));
+    EXPECT_THAT(readFile(dir / "Garden-1.kml"), HasSubstr("-63.0000000000,45.0000000000"));
+    EXPECT_THAT(err, HasSubstr("KML file: " + data + "Moirevance GPS.kml\n"));
+    EXPECT_THAT(err, HasSubstr("KML file: " + dir / "Garden-1.kml\n"));
+    EXPECT_THAT(err, HasSubstr("Verify List: " + data + "Moirevance Verify List.txt\n"));
 }
 
 TEST(AtomicFile, AppearsWholeAtItsNameAndNeverReplacesUnasked)
@@ -313,19 +312,16 @@ TEST(AtomicFile, AppearsWholeAtItsNameAndNeverReplacesUnasked)
 TEST(FullDisk, EndsLikeAFailureAndLeavesNoFile)
 {
     TempDir dir;
-    fs::create_directory(dir / "images");
     fs::create_directory(dir / "small");
-    for (int i = 0; i < 20; ++i)
-        writeImage(dir / ("images/" + std::to_string(i) + ".png"), 64, 48);
+    writeImages(dir / "images", 20, 64, 48);
     if (run("mount -t tmpfs -o size=300k tmpfs " + quote(dir / "small") + " 2>/dev/null").status != 0)
         GTEST_SKIP() << "no tmpfs can be mounted here";
-    const auto r = run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=data XDG_CONFIG_HOME=config " +
-                       quote(MOIREVANCE_BIN) + " make --size VGA --codec tiff -o small/Full.mov images 2>stderr.txt");
+    const auto r = moirevance(dir, "make --size VGA --codec tiff -o small/Full.mov images");
     const bool empty = fs::is_empty(dir / "small");
     run("umount " + quote(dir / "small"));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(empty);
-    EXPECT_NE(readFile(dir / "stderr.txt").find("Create movie error"), std::string::npos);
+    EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr("Create movie error"));
 }
 
 // Ctrl-C while `append` copies: a complete movie of both, or no file.
@@ -334,24 +330,21 @@ TEST(AppendInterrupt, LeavesACompleteMovieOrNone)
     TempDir dir;
     writeImage(dir / "a.png", 160, 120);
     writeImage(dir / "b.png", 160, 120, [](int x, int y) { return Rgb{std::uint8_t(x), std::uint8_t(y), 90}; });
-    const std::string env = "cd " + quote(dir.path()) + " && XDG_DATA_HOME=data XDG_CONFIG_HOME=config ";
     for (const char* name : {"one.mov", "two.mov"})
-        ASSERT_EQ(run(env + quote(MOIREVANCE_BIN) + " make --codec tiff --size 100% --dup 300 -o " + name +
-                      " a.png b.png 2>&1")
+        ASSERT_EQ(moirevance(dir, "make --codec tiff --size 100% --dup 300 -o " + std::string(name) + " a.png b.png")
                       .status,
                   0);
-    const auto before = std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{});
+    const auto entries = [&] { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}); };
+    const auto before = entries();
     for (const char* delay : {"0.005", "0.03", "0.1", "0.4"}) {
         SCOPED_TRACE(delay);
-        const auto r = run(env + "timeout -s INT " + delay + " " + quote(MOIREVANCE_BIN) +
-                           " append -o joined.mov one.mov two.mov 2>&1");
+        const auto r = moirevance(dir, "append -o joined.mov one.mov two.mov", "timeout -s INT " + std::string(delay) + " ");
         if (fs::exists(dir / "joined.mov")) {
-            EXPECT_EQ(completeMovieFrames(dir / "joined.mov"), 1200) << r.out;
+            EXPECT_EQ(completeMovieFrames(dir / "joined.mov"), 1200) << readFile(dir / "stderr.txt");
             fs::remove(dir / "joined.mov");
         } else {
-            EXPECT_NE(r.status, 0) << r.out;
+            EXPECT_NE(r.status, 0) << readFile(dir / "stderr.txt");
         }
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), before)
-            << "nothing else is left behind";
+        EXPECT_EQ(entries(), before) << "nothing else is left behind";
     }
 }
