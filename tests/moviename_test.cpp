@@ -111,8 +111,4 @@ TEST(SetAnim, FrameRateShownAsTheFileHadIt)
     EXPECT_EQ(s.fpsText(), "59.94");
     EXPECT_FLOAT_EQ(s.scale, 1.0f);
     EXPECT_EQ(s.codec, kCodecTIFF);
-    w.fps = 0; // never read
-    s.mvFPS = 24;
-    setAnim(s, w);
-    EXPECT_FLOAT_EQ(s.mvFPS, 24.0f);
 }

