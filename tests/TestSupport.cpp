@@ -5,10 +5,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vips/vips8>
 
 namespace mvtest {
@@ -126,6 +129,95 @@ long peakKb(const TempDir& dir)
         if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])))
             kb = std::stol(line);
     return kb;
+}
+
+Program::Program(const TempDir& dir, const std::vector<std::string>& args)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return;
+    const std::string data = dir / "data", config = dir / "config", out = dir / "stdout.txt";
+    std::vector<char*> argv{const_cast<char*>(MOIREVANCE_BIN)};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    start_ = std::chrono::steady_clock::now();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(fds[1], STDERR_FILENO);
+        ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        if (::chdir(dir.path().c_str()) != 0)
+            ::_exit(127);
+        ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        ::execv(MOIREVANCE_BIN, argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    reader_ = std::thread([this, fd = fds[0]] {
+        std::string pending;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
+            pending.append(buf, std::size_t(n));
+            for (std::size_t eol; (eol = pending.find('\n')) != std::string::npos; pending.erase(0, eol + 1)) {
+                std::lock_guard lock(mutex_);
+                lines_.push_back({seconds(), pending.substr(0, eol)});
+            }
+        }
+        ::close(fd);
+    });
+}
+
+double Program::seconds() const
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void Program::signal(int sig)
+{
+    if (pid_ > 0) // never -1: that would signal every process
+        ::kill(pid_, sig);
+}
+
+int Program::wait()
+{
+    reap(0);
+    if (reader_.joinable())
+        reader_.join();
+    return status_;
+}
+
+bool Program::exited() { return reap(WNOHANG); }
+
+bool Program::reap(int options)
+{
+    int status = 0;
+    if (pid_ <= 0 || ::waitpid(pid_, &status, options) != pid_)
+        return false;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    pid_ = -1;
+    return true;
+}
+
+std::string Program::errorText()
+{
+    std::lock_guard lock(mutex_);
+    std::string text;
+    for (const auto& [at, line] : lines_)
+        text += line + "\n";
+    return text;
+}
+
+unsigned Program::imagesDoneBy(double t)
+{
+    std::lock_guard lock(mutex_);
+    unsigned done = 0;
+    for (const auto& [at, line] : lines_)
+        if (at <= t && line.size() > 1 && line[0] == '(')
+            done = std::max(done, unsigned(std::stoul(line.substr(1))));
+    return done;
 }
 
 std::vector<std::string> writeImages(const std::string& folder, int n, int w, int h, const std::string& ext,

@@ -1,11 +1,13 @@
 #pragma once
 // Fixtures and fakes shared by the tests: temporary folders, generated
 // pictures, external tools (ffprobe, ffmpeg, exiftool) and recording ports.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -76,6 +78,34 @@ long peakKb(const TempDir& dir);
 std::vector<std::string> writeImages(const std::string& folder, int n, int w, int h, const std::string& ext = "png",
                                      const std::string& name = "img",
                                      const std::function<Pattern(int)>& pattern = nullptr);
+// `moirevance ARGS` running in `dir`, with its data and preferences there too
+// and its standard output in dir/stdout.txt; its standard error is read line
+// by line, with the time each line arrived.
+class Program {
+public:
+    Program(const TempDir& dir, const std::vector<std::string>& args);
+    ~Program() { wait(); }
+
+    double seconds() const;
+    void signal(int sig);
+    int wait(); // the exit status, or 128 + the signal that ended it
+    bool exited();
+    std::string errorText();
+    // The most images make's progress lines ("(n/N) Images  Time Left: ...")
+    // had reported as done by time t.
+    unsigned imagesDoneBy(double t);
+
+private:
+    bool reap(int options);
+
+    int pid_ = -1;
+    int status_ = -1;
+    std::chrono::steady_clock::time_point start_;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::vector<std::pair<double, std::string>> lines_;
+};
+
 // exiftool writes the tags into the file in place.
 void exif(const std::string& path, const std::string& tags);
 // `ffmpeg -v error ARGS OUT`, answering whether it succeeded.

@@ -5,112 +5,17 @@
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 #include "TestSupport.h"
 #include "platform/AtomicFile.h"
 
 using namespace mvtest;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// `moirevance make` running in `dir`, its standard error read line by line
-// with the time each line arrived.
-class MakeProcess {
-public:
-    MakeProcess(const TempDir& dir, const std::vector<std::string>& args)
-    {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return;
-        start_ = Clock::now();
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fds[1], STDERR_FILENO);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, STDOUT_FILENO);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            if (::chdir(dir.path().c_str()) != 0)
-                ::_exit(127);
-            ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
-            ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-            std::vector<char*> argv{const_cast<char*>(MOIREVANCE_BIN), const_cast<char*>("make")};
-            for (const std::string& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(MOIREVANCE_BIN, argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        reader_ = std::thread([this, fd = fds[0]] {
-            std::string pending;
-            char buf[4096];
-            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
-                pending.append(buf, std::size_t(n));
-                for (std::size_t eol; (eol = pending.find('\n')) != std::string::npos; pending.erase(0, eol + 1)) {
-                    std::lock_guard lock(mutex_);
-                    lines_.push_back({seconds(), pending.substr(0, eol)});
-                }
-            }
-            ::close(fd);
-        });
-    }
-    ~MakeProcess() { wait(); }
-
-    double seconds() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
-    void signal(int sig)
-    {
-        if (pid_ > 0) // never -1: that would signal every process
-            ::kill(pid_, sig);
-    }
-    // The exit status, or 128 + the signal that ended it.
-    int wait()
-    {
-        reap(0);
-        if (reader_.joinable())
-            reader_.join();
-        return status_;
-    }
-    bool exited() { return reap(WNOHANG); }
-    // The most images the progress line had reported as done by time t:
-    // "(n/N) Images  Time Left: ...".
-    unsigned imagesDoneBy(double t)
-    {
-        std::lock_guard lock(mutex_);
-        unsigned done = 0;
-        for (const auto& [at, line] : lines_)
-            if (at <= t && line.size() > 1 && line[0] == '(')
-                done = std::max(done, unsigned(std::stoul(line.substr(1))));
-        return done;
-    }
-
-private:
-    bool reap(int options)
-    {
-        int status = 0;
-        if (pid_ <= 0 || ::waitpid(pid_, &status, options) != pid_)
-            return false;
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        pid_ = -1;
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    int status_ = -1;
-    Clock::time_point start_;
-    std::thread reader_;
-    std::mutex mutex_;
-    std::vector<std::pair<double, std::string>> lines_;
-};
 
 long readFrames(const std::string& movie)
 {
@@ -131,7 +36,7 @@ long completeMovieFrames(const std::string& movie)
 struct CrashFixture : ::testing::Test {
     TempDir dir;
     static constexpr int kDup = 12;
-    std::vector<std::string> args{"-o", "Garden.mov", "--size", "VGA", "--codec", "jpeg", "--fps", "10",
+    std::vector<std::string> args{"make", "-o", "Garden.mov", "--size", "VGA", "--codec", "jpeg", "--fps", "10",
                                   "--dup", std::to_string(kDup), "images"};
 
     CrashFixture()
@@ -163,7 +68,7 @@ TEST_F(CrashFixture, KilledAtAnyMomentLeavesACompleteMovieOrNoneAndAPlayablePart
         for (const std::string& p : partials())
             fs::remove(dir / p);
         fs::remove(dir / "Garden.mov");
-        MakeProcess make(dir, args);
+        Program make(dir, args);
         double killAt = delay < 0 ? 0.2 : 1e9;
         // How long the partial file went without growing while frames came.
         double lastGrowth = -1, longestWait = 0;
@@ -213,7 +118,7 @@ TEST_F(CrashFixture, KilledAtAnyMomentLeavesACompleteMovieOrNoneAndAPlayablePart
     const auto before = partials();
     const auto partialSize = before.empty() ? 0 : fs::file_size(dir / before[0]);
     fs::remove(dir / "Garden.mov");
-    MakeProcess again(dir, args);
+    Program again(dir, args);
     EXPECT_EQ(again.wait(), 0);
     EXPECT_EQ(completeMovieFrames(dir / "Garden.mov"), 60 * kDup);
     EXPECT_FALSE(fs::exists(dir / "Garden-1.mov"));
@@ -228,8 +133,8 @@ TEST_F(CrashFixture, SignalsAndAClosedStandardErrorStopWithACompleteMovie)
     for (const int sig : {SIGTERM, SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(sig);
         const std::string name = "Sig" + std::to_string(sig) + ".mov";
-        args[1] = name;
-        MakeProcess make(dir, args);
+        args[2] = name;
+        Program make(dir, args);
         while (make.imagesDoneBy(1e9) < 3 && !make.exited())
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         make.signal(sig);

@@ -7,8 +7,6 @@
 #include <set>
 #include <sstream>
 #include <thread>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vips/vips8>
 
 #include "TestSupport.h"
@@ -516,31 +514,21 @@ TEST(ToolCommands, InterruptStopsFramesAndKeepsWhatWasWritten)
 {
     TempDir dir;
     ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc=size=160x120:rate=25 -frames:v 300 -c:v libx264", dir / "long.mov"));
-    const std::string command = "exec " + quote(MOIREVANCE_BIN) + " frames " + quote(dir / "long.mov") + " " +
-                                quote(dir / "L") + " >" + quote(dir / "out.txt") + " 2>" + quote(dir / "err.txt");
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    Program frames(dir, {"frames", "long.mov", "L"});
     for (int i = 0; i < 500 && !fs::exists(dir / "L-3.tiff"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ::kill(pid, SIGINT);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
+    frames.signal(SIGINT);
+    EXPECT_EQ(frames.wait(), 1);
     unsigned n = 0;
     for (const auto& entry : fs::directory_iterator(dir.path()))
         n += entry.path().extension() == ".tiff";
     EXPECT_GE(n, 3u);
     EXPECT_LT(n, 300u);
-    const std::string listed = readFile(dir / "out.txt");
+    const std::string listed = readFile(dir / "stdout.txt");
     EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), long(n));
     for (unsigned k = 1; k <= n; ++k) // numbered without gaps, each one whole
         EXPECT_EQ(readPixels(dir / ("L-" + std::to_string(k) + ".tiff")).size(), 160u * 120 * 3);
-    EXPECT_THAT(readFile(dir / "err.txt"), HasSubstr("Stopped: " + std::to_string(n) + " of 300 frames saved"));
+    EXPECT_THAT(frames.errorText(), HasSubstr("Stopped: " + std::to_string(n) + " of 300 frames saved"));
 }
 
 namespace {
