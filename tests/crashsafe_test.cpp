@@ -243,7 +243,8 @@ TEST(AppendInterrupt, LeavesACompleteMovieOrNone)
     const auto before = entries();
     for (const char* delay : {"0.005", "0.03", "0.1", "0.4"}) {
         SCOPED_TRACE(delay);
-        const auto r = moirevance(dir, "append -o joined.mov one.mov two.mov", "timeout -s INT " + std::string(delay) + " ");
+        const std::string interrupt = "timeout -s INT " + std::string(delay) + " ";
+        const auto r = moirevance(dir, "append -o joined.mov one.mov two.mov", interrupt);
         if (fs::exists(dir / "joined.mov")) {
             EXPECT_EQ(completeMovieFrames(dir / "joined.mov"), 1200) << readFile(dir / "stderr.txt");
             fs::remove(dir / "joined.mov");

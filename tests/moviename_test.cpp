@@ -21,7 +21,8 @@ TEST(MovieName, TokensAndFormats)
         const char* name;
     };
     for (const Case c : {Case{30, 1, 1, kCodecH264, kQualityNormal, 1, false, false, "MV(30,1080p,H264,Norm,1X)"},
-                         {29.97f, 0, 0.5f, kCodecAnimation, kQualityLossless, 1, false, true, "MV(29.97,50%,Anim,NLoss,~X)"},
+                         {29.97f, 0, 0.5f, kCodecAnimation, kQualityLossless, 1, false, true,
+                          "MV(29.97,50%,Anim,NLoss,~X)"},
                          {12.5f, 0, 0.333f, 0, 0, 3, false, false, "MV(12.50,33.30%,JPEG,Norm,3X)"},
                          {0, 0, 0.3333f, 0, 0, 3, false, false, "MV(0.01,33.33%,JPEG,Norm,3X)"},
                          {0, 15, 1, 0, 0, 3, true, false, "MV(~FPS,F4096X2160,JPEG,Norm,3X)"},

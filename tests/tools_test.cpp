@@ -507,7 +507,8 @@ TEST(ToolCommands, AppendAndFramesFromTheCommandLine)
     EXPECT_EQ(moirevance(dir, "frames " + quote(dir / "ab.mov") + " " + quote(dir / "nowhere/Pic")).status, 2);
     std::ofstream(dir / "bad.mov") << "x";
     EXPECT_EQ(moirevance(dir, "frames " + quote(dir / "bad.mov") + " " + quote(dir / "Q")).status, 1);
-    EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr("Convert Movie error: A movie could not be created from that file."));
+    EXPECT_THAT(readFile(dir / "stderr.txt"),
+                HasSubstr("Convert Movie error: A movie could not be created from that file."));
 }
 
 TEST(ToolCommands, InterruptStopsFramesAndKeepsWhatWasWritten)
