@@ -56,16 +56,11 @@ struct MovieFixture : ::testing::Test {
         ASSERT_TRUE(run->createCommand());
     }
 
+    // img-i.EXT of one colour each, red i * 20.
     std::vector<std::string> images(int n, int w, int h, const std::string& ext = "png")
     {
-        std::vector<std::string> files;
-        for (int i = 0; i < n; ++i) {
-            char name[32];
-            std::snprintf(name, sizeof name, "img-%03d.%s", i, ext.c_str());
-            writeImage(dir / name, w, h, solid(static_cast<std::uint8_t>(i * 20), 100, static_cast<std::uint8_t>(250 - i * 20)));
-            files.push_back(dir / name);
-        }
-        return files;
+        return writeImages(dir.path(), n, w, h, ext, "img",
+                           [](int i) { return solid(std::uint8_t(i * 20), 100, std::uint8_t(250 - i * 20)); });
     }
 };
 
@@ -212,8 +207,8 @@ TEST_F(MovieFixture, BadImagesInTheMiddleAreSkippedAndCounted)
     const std::string movie = make(files);
     EXPECT_EQ(probeStream(movie).at("nb_read_packets"), "3");
     EXPECT_EQ(readFile(verify.path()), "*** Moirevance Image Verification List ***\n"
-                                       "Create Movie: Can not form an image from img-001.jpg\n"
-                                       "Create Movie: Can not form a bitmap from img-003.jpg\n");
+                                       "Create Movie: Can not form an image from img-1.jpg\n"
+                                       "Create Movie: Can not form a bitmap from img-3.jpg\n");
     const auto alerts = ports.alerts();
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].title, "Create movie error");
