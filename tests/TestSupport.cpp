@@ -343,6 +343,11 @@ std::vector<RecordingPorts::Alert> RecordingPorts::alerts() const
     std::lock_guard lock(mutex_);
     return alerts_;
 }
+std::string RecordingPorts::lastAlert() const
+{
+    std::lock_guard lock(mutex_);
+    return alerts_.empty() ? "" : alerts_.back().title + " / " + alerts_.back().message;
+}
 std::vector<std::string> RecordingPorts::labels() const
 {
     std::lock_guard lock(mutex_);

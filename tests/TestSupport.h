@@ -147,6 +147,7 @@ public:
     std::optional<SaveChoice> saveFile(const SaveRequest& request) override;
 
     std::vector<Alert> alerts() const;
+    std::string lastAlert() const; // "title / message", empty when there was none
     std::vector<std::string> labels() const;
     std::vector<std::string> statusTexts() const;
 

@@ -39,8 +39,7 @@ struct Editor : ::testing::Test {
 TEST_F(Editor, FirstEnterMustBeAtTheFirstImageAndFramesMustAdvance)
 {
     EXPECT_FALSE(enter(1));
-    EXPECT_EQ(ports.alerts().back().title, "Frame Error.");
-    EXPECT_EQ(ports.alerts().back().message, "First enter must be at frame 1.");
+    EXPECT_EQ(ports.lastAlert(), "Frame Error. / First enter must be at frame 1.");
     EXPECT_TRUE(window.frameArray().empty());
     EXPECT_FALSE(window.isAnimation());
 

@@ -242,8 +242,7 @@ TEST_F(ListFixture, LayerAndMaskListsCheckCountsAndFirstSize)
     fs::remove(layers.back());
     ports.nextChoice = std::vector<std::string>{dir / "layer"};
     ASSERT_TRUE(list.selectFiles());
-    EXPECT_EQ(ports.alerts().back().title + " / " + ports.alerts().back().message,
-              "Number of layer images do not match / Images: 120, Layer images: 119");
+    EXPECT_EQ(ports.lastAlert(), "Number of layer images do not match / Images: 120, Layer images: 119");
     EXPECT_EQ(sounds, 0);
 
     // The missing one dropped in: the view pairs every image with its layer.
@@ -271,13 +270,11 @@ TEST_F(ListFixture, LayerAndMaskListsCheckCountsAndFirstSize)
     EXPECT_EQ(sounds, 3);
     ports.nextChoice = std::vector<std::string>{layers[0], layers[1]};
     list.selectFiles();
-    EXPECT_EQ(ports.alerts().back().title + " / " + ports.alerts().back().message,
-              "Number of mask images do not match / Images: 120, Mask images: 2");
+    EXPECT_EQ(ports.lastAlert(), "Number of mask images do not match / Images: 120, Mask images: 2");
     writeImage(dir / "big-mask.png", 8, 4);
     ports.nextChoice = std::vector<std::string>{dir / "big-mask.png"};
     list.selectFiles();
-    EXPECT_EQ(ports.alerts().back().title + " / " + ports.alerts().back().message,
-              "Mask image size does not match / You can not mask with this image(s).");
+    EXPECT_EQ(ports.lastAlert(), "Mask image size does not match / You can not mask with this image(s).");
     EXPECT_EQ(sounds, 3);
 
     list.clearList();

@@ -246,8 +246,7 @@ TEST_F(AppendFixture, FailuresLeaveNoFile)
         const std::size_t before = ports.alerts().size();
         EXPECT_EQ(append(dir / "out.mov", c.movies), c.code);
         ASSERT_EQ(ports.alerts().size(), before + 1);
-        EXPECT_EQ(ports.alerts().back().title, "Append movies has failed.");
-        EXPECT_EQ(ports.alerts().back().message, c.message);
+        EXPECT_EQ(ports.lastAlert(), "Append movies has failed. / " + std::string(c.message));
         EXPECT_EQ(ports.statusTexts().back(), " ");
         EXPECT_FALSE(fs::exists(dir / "out.mov"));
     }
@@ -400,8 +399,7 @@ TEST_F(ConvertFixture, RefusalsAndUnwritableFoldersLeaveEveryFileAsItWas)
     std::ofstream(dir / "notes.mov") << "no movie here";
     EXPECT_FALSE(start(dir / "notes.mov", dir / "F"));
     ASSERT_EQ(ports.alerts().size(), 1u);
-    EXPECT_EQ(ports.alerts()[0].title, "Convert Movie error");
-    EXPECT_EQ(ports.alerts()[0].message, "A movie could not be created from that file.");
+    EXPECT_EQ(ports.lastAlert(), "Convert Movie error / A movie could not be created from that file.");
     EXPECT_FALSE(ports.shown);
 
     ports.saveAnswer.reset(); // cancelled save dialog

@@ -189,8 +189,7 @@ TEST_F(VerifyFixture, OtherSizeIsSkippedAndTheFirstProblemStartsTheFile)
     EXPECT_EQ(ports.dateEnabled, false);
     EXPECT_EQ(ports.gpsEnabled, false);
     ASSERT_EQ(ports.alerts().size(), 1u); // one image, though the date line follows from it
-    EXPECT_EQ(ports.alerts()[0].title, "1 images were found with errors");
-    EXPECT_EQ(ports.alerts()[0].message, "View the Verify List file for details.");
+    EXPECT_EQ(ports.lastAlert(), "1 images were found with errors / View the Verify List file for details.");
 
     const std::string text = readFile(verify.path());
     bool matched = false;
@@ -233,8 +232,7 @@ TEST_F(VerifyFixture, DamagedFilesGetTheirLines)
         const std::string name = fs::path(bad).filename().string();
         listImages({good, bad, image("2-after.jpg", 64, 48)});
         EXPECT_EQ(problems().back(), name + " (image format error, can not create an image)");
-        EXPECT_EQ(ports.alerts().back().title, "Image Verification error");
-        EXPECT_EQ(ports.alerts().back().message, "View the Verify List file for details.");
+        EXPECT_EQ(ports.lastAlert(), "Image Verification error / View the Verify List file for details.");
         EXPECT_EQ(ports.text, "0-good.jpg\n") << name;
         EXPECT_EQ(ports.dateEnabled, false);
         EXPECT_EQ(ports.gpsEnabled, false);
@@ -263,8 +261,7 @@ TEST_F(VerifyFixture, DamagedFilesGetTheirLines)
     // A damaged first image empties the list.
     listImages({cut("0-bad-first.jpg"), good});
     EXPECT_EQ(problems().back(), "0-bad-first.jpg (first image format error, can not create an image)");
-    EXPECT_EQ(ports.alerts().back().title, "Can not process the first image");
-    EXPECT_EQ(ports.alerts().back().message, "You can not create a movie from this image list.");
+    EXPECT_EQ(ports.lastAlert(), "Can not process the first image / You can not create a movie from this image list.");
     EXPECT_EQ(list.fileCount(), 0u);
     EXPECT_EQ(ports.numList, 0u);
 }
