@@ -1,13 +1,17 @@
 #include "TestSupport.h"
 
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vips/vips8>
 
 namespace mvtest {
@@ -51,6 +55,15 @@ void writeImage(const std::string& path, int w, int h, const Pattern& pattern)
         img.write_to_file(path.c_str());
 }
 
+static std::vector<std::uint8_t> pixels(const vips::VImage& img)
+{
+    std::size_t size = 0;
+    void* data = img.write_to_memory(&size);
+    std::vector<std::uint8_t> out(static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+    g_free(data);
+    return out;
+}
+
 std::vector<std::uint8_t> referenceFrame(const std::string& source, int sw, int sh, int left, int top, int w,
                                          int h)
 {
@@ -60,12 +73,12 @@ std::vector<std::uint8_t> referenceFrame(const std::string& source, int sw, int 
                                                        ->set("vscale", double(sh) / img.height())
                                                        ->set("kernel", VIPS_KERNEL_LANCZOS3)
                                                        ->set("gap", 0.0));
-    img = img.embed(-left, -top, w, h, vips::VImage::option()->set("extend", VIPS_EXTEND_BLACK));
-    std::size_t size = 0;
-    void* data = img.write_to_memory(&size);
-    std::vector<std::uint8_t> out(static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
-    g_free(data);
-    return out;
+    return pixels(img.embed(-left, -top, w, h, vips::VImage::option()->set("extend", VIPS_EXTEND_BLACK)));
+}
+
+std::vector<std::uint8_t> readPixels(const std::string& path)
+{
+    return pixels(vips::VImage::new_from_file(path.c_str()));
 }
 
 std::string quote(const std::string& s)
@@ -93,6 +106,141 @@ CommandResult run(const std::string& command)
     const int status = ::pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+CommandResult moirevance(const TempDir& dir, const std::string& args, const std::string& wrapper)
+{
+    return run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=" + quote(dir / "data") + " XDG_CONFIG_HOME=" +
+               quote(dir / "config") + " " + wrapper + quote(MOIREVANCE_BIN) + " " + args + " 2>" +
+               quote(dir / "stderr.txt"));
+}
+
+std::string measured(const TempDir& dir)
+{
+    return "/usr/bin/time -f %M -o " + quote(dir / "peak.txt") + " sh -c " +
+           quote(memoryCap() + "exec \"$0\" \"$@\"") + " ";
+}
+
+long peakKb(const TempDir& dir)
+{
+    long kb = -1; // the last line; one before it tells a failed status
+    std::istringstream in(readFile(dir / "peak.txt"));
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])))
+            kb = std::stol(line);
+    return kb;
+}
+
+Program::Program(const TempDir& dir, const std::vector<std::string>& args)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return;
+    const std::string data = dir / "data", config = dir / "config", out = dir / "stdout.txt";
+    std::vector<char*> argv{const_cast<char*>(MOIREVANCE_BIN)};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    start_ = std::chrono::steady_clock::now();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(fds[1], STDERR_FILENO);
+        ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        if (::chdir(dir.path().c_str()) != 0)
+            ::_exit(127);
+        ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        ::execv(MOIREVANCE_BIN, argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    reader_ = std::thread([this, fd = fds[0]] {
+        std::string pending;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
+            pending.append(buf, std::size_t(n));
+            for (std::size_t eol; (eol = pending.find('\n')) != std::string::npos; pending.erase(0, eol + 1)) {
+                std::lock_guard lock(mutex_);
+                lines_.push_back({seconds(), pending.substr(0, eol)});
+            }
+        }
+        ::close(fd);
+    });
+}
+
+double Program::seconds() const
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void Program::signal(int sig)
+{
+    if (pid_ > 0) // never -1: that would signal every process
+        ::kill(pid_, sig);
+}
+
+int Program::wait()
+{
+    reap(0);
+    if (reader_.joinable())
+        reader_.join();
+    return status_;
+}
+
+bool Program::exited() { return reap(WNOHANG); }
+
+bool Program::reap(int options)
+{
+    int status = 0;
+    if (pid_ <= 0 || ::waitpid(pid_, &status, options) != pid_)
+        return false;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    pid_ = -1;
+    return true;
+}
+
+std::string Program::errorText()
+{
+    std::lock_guard lock(mutex_);
+    std::string text;
+    for (const auto& [at, line] : lines_)
+        text += line + "\n";
+    return text;
+}
+
+unsigned Program::imagesDoneBy(double t)
+{
+    std::lock_guard lock(mutex_);
+    unsigned done = 0;
+    for (const auto& [at, line] : lines_)
+        if (at <= t && line.size() > 1 && line[0] == '(')
+            done = std::max(done, unsigned(std::stoul(line.substr(1))));
+    return done;
+}
+
+std::vector<std::string> writeImages(const std::string& folder, int n, int w, int h, const std::string& ext,
+                                     const std::string& name, const std::function<Pattern(int)>& pattern)
+{
+    std::filesystem::create_directories(folder);
+    std::vector<std::string> paths;
+    for (int i = 0; i < n; ++i) {
+        paths.push_back(folder + "/" + name + "-" + std::to_string(i) + "." + ext);
+        writeImage(paths.back(), w, h, pattern ? pattern(i) : Pattern(wavePattern));
+    }
+    return paths;
+}
+
+void exif(const std::string& path, const std::string& tags)
+{
+    const auto r = run("exiftool -q -overwrite_original " + tags + " " + quote(path) + " 2>&1");
+    EXPECT_EQ(r.status, 0) << tags << ": " << r.out;
+}
+
+bool ffmpeg(const std::string& args, const std::string& out)
+{
+    return run("ffmpeg -v error " + args + " " + quote(out)).status == 0;
 }
 
 std::map<std::string, std::string> probeStream(const std::string& movie)
@@ -194,6 +342,11 @@ std::vector<RecordingPorts::Alert> RecordingPorts::alerts() const
 {
     std::lock_guard lock(mutex_);
     return alerts_;
+}
+std::string RecordingPorts::lastAlert() const
+{
+    std::lock_guard lock(mutex_);
+    return alerts_.empty() ? "" : alerts_.back().title + " / " + alerts_.back().message;
 }
 std::vector<std::string> RecordingPorts::labels() const
 {

@@ -1,16 +1,22 @@
 #pragma once
 // Fixtures and fakes shared by the tests: temporary folders, generated
 // pictures, external tools (ffprobe, ffmpeg, exiftool) and recording ports.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <gmock/gmock.h>
 
 #include "platform/UiPorts.h"
 
 namespace mvtest {
+
+using ::testing::HasSubstr;
 
 class TempDir {
 public:
@@ -36,6 +42,9 @@ Rgb wavePattern(int x, int y);
 // Writes a picture; the format follows the extension (.jpg, .png, .tif ...).
 void writeImage(const std::string& path, int w, int h, const Pattern& pattern = wavePattern);
 
+// The picture's pixels as stored (8-bit RGB for the tests' own pictures).
+std::vector<std::uint8_t> readPixels(const std::string& path);
+
 // Expected frame: the picture scaled with Lanczos to sw x sh, then the
 // w x h region at (left, top) (y down) taken, as 8-bit RGB.
 std::vector<std::uint8_t> referenceFrame(const std::string& source, int sw, int sh, int left, int top, int w,
@@ -54,6 +63,53 @@ bool underSanitizer();
 // that a runaway decode fails instead of taking the machine; empty under the
 // sanitizers, which reserve terabytes of address space.
 std::string memoryCap();
+
+// `moirevance ARGS` run in `dir`, its data and preferences folders there too
+// and its standard error in dir/stderr.txt; `wrapper` stands before the
+// program (variables, timeout, valgrind ...).
+CommandResult moirevance(const TempDir& dir, const std::string& args, const std::string& wrapper = "");
+// A wrapper for moirevance(): memory capped as memoryCap() says, the peak
+// resident size written to dir/peak.txt for peakKb().
+std::string measured(const TempDir& dir);
+long peakKb(const TempDir& dir);
+
+// n pictures folder/NAME-i.EXT (i from 0) of w x h, the i-th drawn with
+// pattern(i) (the wave pattern by default); the folder is made.
+std::vector<std::string> writeImages(const std::string& folder, int n, int w, int h, const std::string& ext = "png",
+                                     const std::string& name = "img",
+                                     const std::function<Pattern(int)>& pattern = nullptr);
+// `moirevance ARGS` running in `dir`, with its data and preferences there too
+// and its standard output in dir/stdout.txt; its standard error is read line
+// by line, with the time each line arrived.
+class Program {
+public:
+    Program(const TempDir& dir, const std::vector<std::string>& args);
+    ~Program() { wait(); }
+
+    double seconds() const;
+    void signal(int sig);
+    int wait(); // the exit status, or 128 + the signal that ended it
+    bool exited();
+    std::string errorText();
+    // The most images make's progress lines ("(n/N) Images  Time Left: ...")
+    // had reported as done by time t.
+    unsigned imagesDoneBy(double t);
+
+private:
+    bool reap(int options);
+
+    int pid_ = -1;
+    int status_ = -1;
+    std::chrono::steady_clock::time_point start_;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::vector<std::pair<double, std::string>> lines_;
+};
+
+// exiftool writes the tags into the file in place.
+void exif(const std::string& path, const std::string& tags);
+// `ffmpeg -v error ARGS OUT`, answering whether it succeeded.
+bool ffmpeg(const std::string& args, const std::string& out);
 
 // ffprobe of the first video stream: key=value pairs of -show_streams.
 std::map<std::string, std::string> probeStream(const std::string& movie);
@@ -91,6 +147,7 @@ public:
     std::optional<SaveChoice> saveFile(const SaveRequest& request) override;
 
     std::vector<Alert> alerts() const;
+    std::string lastAlert() const; // "title / message", empty when there was none
     std::vector<std::string> labels() const;
     std::vector<std::string> statusTexts() const;
 

@@ -39,8 +39,7 @@ struct Editor : ::testing::Test {
 TEST_F(Editor, FirstEnterMustBeAtTheFirstImageAndFramesMustAdvance)
 {
     EXPECT_FALSE(enter(1));
-    EXPECT_EQ(ports.alerts().back().title, "Frame Error.");
-    EXPECT_EQ(ports.alerts().back().message, "First enter must be at frame 1.");
+    EXPECT_EQ(ports.lastAlert(), "Frame Error. / First enter must be at frame 1.");
     EXPECT_TRUE(window.frameArray().empty());
     EXPECT_FALSE(window.isAnimation());
 
@@ -146,18 +145,10 @@ TEST_F(Editor, StepsAreTheDifferencePerOutputFrame)
 
 TEST(KeyframeStepper, SegmentsEndOnTheirKeyframes)
 {
-    std::vector<frameS> keys(3);
-    keys[0].frame = 0;
-    keys[0].rate = 1;
-    keys[0].rect = {0, 0, 400, 300};
-    keys[1].frame = 30;
-    keys[1].rate = 3;
-    keys[1].rect = {30, 15, 200, 150};
-    keys[1].deltaX = 1, keys[1].deltaY = 0.5f, keys[1].deltaW = -200.0f / 30;
-    keys[2].frame = 60;
-    keys[2].rate = 3;
-    keys[2].rect = {0, 0, 100, 75};
-    keys[2].deltaX = -3, keys[2].deltaY = -1.5f, keys[2].deltaW = -10;
+    const std::vector<frameS> keys{
+        {.rect = {0, 0, 400, 300}, .frame = 0, .rate = 1},
+        {.rect = {30, 15, 200, 150}, .frame = 30, .deltaX = 1, .deltaY = 0.5f, .deltaW = -200.0f / 30, .rate = 3},
+        {.rect = {0, 0, 100, 75}, .frame = 60, .deltaX = -3, .deltaY = -1.5f, .deltaW = -10, .rate = 3}};
 
     RunningValues v = keyframeValues(keys[0], false);
     KeyframeStepper stepper(keys);

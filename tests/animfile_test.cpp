@@ -49,12 +49,6 @@ struct AnimFile : ::testing::Test {
         return reader.readAnimFile(path);
     }
 
-    std::string lastAlert() const
-    {
-        const auto a = ports.alerts();
-        return a.empty() ? "" : a.back().title + " / " + a.back().message;
-    }
-
     static std::string header(const std::string& imageLine = "Image: img-00.png (400X300)\n",
                               const std::string& eol = "\n")
     {
@@ -105,7 +99,7 @@ TEST_F(AnimFile, WrittenAsKeyframesAreEnteredAndReadBackEqual)
     JobSettings other;
     other.numListImages = 90;
     CropWindow reader(other, ports, view);
-    ASSERT_TRUE(reader.readAnimFile(editor.animFile)) << lastAlert();
+    ASSERT_TRUE(reader.readAnimFile(editor.animFile)) << ports.lastAlert();
     const auto& entered = editor.frameArray();
     const auto& got = reader.frameArray();
     ASSERT_EQ(got.size(), entered.size());
@@ -138,7 +132,7 @@ TEST_F(AnimFile, WrittenAsKeyframesAreEnteredAndReadBackEqual)
 TEST_F(AnimFile, HeaderSettingsBecomeTheJobs)
 {
     CropWindow reader(settings, ports, view);
-    ASSERT_TRUE(read(header() + block(1) + block(11, 2) + block(21, 2), reader)) << lastAlert();
+    ASSERT_TRUE(read(header() + block(1) + block(11, 2) + block(21, 2), reader)) << ports.lastAlert();
     EXPECT_TRUE(settings.isGPS); // passed on at once
     EXPECT_TRUE(reader.isRateChange()); // blocks after the first change the rate
     reader.setReadAnim();
@@ -154,7 +148,7 @@ TEST_F(AnimFile, HeaderSettingsBecomeTheJobs)
     noFps.erase(noFps.find("FPS: 25.00\n"), 11);
     CropWindow second(settings, ports, view);
     settings.mvFPS = 12;
-    ASSERT_TRUE(read(noFps + block(1) + block(5), second)) << lastAlert();
+    ASSERT_TRUE(read(noFps + block(1) + block(5), second)) << ports.lastAlert();
     setAnim(settings, second);
     EXPECT_FLOAT_EQ(settings.mvFPS, 12.0f);
 }
@@ -165,8 +159,8 @@ TEST_F(AnimFile, EachProblemEndsInItsAlert)
     struct Case {
         std::string text, alert;
     };
-    std::string twice = header() + block(1) + block(11) + block(11);
-    std::string noFrame = header();
+    std::string wrongImages = header();
+    wrongImages.replace(wrongImages.find("Images: 90"), 10, "Images: 45");
     const Case cases[] = {
         {header() + block(1), kNot + " / The animation file has less than two frames."},
         {"just some\ntext file\nwith lines\n", kNot + " / This file is not a Moirevance animation file."},
@@ -182,25 +176,21 @@ TEST_F(AnimFile, EachProblemEndsInItsAlert)
         {header().substr(0, 120), kNot + " / The animation file ends in the middle of its text."},
         {"abc", kNot + " / This file is not a Moirevance animation file."},
         {"", kNot + " / This file is not a Moirevance animation file."},
+        {wrongImages + block(1) + block(2), kNot + " / Number of images do not match the current list."},
     };
     for (const Case& c : cases) {
         CropWindow reader(settings, ports, view);
         EXPECT_FALSE(read(c.text, reader)) << c.alert;
-        EXPECT_EQ(lastAlert(), c.alert);
+        EXPECT_EQ(ports.lastAlert(), c.alert);
         EXPECT_FALSE(reader.isAnimation());
     }
-    std::string wrongImages = header();
-    wrongImages.replace(wrongImages.find("Images: 90"), 10, "Images: 45");
-    CropWindow reader(settings, ports, view);
-    EXPECT_FALSE(read(wrongImages + block(1) + block(2), reader));
-    EXPECT_EQ(lastAlert(), kNot + " / Number of images do not match the current list.");
     CropWindow missing(settings, ports, view);
     EXPECT_FALSE(missing.readAnimFile(dir / "no-such-file.txt"));
-    EXPECT_EQ(lastAlert(), "Could not read animation file /  ");
+    EXPECT_EQ(ports.lastAlert(), "Could not read animation file /  ");
 
     // A repeated frame number becomes an extra record without list entries.
     CropWindow repeated(settings, ports, view);
-    ASSERT_TRUE(read(twice, repeated)) << lastAlert();
+    ASSERT_TRUE(read(header() + block(1) + block(11) + block(11), repeated)) << ports.lastAlert();
     EXPECT_EQ(repeated.frameArray().size(), 3u);
     EXPECT_EQ(repeated.rectArray().size(), 2u);
 }
@@ -208,7 +198,7 @@ TEST_F(AnimFile, EachProblemEndsInItsAlert)
 TEST_F(AnimFile, RateZeroIsHarmlessAndValuesTheSettingsRefuseAreAlerts)
 {
     CropWindow reader(settings, ports, view);
-    ASSERT_TRUE(read(header() + block(1, 0) + block(3, 0), reader)) << lastAlert();
+    ASSERT_TRUE(read(header() + block(1, 0) + block(3, 0), reader)) << ports.lastAlert();
     EXPECT_EQ(reader.frameArray()[1].rate, 1);
     EXPECT_EQ(reader.frameTotal(), 91); // spans 1 and 2, then 88 images, all at rate 1
 
@@ -233,6 +223,6 @@ TEST_F(AnimFile, RateZeroIsHarmlessAndValuesTheSettingsRefuseAreAlerts)
     for (const auto& [text, alert] : cases) {
         CropWindow bad(settings, ports, view);
         EXPECT_FALSE(read(text, bad)) << alert;
-        EXPECT_EQ(lastAlert(), alert);
+        EXPECT_EQ(ports.lastAlert(), alert);
     }
 }

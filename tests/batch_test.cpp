@@ -28,14 +28,6 @@ std::string usageError(std::vector<std::string> args)
     return {};
 }
 
-// Runs the command-line program in `dir`, with its data folder and its
-// preferences there too.
-CommandResult moirevance(const TempDir& dir, const std::string& args)
-{
-    return run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=" + quote(dir / "data") + " XDG_CONFIG_HOME=" +
-               quote(dir / "config") + " " + quote(MOIREVANCE_BIN) + " " + args + " 2>" + quote(dir / "stderr.txt"));
-}
-
 } // namespace
 
 TEST(BatchOptions, EachOptionSetsItsSetting)
@@ -86,20 +78,20 @@ TEST(BatchOptions, AdjustmentsInTheUnitsOfTheSettings)
     EXPECT_FLOAT_EQ(s.rotateAngle, -0.25f);
     EXPECT_FLOAT_EQ(s.monoIntensity, 0.6f);
     EXPECT_FLOAT_EQ(s.ciColor.green, 0.5f);
-    EXPECT_NE(usageError({"-o", "x.mov", "--blur", "-1", "a"}).find("must be from 0 to 1000"), std::string::npos);
-    EXPECT_NE(usageError({"-o", "x.mov", "--mono-color", "1,2,0", "a"}).find("must be from 0 to 1"), std::string::npos);
-    EXPECT_NE(usageError({"-o", "x.mov", "--mono-color", "1,0", "a"}).find("is not R,G,B"), std::string::npos);
-    EXPECT_NE(usageError({"-o", "x.mov", "--sepia", "nan", "a"}).find("not a number"), std::string::npos);
+    EXPECT_THAT(usageError({"-o", "x.mov", "--blur", "-1", "a"}), HasSubstr("must be from 0 to 1000"));
+    EXPECT_THAT(usageError({"-o", "x.mov", "--mono-color", "1,2,0", "a"}), HasSubstr("must be from 0 to 1"));
+    EXPECT_THAT(usageError({"-o", "x.mov", "--mono-color", "1,0", "a"}), HasSubstr("is not R,G,B"));
+    EXPECT_THAT(usageError({"-o", "x.mov", "--sepia", "nan", "a"}), HasSubstr("not a number"));
 }
 
 TEST(BatchOptions, BadInputIsAUsageError)
 {
     EXPECT_EQ(usageError({"-o", "x.mov", "--frobnicate", "a"}), "unknown option --frobnicate");
     EXPECT_EQ(usageError({"-o", "x.mov", "--fps", "fast", "a"}), "--fps: \"fast\" is not a number");
-    EXPECT_NE(usageError({"-o", "x.mov", "--codec", "divx", "a"}).find("is not one of jpeg, h264"), std::string::npos);
-    EXPECT_NE(usageError({"-o", "x.mov", "--rate", "0", "a"}).find("from 1 to 65535"), std::string::npos);
-    EXPECT_NE(usageError({"-o", "x.mov", "--dup", "1.5", "a"}).find("from 1 to 65535"), std::string::npos);
-    EXPECT_NE(usageError({"-o", "x.mov", "--size", "huge", "a"}).find("not a number"), std::string::npos);
+    EXPECT_THAT(usageError({"-o", "x.mov", "--codec", "divx", "a"}), HasSubstr("is not one of jpeg, h264"));
+    EXPECT_THAT(usageError({"-o", "x.mov", "--rate", "0", "a"}), HasSubstr("from 1 to 65535"));
+    EXPECT_THAT(usageError({"-o", "x.mov", "--dup", "1.5", "a"}), HasSubstr("from 1 to 65535"));
+    EXPECT_THAT(usageError({"-o", "x.mov", "--size", "huge", "a"}), HasSubstr("not a number"));
     EXPECT_EQ(usageError({"-o", "x.mov", "--fps"}), "--fps needs a value");
     EXPECT_EQ(usageError({"--vertical=yes", "-o", "x.mov", "a"}), "--vertical takes no value");
     EXPECT_EQ(usageError({"-o", "x.mov"}), "no images or folders given");
@@ -110,20 +102,9 @@ TEST(BatchCommand, ExitStatusAndMessages)
     TempDir dir;
     EXPECT_EQ(moirevance(dir, "make --help").status, 0);
     EXPECT_EQ(moirevance(dir, "make --codec divx -o x.mov a").status, 2);
-    EXPECT_NE(readFile(dir / "stderr.txt").find("--codec: \"divx\""), std::string::npos);
+    EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr("--codec: \"divx\""));
     EXPECT_EQ(moirevance(dir, "make -o x.mov " + quote(dir / "missing")).status, 2);
     EXPECT_EQ(moirevance(dir, "explode").status, 2);
-
-    // An unreadable first image: an alert and no movie.
-    std::ofstream(dir / "a.jpg") << "not a picture";
-    writeImage(dir / "b.jpg", 32, 32);
-    EXPECT_EQ(moirevance(dir, "make -o " + quote(dir / "bad.mov") + " " + quote(dir / "a.jpg") + " " +
-                                  quote(dir / "b.jpg"))
-                  .status,
-              1);
-    EXPECT_NE(readFile(dir / "stderr.txt").find("Can not process the first image: You can not create a movie"),
-              std::string::npos);
-    EXPECT_FALSE(fs::exists(dir / "bad.mov"));
 }
 
 TEST(BatchCommand, SameJobTwiceKeepsTheFirstMovie)
@@ -138,7 +119,7 @@ TEST(BatchCommand, SameJobTwiceKeepsTheFirstMovie)
     auto first = moirevance(dir, job);
     ASSERT_EQ(first.status, 0) << readFile(dir / "stderr.txt");
     EXPECT_EQ(first.out, dir / "Clip.mov\n");
-    EXPECT_NE(readFile(dir / "stderr.txt").find("Complete (0:0.1)"), std::string::npos);
+    EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr("Complete (0:0.1)"));
     const std::string bytes = readFile(dir / "Clip.mov");
     const auto info = probeStream(dir / "Clip.mov");
     EXPECT_EQ(info.at("nb_read_packets"), "3");
@@ -194,33 +175,7 @@ TEST(BatchCommand, DefaultNameAndAnimationFile)
 
     std::ofstream(dir / "bad.txt") << "not an animation";
     EXPECT_EQ(moirevance(dir, "make --anim " + quote(dir / "bad.txt") + " " + quote(dir / "pics")).status, 1);
-    EXPECT_NE(readFile(dir / "stderr.txt").find("This file is not a Moirevance animation file."), std::string::npos);
-}
-
-TEST(BatchCommand, KmlOptionWritesTheFileBesideTheMovie)
-{
-    TempDir dir;
-    fs::create_directories(dir / "pics");
-    // The last has no longitude: a Verify List line, and the stamp shows "GPS: ---".
-    for (int i = 1; i <= 4; ++i) {
-        const std::string p = dir / ("pics/" + std::to_string(i) + ".jpg");
-        writeImage(p, 32, 24);
-        ASSERT_EQ(run("exiftool -q -overwrite_original -DateTimeOriginal='2012:03:30 22:00:0" + std::to_string(i) +
-                      "' -GPSLatitude=44.5 -GPSLatitudeRef=N " +
-                      (i < 4 ? "-GPSLongitude=63.75 -GPSLongitudeRef=W " : "") + quote(p))
-                      .status,
-                  0);
-    }
-
-    const auto r = moirevance(dir, "make --kml --codec tiff -o " + quote(dir / "Walk.mov") + " " + quote(dir / "pics"));
-    ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
-    const std::string err = readFile(dir / "stderr.txt");
-    const std::string dataFolder = dir / "data/Moirevance";
-    EXPECT_NE(err.find("KML file: " + dataFolder + "/Moirevance GPS.kml\n"), std::string::npos) << err;
-    EXPECT_NE(err.find("KML file: " + dir / "Walk.kml\n"), std::string::npos) << err;
-    EXPECT_NE(err.find("Verify List: " + dataFolder + "/Moirevance Verify List.txt\n"), std::string::npos) << err;
-    EXPECT_NE(readFile(dir / "Walk.kml").find("<name>Walk</name>"), std::string::npos);
-    EXPECT_NE(readFile(dir / "Walk.kml").find("-63.7500000000,44.5000000000"), std::string::npos);
+    EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr("This file is not a Moirevance animation file."));
 }
 
 TEST(BatchCommand, OptionsNotGivenTakeTheSavedPreferences)
@@ -255,26 +210,19 @@ TEST(BatchCommand, UnreadableFolderIsReported)
     writeImage(dir / "pics/a.png", 32, 24);
     writeImage(dir / "pics/b.png", 32, 24);
     writeImage(dir / "pics/locked/c.png", 32, 24);
-    fs::create_directories(dir / "data");
-    for (const std::string& writable : {dir.path(), dir / "data"})
-        fs::permissions(writable, fs::perms::owner_all | fs::perms::group_all | fs::perms::others_all);
+    fs::permissions(dir.path(), fs::perms::all); // the data and preferences folders are made there
     fs::permissions(dir / "pics/locked", fs::perms::none);
     writeImage(dir / "pics/c-unreadable.png", 32, 24);
     fs::permissions(dir / "pics/c-unreadable.png", fs::perms::none);
     // Root reads every folder, so the run is made as nobody there.
     const std::string user = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
-    const auto r = run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=" + quote(dir / "data") + " XDG_CONFIG_HOME=" +
-                       quote(dir / "data") + " " + user + quote(MOIREVANCE_BIN) + " make -o " +
-                       quote(dir / "out.mov") + " " + quote(dir / "pics") + " 2>&1");
+    const auto r = moirevance(dir, "make -o " + quote(dir / "out.mov") + " " + quote(dir / "pics"), user);
     fs::permissions(dir / "pics/locked", fs::perms::owner_all);
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("A folder could not be read: Its images are not listed:\n" + dir / "pics/locked"),
-              std::string::npos)
-        << r.out;
+    const std::string err = readFile(dir / "stderr.txt");
+    EXPECT_EQ(r.status, 0) << err;
+    EXPECT_THAT(err, HasSubstr("A folder could not be read: Its images are not listed:\n" + dir / "pics/locked"));
     EXPECT_EQ(probeStream(dir / "out.mov").at("nb_frames"), "2");
-    EXPECT_NE(readFile(dir / "data/Moirevance/Moirevance Verify List.txt").find("c-unreadable.png ("),
-              std::string::npos)
-        << r.out;
+    EXPECT_THAT(readFile(dir / "data/Moirevance/Moirevance Verify List.txt"), HasSubstr("c-unreadable.png ("));
 }
 
 // Messages never send the user to a Verify List that could not be written,
@@ -290,9 +238,9 @@ TEST(BatchCommand, MessagesTellWhatReallyHappened)
                             quote(dir / "b.png") + " " + quote(dir / "c.png");
     ASSERT_EQ(moirevance(dir, job).status, 0);
     const std::string err = readFile(dir / "stderr.txt");
-    EXPECT_NE(err.find("1 images were skipped. The Verify List file could not be written."), std::string::npos) << err;
-    EXPECT_EQ(err.find("See Verify List"), std::string::npos) << err;
-    EXPECT_EQ(err.find("Verify List:"), std::string::npos) << err;
+    EXPECT_THAT(err, HasSubstr("1 images were skipped. The Verify List file could not be written."));
+    EXPECT_THAT(err, ::testing::Not(HasSubstr("Verify List:")));
+    EXPECT_THAT(err, ::testing::Not(HasSubstr("See Verify List")));
 
     EXPECT_EQ(moirevance(dir, job + " >/dev/full").status, 1);
     EXPECT_EQ(probeStream(dir / "out-1.mov").at("nb_frames"), "2"); // written all the same

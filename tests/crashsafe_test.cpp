@@ -5,112 +5,17 @@
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 #include "TestSupport.h"
 #include "platform/AtomicFile.h"
 
 using namespace mvtest;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// `moirevance make` running in `dir`, its standard error read line by line
-// with the time each line arrived.
-class MakeProcess {
-public:
-    MakeProcess(const TempDir& dir, const std::vector<std::string>& args)
-    {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return;
-        start_ = Clock::now();
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fds[1], STDERR_FILENO);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, STDOUT_FILENO);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            if (::chdir(dir.path().c_str()) != 0)
-                ::_exit(127);
-            ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
-            ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-            std::vector<char*> argv{const_cast<char*>(MOIREVANCE_BIN), const_cast<char*>("make")};
-            for (const std::string& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(MOIREVANCE_BIN, argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        reader_ = std::thread([this, fd = fds[0]] {
-            std::string pending;
-            char buf[4096];
-            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
-                pending.append(buf, std::size_t(n));
-                for (std::size_t eol; (eol = pending.find('\n')) != std::string::npos; pending.erase(0, eol + 1)) {
-                    std::lock_guard lock(mutex_);
-                    lines_.push_back({seconds(), pending.substr(0, eol)});
-                }
-            }
-            ::close(fd);
-        });
-    }
-    ~MakeProcess() { wait(); }
-
-    double seconds() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
-    void signal(int sig)
-    {
-        if (pid_ > 0) // never -1: that would signal every process
-            ::kill(pid_, sig);
-    }
-    // The exit status, or 128 + the signal that ended it.
-    int wait()
-    {
-        if (pid_ > 0) {
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            pid_ = -1;
-        }
-        if (reader_.joinable())
-            reader_.join();
-        return status_;
-    }
-    bool exited()
-    {
-        int status = 0;
-        return pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_ &&
-               (status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), pid_ = -1, true);
-    }
-    // The most images the progress line had reported as done by time t:
-    // "(n/N) Images  Time Left: ...".
-    unsigned imagesDoneBy(double t)
-    {
-        std::lock_guard lock(mutex_);
-        unsigned done = 0;
-        for (const auto& [at, line] : lines_)
-            if (at <= t && line.size() > 1 && line[0] == '(')
-                done = std::max(done, unsigned(std::stoul(line.substr(1))));
-        return done;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int status_ = -1;
-    Clock::time_point start_;
-    std::thread reader_;
-    std::mutex mutex_;
-    std::vector<std::pair<double, std::string>> lines_;
-};
 
 long readFrames(const std::string& movie)
 {
@@ -131,17 +36,13 @@ long completeMovieFrames(const std::string& movie)
 struct CrashFixture : ::testing::Test {
     TempDir dir;
     static constexpr int kDup = 12;
-    std::vector<std::string> args{"-o", "Garden.mov", "--size", "VGA", "--codec", "jpeg", "--fps", "10",
+    std::vector<std::string> args{"make", "-o", "Garden.mov", "--size", "VGA", "--codec", "jpeg", "--fps", "10",
                                   "--dup", std::to_string(kDup), "images"};
 
     CrashFixture()
     {
-        fs::create_directory(dir / "images");
-        for (int i = 0; i < 60; ++i) {
-            char name[32];
-            std::snprintf(name, sizeof name, "images/g%02d.png", i);
-            writeImage(dir / name, 64, 48, [i](int x, int y) { return wavePattern(x * 5 + i * 9, y * 5); });
-        }
+        writeImages(dir / "images", 60, 64, 48, "png", "g",
+                    [](int i) { return [i](int x, int y) { return wavePattern(x * 5 + i * 9, y * 5); }; });
     }
 
     std::vector<std::string> partials() const
@@ -167,7 +68,7 @@ TEST_F(CrashFixture, KilledAtAnyMomentLeavesACompleteMovieOrNoneAndAPlayablePart
         for (const std::string& p : partials())
             fs::remove(dir / p);
         fs::remove(dir / "Garden.mov");
-        MakeProcess make(dir, args);
+        Program make(dir, args);
         double killAt = delay < 0 ? 0.2 : 1e9;
         // How long the partial file went without growing while frames came.
         double lastGrowth = -1, longestWait = 0;
@@ -217,7 +118,7 @@ TEST_F(CrashFixture, KilledAtAnyMomentLeavesACompleteMovieOrNoneAndAPlayablePart
     const auto before = partials();
     const auto partialSize = before.empty() ? 0 : fs::file_size(dir / before[0]);
     fs::remove(dir / "Garden.mov");
-    MakeProcess again(dir, args);
+    Program again(dir, args);
     EXPECT_EQ(again.wait(), 0);
     EXPECT_EQ(completeMovieFrames(dir / "Garden.mov"), 60 * kDup);
     EXPECT_FALSE(fs::exists(dir / "Garden-1.mov"));
@@ -232,8 +133,8 @@ TEST_F(CrashFixture, SignalsAndAClosedStandardErrorStopWithACompleteMovie)
     for (const int sig : {SIGTERM, SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(sig);
         const std::string name = "Sig" + std::to_string(sig) + ".mov";
-        args[1] = name;
-        MakeProcess make(dir, args);
+        args[2] = name;
+        Program make(dir, args);
         while (make.imagesDoneBy(1e9) < 3 && !make.exited())
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         make.signal(sig);
@@ -254,25 +155,28 @@ TEST_F(CrashFixture, SignalsAndAClosedStandardErrorStopWithACompleteMovie)
     EXPECT_EQ(completeMovieFrames(dir / "Piped.mov"), 120);
 }
 
+// `make --kml`: the list's KML file in the data folder and the movie's copy
+// beside it, under a new name where a file is there already; the messages
+// name both and the Verify List (c.jpg has no longitude).
 TEST(SideFiles, AFileBesideTheMovieIsNeverReplaced)
 {
     TempDir dir;
-    for (const char* name : {"a.jpg", "b.jpg"}) {
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) {
         writeImage(dir / name, 64, 48);
-        ASSERT_EQ(run("exiftool -q -overwrite_original -DateTimeOriginal='2012:03:30 22:00:00' -GPSLatitude=45 "
-                      "-GPSLatitudeRef=N -GPSLongitude=63 -GPSLongitudeRef=W " +
-                      quote(dir / name))
-                      .status,
-                  0);
+        exif(dir / name, "-DateTimeOriginal='2012:03:30 22:00:00' -GPSLatitude=45 -GPSLatitudeRef=N" +
+                             std::string(name[0] == 'c' ? "" : " -GPSLongitude=63 -GPSLongitudeRef=W"));
     }
     std::ofstream(dir / "Garden.kml") << "my own notes";
-    const auto r = run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=data XDG_CONFIG_HOME=config " +
-                       quote(MOIREVANCE_BIN) + " make --kml --codec jpeg -o Garden.mov a.jpg b.jpg 2>stderr.txt");
-    ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
-    EXPECT_EQ(completeMovieFrames(dir / "Garden.mov"), 2);
+    const auto r = moirevance(dir, "make --kml --codec jpeg -o Garden.mov a.jpg b.jpg c.jpg");
+    const std::string err = readFile(dir / "stderr.txt"), data = dir / "data/Moirevance/";
+    ASSERT_EQ(r.status, 0) << err;
+    EXPECT_EQ(completeMovieFrames(dir / "Garden.mov"), 3);
     EXPECT_EQ(readFile(dir / "Garden.kml"), "my own notes");
-    EXPECT_NE(readFile(dir / "Garden-1.kml").find("<name>Garden</name>"), std::string::npos);
-    EXPECT_NE(readFile(dir / "stderr.txt").find("KML file: " + dir / "Garden-1.kml"), std::string::npos);
+    EXPECT_THAT(readFile(dir / "Garden-1.kml"), HasSubstr("<name>Garden</name>"));
+    EXPECT_THAT(readFile(dir / "Garden-1.kml"), HasSubstr("-63.0000000000,45.0000000000"));
+    EXPECT_THAT(err, HasSubstr("KML file: " + data + "Moirevance GPS.kml\n"));
+    EXPECT_THAT(err, HasSubstr("KML file: " + dir / "Garden-1.kml\n"));
+    EXPECT_THAT(err, HasSubstr("Verify List: " + data + "Moirevance Verify List.txt\n"));
 }
 
 TEST(AtomicFile, AppearsWholeAtItsNameAndNeverReplacesUnasked)
@@ -313,19 +217,16 @@ TEST(AtomicFile, AppearsWholeAtItsNameAndNeverReplacesUnasked)
 TEST(FullDisk, EndsLikeAFailureAndLeavesNoFile)
 {
     TempDir dir;
-    fs::create_directory(dir / "images");
     fs::create_directory(dir / "small");
-    for (int i = 0; i < 20; ++i)
-        writeImage(dir / ("images/" + std::to_string(i) + ".png"), 64, 48);
+    writeImages(dir / "images", 20, 64, 48);
     if (run("mount -t tmpfs -o size=300k tmpfs " + quote(dir / "small") + " 2>/dev/null").status != 0)
         GTEST_SKIP() << "no tmpfs can be mounted here";
-    const auto r = run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=data XDG_CONFIG_HOME=config " +
-                       quote(MOIREVANCE_BIN) + " make --size VGA --codec tiff -o small/Full.mov images 2>stderr.txt");
+    const auto r = moirevance(dir, "make --size VGA --codec tiff -o small/Full.mov images");
     const bool empty = fs::is_empty(dir / "small");
     run("umount " + quote(dir / "small"));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(empty);
-    EXPECT_NE(readFile(dir / "stderr.txt").find("Create movie error"), std::string::npos);
+    EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr("Create movie error"));
 }
 
 // Ctrl-C while `append` copies: a complete movie of both, or no file.
@@ -334,24 +235,22 @@ TEST(AppendInterrupt, LeavesACompleteMovieOrNone)
     TempDir dir;
     writeImage(dir / "a.png", 160, 120);
     writeImage(dir / "b.png", 160, 120, [](int x, int y) { return Rgb{std::uint8_t(x), std::uint8_t(y), 90}; });
-    const std::string env = "cd " + quote(dir.path()) + " && XDG_DATA_HOME=data XDG_CONFIG_HOME=config ";
     for (const char* name : {"one.mov", "two.mov"})
-        ASSERT_EQ(run(env + quote(MOIREVANCE_BIN) + " make --codec tiff --size 100% --dup 300 -o " + name +
-                      " a.png b.png 2>&1")
+        ASSERT_EQ(moirevance(dir, "make --codec tiff --size 100% --dup 300 -o " + std::string(name) + " a.png b.png")
                       .status,
                   0);
-    const auto before = std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{});
+    const auto entries = [&] { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}); };
+    const auto before = entries();
     for (const char* delay : {"0.005", "0.03", "0.1", "0.4"}) {
         SCOPED_TRACE(delay);
-        const auto r = run(env + "timeout -s INT " + delay + " " + quote(MOIREVANCE_BIN) +
-                           " append -o joined.mov one.mov two.mov 2>&1");
+        const std::string interrupt = "timeout -s INT " + std::string(delay) + " ";
+        const auto r = moirevance(dir, "append -o joined.mov one.mov two.mov", interrupt);
         if (fs::exists(dir / "joined.mov")) {
-            EXPECT_EQ(completeMovieFrames(dir / "joined.mov"), 1200) << r.out;
+            EXPECT_EQ(completeMovieFrames(dir / "joined.mov"), 1200) << readFile(dir / "stderr.txt");
             fs::remove(dir / "joined.mov");
         } else {
-            EXPECT_NE(r.status, 0) << r.out;
+            EXPECT_NE(r.status, 0) << readFile(dir / "stderr.txt");
         }
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator{}), before)
-            << "nothing else is left behind";
+        EXPECT_EQ(entries(), before) << "nothing else is left behind";
     }
 }

@@ -4,82 +4,54 @@
 
 using namespace mv;
 
-namespace {
-FrameGeometry geometry(std::uint16_t format, std::uint16_t crop, double w, double h, bool vertical = false,
-                       float scale = 1.0f)
+// Frame size, scale and cut (y from the lower edge) per preset, crop and
+// orientation; the movie tests check the pixels of the plain cases.
+TEST(FrameGeometry, PresetsCutAlongTheLongerSide)
 {
-    JobSettings s;
-    s.format = format;
-    s.crop = crop;
-    s.isVertical = vertical;
-    s.scale = scale;
-    return computeFrameGeometry(s, w, h);
-}
-} // namespace
-
-TEST(FrameGeometry, PresetCutsVertically)
-{
-    const FrameGeometry top = geometry(1, kCropTop, 3840, 2880);
-    EXPECT_EQ(top.W, 1920);
-    EXPECT_EQ(top.H, 1080);
-    EXPECT_FLOAT_EQ(top.scale, 0.5f);
-    EXPECT_EQ(top.cropX, 0);
-    EXPECT_EQ(top.cropY, 360); // scaled height 1440; y is the lower edge
-    EXPECT_EQ(geometry(1, kCropMiddle, 3840, 2880).cropY, 180);
-    EXPECT_EQ(geometry(1, kCropBottom, 3840, 2880).cropY, 0);
-    EXPECT_TRUE(top.applyScale);
-    EXPECT_TRUE(top.applyCrop);
-}
-
-TEST(FrameGeometry, SinglePrecisionScaleMovesTheCutByOne)
-{
-    // 1920 / 1000 is stored as 1.9199999 in single precision.
-    const FrameGeometry top = geometry(1, kCropTop, 1000, 750);
-    EXPECT_FLOAT_EQ(top.scale, 1.92f);
-    EXPECT_EQ(top.cropY, 359);
-    EXPECT_EQ(geometry(1, kCropMiddle, 1000, 750).cropY, 179);
-}
-
-TEST(FrameGeometry, VerticalPresetCutsHorizontally)
-{
-    const FrameGeometry top = geometry(1, kCropTop, 1920, 1920, true);
-    EXPECT_EQ(top.W, 1080);
-    EXPECT_EQ(top.H, 1920);
-    EXPECT_FLOAT_EQ(top.scale, 1.0f);
-    EXPECT_FALSE(top.applyScale);
-    EXPECT_EQ(top.cropX, 0);
-    EXPECT_EQ(geometry(1, kCropMiddle, 1920, 1920, true).cropX, 420);
-    EXPECT_EQ(geometry(1, kCropBottom, 1920, 1920, true).cropX, 840);
-    EXPECT_EQ(geometry(1, kCropBottom, 1920, 1920, true).cropY, 0);
+    struct Case {
+        std::uint16_t crop;
+        double w, h;
+        bool vertical;
+        float scale;
+        double W, H, cropX, cropY;
+    };
+    for (const Case c : {
+             Case{kCropTop, 3840, 2880, false, 0.5f, 1920, 1080, 0, 360}, // scaled height 1440
+             {kCropMiddle, 3840, 2880, false, 0.5f, 1920, 1080, 0, 180},
+             {kCropBottom, 3840, 2880, false, 0.5f, 1920, 1080, 0, 0},
+             // 1920 / 1000 is 1.9199999 in single precision: the cut moves by one.
+             {kCropTop, 1000, 750, false, 1.92f, 1920, 1080, 0, 359},
+             {kCropMiddle, 1000, 750, false, 1.92f, 1920, 1080, 0, 179},
+             // Scaled 1920 x 480 at 0.47999999: a negative cut for the letterbox.
+             {kCropMiddle, 4000, 1000, false, 0.48f, 1920, 1080, 0, -301},
+             {kCropTop, 1920, 1920, true, 1.0f, 1080, 1920, 0, 0},
+             {kCropMiddle, 1920, 1920, true, 1.0f, 1080, 1920, 420, 0},
+             {kCropBottom, 1920, 1920, true, 1.0f, 1080, 1920, 840, 0}}) {
+        JobSettings s;
+        s.format = 1; // 1080p
+        s.crop = c.crop;
+        s.isVertical = c.vertical;
+        const FrameGeometry g = computeFrameGeometry(s, c.w, c.h);
+        SCOPED_TRACE(::testing::Message() << c.w << "x" << c.h << " crop " << c.crop);
+        EXPECT_EQ(g.W, c.W);
+        EXPECT_EQ(g.H, c.H);
+        EXPECT_FLOAT_EQ(g.scale, c.scale);
+        EXPECT_FLOAT_EQ(s.scale, c.scale); // written back into the settings
+        EXPECT_EQ(g.cropX, c.cropX);
+        EXPECT_EQ(g.cropY, c.cropY);
+        EXPECT_EQ(g.applyScale, c.scale != 1.0f);
+        EXPECT_TRUE(g.applyCrop);
+    }
 }
 
 TEST(FrameGeometry, PercentageHasNoCut)
 {
-    const FrameGeometry g = geometry(0, kCropTop, 1000, 750, false, 0.5f);
-    EXPECT_EQ(g.W, 500);
-    EXPECT_EQ(g.H, 375);
+    JobSettings s;
+    s.format = 0;
+    s.scale = 0.333f;
+    const FrameGeometry g = computeFrameGeometry(s, 1000, 750);
     EXPECT_FALSE(g.applyCrop);
     EXPECT_TRUE(g.applyScale);
-    EXPECT_EQ(g.frameWidth(), 500);
-    EXPECT_EQ(g.frameHeight(), 375);
-    const FrameGeometry odd = geometry(0, kCropMiddle, 1000, 750, false, 0.333f);
-    EXPECT_EQ(odd.frameWidth(), 333);
-    EXPECT_EQ(odd.frameHeight(), 250);
-}
-
-TEST(FrameGeometry, ScaleIsWrittenBackIntoTheSettings)
-{
-    JobSettings s;
-    s.format = 2; // 1280 x 720
-    s.scale = 6.0f;
-    computeFrameGeometry(s, 2560, 1440);
-    EXPECT_FLOAT_EQ(s.scale, 0.5f);
-}
-
-TEST(FrameGeometry, WideImageLeavesNegativeCutForLetterbox)
-{
-    // 4000 x 1000 at 1080p: scaled 1920 x 480, smaller than the frame; the
-    // single-precision scale (0.47999999) puts the cut at -301, not -300.
-    const FrameGeometry g = geometry(1, kCropMiddle, 4000, 1000);
-    EXPECT_EQ(g.cropY, -301);
+    EXPECT_EQ(g.frameWidth(), 333);
+    EXPECT_EQ(g.frameHeight(), 250);
 }

@@ -84,12 +84,9 @@ TEST(DateSort, CaptureDateFirstThenCreationTime)
     writeImage(dir / "a.jpg", 8, 8);
     writeImage(dir / "b.jpg", 8, 8);
     writeImage(dir / "c.jpg", 8, 8);
-    const auto r = run("exiftool -q -overwrite_original -DateTimeOriginal='2021:05:03 10:00:00' " +
-                       quote(dir / "a.jpg") + " && exiftool -q -overwrite_original "
-                       "-DateTimeOriginal='2021:05:03 09:00:00' " + quote(dir / "b.jpg") +
-                       " && exiftool -q -overwrite_original -DateTimeOriginal='2020:12:31 23:59:59' " +
-                       quote(dir / "c.jpg"));
-    ASSERT_EQ(r.status, 0);
+    exif(dir / "a.jpg", "-DateTimeOriginal='2021:05:03 10:00:00'");
+    exif(dir / "b.jpg", "-DateTimeOriginal='2021:05:03 09:00:00'");
+    exif(dir / "c.jpg", "-DateTimeOriginal='2020:12:31 23:59:59'");
     std::vector<std::string> paths{dir / "a.jpg", dir / "b.jpg", dir / "c.jpg"};
     dateSort(paths);
     EXPECT_EQ(names(paths), (std::vector<std::string>{"c.jpg", "b.jpg", "a.jpg"}));
@@ -234,16 +231,8 @@ TEST(MacRoman, RoundTripOfEveryByte)
 
 TEST_F(ListFixture, LayerAndMaskListsCheckCountsAndFirstSize)
 {
-    std::vector<std::string> mains, layers;
-    for (int i = 0; i < 120; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "m%03d.png", i);
-        picture(dir / ("main/" + std::string(name)));
-        mains.push_back(dir / ("main/" + std::string(name)));
-        name[0] = 'l';
-        picture(dir / ("layer/" + std::string(name)));
-        layers.push_back(dir / ("layer/" + std::string(name)));
-    }
+    const auto mains = writeImages(dir / "main", 120, 4, 4, "png", "m");
+    const auto layers = writeImages(dir / "layer", 120, 4, 4, "png", "l");
     list.processImageList({dir / "main"});
     int sounds = 0;
     list.setLayerSound([&] { ++sounds; });
@@ -253,16 +242,15 @@ TEST_F(ListFixture, LayerAndMaskListsCheckCountsAndFirstSize)
     fs::remove(layers.back());
     ports.nextChoice = std::vector<std::string>{dir / "layer"};
     ASSERT_TRUE(list.selectFiles());
-    EXPECT_EQ(ports.alerts().back().title + " / " + ports.alerts().back().message,
-              "Number of layer images do not match / Images: 120, Layer images: 119");
+    EXPECT_EQ(ports.lastAlert(), "Number of layer images do not match / Images: 120, Layer images: 119");
     EXPECT_EQ(sounds, 0);
 
     // The missing one dropped in: the view pairs every image with its layer.
     picture(layers.back());
     list.processImageList({layers.back()});
     ASSERT_EQ(list.layerFiles().size(), 120u);
-    EXPECT_EQ(ports.text.substr(0, 29), "m000.png / l000.png\nm001.png ");
-    EXPECT_EQ(ports.text.substr(ports.text.size() - 19), "m119.png / l119.png");
+    EXPECT_EQ(ports.text.substr(0, 26), "m-0.png / l-0.png\nm-1.png ");
+    EXPECT_EQ(ports.text.substr(ports.text.size() - 22), "\nm-119.png / l-119.png");
     EXPECT_EQ(ports.labels().back(), "100 Images:");
     EXPECT_EQ(sounds, 1);
     EXPECT_EQ(list.imageFiles(), mains); // untouched
@@ -282,13 +270,11 @@ TEST_F(ListFixture, LayerAndMaskListsCheckCountsAndFirstSize)
     EXPECT_EQ(sounds, 3);
     ports.nextChoice = std::vector<std::string>{layers[0], layers[1]};
     list.selectFiles();
-    EXPECT_EQ(ports.alerts().back().title + " / " + ports.alerts().back().message,
-              "Number of mask images do not match / Images: 120, Mask images: 2");
+    EXPECT_EQ(ports.lastAlert(), "Number of mask images do not match / Images: 120, Mask images: 2");
     writeImage(dir / "big-mask.png", 8, 4);
     ports.nextChoice = std::vector<std::string>{dir / "big-mask.png"};
     list.selectFiles();
-    EXPECT_EQ(ports.alerts().back().title + " / " + ports.alerts().back().message,
-              "Mask image size does not match / You can not mask with this image(s).");
+    EXPECT_EQ(ports.lastAlert(), "Mask image size does not match / You can not mask with this image(s).");
     EXPECT_EQ(sounds, 3);
 
     list.clearList();

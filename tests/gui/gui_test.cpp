@@ -97,6 +97,20 @@ void enter(QComboBox* combo, const QString& text)
     emit combo->lineEdit()->editingFinished();
 }
 
+void choose(QComboBox* combo, const QString& text)
+{
+    combo->setCurrentIndex(combo->findText(text));
+    emit combo->activated(combo->currentIndex());
+}
+
+// The movie's file, as the name dialog would give it.
+void nameMovie(MVWindow& w, const QString& movie)
+{
+    w.movieRun().moviePath = movie.toStdString();
+    w.movieRun().movieName = QFileInfo(movie).completeBaseName().toStdString();
+    w.movieRun().hasMovieName = true;
+}
+
 QString status(MVWindow& w) { return w.findChild<QLabel*>("timeRemainText")->text(); }
 
 void saveShot(QWidget* w, const QString& name)
@@ -121,15 +135,10 @@ class GuiTest : public QObject {
         w.show();
         w.listPaths({dir});
         waitListed(w);
-        auto* codec = w.findChild<QComboBox*>("codecButton");
-        codec->setCurrentIndex(codec->findText("TIFF"));
-        emit codec->activated(codec->currentIndex());
+        choose(w.findChild<QComboBox*>("codecButton"), "TIFF");
         auto* scale = w.findChild<QComboBox*>("scaleButton");
-        scale->setCurrentIndex(20);
-        emit scale->activated(20);
-        w.movieRun().moviePath = movie.toStdString();
-        w.movieRun().movieName = QFileInfo(movie).completeBaseName().toStdString();
-        w.movieRun().hasMovieName = true;
+        choose(scale, scale->itemText(20));
+        nameMovie(w, movie);
     }
 
 private slots:
@@ -371,9 +380,7 @@ private slots:
         w.show();
         auto* create = w.findChild<QPushButton*>("createMovieButton");
         const QString movie = tmp_.path() + "/clicked.mov";
-        w.movieRun().moviePath = movie.toStdString();
-        w.movieRun().movieName = "clicked";
-        w.movieRun().hasMovieName = true;
+        nameMovie(w, movie);
 
         w.listPaths({images_ + "/img_001.png"});
         waitListed(w);
@@ -384,11 +391,8 @@ private slots:
         w.imagesList().clearList(); // as List Images does before its dialog
         w.listPaths({images_});
         waitListed(w);
-        auto* codec = w.findChild<QComboBox*>("codecButton");
-        codec->setCurrentIndex(codec->findText("JPEG"));
-        emit codec->activated(codec->currentIndex());
-        auto* scale = w.findChild<QComboBox*>("scaleButton");
-        enter(scale, "50%");
+        choose(w.findChild<QComboBox*>("codecButton"), "JPEG");
+        enter(w.findChild<QComboBox*>("scaleButton"), "50%");
         enter(w.findChild<QComboBox*>("fpsButton"), "20");
         w.movieRun().hasMovieName = true; // the choices above ask for a new name
         create->click();
