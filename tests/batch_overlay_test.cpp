@@ -23,12 +23,7 @@ std::string usageError(std::vector<std::string> args)
     return {};
 }
 
-CommandResult make(const TempDir& dir, const std::string& args)
-{
-    return run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=" + quote(dir / "data") + " XDG_CONFIG_HOME=" +
-               quote(dir / "config") + " " + quote(MOIREVANCE_BIN) + " make " + args + " 2>" +
-               quote(dir / "stderr.txt"));
-}
+CommandResult make(const TempDir& dir, const std::string& args) { return moirevance(dir, "make " + args); }
 
 } // namespace
 
@@ -83,16 +78,13 @@ TEST(BatchOverlayOptions, BadValuesAreRefusedWithTheirReason)
 TEST(BatchOverlayCommand, LayerChecksDecideAndAGoodRunWritesTheMovie)
 {
     TempDir dir;
-    fs::create_directories(dir / "in");
-    fs::create_directories(dir / "over");
-    for (int i = 0; i < 3; ++i) {
-        writeImage(dir / ("in/a" + std::to_string(i) + ".png"), 64, 48);
-        writeImage(dir / ("over/b" + std::to_string(i) + ".png"), 64, 48, [](int, int) { return Rgb{255, 0, 0}; });
-    }
+    writeImages(dir / "in", 3, 64, 48);
+    const auto layers = writeImages(dir / "over", 3, 64, 48, "png", "b",
+                                    [](int) -> Pattern { return [](int, int) { return Rgb{255, 0, 0}; }; });
     writeImage(dir / "big.png", 80, 48);
 
     const std::string common = "--codec jpeg --size 100% --skip-verify -o " + quote(dir / "m.mov") + " ";
-    CommandResult r = make(dir, common + "--layers " + quote(dir / "over/b0.png") + " in");
+    CommandResult r = make(dir, common + "--layers " + quote(layers[0]) + " in");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(readFile(dir / "stderr.txt").find("Number of layer images do not match: Images: 3, Layer images: 1"),
               std::string::npos)
