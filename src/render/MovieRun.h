@@ -15,6 +15,7 @@
 #include "platform/MovieWriter.h"
 #include "platform/UiPorts.h"
 #include "render/FrameGeometry.h"
+#include "render/Overlay.h"
 #include "render/RunningValues.h"
 #include "settings/JobSettings.h"
 
@@ -111,6 +112,7 @@ private:
     const CropWindow* cropWindow_ = nullptr;
     const CropViewState* cropView_ = nullptr;
     RunningValues running_;
+    Overlay overlay_; // the layer and mask lists of the run, taken when it starts
 };
 
 } // namespace mv
