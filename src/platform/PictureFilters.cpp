@@ -136,6 +136,20 @@ Picture Picture::straighten(float angle) const
 // before the result is rendered.
 Picture Picture::blended(const Picture& backdrop, Blend mode) const
 {
+    if (mode != Blend::Overlay && !impl_->linear && !backdrop.impl_->linear) {
+        // Choosing the larger or smaller component gives the same result on
+        // sRGB values as on linear ones (the transfer curve is monotonic), so
+        // two 8-bit pictures are compared as they are and stay 8-bit.
+        const VImage S = impl_->materialized();
+        VImage B = backdrop.impl_->materialized();
+        if (B.width() != S.width() || B.height() != S.height())
+            B = B.embed(0, S.height() - B.height(), S.width(), S.height(),
+                        VImage::option()->set("extend", VIPS_EXTEND_BLACK));
+        const bool larger = mode == Blend::Lighten || mode == Blend::Maximum;
+        auto impl = std::make_shared<Picture::Impl>();
+        impl->image = (larger ? S > B : S < B).ifthenelse(S, B);
+        return makePicture(std::move(impl));
+    }
     const VImage S = linearPixels(*impl_);
     const VImage B = linearAt(*backdrop.impl_, S.width(), S.height());
     switch (mode) {
