@@ -71,6 +71,8 @@ struct OverlayFixture : ::testing::Test {
     VerifyList verify{dir / "Moirevance Verify List.txt"};
     ImagesList list{settings, ports, ports, ports, ports, verify};
     std::unique_ptr<MovieRun> run;
+    CropViewState view;
+    CropWindow editor{settings, ports, view};
     int n = 0;
 
     OverlayFixture()
@@ -120,6 +122,7 @@ struct OverlayFixture : ::testing::Test {
         settings.overlayMode = mode;
         run = std::make_unique<MovieRun>(settings, list, ports, ports);
         run->setCompletionSound([] {});
+        run->setAnimationEditor(&editor, &view);
         run->setRenderThreads(2);
         run->moviePath = dir / ("movie" + std::to_string(++n) + ".mov");
         run->movieName = "movie";
@@ -329,4 +332,49 @@ TEST_F(OverlayFixture, ListsThatNoLongerMatchTheImagesAreRefusedBeforeTheMovie)
     EXPECT_EQ(moviesNow(), 0);
     EXPECT_EQ(make(0).size(), 4u);
     EXPECT_EQ(moviesNow(), 1);
+}
+
+TEST_F(OverlayFixture, LayerAndMaskFollowAKeyframeZoom)
+{
+    // The pattern comes only from the layer, or only from the mask: each
+    // frame must show it cut as a movie of the pattern itself is.
+    writeImage(dir / "pattern.png", 64, 48);
+    std::vector<std::string> patterns, blacks, whites;
+    for (int i = 0; i < 8; ++i) {
+        patterns.push_back(dir / ("p" + std::to_string(i) + ".png"));
+        fs::create_symlink(dir / "pattern.png", patterns.back());
+        blacks.push_back(picture("k" + std::to_string(i) + ".png", {0, 0, 0}, 64, 48));
+        whites.push_back(picture("w" + std::to_string(i) + ".png", {255, 255, 255}, 64, 48));
+    }
+    settings.scale = 0.5f; // frames of 32 x 24
+    settings.crop = kCropCustom;
+    view.frame = view.srcRect = {0, 0, 64, 48};
+    editor.animFile = dir / "anim.txt";
+    listAll(patterns, {});
+    editor.createCropWindow();
+    for (const auto& [frame, rect] : {std::pair<std::uint32_t, Rect>{0, {0, 0, 64, 48}}, {7, {16, 12, 32, 24}}}) {
+        editor.frame = frame;
+        view.cropRect = rect;
+        ASSERT_TRUE(editor.enterButtonAction());
+    }
+    list.clearList();
+    ports.nextChoice = patterns;
+    list.selectFiles();
+    const auto reference = make(0, 32, 24);
+    ASSERT_EQ(reference.size(), 8u);
+    ASSERT_GT(meanAbsDiff(reference[0], reference[7]), 5.0); // the zoom shows
+
+    listAll(blacks, patterns);
+    const auto layered = make(0, 32, 24); // lighten over black: the layer alone
+    ASSERT_EQ(layered.size(), 8u);
+    listAll(whites, blacks, {dir / "pattern.png"});
+    const auto masked = make(kOverlayMask, 32, 24); // white where the mask is, black elsewhere
+    ASSERT_EQ(masked.size(), 8u);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_LE(maxAbsDiff(layered[i], reference[i]), 2) << "frame " << i;
+        std::vector<std::uint8_t> green(reference[i].size());
+        for (std::size_t p = 0; p < green.size(); ++p)
+            green[p] = reference[i][p / 3 * 3 + 1];
+        EXPECT_LE(maxAbsDiff(masked[i], green), 2) << "frame " << i;
+    }
 }

@@ -303,7 +303,7 @@ void MovieRun::createMovieFrames()
     const auto numListImages = static_cast<unsigned>(files.size());
     // The layer lists were checked against the image list when the movie
     // was opened; a list changed since then is not paired with the wrong images.
-    const Overlay overlay = overlay_.layerCount() == numListImages ? overlay_ : Overlay{};
+    const Overlay overlay = overlay_.layerCount() == numListImages ? overlay_ : Overlay();
     settings_.numListImages = numListImages;
     startDate_ = std::chrono::steady_clock::now();
     window_.setStatusText(" ");
@@ -420,9 +420,9 @@ void MovieRun::createMovieFrames()
             return out;
         }
         // The frame, its layer and its mask are all scaled and cut alike.
+        const PictureCut jobCut{job.scale, job.cropX, job.cropY, job.applyScale, job.applyCrop};
         const auto cutLikeFrame = [&](Picture p) {
-            const PictureCut fit = fitToFirstSize({job.scale, job.cropX, job.cropY, job.applyScale, job.applyCrop},
-                                                  p.width(), p.height(), imgW, imgH, crop, frameW, frameH);
+            const PictureCut fit = fitToFirstSize(jobCut, p.width(), p.height(), imgW, imgH, crop, frameW, frameH);
             if (fit.applyScale)
                 p = p.scaled(fit.scale);
             if (fit.applyCrop)
@@ -434,7 +434,7 @@ void MovieRun::createMovieFrames()
         if (anyAdjustment(job.adjustments))
             picture = applyAdjustments(*picture, job.adjustments);
         if (overlay.active())
-            picture = overlay.apply(*picture, job.index, cutLikeFrame);
+            picture = overlay.apply(*picture, job.index, jobCut, cutLikeFrame);
         // Only a picture whose scale was held to the largest side can still
         // differ here: stretched to the frame rather than dropped.
         if (picture->width() != frameW || picture->height() != frameH) {

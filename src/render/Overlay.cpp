@@ -48,6 +48,18 @@ Overlay Overlay::forRun(const ImagesList& list, std::uint16_t overlayMode, std::
     return overlay;
 }
 
+Overlay& Overlay::operator=(const Overlay& other)
+{
+    if (this != &other) {
+        mode_ = other.mode_;
+        layerFiles_ = other.layerFiles_;
+        maskFiles_ = other.maskFiles_;
+        std::lock_guard lock(maskMutex_);
+        sharedMask_.reset();
+    }
+    return *this;
+}
+
 std::optional<Picture> Overlay::load(const std::string& path, bool mask, const Picture& frame,
                                      const CutLikeFrame& cut) const
 {
@@ -70,7 +82,8 @@ std::optional<Picture> Overlay::load(const std::string& path, bool mask, const P
     }
 }
 
-Picture Overlay::apply(const Picture& frame, unsigned index, const CutLikeFrame& cut) const
+Picture Overlay::apply(const Picture& frame, unsigned index, const PictureCut& frameCut,
+                       const CutLikeFrame& cut) const
 {
     if (index >= layerFiles_.size())
         return frame;
@@ -87,7 +100,25 @@ Picture Overlay::apply(const Picture& frame, unsigned index, const CutLikeFrame&
     const std::size_t m = maskFiles_.size() < 2 ? 0 : index;
     if (m >= maskFiles_.size())
         return frame;
-    const std::optional<Picture> mask = load(maskFiles_[m], true, frame, cut);
+    const bool shared = maskFiles_.size() == 1;
+    auto sameCut = [&](const PictureCut& c) {
+        return c.scale == frameCut.scale && c.cropX == frameCut.cropX && c.cropY == frameCut.cropY &&
+               c.applyScale == frameCut.applyScale && c.applyCrop == frameCut.applyCrop;
+    };
+    std::optional<Picture> mask;
+    if (shared) {
+        std::lock_guard lock(maskMutex_);
+        if (sharedMask_ && sameCut(sharedMask_->first) && sharedMask_->second.width() == frame.width() &&
+            sharedMask_->second.height() == frame.height())
+            mask = sharedMask_->second;
+    }
+    if (!mask) {
+        mask = load(maskFiles_[m], true, frame, cut);
+        if (mask && shared) {
+            std::lock_guard lock(maskMutex_);
+            sharedMask_.emplace(frameCut, *mask);
+        }
+    }
     return mask ? frame.blendedWithMask(*layer, *mask) : frame;
 }
 

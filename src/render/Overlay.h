@@ -3,12 +3,14 @@
 // the frame picture in a chosen mode or mixed with it through a mask.
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "imagelist/ImagesList.h"
 #include "platform/Picture.h"
+#include "render/FrameGeometry.h"
 
 namespace mv {
 
@@ -34,11 +36,16 @@ public:
     bool active() const { return !layerFiles_.empty(); }
     std::size_t layerCount() const { return layerFiles_.size(); }
 
-    // Scales and cuts a picture of the current image like its frame.
+    Overlay(const Overlay& other) : mode_(other.mode_), layerFiles_(other.layerFiles_), maskFiles_(other.maskFiles_) {}
+    Overlay& operator=(const Overlay& other);
+
+    // Scales and cuts a picture of the current image like its frame; `cut`
+    // is the frame's own scale and cut, which decides the result.
     using CutLikeFrame = std::function<Picture(const Picture&)>;
     // The frame picture of image `index` with its layer. A layer or mask
-    // that cannot be read leaves the frame as it is.
-    Picture apply(const Picture& frame, unsigned index, const CutLikeFrame& cut) const;
+    // that cannot be read leaves the frame as it is. Safe to call from
+    // several threads at once.
+    Picture apply(const Picture& frame, unsigned index, const PictureCut& cut, const CutLikeFrame& cutLikeFrame) const;
 
 private:
     std::optional<Picture> load(const std::string& path, bool mask, const Picture& frame,
@@ -46,6 +53,10 @@ private:
 
     std::uint16_t mode_ = 0;
     std::vector<std::string> layerFiles_, maskFiles_;
+    // The one mask of every frame, decoded once while the frames' cut stays
+    // the same (decoding a large mask costs more than the blend).
+    mutable std::mutex maskMutex_;
+    mutable std::optional<std::pair<PictureCut, Picture>> sharedMask_;
 };
 
 } // namespace mv
