@@ -281,3 +281,31 @@ TEST_F(ListFixture, LayerAndMaskListsCheckCountsAndFirstSize)
     EXPECT_FALSE(list.isLayerImages() || list.isMaskImages());
     EXPECT_TRUE(list.layerFiles().empty() && list.maskFiles().empty());
 }
+
+TEST_F(ListFixture, ResortingKeepsOneMaskPerImagePairedWithIt)
+{
+    // Created in the reverse of their names' order: by date the lists run
+    // c, b, a; by name a, b, c.
+    for (const char* prefix : {"m", "l", "k"})
+        for (const char* name : {"c", "b", "a"}) {
+            picture(dir / (std::string(prefix) + "-" + name + ".png"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    auto files = [&](const char* prefix) {
+        std::vector<std::string> v;
+        for (const char* name : {"a", "b", "c"})
+            v.push_back(dir / (std::string(prefix) + "-" + name + ".png"));
+        return v;
+    };
+    list.setLayerSound([] {});
+    list.processImageList(files("m"));
+    list.setIsLayerImages(true);
+    list.processImageList(files("l"));
+    list.setIsMaskImages(true);
+    list.processImageList(files("k"));
+    list.setIsMaskImages(false);
+    settings.isDateSort = true;
+    list.resortFiles(false);
+    for (const auto* v : {&list.imageFiles(), &list.layerFiles(), &list.maskFiles()})
+        EXPECT_EQ(names(*v)[0].substr(1), "-c.png");
+}

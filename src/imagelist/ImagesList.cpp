@@ -287,6 +287,14 @@ void ImagesList::resortFiles(bool optionHeld)
         copy.swap(layerFiles_);
         addLayerFiles(copy);
     }
+    // One mask per image follows the images' new order too (it was checked
+    // when it was listed).
+    if (maskFiles_.size() >= 2) {
+        if (settings_.isDateSort)
+            dateSort(maskFiles_);
+        else
+            alphaSort(maskFiles_);
+    }
 }
 
 void ImagesList::clearList()

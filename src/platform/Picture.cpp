@@ -43,12 +43,29 @@ VImage normalized(VImage in)
     if (in.bands() == 2 || in.bands() == 4)
         in = in.flatten(VImage::option()->set("background", std::vector<double>{0.0}));
     if (in.bands() == 1)
-        in = in.bandjoin({in, in});
+        in = VImage::bandjoin({in, in, in});
     if (in.bands() > 3)
         in = in.extract_band(0, VImage::option()->set("n", 3));
     if (in.format() != VIPS_FORMAT_UCHAR)
         in = in.cast(VIPS_FORMAT_UCHAR);
     return in;
+}
+
+// A mask's value is its green times its alpha, in linear light. An opaque
+// grey whose sRGB level encodes that value goes through scaling and cutting
+// like any picture, and the blend reads it back from the green.
+VImage maskNormalized(VImage in)
+{
+    if (in.interpretation() != VIPS_INTERPRETATION_sRGB || in.format() != VIPS_FORMAT_UCHAR)
+        in = in.colourspace(VIPS_INTERPRETATION_sRGB);
+    if (in.bands() != 2 && in.bands() != 4)
+        return normalized(in);
+    const VImage green = in.extract_band(in.bands() == 4 ? 1 : 0).cast(VIPS_FORMAT_UCHAR);
+    const VImage alpha = in.extract_band(in.bands() - 1).cast(VIPS_FORMAT_FLOAT).linear(1.0 / 255.0, 0.0);
+    const VImage linear = VImage::bandjoin({green, green, green})
+                              .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+                              .colourspace(VIPS_INTERPRETATION_scRGB);
+    return normalized((linear * alpha).copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_scRGB)));
 }
 
 std::optional<VImage> loadRaw(const std::string& path, std::string* error)
@@ -280,6 +297,16 @@ bool hasRawExtension(const std::string& path)
 
 std::optional<Picture> Picture::open(const std::string& path, std::string* error)
 {
+    return openPicture(path, error, false);
+}
+
+std::optional<Picture> Picture::openMask(const std::string& path, std::string* error)
+{
+    return openPicture(path, error, true);
+}
+
+std::optional<Picture> Picture::openPicture(const std::string& path, std::string* error, bool mask)
+{
     try {
         auto impl = std::make_shared<Impl>();
         if (hasRawExtension(path)) {
@@ -299,7 +326,7 @@ std::optional<Picture> Picture::open(const std::string& path, std::string* error
             if (vips_image_get_typeof(img.get_image(), "vips-loader") &&
                 std::strncmp(img.get_string("vips-loader"), "jpegload", 8) == 0)
                 impl->jpegPath = path;
-            impl->image = normalized(img);
+            impl->image = mask ? maskNormalized(img) : normalized(img);
         }
         return Picture(std::move(impl));
     } catch (const vips::VError& e) {
@@ -397,6 +424,21 @@ Picture Picture::cropped(int x, int y, int w, int h) const
         impl->linear = impl_->linear;
     }
     return Picture(std::move(impl));
+}
+
+std::optional<Picture> Picture::decoded(std::string* error) const
+{
+    try {
+        auto impl = std::make_shared<Impl>();
+        impl->image = impl_->materialized().copy_memory();
+        impl->linear = impl_->linear;
+        return Picture(std::move(impl));
+    } catch (const vips::VError& e) {
+        if (error)
+            *error = e.what();
+        vips_error_clear();
+        return std::nullopt;
+    }
 }
 
 bool Picture::render(RgbaBitmap& out, std::string* error) const

@@ -107,6 +107,27 @@ public:
     // so that no empty corner shows; size is kept.
     Picture straighten(float angle) const;
 
+    // Opens a mask: like open(), but a mask with transparency keeps its
+    // value (green times alpha, in linear light) as an opaque grey instead
+    // of being laid on black in sRGB.
+    static std::optional<Picture> openMask(const std::string& path, std::string* error = nullptr);
+
+    // Decodes the pixels now and keeps them, so that a file whose data is
+    // damaged fails here rather than where the picture is used. Nothing on
+    // failure.
+    std::optional<Picture> decoded(std::string* error = nullptr) const;
+
+    // This picture (the source S) combined with a backdrop B per component,
+    // in linear-light float: Lighten and Maximum max(S, B), Darken and
+    // Minimum min(S, B), Overlay B <= 0.5 ? 2SB : 1 - 2(1 - S)(1 - B). The
+    // backdrop is cut or padded with black to this picture's size.
+    enum class Blend { Lighten, Darken, Maximum, Minimum, Overlay };
+    Picture blended(const Picture& backdrop, Blend mode) const;
+    // B + m (S - B), m the mask's green in linear light: white shows this
+    // picture, black the backdrop. Backdrop and mask are cut or padded to
+    // this picture's size.
+    Picture blendedWithMask(const Picture& backdrop, const Picture& mask) const;
+
     // Computes the picture into an opaque RGBA bitmap. A file is read in one
     // pass, so each picture made from one open() renders once.
     bool render(RgbaBitmap& out, std::string* error = nullptr) const;
@@ -115,6 +136,7 @@ public:
 
 private:
     explicit Picture(std::shared_ptr<const Impl> impl);
+    static std::optional<Picture> openPicture(const std::string& path, std::string* error, bool mask);
     friend Picture makePicture(std::shared_ptr<Impl> impl);
     std::shared_ptr<const Impl> impl_;
 };

@@ -36,6 +36,16 @@ VImage matrix(int w, int h, const std::vector<double>& values)
 
 VImage luma(const VImage& rgb, const double (&w)[3]) { return rgb.recomb(matrix(3, 1, {w[0], w[1], w[2]})); }
 
+// Another picture's linear pixels at w x h, lined up at the lower left
+// (the origin of both): cut, or padded with black.
+VImage linearAt(const Picture::Impl& impl, int w, int h)
+{
+    const VImage img = linearPixels(impl);
+    if (img.width() == w && img.height() == h)
+        return img;
+    return img.embed(0, h - img.height(), w, h, VImage::option()->set("extend", VIPS_EXTEND_BLACK));
+}
+
 double srgbToLinear(double c)
 {
     return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
@@ -120,6 +130,50 @@ Picture Picture::straighten(float angle) const
                                                ->set("interpolate", vips::VInterpolate::new_from_name("bicubic")));
     const int left = (rotated.width() - W) / 2, top = (rotated.height() - H) / 2;
     return linearPicture(rotated.extract_area(left, top, W, H));
+}
+
+// The blends choose or mix float values: nothing is rounded to 8 bits
+// before the result is rendered.
+Picture Picture::blended(const Picture& backdrop, Blend mode) const
+{
+    if (mode != Blend::Overlay && !impl_->linear && !backdrop.impl_->linear) {
+        // Choosing the larger or smaller component gives the same result on
+        // sRGB values as on linear ones (the transfer curve is monotonic), so
+        // two 8-bit pictures are compared as they are and stay 8-bit.
+        const VImage S = impl_->materialized();
+        VImage B = backdrop.impl_->materialized();
+        if (B.width() != S.width() || B.height() != S.height())
+            B = B.embed(0, S.height() - B.height(), S.width(), S.height(),
+                        VImage::option()->set("extend", VIPS_EXTEND_BLACK));
+        const bool larger = mode == Blend::Lighten || mode == Blend::Maximum;
+        auto impl = std::make_shared<Picture::Impl>();
+        impl->image = (larger ? S > B : S < B).ifthenelse(S, B);
+        return makePicture(std::move(impl));
+    }
+    const VImage S = linearPixels(*impl_);
+    const VImage B = linearAt(*backdrop.impl_, S.width(), S.height());
+    switch (mode) {
+    case Blend::Lighten:
+    case Blend::Maximum: // the same on opaque pictures
+        return linearPicture((S > B).ifthenelse(S, B));
+    case Blend::Darken:
+    case Blend::Minimum:
+        return linearPicture((S < B).ifthenelse(S, B));
+    case Blend::Overlay: {
+        const VImage multiply = (S * B).linear(2.0, 0.0);
+        const VImage screen = (S.linear(-1.0, 1.0) * B.linear(-1.0, 1.0)).linear(-2.0, 1.0);
+        return linearPicture(B.relational_const(VIPS_OPERATION_RELATIONAL_LESSEQ, {0.5}).ifthenelse(multiply, screen));
+    }
+    }
+    return *this;
+}
+
+Picture Picture::blendedWithMask(const Picture& backdrop, const Picture& mask) const
+{
+    const VImage S = linearPixels(*impl_);
+    const VImage B = linearAt(*backdrop.impl_, S.width(), S.height());
+    const VImage m = linearAt(*mask.impl_, S.width(), S.height()).extract_band(1);
+    return linearPicture(B + (S - B) * m);
 }
 
 } // namespace mv

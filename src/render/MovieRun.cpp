@@ -242,6 +242,14 @@ void MovieRun::writeSideFiles()
 
 bool MovieRun::createMovie()
 {
+    // Layers are paired with the images by index: lists that no longer
+    // match the image list are refused before anything is written.
+    std::optional<OverlayProblem> overlayProblem;
+    overlay_ = Overlay::forRun(list_, settings_.overlayMode, overlayProblem);
+    if (overlayProblem) {
+        alerts_.alert(overlayProblem->title, overlayProblem->message);
+        return false;
+    }
     // A frame that the encoder cannot take is refused before anything is
     // written.
     if (const auto size = plannedFrameSize(settings_, list_.imageFiles(), cropWindow_)) {
@@ -303,6 +311,9 @@ void MovieRun::createMovieFrames()
 
     const std::vector<std::string> files = list_.imageFiles();
     const auto numListImages = static_cast<unsigned>(files.size());
+    // The layer lists were checked against the image list when the movie
+    // was opened; a list changed since then is not paired with the wrong images.
+    const Overlay overlay = overlay_.layerCount() == numListImages ? overlay_ : Overlay();
     settings_.numListImages = numListImages;
     startDate_ = std::chrono::steady_clock::now();
     window_.setStatusText(" ");
@@ -418,15 +429,22 @@ void MovieRun::createMovieFrames()
             out.status = RenderedFrame::Status::NoImage;
             return out;
         }
-        const PictureCut fit = fitToFirstSize({job.scale, job.cropX, job.cropY, job.applyScale, job.applyCrop},
-                                              picture->width(), picture->height(), imgW, imgH, crop, frameW, frameH);
-        if (fit.applyScale)
-            picture = picture->scaled(fit.scale);
-        if (fit.applyCrop)
-            picture = picture->cropped(static_cast<int>(std::clamp(fit.cropX, -1e9, 1e9)),
-                                       static_cast<int>(std::clamp(fit.cropY, -1e9, 1e9)), frameW, frameH);
+        // The frame, its layer and its mask are all scaled and cut alike.
+        const PictureCut jobCut{job.scale, job.cropX, job.cropY, job.applyScale, job.applyCrop};
+        const auto cutLikeFrame = [&](Picture p) {
+            const PictureCut fit = fitToFirstSize(jobCut, p.width(), p.height(), imgW, imgH, crop, frameW, frameH);
+            if (fit.applyScale)
+                p = p.scaled(fit.scale);
+            if (fit.applyCrop)
+                p = p.cropped(static_cast<int>(std::clamp(fit.cropX, -1e9, 1e9)),
+                              static_cast<int>(std::clamp(fit.cropY, -1e9, 1e9)), frameW, frameH);
+            return p;
+        };
+        picture = cutLikeFrame(*picture);
         if (anyAdjustment(job.adjustments))
             picture = applyAdjustments(*picture, job.adjustments);
+        if (overlay.active())
+            picture = overlay.apply(*picture, job.index, jobCut, cutLikeFrame);
         // Only a picture whose scale was held to the largest side can still
         // differ here: stretched to the frame rather than dropped.
         if (picture->width() != frameW || picture->height() != frameH) {

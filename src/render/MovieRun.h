@@ -15,6 +15,7 @@
 #include "platform/MovieWriter.h"
 #include "platform/UiPorts.h"
 #include "render/FrameGeometry.h"
+#include "render/Overlay.h"
 #include "render/RunningValues.h"
 #include "render/TextOverlay.h"
 #include "settings/JobSettings.h"
@@ -118,6 +119,7 @@ private:
     CITextLayer* textLayer_ = nullptr;
     std::optional<TextOverlay> textOverlay_; // this movie's, made when it starts
     RunningValues running_;
+    Overlay overlay_; // the layer and mask lists of the run, taken when it starts
 };
 
 } // namespace mv
