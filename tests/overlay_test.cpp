@@ -246,7 +246,7 @@ TEST_F(OverlayFixture, OneMaskServesEveryFrameAndAListGivesOnePerImage)
     writeImage(dir / "split.png", 16, 12, [](int x, int) { return x < 8 ? Rgb{255, 255, 255} : Rgb{0, 0, 0}; });
     listAll(mains, layers, {dir / "split.png"});
     ASSERT_EQ(list.maskFiles().size(), 1u);
-    auto frames = make(kOverlayMask);
+    auto frames = make(kMaskBlend);
     ASSERT_EQ(frames.size(), 4u);
     for (const auto& f : frames) {
         expectPixel(f, 16, 2, 6, frameShows, 0);
@@ -261,7 +261,7 @@ TEST_F(OverlayFixture, OneMaskServesEveryFrameAndAListGivesOnePerImage)
                                 {std::uint8_t(levels[i]), std::uint8_t(levels[i]), std::uint8_t(levels[i])}));
     listAll(mains, layers, masks);
     ASSERT_EQ(list.maskFiles(), masks);
-    frames = make(kOverlayMask);
+    frames = make(kMaskBlend);
     ASSERT_EQ(frames.size(), 4u);
     for (int i = 0; i < 4; ++i)
         expectPixel(frames[i], 16, 5, 5, expected(frameColour, layerColour, maskOf(toLinear(levels[i]))));
@@ -269,7 +269,7 @@ TEST_F(OverlayFixture, OneMaskServesEveryFrameAndAListGivesOnePerImage)
     // A mask that is not a picture: the frames have no layer at all.
     listAll(mains, layers, {dir / "split.png"});
     std::ofstream(dir / "split.png", std::ios::trunc) << "not a picture";
-    frames = make(kOverlayMask);
+    frames = make(kMaskBlend);
     ASSERT_EQ(frames.size(), 4u);
     for (const auto& f : frames)
         expectPixel(f, 16, 13, 6, frameShows, 0);
@@ -277,7 +277,7 @@ TEST_F(OverlayFixture, OneMaskServesEveryFrameAndAListGivesOnePerImage)
     // The mask mode without any mask: nothing to read, plain frames.
     listAll(mains, layers);
     ASSERT_TRUE(list.maskFiles().empty());
-    frames = make(kOverlayMask);
+    frames = make(kMaskBlend);
     ASSERT_EQ(frames.size(), 4u);
     expectPixel(frames[3], 16, 13, 6, frameShows, 0);
     EXPECT_TRUE(ports.alerts().empty()) << lastAlert();
@@ -321,7 +321,7 @@ TEST_F(OverlayFixture, ListsThatNoLongerMatchTheImagesAreRefusedBeforeTheMovie)
     // in the mask mode; the other modes do not use the masks.
     listAll(mains, layers, {layers[0], layers[1]});
     EXPECT_EQ(lastAlert(), "Number of mask images do not match / Images: 4, Mask images: 2");
-    EXPECT_TRUE(make(kOverlayMask).empty());
+    EXPECT_TRUE(make(kMaskBlend).empty());
     EXPECT_EQ(lastAlert(), "Number of mask images do not match / Images: 4, Mask images: 2");
     EXPECT_EQ(moviesNow(), 0);
     EXPECT_EQ(make(0).size(), 4u);
@@ -360,7 +360,7 @@ TEST_F(OverlayFixture, LayerAndMaskFollowAKeyframeZoom)
     const auto layered = make(0, 32, 24); // lighten over black: the layer alone
     ASSERT_EQ(layered.size(), 8u);
     listAll(whites, blacks, {dir / "pattern.png"});
-    const auto masked = make(kOverlayMask, 32, 24); // white where the mask is, black elsewhere
+    const auto masked = make(kMaskBlend, 32, 24); // white where the mask is, black elsewhere
     ASSERT_EQ(masked.size(), 8u);
     for (int i = 0; i < 8; ++i) {
         EXPECT_LE(maxAbsDiff(layered[i], reference[i]), 2) << "frame " << i;

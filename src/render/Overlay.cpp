@@ -20,7 +20,7 @@ Overlay Overlay::forRun(const ImagesList& list, std::uint16_t overlayMode, std::
 {
     problem.reset();
     Overlay overlay;
-    if (!list.isLayerImages() || overlayMode > kOverlayMask || list.layerFiles().empty())
+    if (!list.isLayerImages() || overlayMode > kMaskBlend || list.layerFiles().empty())
         return overlay;
     // The lists are paired with the images by index: a list built for
     // another image list (the main list was built again, or grew by a drop)
@@ -33,7 +33,7 @@ Overlay Overlay::forRun(const ImagesList& list, std::uint16_t overlayMode, std::
                                  countText("Images: %u, Layer images: %u", images, layers.size())};
         return overlay;
     }
-    if (overlayMode == kOverlayMask) {
+    if (overlayMode == kMaskBlend) {
         if (masks.size() >= 2 && masks.size() != images) {
             problem = OverlayProblem{"Number of mask images do not match",
                                      countText("Images: %u, Mask images: %u", images, masks.size())};
@@ -90,7 +90,7 @@ Picture Overlay::apply(const Picture& frame, unsigned index, const PictureCut& f
     const std::optional<Picture> layer = load(layerFiles_[index], false, frame, cut);
     if (!layer)
         return frame;
-    if (mode_ < kOverlayMask) {
+    if (mode_ < kMaskBlend) {
         static constexpr Picture::Blend kBlends[] = {Picture::Blend::Lighten, Picture::Blend::Darken,
                                                      Picture::Blend::Maximum, Picture::Blend::Minimum,
                                                      Picture::Blend::Overlay};

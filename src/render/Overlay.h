@@ -11,17 +11,16 @@
 #include "imagelist/ImagesList.h"
 #include "platform/Picture.h"
 #include "render/FrameGeometry.h"
+#include "settings/JobSettings.h"
 
 namespace mv {
-
-// overlayMode 0 to 4 blend (lighten, darken, maximum, minimum, overlay);
-// 5 mixes through the mask; any other value blends nothing.
-constexpr std::uint16_t kOverlayMask = 5;
 
 struct OverlayProblem {
     std::string title, message;
 };
 
+// overlayMode (a BlendMode): kLightenBlend to kOverlayBlend blend, kMaskBlend
+// mixes through the mask; any other value blends nothing.
 class Overlay {
 public:
     Overlay() = default; // frames stay as they are
