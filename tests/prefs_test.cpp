@@ -129,9 +129,18 @@ TEST(Preferences, StoredValuesAreClampedOnLoad)
     loadPrefs(store, s);
     EXPECT_EQ(s.wPosnX, 2.0);
     EXPECT_GT(s.wPosnY, 0.0);
-    store.datas["textColorPref"] = {'b', 'a', 'd'}; // unreadable archive: the default stays
-    loadPrefs(store, s);
-    EXPECT_DOUBLE_EQ(s.textColor.alpha, 0.8);
+    // Unreadable or out-of-range archives: the defaults stay (a font of a
+    // million points would want a bitmap of terabytes).
+    for (const std::string bad : {"bad", "1 1 1 7"}) {
+        store.datas["textColorPref"] = {bad.begin(), bad.end()};
+        loadPrefs(store, s);
+        EXPECT_DOUBLE_EQ(s.textColor.alpha, 0.8) << bad;
+    }
+    for (const std::string bad : {"1e6 Serif", "0 Serif", "nan Serif"}) {
+        store.datas["textFontPref"] = {bad.begin(), bad.end()};
+        loadPrefs(store, s);
+        EXPECT_DOUBLE_EQ(s.textFont.pointSize, 12) << bad;
+    }
 }
 
 TEST(Preferences, SaveWritesEveryKeyInOrder)
