@@ -266,17 +266,20 @@ void initImageLibrary(const char* argv0)
 
 VImage openPictureHeader(const std::string& path, bool forDecoding)
 {
-    // Only the three formats of the list: the image library has loaders
-    // (vector, document, scientific formats) that would render a small file
-    // into any size.
-    const char* loader = vips_foreign_find_load(path.c_str());
-    auto is = [&](const char* prefix) { return std::strncmp(loader, prefix, std::strlen(prefix)) == 0; };
-    if (!loader || !(is("VipsForeignLoadJpeg") || is("VipsForeignLoadPng") || is("VipsForeignLoadTiff"))) {
+    // Only the three loaders of the list's formats are asked. The image
+    // library's own search would also ask loaders of vector, document and
+    // scientific formats, which render a small file into any size, and some
+    // of which are not safe to ask from several threads at once (the FITS
+    // library sets up its lock without one).
+    const char* p = path.c_str();
+    const bool jpeg = vips_foreign_is_a("jpegload", p);
+    const bool png = !jpeg && vips_foreign_is_a("pngload", p);
+    if (!jpeg && !png && !vips_foreign_is_a("tiffload", p)) {
         vips_error_clear();
         throw vips::VError("not a TIFF, JPEG or PNG file");
     }
-    VImage img = VImage::new_from_file(path.c_str(), forDecoding ? loadOptions(is("VipsForeignLoadJpeg"))
-                                                                 : VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+    vips::VOption* options = forDecoding ? loadOptions(jpeg) : VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL);
+    VImage img = jpeg ? VImage::jpegload(p, options) : png ? VImage::pngload(p, options) : VImage::tiffload(p, options);
     if (!pictureSizeAllowed(img.width(), img.height()))
         throw vips::VError("picture too large");
     return img;
