@@ -270,8 +270,11 @@ TEST_F(LoopMovie, VariableFrameRateFollowsTheKeyframes)
     settings.isTimeRange = true;
     settings.fromTime = 8;
     settings.toTime = 17.5f;
+    settings.dupImages = 2; // each duplicate stands as long as its image
     const auto kept = packetDurations(make({}, "vfr-range.mov"));
-    EXPECT_EQ(kept, std::vector<long>(all.begin() + 8, all.end()));
+    ASSERT_EQ(kept.size(), 32u);
+    for (std::size_t k = 0; k < 16; ++k)
+        EXPECT_TRUE(kept[2 * k] == all[k + 8] && kept[2 * k + 1] == all[k + 8]) << k;
 }
 
 TEST(LoopControlsCommand, TimeRangeAndVariableFrameRate)

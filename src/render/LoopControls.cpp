@@ -67,7 +67,8 @@ TimeRangeFilter::TimeRangeFilter(JobSettings& settings, AlertPort& alerts, MainW
                                  const std::vector<std::string>& files, std::vector<std::string> dates, bool hasEXIF,
                                  DateReader readDate)
     : settings_(settings), alerts_(alerts), window_(window), files_(files), dates_(std::move(dates)),
-      useDateList_(hasEXIF && dates_.size() == files.size()), readDate_(std::move(readDate))
+      useDateList_(hasEXIF && dates_.size() == files.size()), readDate_(std::move(readDate)),
+      on_(settings.isTimeRange), fromTime_(settings.fromTime), toTime_(settings.toTime)
 {
     if (!readDate_)
         readDate_ = [](const std::string& path) { return readCaptureDate(path).text; };
@@ -75,22 +76,23 @@ TimeRangeFilter::TimeRangeFilter(JobSettings& settings, AlertPort& alerts, MainW
 
 void TimeRangeFilter::begin()
 {
-    if (!settings_.isTimeRange)
+    if (!on_)
         return;
-    const std::string message = "Range from " + timeText(settings_.fromTime) + " to " + timeText(settings_.toTime);
+    const std::string message = "Range from " + timeText(fromTime_) + " to " + timeText(toTime_);
     if (alerts_.alert("Images will be filtered with a time range.", message, true) == AlertButton::Cancel)
         turnOff();
 }
 
 void TimeRangeFilter::turnOff()
 {
-    settings_.isTimeRange = false;
+    on_ = false;
+    settings_.isTimeRange = false; // the next movie starts without it
     window_.setTimeRangeChecked(false);
 }
 
 bool TimeRangeFilter::use(unsigned index)
 {
-    if (!settings_.isTimeRange || index >= files_.size())
+    if (!on_ || index >= files_.size())
         return true;
     // An entry of the list without a time ("No Date") is looked up in the
     // file as if the list had no dates.
@@ -108,7 +110,7 @@ bool TimeRangeFilter::use(unsigned index)
         turnOff();
         return true;
     }
-    if (inTimeRange(*t, settings_.fromTime, settings_.toTime))
+    if (inTimeRange(*t, fromTime_, toTime_))
         return true;
     ++skipped_;
     return false;

@@ -51,7 +51,8 @@ public:
     // The EXIF capture date of a file, when it has one.
     using DateReader = std::function<std::optional<std::string>(const std::string& path)>;
 
-    // dates: the list's capture dates, used when the list has EXIF dates and
+    // The range and the switch are taken from the settings here, once per
+    // movie. dates: the list's capture dates, used when the list has EXIF dates and
     // one entry per image; otherwise each file is read with readDate (the
     // file's metadata by default).
     TimeRangeFilter(JobSettings& settings, AlertPort& alerts, MainWindowPort& window,
@@ -77,6 +78,8 @@ private:
     std::vector<std::string> dates_;
     bool useDateList_;
     DateReader readDate_;
+    bool on_;
+    float fromTime_, toTime_;
     unsigned skipped_ = 0;
 };
 
