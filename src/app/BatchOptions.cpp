@@ -113,6 +113,29 @@ void applySize(const std::string& text, JobSettings& s)
     s.chooseScale(-1, number);
 }
 
+// "h:mm:ss" (minutes and seconds may be left out): a time of day in hours.
+float timeOfDayOption(const std::string& option, const std::string& range, const std::string& text)
+{
+    std::vector<double> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t colon = text.find(':', start);
+        const std::string part = text.substr(start, colon == std::string::npos ? colon : colon - start);
+        const bool digits = !part.empty() && part.size() <= 2 &&
+                            std::all_of(part.begin(), part.end(), [](unsigned char c) { return std::isdigit(c); });
+        if (!digits || parts.size() == 3)
+            throw UsageError{option + ": \"" + range + "\" is not FROM-TO with times of day as h:mm:ss"};
+        parts.push_back(std::stoi(part));
+        if (colon == std::string::npos)
+            break;
+        start = colon + 1;
+    }
+    parts.resize(3, 0);
+    if (parts[0] > 24 || parts[1] > 59 || parts[2] > 59 || (parts[0] == 24 && (parts[1] || parts[2])))
+        throw UsageError{option + ": \"" + text + "\" is not a time of day from 0:00:00 to 24:00:00"};
+    return static_cast<float>(parts[0] + parts[1] / 60 + parts[2] / 3600);
+}
+
 } // namespace
 
 std::string makeUsage()
@@ -157,6 +180,12 @@ std::string makeUsage()
            "  --sharpen K           sharpen the luminance [0]\n"
            "  --blur R              Gaussian blur radius in pixels [0]\n"
            "  --rotate A            straighten by A radians, counter-clockwise [0]\n"
+           "\n"
+           "Frame loop:\n"
+           "  --time-range FROM-TO  use only images taken between two times of day (h:mm:ss,\n"
+           "                        such as 8:00-17:30, or 22:00-6:00 over midnight); the time\n"
+           "                        is the capture date, else a name ending in -HHMMSS\n"
+           "  --variable-fps        frames last as long as the keyframes' frame rate says\n"
            "\n"
            "Text on every frame:\n"
            "  --date-stamp          the image's capture date, in the lower left corner\n"
@@ -283,6 +312,17 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
             s.blurRadius = bounded(arg, needValue(), kBlurRange);
         } else if (arg == "--rotate") {
             s.rotateAngle = bounded(arg, needValue(), kRotateRange);
+        } else if (arg == "--time-range") {
+            const std::string& range = needValue();
+            const std::size_t dash = range.find('-');
+            if (dash == std::string::npos)
+                throw UsageError{arg + ": \"" + range + "\" is not FROM-TO with times of day as h:mm:ss"};
+            s.fromTime = timeOfDayOption(arg, range, range.substr(0, dash));
+            s.toTime = timeOfDayOption(arg, range, range.substr(dash + 1));
+            s.isTimeRange = true;
+        } else if (arg == "--variable-fps") {
+            noValue();
+            s.isVariableFPS = true;
         } else if (arg == "--date-stamp") {
             noValue();
             s.isDateStamped = true;

@@ -87,6 +87,8 @@ public:
     // controls, which are locked while a movie is made.
     virtual void setRunControlsEnabled(bool) {}
     virtual void setStatusText(const std::string&) {}
+    // The time-range switch, unchecked when a run turns the filter off.
+    virtual void setTimeRangeChecked(bool) {}
 };
 
 // The small progress panel of the movie-to-frames tool.

@@ -46,6 +46,7 @@ void FramePipeline::work()
         } catch (const std::exception&) {
             result = RenderedFrame{job->index, RenderedFrame::Status::NoBitmap, {}};
         }
+        result.duration = job->duration;
         lock.lock();
         done_.emplace(seq, std::move(result));
         changed_.notify_all();

@@ -10,8 +10,10 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "platform/MovieWriter.h"
 #include "platform/Picture.h"
 #include "render/Adjustments.h"
 
@@ -26,13 +28,19 @@ struct FrameJob {
     bool applyScale = false;
     bool applyCrop = false;
     AdjustmentValues adjustments;
+    MovieTime duration; // of the image's frames (variable frame rate sets it per image)
 };
 
 struct RenderedFrame {
     enum class Status { Ok, NoImage, NoBitmap, NoMemory };
-    unsigned index = 0;
-    Status status = Status::Ok;
+    RenderedFrame(unsigned i = 0, Status st = Status::Ok, RgbaBitmap b = {})
+        : index(i), status(st), bitmap(std::move(b))
+    {
+    }
+    unsigned index;
+    Status status;
     RgbaBitmap bitmap;
+    MovieTime duration; // the job's, handed on by the pipeline
 };
 
 class FramePipeline {

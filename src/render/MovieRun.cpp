@@ -16,6 +16,7 @@
 #include "platform/PictureProbe.h"
 #include "platform/Sound.h"
 #include "render/FramePipeline.h"
+#include "render/LoopControls.h"
 #include "render/RunTexts.h"
 #include "textlayer/CITextLayer.h"
 #include "settings/MovieName.h"
@@ -315,7 +316,8 @@ void MovieRun::createMovieFrames()
     // was opened; a list changed since then is not paired with the wrong images.
     const Overlay overlay = overlay_.layerCount() == numListImages ? overlay_ : Overlay();
     settings_.numListImages = numListImages;
-    startDate_ = std::chrono::steady_clock::now();
+    TimeRangeFilter timeRange(settings_, alerts_, window_, files, list_.frameDate(), list_.hasEXIF());
+    TimeLeftClock timeLeft;
     window_.setStatusText(" ");
 
     // The first image sets the frame geometry: a header that reads is not
@@ -380,24 +382,24 @@ void MovieRun::createMovieFrames()
         animation ? static_cast<unsigned>(std::max(0, cropWindow_->frameTotal()))
                   : numListImages / (settings_.rate ? settings_.rate : 1u);
     const std::string timeLeftLabel = windowText("Time Left:");
-    const unsigned dupImages = settings_.dupImages > 1 ? settings_.dupImages : 1;
+    const unsigned dupImages = appendCount(settings_.dupImages);
     const bool sharpenGate = settings_.sharpenValue > 0.01f; // read once per movie
     unsigned skipped = 0;
 
     // Jobs are made one after the other, in list order: the keyframe values
     // step per image and the rate a keyframe sets applies to the next step.
-    unsigned nextIndex = 0;
+    // An image outside the time range has had its step, so the keyframes keep
+    // their place in the list, and is never rendered.
+    ImageSelection selection(numListImages);
     float previousMonoIntensity = 0;
-    auto nextJob = [&]() -> std::optional<FrameJob> {
-        if (nextIndex >= numListImages)
-            return std::nullopt;
-        const unsigned index = nextIndex;
+    // The keyframe step and the adjustments of image `index`.
+    auto stepJob = [&](unsigned index) -> FrameJob {
         if (stepper) {
             stepper->step(index, running_, settings_.rate);
             zoomToRect(geometry, running_.rawX, running_.rawY, running_.rawW, cvW, cvH, settings_.isVertical);
         }
         FrameJob job{index, geometry.scale, geometry.cropX, geometry.cropY, geometry.applyScale, geometry.applyCrop,
-                     {}};
+                     {}, timing.duration};
         AdjustmentValues& a = job.adjustments;
         a.saturation = running_.rawS;
         a.brightness = running_.rawB;
@@ -417,8 +419,21 @@ void MovieRun::createMovieFrames()
         }
         previousMonoIntensity = running_.rawMI;
         a.monoColor = settings_.ciColor;
-        nextIndex += settings_.rate ? settings_.rate : 1;
         return job;
+    };
+    auto nextJob = [&]() -> std::optional<FrameJob> {
+        while (const std::optional<unsigned> index = selection.current()) {
+            if (!isCreatingMovie_)
+                return std::nullopt;
+            FrameJob job = stepJob(*index);
+            selection.advance(settings_.rate);
+            if (!timeRange.use(*index))
+                continue;
+            if (settings_.isVariableFPS)
+                job.duration = variableFrameDuration(running_.rawF);
+            return job;
+        }
+        return std::nullopt;
     };
     const double imgW = geometry.imgW, imgH = geometry.imgH;
     const std::uint16_t crop = settings_.crop;
@@ -457,11 +472,13 @@ void MovieRun::createMovieFrames()
             out.status = RenderedFrame::Status::NoMemory;
         return out;
     };
+    timeRange.begin(); // asks at image 0, before anything is rendered
     FramePipeline pipeline(nextJob, render, renderThreads_);
 
     while (std::optional<RenderedFrame> frame = pipeline.pop()) {
         if (!isCreatingMovie_)
             return; // stopped by the user: the movie is already written
+        const MovieTime frameDuration = frame->duration; // this image's in-between frames, own frame and duplicates
         const std::string name = fileName(files[frame->index]);
         const char* problem = nullptr;
         switch (frame->status) {
@@ -489,9 +506,9 @@ void MovieRun::createMovieFrames()
                 return;
             ++actualImages_;
             for (unsigned d = 0; d < dupImages && appended; ++d)
-                appended = mvMovie_->addImage(frame->bitmap, timing.duration);
+                appended = mvMovie_->addImage(frame->bitmap, frameDuration);
         }
-        if (frame->index == 0) {
+        if (actualImages_ == 1) { // the first picture, image 0 unless the time range left it out
             std::unique_lock lock(movieMutex_);
             const bool hasPicture = mvMovie_->hasPicture(), canUpdate = mvMovie_->canUpdate();
             lock.unlock();
@@ -508,28 +525,15 @@ void MovieRun::createMovieFrames()
             return;
         }
 
-        if (actualImages_ == 1)
-            startDate_ = std::chrono::steady_clock::now();
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - startDate_).count();
-        const std::string left = timeLeftText(timeLeftLabel, elapsed, actualImages_, expectedImages);
+        const std::string left = timeLeft.afterAppend(timeLeftLabel, actualImages_, expectedImages);
         if (!left.empty())
             window_.setStatusText(left);
         list_.selectFile(frame->index);
     }
     if (!finishRun())
         return; // the user stopped the movie at the very end
-    if (actualImages_ == 0)
-        alerts_.alert(windowText("Create movie error"), "No images could be processed");
-    if (skipped != 0) {
-        char message[96];
-        std::snprintf(message, sizeof message, "%u images were skipped. %s\n", skipped,
-                      list_.verifyListFailed() ? "The Verify List file could not be written." : "See Verify List file.");
-        alerts_.alert(windowText("Create movie error"), message);
-    }
-    if (textOverlay_ && textOverlay_->stampFailed())
-        alerts_.alert("Date/Time stamp or GPS Error", list_.verifyListFailed()
-                                                          ? "The Verify List file could not be written."
-                                                          : "See Verify List file");
+    endOfRunAlerts(alerts_, {actualImages_, skipped, timeRange.skipped(), textOverlay_ && textOverlay_->stampFailed(),
+                             list_.verifyListFailed()});
 }
 
 bool MovieRun::finishRun()

@@ -109,7 +109,6 @@ private:
     bool runOpen_ = false; // between a successful createMovie and stopMovie
     std::atomic<bool> written_{false};
     std::atomic<unsigned> actualImages_{0};
-    std::chrono::steady_clock::time_point startDate_;
     std::mutex movieMutex_; // held while a frame is appended and while the file is written
     std::thread worker_;
     std::function<void()> playSound_;

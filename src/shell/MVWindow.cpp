@@ -972,6 +972,8 @@ void MVWindow::setGPSEnable(bool on)
     gpsCheckbox_->setEnabled(on);
 }
 
+void MVWindow::setTimeRangeChecked(bool on) { timeRangeCheckbox_->setChecked(on); }
+
 void MVWindow::setDateSortEnable(bool on)
 {
     if (!on) {

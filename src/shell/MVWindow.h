@@ -79,6 +79,7 @@ public:
     void setNumList(unsigned n);
     void setDateEnable(bool on);
     void setGPSEnable(bool on);
+    void setTimeRangeChecked(bool on);
     void setDateSortEnable(bool on);
     void setCustomCropEnable(bool on);
     void enableAnimMenu(bool on);

@@ -250,6 +250,10 @@ void ShellPorts::setGPSEnable(bool on)
 {
     main_.post([this, on] { w_.setGPSEnable(on); });
 }
+void ShellPorts::setTimeRangeChecked(bool on)
+{
+    main_.post([this, on] { w_.setTimeRangeChecked(on); });
+}
 void ShellPorts::setDateSortEnable(bool on)
 {
     main_.post([this, on] { w_.setDateSortEnable(on); });

@@ -46,6 +46,7 @@ public:
     void setNumList(unsigned n) override;
     void setDateEnable(bool on) override;
     void setGPSEnable(bool on) override;
+    void setTimeRangeChecked(bool on) override;
     void setDateSortEnable(bool on) override;
     void enableLayerMenu(bool on) override;
     void setCustomCropEnable(bool on) override;
