@@ -17,6 +17,7 @@
 #include "platform/Sound.h"
 #include "render/FramePipeline.h"
 #include "render/RunTexts.h"
+#include "render/Smoothing.h"
 #include "textlayer/CITextLayer.h"
 #include "settings/MovieName.h"
 
@@ -280,6 +281,8 @@ bool MovieRun::createMovie()
         return false;
     }
 
+    // Held to what a movie can use, here on the thread that starts the run.
+    smoothingPlan_ = settleSmoothing(settings_);
     window_.setWindowTitle(fileName(outputPath_));
     written_ = false;
     actualImages_ = 0;
@@ -458,6 +461,9 @@ void MovieRun::createMovieFrames()
         return out;
     };
     FramePipeline pipeline(nextJob, render, renderThreads_);
+    // Works on the frames in list order, so the same frames come out however
+    // many threads render them.
+    Smoothing smoothing(smoothingPlan_);
 
     while (std::optional<RenderedFrame> frame = pipeline.pop()) {
         if (!isCreatingMovie_)
@@ -477,6 +483,21 @@ void MovieRun::createMovieFrames()
             ++skipped;
             continue;
         }
+        const MovieTime frameDuration = timing.duration; // of this image's frames, in-between ones included
+        // In-between frames go before the image's own frame; they and the
+        // mixes are made from the pictures without their text.
+        const auto appendTween = [&](const RgbaBitmap& tween) {
+            std::lock_guard lock(movieMutex_);
+            return isCreatingMovie_ && mvMovie_->addImage(tween, frameDuration);
+        };
+        if (smoothing.active() && !smoothing.apply(frame->bitmap, appendTween)) {
+            if (!isCreatingMovie_)
+                return;
+            pipeline.cancel();
+            alerts_.alert(windowText("Create movie error"), kCannotWrite);
+            abortRun();
+            return;
+        }
         // Here, in list order, so that a stamp failure stops the stamps of
         // exactly the later frames.
         if (textOverlay_)
@@ -489,7 +510,7 @@ void MovieRun::createMovieFrames()
                 return;
             ++actualImages_;
             for (unsigned d = 0; d < dupImages && appended; ++d)
-                appended = mvMovie_->addImage(frame->bitmap, timing.duration);
+                appended = mvMovie_->addImage(frame->bitmap, frameDuration);
         }
         if (frame->index == 0) {
             std::unique_lock lock(movieMutex_);
