@@ -20,8 +20,9 @@ best() { # best of three: wall seconds, processor seconds, frames written
   for _ in 1 2 3; do
     rm -f "$work/sm/out"*.mov
     local t
-    t=$( { /usr/bin/time -f "%e %U %S" "$bin" make -o "$work/sm/out.mov" --size 1080p --codec h264 --skip-verify \
-           "$@" "$work/sm/in" >/dev/null 2>/dev/null; } 2>&1 | tail -1)
+    /usr/bin/time -o "$work/sm/time.txt" -f "%e %U %S" "$bin" make -o "$work/sm/out.mov" --size 1080p --codec h264 \
+      --skip-verify "$@" "$work/sm/in" >/dev/null 2>&1
+    t=$(tail -1 "$work/sm/time.txt")
     if [ -z "$b" ] || awk -v a="${t%% *}" -v c="${b%% *}" 'BEGIN{exit !(a<c)}'; then b=$t; fi
   done
   read -r wall user sys <<<"$b"
