@@ -75,7 +75,7 @@ struct SmoothingFixture : ::testing::Test {
     }
 
     // Flat pictures of the colours; an empty name stands for an unreadable file.
-    std::vector<std::string> pictures(const std::vector<int>& colours)
+    std::vector<std::string> pictures(const std::vector<int>& colours, int w = 16, int h = 12)
     {
         std::vector<std::string> files;
         for (int c : colours) {
@@ -83,7 +83,7 @@ struct SmoothingFixture : ::testing::Test {
             if (c < 0)
                 std::ofstream(files.back()) << "not a picture";
             else
-                writeImage(files.back(), 16, 12, [c](int, int) { return kColours[c]; });
+                writeImage(files.back(), w, h, [c](int, int) { return kColours[c]; });
         }
         return files;
     }
@@ -143,6 +143,11 @@ TEST_F(SmoothingFixture, InBetweenFramesCrossFadeAndAreNeitherRepeatedNorCounted
     for (std::size_t i = 0; i < frames.size(); ++i)
         EXPECT_TRUE(flat(frames[i], want[i])) << "frame " << i;
 
+    // A frame large enough to be mixed on two threads.
+    frames = make(pictures({1, 2}, 640, 480), 2, 640, 480);
+    ASSERT_EQ(frames.size(), 2u * 4 + 1);
+    EXPECT_TRUE(flat(frames[4], mix({{c1, 0.5}, {c2, 0.5}})));
+
     // More than 10 in-between frames are held to 10, and the setting says so.
     settings.tweenFrames = 15;
     settings.dupImages = 1;
@@ -176,6 +181,11 @@ TEST_F(SmoothingFixture, MotionBlurMixesTheEarlierPicturesByTheirWeights)
     frames = make(pictures({0, 1}));
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_TRUE(flat(frames[1], mix({{c0, 0.25}, {c1, 0.75}})));
+    // A frame large enough to be mixed on two threads.
+    settings.motionFrames = 3;
+    frames = make(pictures({0, 1}, 640, 480), 2, 640, 480);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_TRUE(flat(frames[1], mix({{c0, 0.25 + 0.75 * 0.25}, {c1, 0.75 * 0.75}})));
     settings.motionFrames = 30;
     frames = make(pictures({0, 1}));
     EXPECT_EQ(settings.motionFrames, 10);

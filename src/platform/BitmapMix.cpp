@@ -3,6 +3,8 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace mv {
@@ -72,38 +74,59 @@ bool mixBitmaps(const RgbaBitmap& backdrop, const std::vector<MixLayer>& layers,
     out.pixels.resizeForOverwrite(bytes);
     const std::uint8_t* b = backdrop.pixels.data();
     std::uint8_t* o = out.pixels.data();
-    if (layers.size() == 1) {
-        // Two pictures: every pair of codes is mixed once, into a table.
-        const std::uint8_t* s = layers[0].source->pixels.data();
-        const float v = layers[0].weight;
-        std::vector<std::uint8_t> table(256 * 256);
-        for (int bc = 0; bc < 256; ++bc)
-            for (int sc = 0; sc < 256; ++sc)
-                table[bc * 256 + sc] = t.toSrgb(t.toLinear[bc] + v * (t.toLinear[sc] - t.toLinear[bc]));
-        for (std::size_t i = 0; i < bytes; i += 4) {
-            o[i] = table[b[i] * 256 + s[i]];
-            o[i + 1] = table[b[i + 1] * 256 + s[i + 1]];
-            o[i + 2] = table[b[i + 2] * 256 + s[i + 2]];
-            o[i + 3] = 255;
-        }
-        return true;
-    }
     std::vector<const std::uint8_t*> sources;
     std::vector<float> weights;
     for (const MixLayer& l : layers) {
         sources.push_back(l.source->pixels.data());
         weights.push_back(l.weight);
     }
-    const std::size_t n = layers.size();
-    for (std::size_t i = 0; i < bytes; i += 4) {
-        for (std::size_t c = i; c < i + 3; ++c) {
-            float r = t.toLinear[b[c]];
-            for (std::size_t k = 0; k < n; ++k)
-                r += weights[k] * (t.toLinear[sources[k][c]] - r);
-            o[c] = t.toSrgb(r);
-        }
-        o[i + 3] = 255;
+    // Two pictures: every pair of codes is mixed once, into a table.
+    std::vector<std::uint8_t> table;
+    if (layers.size() == 1) {
+        table.resize(256 * 256);
+        const float v = weights[0];
+        for (int bc = 0; bc < 256; ++bc)
+            for (int sc = 0; sc < 256; ++sc)
+                table[bc * 256 + sc] = t.toSrgb(t.toLinear[bc] + v * (t.toLinear[sc] - t.toLinear[bc]));
     }
+    const auto mixBytes = [&](std::size_t from, std::size_t to) {
+        if (!table.empty()) {
+            const std::uint8_t* s = sources[0];
+            for (std::size_t i = from; i < to; i += 4) {
+                o[i] = table[b[i] * 256 + s[i]];
+                o[i + 1] = table[b[i + 1] * 256 + s[i + 1]];
+                o[i + 2] = table[b[i + 2] * 256 + s[i + 2]];
+                o[i + 3] = 255;
+            }
+            return;
+        }
+        const std::size_t n = sources.size();
+        for (std::size_t i = from; i < to; i += 4) {
+            for (std::size_t c = i; c < i + 3; ++c) {
+                float r = t.toLinear[b[c]];
+                for (std::size_t k = 0; k < n; ++k)
+                    r += weights[k] * (t.toLinear[sources[k][c]] - r);
+                o[c] = t.toSrgb(r);
+            }
+            o[i + 3] = 255;
+        }
+    };
+    // The frame loop waits for the mix: a large frame is shared with a
+    // second thread, which takes the cores that rendering leaves idle.
+    if (bytes < (std::size_t(1) << 20) || std::thread::hardware_concurrency() < 2) {
+        mixBytes(0, bytes);
+        return true;
+    }
+    const std::size_t half = bytes / 8 * 4;
+    std::thread other;
+    try {
+        other = std::thread(mixBytes, half, bytes);
+    } catch (const std::system_error&) {
+        mixBytes(half, bytes); // no thread to be had: all of it here
+    }
+    mixBytes(0, half);
+    if (other.joinable())
+        other.join();
     return true;
 }
 
