@@ -10,6 +10,8 @@
 #include <iostream>
 #include <locale.h>
 
+#include "render/Smoothing.h"
+
 namespace mv {
 namespace {
 
@@ -206,6 +208,15 @@ std::string makeUsage()
            "                        the overlay\n"
            "  -h, --help            show this help\n"
            "\n"
+           "Smoothing (one of the two):\n"
+           "  --tween N             N cross-faded frames between each two images (at most 10\n"
+           "                        are used)\n"
+           "  --motion-blur N       mix each frame with the images before it: the one just\n"
+           "                        before weighs 1/N (N from 2 to 10; 1 counts as 2, more\n"
+           "                        than 10 as 10), each older one (1 - 1/N) times less\n"
+           "  --motion-frames M     how many images each frame mixes, itself included, 1 to 10\n"
+           "  --no-smoothing        neither, even when the window last had one\n"
+           "\n"
            "Exit status: 0 when a movie was written, 1 when none was, 2 for a usage error.\n";
 }
 
@@ -355,6 +366,21 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
             s.overlayMode = static_cast<std::uint16_t>(choice(arg, needValue(), kLayerModes) - 1);
         } else if (arg == "--masks") {
             request.masks.push_back(needValue());
+        } else if (arg == "--tween") {
+            s.tweenFrames = count(arg, needValue());
+            s.setTweening(true);
+        } else if (arg == "--motion-blur") {
+            s.tweenFrames = count(arg, needValue());
+            s.setMotionBlur(true);
+        } else if (arg == "--motion-frames") {
+            const float m = bounded(arg, needValue(), {1, kMotionStoreSize});
+            if (m != std::floor(m))
+                throw UsageError{arg + ": \"" + value + "\" must be a whole number from 1 to 10"};
+            s.motionFrames = static_cast<std::uint16_t>(m);
+        } else if (arg == "--no-smoothing") {
+            noValue();
+            s.setTweening(false);
+            s.setMotionBlur(false);
         } else {
             throw UsageError{"unknown option " + arg};
         }

@@ -18,6 +18,7 @@
 #include "render/FramePipeline.h"
 #include "render/LoopControls.h"
 #include "render/RunTexts.h"
+#include "render/Smoothing.h"
 #include "textlayer/CITextLayer.h"
 #include "settings/MovieName.h"
 
@@ -281,6 +282,8 @@ bool MovieRun::createMovie()
         return false;
     }
 
+    // Held to what a movie can use, here on the thread that starts the run.
+    smoothingPlan_ = settleSmoothing(settings_);
     window_.setWindowTitle(fileName(outputPath_));
     written_ = false;
     actualImages_ = 0;
@@ -474,6 +477,9 @@ void MovieRun::createMovieFrames()
     };
     timeRange.begin(); // asks at image 0, before anything is rendered
     FramePipeline pipeline(nextJob, render, renderThreads_);
+    // Works on the frames in list order, so the same frames come out however
+    // many threads render them.
+    Smoothing smoothing(smoothingPlan_);
 
     while (std::optional<RenderedFrame> frame = pipeline.pop()) {
         if (!isCreatingMovie_)
@@ -493,6 +499,20 @@ void MovieRun::createMovieFrames()
             list_.writeVerifyFile(line.data());
             ++skipped;
             continue;
+        }
+        // In-between frames go before the image's own frame; they and the
+        // mixes are made from the pictures without their text.
+        const auto appendTween = [&](const RgbaBitmap& tween) {
+            std::lock_guard lock(movieMutex_);
+            return isCreatingMovie_ && mvMovie_->addImage(tween, frameDuration);
+        };
+        if (smoothing.active() && !smoothing.apply(frame->bitmap, appendTween)) {
+            if (!isCreatingMovie_)
+                return;
+            pipeline.cancel();
+            alerts_.alert(windowText("Create movie error"), kCannotWrite);
+            abortRun();
+            return;
         }
         // Here, in list order, so that a stamp failure stops the stamps of
         // exactly the later frames.

@@ -17,6 +17,7 @@
 #include "render/FrameGeometry.h"
 #include "render/Overlay.h"
 #include "render/RunningValues.h"
+#include "render/Smoothing.h"
 #include "render/TextOverlay.h"
 #include "settings/JobSettings.h"
 
@@ -119,6 +120,7 @@ private:
     std::optional<TextOverlay> textOverlay_; // this movie's, made when it starts
     RunningValues running_;
     Overlay overlay_; // the layer and mask lists of the run, taken when it starts
+    SmoothingPlan smoothingPlan_; // settled when the run starts
 };
 
 } // namespace mv

@@ -1,0 +1,66 @@
+#pragma once
+// Smoothing between consecutive listed images: in-between frames that
+// cross-fade from the previous image to the current one (tweening), or each
+// frame mixed with the pictures of the images before it (motion blur).
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/Picture.h"
+#include "settings/JobSettings.h"
+
+namespace mv {
+
+// At most this many in-between frames per pair of images, and pictures in
+// the motion-blur store.
+constexpr std::uint16_t kMaxTweenFrames = 10;
+constexpr std::uint16_t kMotionStoreSize = 10;
+
+// What one movie does, settled when it starts.
+struct SmoothingPlan {
+    enum class Mode { None, Tween, MotionBlur };
+    Mode mode = Mode::None;
+    unsigned tweenFrames = 0;  // in-between frames per pair of images
+    unsigned motionFrames = 0; // pictures in each motion-blurred frame, the current one included
+    float step = 0;            // the mix step: 1 / (tweenFrames + 1), or 1 / tweenFrames for motion blur
+};
+
+// Holds the counts to what a movie can use and writes them back, so that
+// the controls show what the movie was made with; called when a run starts.
+// Tweening wins when both options are on.
+SmoothingPlan settleSmoothing(JobSettings& settings);
+
+// The smoothing state of one movie. Frames are handed in list order, one
+// per listed image that became a picture; images that were skipped are not
+// handed in and leave the state as it was.
+class Smoothing {
+public:
+    using AppendFrame = std::function<bool(const RgbaBitmap&)>;
+
+    explicit Smoothing(const SmoothingPlan& plan);
+
+    bool active() const { return active_; }
+
+    // `frame` is the picture of the next image, before any text is drawn.
+    // Tweening hands the in-between frames from the previous picture to this
+    // one to `append`, in order, before the caller appends the frame itself;
+    // motion blur replaces `frame` by its mix with the stored pictures. The
+    // first picture of a movie is never changed. False when `append` failed.
+    bool apply(RgbaBitmap& frame, const AppendFrame& append);
+
+private:
+    bool tween(RgbaBitmap& frame, const AppendFrame& append);
+    void blur(RgbaBitmap& frame);
+
+    SmoothingPlan plan_;
+    bool active_ = false;
+    bool hasPrevious_ = false;
+    RgbaBitmap previous_;
+    RgbaBitmap mixed_;
+    // Motion blur: the last motionFrames pictures, oldest first; the first
+    // picture fills every slot, sharing one copy.
+    std::vector<std::shared_ptr<RgbaBitmap>> store_;
+};
+
+} // namespace mv
