@@ -156,6 +156,24 @@ TEST_F(SmoothingFixture, InBetweenFramesCrossFadeAndAreNeitherRepeatedNorCounted
     ASSERT_EQ(frames.size(), 2u + 10);
     EXPECT_TRUE(flat(frames[1], mix({{c1, 1 / 11.0}, {c0, 10 / 11.0}})));
     EXPECT_TRUE(flat(frames[10], mix({{c1, 10 / 11.0}, {c0, 1 / 11.0}})));
+
+    // An image left out by the time range (here the first listed) is not in
+    // the chain: the first image used is not blended, the fade after it goes
+    // to the next image used.
+    settings.tweenFrames = 1;
+    settings.isTimeRange = true;
+    settings.fromTime = 8;
+    settings.toTime = 17.5f;
+    std::vector<std::string> timed;
+    for (const auto& [c, time] : {std::pair{0, "120000"}, {1, "070000"}, {2, "120100"}}) {
+        timed.push_back(dir / ("t-" + std::string(time) + ".png"));
+        writeImage(timed.back(), 16, 12, [c](int, int) { return kColours[c]; });
+    }
+    frames = make(timed);
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_TRUE(flat(frames[0], c0));
+    EXPECT_TRUE(flat(frames[1], mix({{c0, 0.5}, {c2, 0.5}})));
+    EXPECT_TRUE(flat(frames[2], c2));
 }
 
 TEST_F(SmoothingFixture, MotionBlurMixesTheEarlierPicturesByTheirWeights)
