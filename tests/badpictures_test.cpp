@@ -61,7 +61,7 @@ void forgeTiff(const std::string& path, std::uint32_t w, std::uint32_t h)
             d[at + i] = static_cast<char>(v >> (8 * i));
     };
     const std::size_t ifd = std::uint8_t(d[4]) | std::uint8_t(d[5]) << 8 | std::uint8_t(d[6]) << 16;
-    for (unsigned e = 0; e < u16(ifd); ++e) {
+    for (int e = 0; e < u16(ifd); ++e) {
         const std::size_t entry = ifd + 2 + 12 * e;
         if (u16(entry) == 278) { // one strip for the whole claimed height
             put(entry + 2, 4, 2);

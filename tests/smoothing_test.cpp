@@ -167,7 +167,8 @@ TEST_F(SmoothingFixture, InBetweenFramesCrossFadeAndAreNeitherRepeatedNorCounted
     std::vector<std::string> timed;
     for (const auto& [c, time] : {std::pair{0, "120000"}, {1, "070000"}, {2, "120100"}}) {
         timed.push_back(dir / ("t-" + std::string(time) + ".png"));
-        writeImage(timed.back(), 16, 12, [c](int, int) { return kColours[c]; });
+        const Rgb colour = kColours[c];
+        writeImage(timed.back(), 16, 12, [colour](int, int) { return colour; });
     }
     frames = make(timed);
     ASSERT_EQ(frames.size(), 3u);

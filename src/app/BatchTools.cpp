@@ -81,7 +81,7 @@ public:
     void setStatusText(const std::string& text) override
     {
         if (text != " ")
-            show(text, true);
+            printLine(text, true);
     }
 
     void setImagesText(const std::string& t) override { update(images_, t); }
@@ -110,10 +110,10 @@ private:
         for (const std::string* part : {&size_, &time_})
             if (part->find_first_of("0123456789-") != std::string::npos) // a label with a value
                 line += "  " + *part;
-        show(line, false);
+        printLine(line, false);
     }
 
-    void show(const std::string& line, bool always)
+    void printLine(const std::string& line, bool always)
     {
         if (tty_) {
             std::cerr << "\r\033[K" << line << std::flush;

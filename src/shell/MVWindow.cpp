@@ -36,6 +36,7 @@
 
 #include "platform/Localize.h"
 #include "platform/Sound.h"
+#include "render/Smoothing.h"
 #include "settings/MovieName.h"
 #include "settings/Preferences.h"
 #include "shell/Application.h"
@@ -560,8 +561,9 @@ void MVWindow::buildFilterPanel()
         sliders_[name] = slider;
         sliderLabels_[name] = value;
     };
-    intSlider("tween", tr("Tween frames"), 1, 30, 0, tweenCheckbox_);
-    intSlider("motion", tr("Motion blur frames"), 2, 30, 1, motionBlurCheckbox_);
+    // As many as a movie uses: more would be held to these when it starts.
+    intSlider("tween", tr("Tween frames"), 1, kMaxTweenFrames, 0, tweenCheckbox_);
+    intSlider("motion", tr("Motion blur frames"), 1, kMotionStoreSize, 1, motionBlurCheckbox_);
     connect(tweenCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(17); });
     connect(motionBlurCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(18); });
     // Rows with and without a reset button the same height.
