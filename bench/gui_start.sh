@@ -10,7 +10,11 @@ export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
 start=$(date +%s%N)
 "$bin" & app=$!
 # Polled every 10 ms (xdotool's own --sync waits half a second between looks).
-until xdotool search --onlyvisible --name '^Moirevance$' >/dev/null 2>&1; do sleep 0.01; done
+until xdotool search --onlyvisible --name '^Moirevance$' >/dev/null 2>&1; do
+  if ! kill -0 "$app" 2>/dev/null; then wait "$app" && rc=0 || rc=$?; echo "the program ended (status $rc) before its window showed" >&2; exit 1; fi
+  if (( ($(date +%s%N) - start) / 1000000000 >= 30 )); then echo "no window after 30 s" >&2; exit 1; fi
+  sleep 0.01
+done
 shown=$(date +%s%N)
 sleep 2
 rss=$(awk '/VmRSS/ {print $2}' "/proc/$app/status")
