@@ -71,6 +71,26 @@ struct AnimFile : ::testing::Test {
 
 } // namespace
 
+// The codec line names the five first codecs as files written before the
+// later ones did; the later ones have names of their own.
+TEST_F(AnimFile, EveryCodecIsReadBackByItsName)
+{
+    const char* const names[] = {"JPEG", "H264", "TIFF", "MP4", "Animation", "HEVC", "ProRes", "AV1"};
+    for (std::uint16_t code = kCodecJPEG; code <= kLastCodec; ++code) {
+        SCOPED_TRACE(names[code - 1]);
+        std::string text = header() + block(1) + block(3);
+        text.replace(text.find("Codec: H264"), 11, std::string("Codec: ") + names[code - 1]);
+        JobSettings other;
+        other.numListImages = 90;
+        CropWindow reader(other, ports, view);
+        ASSERT_TRUE(read(text, reader)) << ports.lastAlert();
+        EXPECT_EQ(reader.codec, code);
+    }
+    settings.codec = kCodecProRes;
+    enter(0, {0, 0, 400, 300});
+    EXPECT_NE(readFile(editor.animFile).find("\nCodec: ProRes\n"), std::string::npos);
+}
+
 TEST_F(AnimFile, WrittenAsKeyframesAreEnteredAndReadBackEqual)
 {
     settings.saturation = 1.25f;

@@ -26,7 +26,10 @@ TEST(MovieName, TokensAndFormats)
                          {12.5f, 0, 0.333f, 0, 0, 3, false, false, "MV(12.50,33.30%,JPEG,Norm,3X)"},
                          {0, 0, 0.3333f, 0, 0, 3, false, false, "MV(0.01,33.33%,JPEG,Norm,3X)"},
                          {0, 15, 1, 0, 0, 3, true, false, "MV(~FPS,F4096X2160,JPEG,Norm,3X)"},
-                         {0, 15, 1, 0, 0, 3, true, true, "MV(~FPS,F4096X2160,JPEG,Norm,~X)"}}) {
+                         {0, 15, 1, 0, 0, 3, true, true, "MV(~FPS,F4096X2160,JPEG,Norm,~X)"},
+                         {25, 1, 1, kCodecHEVC, kQualityHigh, 1, false, false, "MV(25,1080p,HEVC,High,1X)"},
+                         {25, 1, 1, kCodecProRes, kQualityMax, 1, false, false, "MV(25,1080p,ProRes,Max,1X)"},
+                         {25, 1, 1, kCodecAV1, kQualityLow, 1, false, false, "MV(25,1080p,AV1,Low,1X)"}}) {
         JobSettings s;
         s.mvFPS = c.fps;
         s.format = c.format;

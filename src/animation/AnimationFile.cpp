@@ -24,7 +24,7 @@ namespace {
 const char* const kScaleNames[16] = {"",      "HD1080P", "HD720P", "VGA640",     "QVGA",       "SVGA",
                                      "UVGA",  "XVGA",    "WVGA",   "SXGA",       "HD960p",     "HD1440p",
                                      "F2716X1524", "F2716X1440", "F3840X2160", "F4096X2160"};
-const char* const kCodecNames[6] = {"", "JPEG", "H264", "TIFF", "MP4", "Animation"};
+const char* const kCodecNames[kLastCodec + 1] = {"", "JPEG", "H264", "TIFF", "MP4", "Animation", "HEVC", "ProRes", "AV1"};
 const char* const kQualityNames[6] = {"", "Lossless", "Maximum", "High", "Normal", "Low"};
 
 locale_t cLocale()
@@ -241,7 +241,7 @@ void CropWindow::writeAnimFile(bool headerOnly)
             header += printed("Scale: NOFORMAT (%.1f%%)\n", s.scale * 100.0f);
         else
             header += printed("Scale: %s\n", kScaleNames[s.format]);
-        header += printed("Codec: %s\n", kCodecNames[s.codec >= 2 && s.codec <= 5 ? s.codec : 1]);
+        header += printed("Codec: %s\n", kCodecNames[s.codec >= 2 && s.codec <= kLastCodec ? s.codec : 1]);
         header += printed("Quality: %s\n", kQualityNames[s.quality >= 1 && s.quality <= 5 ? s.quality : 4]);
         header += printed("DateStamp: %s\nGPS: %s\nVertical: %s\n", yesNo(s.isDateStamped), yesNo(s.isGPS),
                           yesNo(s.isVertical));

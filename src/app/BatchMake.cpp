@@ -16,6 +16,7 @@
 #include "platform/PreferenceStore.h"
 #include "platform/Sound.h"
 #include "render/MovieRun.h"
+#include "render/RunTexts.h"
 #include "settings/Preferences.h"
 #include "textlayer/CITextLayer.h"
 
@@ -179,6 +180,12 @@ int runMake(const std::vector<std::string>& args)
     if (request.help) {
         std::cout << makeUsage();
         return 0;
+    }
+    if (!request.output.empty()) {
+        if (const std::string problem = containerProblem(settings.codec, request.output); !problem.empty()) {
+            std::cerr << "moirevance make: " << request.output << ": " << problem << '\n';
+            return 2;
+        }
     }
     for (const std::string& input : request.inputs) {
         std::error_code ec;

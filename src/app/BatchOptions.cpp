@@ -146,15 +146,17 @@ std::string makeUsage()
            "Makes a movie from still images (TIFF, JPEG, PNG, CR2, NEF); folders are searched\n"
            "for images at every depth.\n"
            "\n"
-           "  -o, --output PATH     the movie file to write (.mov); an existing file is kept\n"
-           "                        and the movie is written as PATH-1.mov, -2.mov ...\n"
+           "  -o, --output PATH     the movie file to write: .mov, or .mp4 for H.264, HEVC\n"
+           "                        and AV1 (AV1 only .mp4); an existing file is kept and\n"
+           "                        the movie is written as PATH-1.mov, -2.mov ...\n"
            "                        Without it the movie is named after its settings, such as\n"
            "                        MV(30,720p,H264,Norm,1X).mov, in the current folder\n"
            "  --fps F               frames per second, 0.01 to 600 (29.97 and 59.94 exact)\n"
            "  --size NAME|PERCENT   a size preset (1080p, 720p, VGA, QVGA, SVGA, UVGA, XVGA,\n"
            "                        WVGA, SXGA, HD960p, HD1440p, F2716X1524, F2716X1440,\n"
            "                        F3840X2160, F4096X2160) or a percentage such as 50%\n"
-           "  --codec C             jpeg, h264, tiff, mp4 or animation\n"
+           "  --codec C             jpeg, h264, tiff, mp4, animation, hevc, prores (422 HQ,\n"
+           "                        10-bit) or av1\n"
            "  --quality Q           lossless, max, high, normal or low\n"
            "  --crop C              top, middle or bottom: the part kept when the image's\n"
            "                        shape differs from the preset's\n"
@@ -228,7 +230,7 @@ std::string mainUsage()
 
 MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings& s)
 {
-    static const char* const kCodecs[] = {"jpeg", "h264", "tiff", "mp4", "animation"};
+    static const char* const kCodecs[] = {"jpeg", "h264", "tiff", "mp4", "animation", "hevc", "prores", "av1"};
     static const char* const kQualities[] = {"lossless", "max", "high", "normal", "low"};
     static const char* const kCrops[] = {"top", "middle", "bottom"};
     static const char* const kSorts[] = {"name", "date"};

@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -16,6 +17,9 @@ static const char* const kWindowUsage =
 int main(int argc, char** argv)
 {
     mv::initImageLibrary(argv[0]);
+    // SVT-AV1 prints its settings for every movie; only its errors are wanted.
+    // Set before any thread starts.
+    setenv("SVT_LOG", "1", 0);
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return mv::shell::runWindow(argc, argv, {});

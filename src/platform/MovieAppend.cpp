@@ -69,7 +69,7 @@ struct AppendWriter {
                               std::string& error)
     {
         AVFormatContext* out = nullptr;
-        if (avformat_alloc_output_context2(&out, nullptr, "mov", nullptr) < 0 || !out) {
+        if (avformat_alloc_output_context2(&out, nullptr, isMp4Path(path) ? "mp4" : "mov", nullptr) < 0 || !out) {
             error = "the movie writer could not be started";
             return AppendStatus::WriteFailed;
         }
@@ -81,13 +81,17 @@ struct AppendWriter {
         if (packet && os && avcodec_parameters_copy(os->codecpar, segments[0]->impl_->stream->codecpar) >= 0 &&
             file.open(path) && avio_open(&out->pb, ("file:" + file.ioPath()).c_str(), AVIO_FLAG_WRITE) >= 0) {
             opened = true;
-            os->codecpar->codec_tag = 0; // the muxer's own tag for the codec
+            out->url = av_strdup(("file:" + file.ioPath()).c_str()); // read again to move the index to the front
+            // The muxer's own tag for the codec; HEVC keeps the one every player takes.
+            os->codecpar->codec_tag = os->codecpar->codec_id == AV_CODEC_ID_HEVC ? MKTAG('h', 'v', 'c', '1') : 0;
             // The shape of the pixels, which tells a padded column of an odd width.
             os->sample_aspect_ratio = os->codecpar->sample_aspect_ratio =
                 segments[0]->impl_->stream->sample_aspect_ratio;
             os->time_base = AVRational{1, scale};
             AVDictionary* options = nullptr;
             av_dict_set_int(&options, "video_track_timescale", scale, 0);
+            if (isMp4Path(path))
+                av_dict_set(&options, "movflags", "faststart", 0);
             const int rc = avformat_write_header(out, &options);
             av_dict_free(&options);
             status = rc < 0 ? AppendStatus::WriteFailed : copySegments(segments, out, os, packet, scale, error);

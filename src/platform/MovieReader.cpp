@@ -334,6 +334,9 @@ std::string MovieReader::codecType() const
     case AV_CODEC_ID_TIFF: return "tiff";
     case AV_CODEC_ID_MPEG4: return "mp4v";
     case AV_CODEC_ID_QTRLE: return "rle ";
+    case AV_CODEC_ID_HEVC: return "hvc1";
+    case AV_CODEC_ID_PRORES: return "apch";
+    case AV_CODEC_ID_AV1: return "av01";
     default: return {};
     }
 }

@@ -46,7 +46,8 @@ public:
     bool frameImageAtTime(std::int64_t t, RgbaBitmap& out, bool exact = false);
 
     // The four-character code of the codec as the movie writer names it
-    // ("avc1", "jpeg", "tiff", "mp4v", "rle "), empty for other codecs.
+    // ("avc1", "jpeg", "tiff", "mp4v", "rle ", "hvc1", "apch", "av01"), empty
+    // for other codecs.
     std::string codecType() const;
     // The writer's quality step (1024 ... 256) that this movie was most
     // likely encoded with; 512 when the stream does not tell.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cctype>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -28,7 +29,7 @@ namespace {
 struct EncoderChoice {
     const char* encoder;
     AVPixelFormat pixelFormat;
-    bool needsEvenSize; // 4:2:0 chroma: players expect whole chroma samples
+    bool needsEvenSize; // subsampled chroma: players expect whole chroma samples
     bool hasQuality;
 };
 
@@ -42,6 +43,12 @@ EncoderChoice encoderFor(const std::string& codecType)
         return {"mpeg4", AV_PIX_FMT_YUV420P, true, true};
     if (codecType == "rle ")
         return {"qtrle", AV_PIX_FMT_RGB24, false, false};
+    if (codecType == "hvc1")
+        return {"libx265", AV_PIX_FMT_YUV420P, true, true};
+    if (codecType == "apch") // 4:2:2: whole chroma samples across
+        return {"prores_ks", AV_PIX_FMT_YUV422P10LE, true, true};
+    if (codecType == "av01")
+        return {"libsvtav1", AV_PIX_FMT_YUV420P, true, true};
     // JPEG is full range by definition; odd sizes are part of the format.
     return {"mjpeg", AV_PIX_FMT_YUVJ420P, false, true};
 }
@@ -56,8 +63,28 @@ int qualityStep(int quality)
 // High 4:4:4 Predictive profile, which common players do not decode, so the
 // top step is visually lossless instead.
 constexpr int kX264Crf[] = {4, 12, 18, 23, 28};
+// x265's and SVT-AV1's rate factors for the same steps: their scales run
+// higher for the same look (x265's default is 28, SVT-AV1's 35).
+constexpr int kX265Crf[] = {8, 16, 22, 28, 33};
+constexpr int kSvtAv1Crf[] = {10, 20, 28, 35, 45};
 // Fixed quantiser for MJPEG and MPEG-4 part 2.
 constexpr int kQScale[] = {1, 2, 3, 5, 10};
+// ProRes: a fixed quantiser above "Normal", which is the profile's own data
+// rate (0: not forced).
+constexpr int kProResQuant[] = {1, 2, 4, 0, 9};
+
+const int* qualityTable(const std::string& codecType)
+{
+    if (codecType == "avc1")
+        return kX264Crf;
+    if (codecType == "hvc1")
+        return kX265Crf;
+    if (codecType == "av01")
+        return kSvtAv1Crf;
+    if (codecType == "jpeg" || codecType == "mp4v")
+        return kQScale;
+    return nullptr;
+}
 
 std::string ffmpegError(int code)
 {
@@ -68,9 +95,17 @@ std::string ffmpegError(int code)
 
 } // namespace
 
+bool isMp4Path(const std::string& path)
+{
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".mp4";
+}
+
 int qualityForEncoderSetting(const std::string& codecType, double setting)
 {
-    const int* table = codecType == "avc1" ? kX264Crf : (codecType == "jpeg" || codecType == "mp4v") ? kQScale : nullptr;
+    const int* table = qualityTable(codecType);
     if (!table)
         return 512;
     constexpr int kQuality[] = {1024, 1023, 768, 512, 256};
@@ -104,6 +139,7 @@ struct MovieWriter::Impl {
     int width = 0, height = 0; // picture size; the encoded size may be one more
     bool failed = false;
     bool finished = false;
+    bool flushed = false; // the encoder was told that the stream ends
     std::int64_t nextPts = 0;
     std::int64_t frames = 0;
     std::map<std::int64_t, std::int64_t> pendingDurations; // by pts
@@ -176,6 +212,15 @@ struct MovieWriter::Impl {
         sws_freeContext(sws);
         sws = nullptr;
         av_frame_free(&frame);
+        // SVT-AV1 waits for ever when it is closed before the end of its
+        // stream: end it and let go of what comes out.
+        if (encoder && !flushed && avcodec_is_open(encoder) && avcodec_send_frame(encoder, nullptr) == 0) {
+            AVPacket* rest = av_packet_alloc();
+            while (rest && avcodec_receive_packet(encoder, rest) == 0)
+                av_packet_unref(rest);
+            av_packet_free(&rest);
+        }
+        flushed = true;
         av_packet_free(&packet);
         avcodec_free_context(&encoder);
         if (format) {
@@ -208,11 +253,27 @@ struct MovieWriter::Impl {
         const int step = qualityStep(attributes.quality);
         int swsMatrix = SWS_CS_ITU709;
         int fullRange = 0;
-        if (std::strcmp(choice.encoder, "libx264") == 0) {
+        const std::string name = choice.encoder;
+        if (name == "libx264") {
             av_opt_set_int(encoder->priv_data, "crf", kX264Crf[step], 0);
             // x264 holds this many frames ahead; 20 instead of 40 halves that
             // memory at 1080p and no longer grows after the first 20 frames.
             av_opt_set_int(encoder->priv_data, "rc-lookahead", 20, 0);
+        } else if (name == "libx265") {
+            av_opt_set_int(encoder->priv_data, "crf", kX265Crf[step], 0);
+            // No B-frames, as with x264; the same short lookahead; failures
+            // are reported by the caller, not printed.
+            av_opt_set(encoder->priv_data, "x265-params", "bframes=0:rc-lookahead=20:log-level=error", 0);
+        } else if (name == "libsvtav1") {
+            av_opt_set_int(encoder->priv_data, "crf", kSvtAv1Crf[step], 0);
+            av_opt_set_int(encoder->priv_data, "preset", 8, 0); // near x264's medium in time per frame
+        } else if (name == "prores_ks") {
+            av_opt_set(encoder->priv_data, "profile", "hq", 0);
+            av_opt_set(encoder->priv_data, "vendor", "apl0", 0); // what editing programs expect
+            if (kProResQuant[step] > 0) {
+                encoder->flags |= AV_CODEC_FLAG_QSCALE;
+                encoder->global_quality = FF_QP2LAMBDA * kProResQuant[step];
+            }
         } else if (choice.hasQuality) {
             encoder->flags |= AV_CODEC_FLAG_QSCALE;
             encoder->global_quality = FF_QP2LAMBDA * kQScale[step];
@@ -223,7 +284,7 @@ struct MovieWriter::Impl {
             swsMatrix = SWS_CS_ITU601;
             fullRange = 1;
             encoder->color_range = AVCOL_RANGE_JPEG;
-        } else if (choice.pixelFormat == AV_PIX_FMT_YUV420P) {
+        } else if (choice.pixelFormat != AV_PIX_FMT_RGB24) {
             encoder->color_range = AVCOL_RANGE_MPEG;
             encoder->colorspace = AVCOL_SPC_BT709;
             encoder->color_primaries = AVCOL_PRI_BT709;
@@ -236,6 +297,8 @@ struct MovieWriter::Impl {
         if (!stream || avcodec_parameters_from_context(stream->codecpar, encoder) < 0)
             return false;
         stream->time_base = encoder->time_base;
+        if (name == "libx265") // the tag every common player, Apple's too, plays
+            stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
         if (encoder->width == w + 1 && encoder->height == h) {
             // The padded column is not part of the picture: the track says
             // it is w wide, which players show and readers take as its size.
@@ -265,20 +328,26 @@ struct MovieWriter::Impl {
         frame->format = encoder->pix_fmt;
         frame->width = encoder->width;
         frame->height = encoder->height;
+        // ProRes writes the colour description of each frame into the frame.
+        frame->color_range = encoder->color_range;
+        frame->colorspace = encoder->colorspace;
+        frame->color_primaries = encoder->color_primaries;
+        frame->color_trc = encoder->color_trc;
         return av_frame_get_buffer(frame, 0) == 0;
     }
 
     // Repeats the last column and row into the padding of an even-sized
-    // 4:2:0 frame (the chroma planes are already covered).
+    // frame (the subsampled chroma planes already cover it).
     void fillPadding()
     {
         std::uint8_t* y = frame->data[0];
         const int ls = frame->linesize[0];
+        const int sample = choice.pixelFormat == AV_PIX_FMT_YUV422P10LE ? 2 : 1; // bytes
         if (encoder->width > width)
             for (int r = 0; r < height; ++r)
-                y[r * ls + width] = y[r * ls + width - 1];
+                std::memcpy(y + r * ls + width * sample, y + r * ls + (width - 1) * sample, sample);
         if (encoder->height > height)
-            std::memcpy(y + height * ls, y + (height - 1) * ls, encoder->width);
+            std::memcpy(y + height * ls, y + (height - 1) * ls, std::size_t(encoder->width) * sample);
     }
 
     bool drain()
@@ -303,9 +372,11 @@ struct MovieWriter::Impl {
 
 // Copies the packets of the finished fragmented movie into `to` as one
 // regular movie, with the writer's own stream description and time scale.
+// An MPEG-4 file gets its index at the front, so that it plays while it
+// downloads.
 // The reader of fragmented movies does not give every packet its length
 // back, so the lengths the writer gave (by time, in stream units) are set again.
-static bool remuxRegular(const std::string& from, const AVStream* written, std::int32_t trackScale,
+static bool remuxRegular(const std::string& from, const char* muxer, const AVStream* written, std::int32_t trackScale,
                          const std::vector<std::pair<std::int64_t, std::int64_t>>& lengths, const std::string& to,
                          std::string& error)
 {
@@ -313,10 +384,12 @@ static bool remuxRegular(const std::string& from, const AVStream* written, std::
     AVFormatContext* out = nullptr;
     AVPacket* packet = av_packet_alloc();
     bool ok = packet && avformat_open_input(&in, ("file:" + from).c_str(), nullptr, nullptr) == 0 &&
-              in->nb_streams == 1 && avformat_alloc_output_context2(&out, nullptr, "mov", nullptr) >= 0 && out;
+              in->nb_streams == 1 && avformat_alloc_output_context2(&out, nullptr, muxer, nullptr) >= 0 && out;
     AVStream* os = ok ? avformat_new_stream(out, nullptr) : nullptr;
     ok = ok && os && avcodec_parameters_copy(os->codecpar, written->codecpar) >= 0 &&
          avio_open(&out->pb, ("file:" + to).c_str(), AVIO_FLAG_WRITE) >= 0;
+    if (ok) // read again to move the index to the front
+        ok = (out->url = av_strdup(("file:" + to).c_str())) != nullptr;
     if (ok && in->streams[0]->codecpar->extradata_size > 0) {
         // The packets are stored in the file's own form (H.264: length
         // prefixed), which its codec header describes, not the encoder's.
@@ -335,6 +408,8 @@ static bool remuxRegular(const std::string& from, const AVStream* written, std::
         os->sample_aspect_ratio = written->sample_aspect_ratio;
         AVDictionary* options = nullptr;
         av_dict_set_int(&options, "video_track_timescale", trackScale, 0);
+        if (std::strcmp(muxer, "mp4") == 0)
+            av_dict_set(&options, "movflags", "faststart", 0);
         ok = avformat_write_header(out, &options) >= 0;
         av_dict_free(&options);
     }
@@ -385,7 +460,8 @@ std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path, const 
         error = {kEncoderUnavailable, "The encoder for the chosen codec is not available in this build."};
         return nullptr;
     }
-    if (avformat_alloc_output_context2(&impl->format, nullptr, "mov", path.c_str()) < 0 || !impl->format) {
+    if (avformat_alloc_output_context2(&impl->format, nullptr, isMp4Path(path) ? "mp4" : "mov", nullptr) < 0 ||
+        !impl->format) {
         error = {-1, "The movie writer could not be started."};
         return nullptr;
     }
@@ -481,6 +557,7 @@ bool MovieWriter::update(std::string& error)
     }
     m.stopFlushing();
     bool ok = !m.failed && avcodec_send_frame(m.encoder, nullptr) == 0 && m.drain();
+    m.flushed = true;
     ok = ok && av_write_trailer(m.format) >= 0; // the fragmented muxer answers a byte count
     ok = ok && !m.format->pb->error;
     const int closed = avio_closep(&m.format->pb);
@@ -492,7 +569,8 @@ bool MovieWriter::update(std::string& error)
         // The regular movie is built without a name and named when whole.
         AtomicFile movie;
         ok = movie.open(m.path) &&
-             remuxRegular(m.work.ioPath(), m.stream, m.trackScale, m.lengths, movie.ioPath(), error);
+             remuxRegular(m.work.ioPath(), m.format->oformat->name, m.stream, m.trackScale, m.lengths,
+                             movie.ioPath(), error);
         for (std::string target = m.path; ok;) {
             if (movie.commitAs(target, m.options.replace)) {
                 m.path = target;

@@ -1,6 +1,6 @@
 #pragma once
-// Writing a movie: one video track in a QuickTime (.mov) file, pictures
-// appended in order, each with its own duration.
+// Writing a movie: one video track in a QuickTime (.mov) or MPEG-4 (.mp4)
+// file, pictures appended in order, each with its own duration.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,10 +17,16 @@ struct MovieTime {
 
 // How every picture of one movie is encoded.
 struct MovieAttributes {
-    std::string codecType = "jpeg"; // "avc1", "jpeg", "tiff", "mp4v", "rle "
+    // "avc1", "jpeg", "tiff", "mp4v", "rle ", "hvc1" (HEVC), "apch" (ProRes
+    // 422 HQ) or "av01" (AV1)
+    std::string codecType = "jpeg";
     int quality = 512;              // 1024 lossless ... 256 low
     int trackTimeScale = 600;
 };
+
+// Whether the movie at `path` is an MPEG-4 file: its name ends in ".mp4"
+// (any case). Every other name is a QuickTime movie.
+bool isMp4Path(const std::string& path);
 
 // Error code of a movie that cannot be opened because the encoder for its
 // codec is missing from this build.
@@ -39,12 +45,17 @@ int qualityForEncoderSetting(const std::string& codecType, double setting);
 struct FrameSizeLimit {
     int maxSide;
     std::int64_t maxPixels;
+    int minSide = 1;
 };
 inline FrameSizeLimit frameSizeLimit(const std::string& codecType)
 {
     constexpr std::int64_t kPixels = std::int64_t(139264) * 256;
     if (codecType == "avc1")
         return {16384, kPixels}; // x264
+    if (codecType == "hvc1" || codecType == "apch")
+        return {8192, kPixels}; // what HEVC and ProRes players take
+    if (codecType == "av01")
+        return {16384, kPixels, 64}; // SVT-AV1
     if (codecType == "mp4v")
         return {8190, kPixels}; // 13-bit sizes of MPEG-4 part 2
     if (codecType == "jpeg")

@@ -69,9 +69,16 @@ std::optional<std::pair<int, int>> plannedFrameSize(JobSettings settings, const 
 std::string frameSizeProblem(const std::string& codecType, int w, int h)
 {
     const FrameSizeLimit limit = frameSizeLimit(codecType);
+    char message[256];
+    if (w < limit.minSide || h < limit.minSide) {
+        std::snprintf(message, sizeof message,
+                      "The frame size %dX%d is too small for the chosen codec, which takes at least %d pixels a "
+                      "side. Select a larger size.",
+                      w, h, limit.minSide);
+        return message;
+    }
     if (w <= limit.maxSide && h <= limit.maxSide && std::int64_t(w) * h <= limit.maxPixels)
         return {};
-    char message[256];
     std::snprintf(message, sizeof message,
                   "The frame size %dX%d is too large for the chosen codec, which takes at most %d pixels a side "
                   "and %lld pixels in all. Select a smaller size.",
@@ -116,7 +123,10 @@ bool MovieRun::setMovieName(FileDialogPort& dialogs)
     request.title = windowText("Movie Name");
     request.message = windowText("Enter the movie name.");
     request.proposedName = movieName;
-    request.extensions = {"mov"};
+    // The codec's own file type first; H.264 and HEVC may go into either.
+    request.extensions = {movieExtension(settings_.codec)};
+    if (settings_.codec == kCodecH264 || settings_.codec == kCodecHEVC)
+        request.extensions.push_back("mp4");
     const auto choice = dialogs.saveFile(request);
     if (!choice)
         return false;
@@ -260,6 +270,10 @@ bool MovieRun::createMovie()
             alerts_.alert(windowText("Create movie error"), problem);
             return false;
         }
+    }
+    if (const std::string problem = containerProblem(settings_.codec, moviePath); !problem.empty()) {
+        alerts_.alert(windowText("Create movie error"), problem);
+        return false;
     }
     outputPath_ = chooseOutputPath();
     MovieWriter::Options options;

@@ -12,6 +12,9 @@ MovieAttributes movieAttributes(const JobSettings& s)
     case kCodecTIFF: a.codecType = "tiff"; break;
     case kCodecMP4: a.codecType = "mp4v"; break;
     case kCodecAnimation: a.codecType = "rle "; break;
+    case kCodecHEVC: a.codecType = "hvc1"; break;
+    case kCodecProRes: a.codecType = "apch"; break;
+    case kCodecAV1: a.codecType = "av01"; break;
     default: a.codecType = "jpeg"; break;
     }
     switch (s.quality) {
@@ -24,6 +27,19 @@ MovieAttributes movieAttributes(const JobSettings& s)
     a.trackTimeScale = (s.mvFPS > 29.96f && s.mvFPS < 29.98f) ? 30000 : (s.mvFPS > 59.93f && s.mvFPS < 59.95f) ? 5994 : 600;
     return a;
 }
+
+std::string containerProblem(std::uint16_t codec, const std::string& path)
+{
+    const bool mp4Codec = codec == kCodecH264 || codec == kCodecHEVC || codec == kCodecAV1;
+    if (isMp4Path(path) && !mp4Codec)
+        return std::string("An .mp4 movie holds H.264, HEVC or AV1 only, not ") + codecTitle(codec) +
+               ". Choose one of them, or a name ending in .mov.";
+    if (!isMp4Path(path) && codec == kCodecAV1)
+        return "AV1 movies are written as .mp4 files. Choose a name ending in .mp4.";
+    return {};
+}
+
+const char* movieExtension(std::uint16_t codec) { return codec == kCodecAV1 ? "mp4" : "mov"; }
 
 FrameTiming frameTiming(float fps, bool isVariableFPS)
 {

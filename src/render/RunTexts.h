@@ -16,6 +16,13 @@ struct FrameTiming {
 };
 FrameTiming frameTiming(float fps, bool isVariableFPS);
 
+// An .mp4 file holds H.264, HEVC and AV1; a QuickTime movie every codec but
+// AV1. The message that says why the codec and the movie's name do not go
+// together, or empty when they do.
+std::string containerProblem(std::uint16_t codec, const std::string& path);
+// The extension a new movie of the codec gets.
+const char* movieExtension(std::uint16_t codec);
+
 // "Time Left: ..." once 10 or more pictures were appended, else empty.
 std::string timeLeftText(const std::string& label, double secondsSinceStart, unsigned actualImages,
                          unsigned expectedImages);

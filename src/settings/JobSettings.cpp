@@ -38,6 +38,9 @@ const char* codecTitle(std::uint16_t codec)
     case kCodecTIFF: return "TIFF";
     case kCodecMP4: return "MP4";
     case kCodecAnimation: return "Animation";
+    case kCodecHEVC: return "HEVC";
+    case kCodecProRes: return "ProRes 422 HQ";
+    case kCodecAV1: return "AV1";
     default: return "JPEG";
     }
 }

@@ -6,7 +6,18 @@
 
 namespace mv {
 
-enum CodecCode : std::uint16_t { kCodecJPEG = 1, kCodecH264 = 2, kCodecTIFF = 3, kCodecMP4 = 4, kCodecAnimation = 5 };
+// Stored in preferences and animation files: new codecs take new codes.
+enum CodecCode : std::uint16_t {
+    kCodecJPEG = 1,
+    kCodecH264 = 2,
+    kCodecTIFF = 3,
+    kCodecMP4 = 4,
+    kCodecAnimation = 5,
+    kCodecHEVC = 6,
+    kCodecProRes = 7,
+    kCodecAV1 = 8,
+};
+constexpr std::uint16_t kLastCodec = kCodecAV1;
 enum QualityCode : std::uint16_t {
     kQualityLossless = 1,
     kQualityMax = 2,

@@ -30,6 +30,9 @@ const char* codecToken(std::uint16_t codec)
     case kCodecTIFF: return "TIFF";
     case kCodecMP4: return "MP4";
     case kCodecAnimation: return "Anim";
+    case kCodecHEVC: return "HEVC";
+    case kCodecProRes: return "ProRes";
+    case kCodecAV1: return "AV1";
     default: return "JPEG";
     }
 }
@@ -59,11 +62,12 @@ std::string numberedMoviePath(const std::string& path)
         return path;
     const std::filesystem::path p(path);
     const std::string stem = (p.parent_path() / p.stem()).string();
+    const std::string ext = p.has_extension() ? p.extension().string() : ".mov";
     for (unsigned n = 1; n <= 65535; ++n) {
         char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "-%u.mov", n);
-        if (!fileExists(stem + suffix))
-            return stem + suffix;
+        std::snprintf(suffix, sizeof suffix, "-%u", n);
+        if (!fileExists(stem + suffix + ext))
+            return stem + suffix + ext;
     }
     return {};
 }

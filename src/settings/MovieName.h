@@ -10,7 +10,8 @@
 namespace mv {
 
 // The path itself when nothing is there, else the first free one of
-// "name-1.mov", "name-2.mov" ...; empty when every number is taken.
+// "name-1.mov", "name-2.mov" ... (with the path's own extension); empty when
+// every number is taken.
 std::string numberedMoviePath(const std::string& path);
 
 // "MV(30,1080p,H264,Norm,1X)" and its variants.

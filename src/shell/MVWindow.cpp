@@ -293,7 +293,7 @@ void MVWindow::buildWindow()
     addRow(grid, 1, scaleText_, scaleButton_, "scaleText", "scaleButton");
     codecText_ = new QLabel(central);
     codecButton_ = makeCombo(false);
-    for (std::uint16_t code = kCodecJPEG; code <= kCodecAnimation; ++code)
+    for (std::uint16_t code = kCodecJPEG; code <= kLastCodec; ++code)
         codecButton_->addItem(codecTitle(code), code);
     codecButton_->setToolTip(tr("Video codec of the movie"));
     addRow(grid, 2, codecText_, codecButton_, "codecText", "codecButton");

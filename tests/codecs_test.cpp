@@ -1,0 +1,128 @@
+// HEVC, ProRes and AV1 movies, and .mp4 files, made through the command line
+// and read back with ffprobe and ffmpeg.
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <filesystem>
+
+#include "TestSupport.h"
+
+using namespace mvtest;
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int W = 96, H = 64; // SVT-AV1 takes no side below 64
+
+// The four-letter types of the file's top-level boxes, in order.
+std::vector<std::string> topLevelBoxes(const std::string& path)
+{
+    const std::string d = readFile(path);
+    std::vector<std::string> boxes;
+    for (std::size_t at = 0; at + 8 <= d.size();) {
+        std::uint64_t size = 0;
+        for (int i = 0; i < 4; ++i)
+            size = size << 8 | std::uint8_t(d[at + i]);
+        boxes.push_back(d.substr(at + 4, 4));
+        if (size == 1 && at + 16 <= d.size()) {
+            size = 0;
+            for (int i = 8; i < 16; ++i)
+                size = size << 8 | std::uint8_t(d[at + i]);
+        }
+        if (size < 8)
+            break;
+        at += size;
+    }
+    return boxes;
+}
+
+} // namespace
+
+TEST(Codecs, EachNewCodecAndMp4WithTheirTagsProfilesAndDurations)
+{
+    TempDir dir;
+    const auto images = writeImages(dir / "in", 3, W, H);
+    struct Case {
+        std::string codec, file, name, tag, profile, pixelFormat;
+        double tolerance; // mean difference from the source, in levels
+    };
+    const Case cases[] = {
+        {"hevc", "a.mov", "hevc", "hvc1", "Main", "yuv420p", 4},
+        {"prores", "b.mov", "prores", "apch", "HQ", "yuv422p10le", 2},
+        {"hevc", "c.mp4", "hevc", "hvc1", "Main", "yuv420p", 4},
+        {"av1", "d.MP4", "av1", "av01", "Main", "yuv420p", 4},
+        {"h264", "e.mp4", "h264", "avc1", "High", "yuv420p", 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const bool mp4 = c.file.find(".mov") == std::string::npos;
+        // 29.97 frames per second keep the time scale of 30000 in MPEG-4 files too.
+        const std::string fps = mp4 ? "29.97" : "10";
+        const auto r = moirevance(dir, "make --size 100% --skip-verify --codec " + c.codec + " --fps " + fps +
+                                           " -o " + quote(dir / c.file) + " " + quote(dir / "in"));
+        ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+        const auto info = probeStream(dir / c.file);
+        EXPECT_EQ(info.at("codec_name"), c.name);
+        EXPECT_EQ(info.at("codec_tag_string"), c.tag);
+        EXPECT_EQ(info.at("profile"), c.profile);
+        EXPECT_EQ(info.at("pix_fmt"), c.pixelFormat);
+        EXPECT_EQ(info.at("nb_read_packets"), "3");
+        EXPECT_EQ(info.at("time_base"), mp4 ? "1/30000" : "1/600");
+        EXPECT_EQ(packetDurations(dir / c.file), std::vector<long>(3, mp4 ? 1001 : 60));
+        const auto frames = decodeFrames(dir / c.file, W, H);
+        ASSERT_EQ(frames.size(), 3u);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_LT(meanAbsDiff(frames[i], readPixels(images[i])), c.tolerance) << "frame " << i;
+        if (mp4) { // the index first, so that the movie plays while it downloads
+            const auto boxes = topLevelBoxes(dir / c.file);
+            const auto moov = std::find(boxes.begin(), boxes.end(), "moov");
+            ASSERT_NE(moov, boxes.end());
+            EXPECT_LT(moov, std::find(boxes.begin(), boxes.end(), "mdat"));
+        }
+    }
+}
+
+TEST(Codecs, CodecsTheFileCannotHoldAreRefusedBeforeAnythingIsWritten)
+{
+    TempDir dir;
+    writeImages(dir / "in", 2, W, H);
+    struct Case {
+        std::string args, file;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"--codec prores", "p.mp4", 2, "An .mp4 movie holds H.264, HEVC or AV1 only, not ProRes 422 HQ."},
+        {"--codec jpeg", "j.mp4", 2, "An .mp4 movie holds H.264, HEVC or AV1 only, not JPEG."},
+        {"--codec av1", "a.mov", 2, "AV1 movies are written as .mp4 files."},
+        {"--codec av1 --size 50%", "small.mp4", 1, "The frame size 48X32 is too small for the chosen codec"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const auto r = moirevance(dir, "make --skip-verify " + c.args + " -o " + quote(dir / c.file) + " " +
+                                           quote(dir / "in"));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr(c.message));
+        EXPECT_FALSE(fs::exists(dir / c.file));
+    }
+}
+
+TEST(Codecs, AppendKeepsTheHevcTagAndAnMp4KeepsItsIndexFirst)
+{
+    TempDir dir;
+    writeImages(dir / "in", 2, W, H);
+    for (const char* name : {"x.mp4", "y.mp4"})
+        ASSERT_EQ(moirevance(dir, "make --size 100% --skip-verify --codec hevc -o " + quote(dir / name) + " " +
+                                      quote(dir / "in"))
+                      .status,
+                  0);
+    const auto r = moirevance(dir, "append -o " + quote(dir / "both.mp4") + " " + quote(dir / "x.mp4") + " " +
+                                       quote(dir / "y.mp4"));
+    ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+    const auto info = probeStream(dir / "both.mp4");
+    EXPECT_EQ(info.at("codec_tag_string"), "hvc1");
+    EXPECT_EQ(info.at("nb_read_packets"), "4");
+    const auto boxes = topLevelBoxes(dir / "both.mp4");
+    EXPECT_LT(std::find(boxes.begin(), boxes.end(), "moov"), std::find(boxes.begin(), boxes.end(), "mdat"));
+}
