@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "TestSupport.h"
+#include "platform/MovieWriter.h"
 
 using namespace mvtest;
 using ::testing::HasSubstr;
@@ -125,4 +126,25 @@ TEST(Codecs, AppendKeepsTheHevcTagAndAnMp4KeepsItsIndexFirst)
     EXPECT_EQ(info.at("nb_read_packets"), "4");
     const auto boxes = topLevelBoxes(dir / "both.mp4");
     EXPECT_LT(std::find(boxes.begin(), boxes.end(), "moov"), std::find(boxes.begin(), boxes.end(), "mdat"));
+}
+
+// SVT-AV1 waits for ever when it is freed before its stream has ended: a
+// movie that fails after its encoder opened (a QuickTime file cannot hold
+// AV1) must still let go of it, and leave no file.
+TEST(Codecs, AnAv1MovieThatFailsIsClosedWithoutWaiting)
+{
+    TempDir dir;
+    mv::MovieAttributes attributes;
+    attributes.codecType = "av01";
+    mv::MovieWriter::Error error;
+    auto writer = mv::MovieWriter::create(dir / "x.mov", attributes, error);
+    ASSERT_TRUE(writer) << error.description;
+    mv::RgbaBitmap picture;
+    picture.width = W;
+    picture.height = H;
+    picture.pixels.resizeForOverwrite(std::size_t(W) * H * 4);
+    std::fill_n(picture.pixels.data(), std::size_t(W) * H * 4, std::uint8_t(128));
+    EXPECT_FALSE(writer->addImage(picture, {60, 600}));
+    writer.reset();
+    EXPECT_TRUE(fs::is_empty(dir.path()));
 }

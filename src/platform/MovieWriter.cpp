@@ -206,21 +206,47 @@ struct MovieWriter::Impl {
         flusher.join();
     }
 
+    // SVT-AV1 waits for ever when it is freed before the end of its
+    // stream, and when a stream ends before its first picture: a black
+    // picture first when it had none, then the end, and what comes out is
+    // let go.
+    void endSvtStream()
+    {
+        if (!encoder || flushed || !avcodec_is_open(encoder) || std::strcmp(choice.encoder, "libsvtav1") != 0)
+            return;
+        flushed = true;
+        if (frames == 0) {
+            AVFrame* black = av_frame_alloc();
+            bool sent = false;
+            if (black) {
+                black->format = encoder->pix_fmt;
+                black->width = encoder->width;
+                black->height = encoder->height;
+                sent = av_frame_get_buffer(black, 0) == 0;
+                const std::ptrdiff_t linesizes[4] = {black->linesize[0], black->linesize[1], black->linesize[2],
+                                                     black->linesize[3]};
+                sent = sent && av_image_fill_black(black->data, linesizes, encoder->pix_fmt, encoder->color_range,
+                                                   black->width, black->height) >= 0;
+                sent = sent && avcodec_send_frame(encoder, black) == 0;
+            }
+            av_frame_free(&black);
+            if (!sent)
+                return; // the end of a stream without a picture would never come back
+        }
+        AVPacket* rest = av_packet_alloc();
+        if (rest && avcodec_send_frame(encoder, nullptr) == 0)
+            while (avcodec_receive_packet(encoder, rest) == 0)
+                av_packet_unref(rest);
+        av_packet_free(&rest);
+    }
+
     void release()
     {
         stopFlushing();
         sws_freeContext(sws);
         sws = nullptr;
         av_frame_free(&frame);
-        // SVT-AV1 waits for ever when it is closed before the end of its
-        // stream: end it and let go of what comes out.
-        if (encoder && !flushed && avcodec_is_open(encoder) && avcodec_send_frame(encoder, nullptr) == 0) {
-            AVPacket* rest = av_packet_alloc();
-            while (rest && avcodec_receive_packet(encoder, rest) == 0)
-                av_packet_unref(rest);
-            av_packet_free(&rest);
-        }
-        flushed = true;
+        endSvtStream();
         av_packet_free(&packet);
         avcodec_free_context(&encoder);
         if (format) {
