@@ -745,6 +745,23 @@ private slots:
         QCOMPARE(same.size(), frames.size());
         for (int i = 0; i < 60; i += 7)
             QVERIFY2(meanDiff(frameOf(same, i, 320, 180), frameOf(frames, i, 320, 180)) < 0.5, qPrintable(QString::number(i)));
+
+        // Opened again, the editor reads the file back; a resize afterwards
+        // drops the read animation whole, so no movie runs animated without
+        // keyframes.
+        choose(w.findChild<QComboBox*>("cropButton"), "Custom");
+        auto* read = editor->findChild<QPushButton*>("readButton");
+        QVERIFY(read->isEnabled());
+        QVERIFY(w.cropWindow().frameArray().empty());
+        auto readTitle = answerNextAlert();
+        read->click();
+        QCOMPARE(*readTitle, QString("You can Create Movie now"));
+        QCOMPARE(w.cropWindow().frameArray().size(), 3u);
+        QVERIFY(w.cropWindow().isReadAnim() && w.cropWindow().isAnimation());
+        editor->resize(720, 720 * 360 / 640 + 81);
+        QTRY_COMPARE(view->width(), 720);
+        QVERIFY(w.cropWindow().frameArray().empty());
+        QVERIFY(!w.cropWindow().isReadAnim() && !w.cropWindow().isAnimation());
     }
 
     // Measurement, not a check: MOIREVANCE_EDITOR_BENCH names a folder of
