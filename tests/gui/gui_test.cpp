@@ -710,7 +710,10 @@ private slots:
         const QString movie = tmp_.path() + "/panned.mov";
         nameMovie(w, movie);
         w.findChild<QPushButton*>("createMovieButton")->click();
+        // The movie reads the keyframes: no edits meanwhile.
+        QVERIFY(!editor->isEnabled() || status(w).startsWith("Complete"));
         QTRY_VERIFY_WITH_TIMEOUT(status(w).startsWith("Complete"), 60000);
+        QVERIFY(editor->isEnabled());
         QCOMPARE(probe(movie), QString("mjpeg,320,180,60"));
         const QByteArray frames = rawFrames(movie, tmp_.path() + "/panned.rgb");
         QCOMPARE(frames.size(), 60 * 320 * 180 * 3);
