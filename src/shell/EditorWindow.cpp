@@ -39,6 +39,10 @@ bool isArrow(int key) { return key == Qt::Key_Up || key == Qt::Key_Down || key =
 
 EditorWindow::EditorWindow(MVWindow& window, CropWindow& model, CropViewState& state, AlertPort& alerts,
                            FileDialogPort& dialogs)
+    // A window of its own, transient for the main window: the window manager
+    // keeps it above the main window, and with it below another application
+    // that becomes active. (Toggling a stay-on-top flag instead would hide
+    // and show it again at every switch.)
     : QWidget(&window, Qt::Window), window_(window), model_(model), state_(state), alerts_(alerts),
       dialogs_(dialogs)
 {
@@ -56,10 +60,6 @@ EditorWindow::EditorWindow(MVWindow& window, CropWindow& model, CropViewState& s
     });
     for (QWidget* w : findChildren<QWidget*>())
         w->installEventFilter(this);
-    // Above the other windows while this application is the active one.
-    setWindowFlag(Qt::WindowStaysOnTopHint, qApp->applicationState() == Qt::ApplicationActive);
-    connect(qApp, &QGuiApplication::applicationStateChanged, this,
-            [this](Qt::ApplicationState s) { setFloating(s == Qt::ApplicationActive); });
     const double h = std::floor(editor::contentHeightFor(aspect_, editor::kOpenWidth));
     setContentSize(editor::kOpenWidth, h - editor::kPreviewBottom);
 }
@@ -239,19 +239,6 @@ void EditorWindow::resizeEvent(QResizeEvent* e)
     cropView_->resetCropImage();
     model_.windowResized();
     adjusting_ = false;
-}
-
-void EditorWindow::setFloating(bool on)
-{
-    if (bool(windowFlags() & Qt::WindowStaysOnTopHint) == on)
-        return;
-    const bool shown = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, on);
-    if (shown) {
-        setAttribute(Qt::WA_ShowWithoutActivating, true);
-        show();
-        setAttribute(Qt::WA_ShowWithoutActivating, false);
-    }
 }
 
 void EditorWindow::showFrame()

@@ -58,7 +58,6 @@ private:
     void showRate();
     void setContentSize(double width, double previewHeight);
     void placeControls();
-    void setFloating(bool on);
 
     MVWindow& window_;
     CropWindow& model_;
