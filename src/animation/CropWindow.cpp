@@ -33,6 +33,12 @@ void CropWindow::setReadAnim()
     isAnimation_ = true;
 }
 
+void CropWindow::beginRead()
+{
+    isReadAnim_ = false;
+    isAnimation_ = false;
+}
+
 void setAnim(JobSettings& s, const CropWindow& w)
 {
     // A file without an FPS line leaves the job's rate; never 0.
@@ -67,6 +73,19 @@ void CropWindow::resetAnim()
 {
     isRateChange_ = false;
     isAnimation_ = false;
+}
+
+void CropWindow::windowResized()
+{
+    if (!isReadAnim_)
+        return;
+    resetArrays();
+    isReadAnim_ = false;
+    resetAnim();
+    // The next Enter starts a new animation at the first image.
+    lastFrame_ = -1;
+    frameTotal_ = 0;
+    totalRemain_ = 0;
 }
 
 void CropWindow::setRateSkip(std::uint16_t rate)

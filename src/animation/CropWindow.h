@@ -37,6 +37,10 @@ public:
     bool enterButtonAction();
     void resetArrays();
     void resetAnim();
+    // The editor window was resized: keyframes read from a file no longer
+    // fit the preview. They go, and with them the animation they made, so
+    // that the movie never runs animated without a keyframe.
+    void windowResized();
     void setRateSkip(std::uint16_t rate);
 
     // Called after every keyframe added (the length display follows it).
@@ -50,6 +54,8 @@ public:
     bool readAnimFile(const std::string& path = {});
     // A successful Read: the movie will follow the file's keyframes.
     void setReadAnim();
+    // Before a Read: the animation so far no longer counts.
+    void beginRead();
 
     // The image the editor shows, and its animation frame rate.
     std::uint32_t frame = 0;

@@ -68,12 +68,17 @@ VImage maskNormalized(VImage in)
     return normalized((linear * alpha).copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_scRGB)));
 }
 
-std::optional<VImage> loadRaw(const std::string& path, std::string* error)
+// A picture wanted at no more than fitW x fitH (0: whole) is decoded at half
+// size where that still covers it: four times less work for a preview.
+std::optional<VImage> loadRaw(const std::string& path, std::string* error, int fitW = 0, int fitH = 0)
 {
     auto raw = std::make_unique<LibRaw>();
     raw->imgdata.params.output_bps = 8;
     raw->imgdata.params.use_camera_wb = 1;
     int rc = raw->open_file(path.c_str());
+    if (rc == LIBRAW_SUCCESS && fitW > 0 && fitH > 0 && 2 * fitW <= raw->imgdata.sizes.width &&
+        2 * fitH <= raw->imgdata.sizes.height)
+        raw->imgdata.params.half_size = 1;
     if (rc == LIBRAW_SUCCESS &&
         std::int64_t(raw->imgdata.sizes.raw_width) * raw->imgdata.sizes.raw_height > kMaxRawPixels) {
         if (error)
@@ -308,12 +313,18 @@ std::optional<Picture> Picture::openMask(const std::string& path, std::string* e
     return openPicture(path, error, true);
 }
 
-std::optional<Picture> Picture::openPicture(const std::string& path, std::string* error, bool mask)
+std::optional<Picture> Picture::openForPreview(const std::string& path, int w, int h, std::string* error)
+{
+    return openPicture(path, error, false, w, h);
+}
+
+std::optional<Picture> Picture::openPicture(const std::string& path, std::string* error, bool mask, int fitW,
+                                            int fitH)
 {
     try {
         auto impl = std::make_shared<Impl>();
         if (hasRawExtension(path)) {
-            auto raw = loadRaw(path, error);
+            auto raw = loadRaw(path, error, fitW, fitH);
             if (!raw)
                 return std::nullopt;
             impl->image = normalized(*raw);

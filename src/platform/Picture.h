@@ -71,6 +71,11 @@ public:
     // the raw decoder. Only the header is read for the common formats, so
     // this is cheap; decoding errors of the pixel data show at render().
     static std::optional<Picture> open(const std::string& path, std::string* error = nullptr);
+    // As open(), for a picture that will be shown at no more than w x h: a
+    // raw file is then decoded at half its size where that is still larger.
+    // (A JPEG shrinks while it is decoded in scaled() in any case.)
+    static std::optional<Picture> openForPreview(const std::string& path, int w, int h,
+                                                 std::string* error = nullptr);
 
     // Reads the whole file once, without keeping its pixels: false when they
     // do not decode (a damaged or cut file whose header reads).
@@ -136,7 +141,8 @@ public:
 
 private:
     explicit Picture(std::shared_ptr<const Impl> impl);
-    static std::optional<Picture> openPicture(const std::string& path, std::string* error, bool mask);
+    static std::optional<Picture> openPicture(const std::string& path, std::string* error, bool mask, int fitW = 0,
+                                              int fitH = 0);
     friend Picture makePicture(std::shared_ptr<Impl> impl);
     std::shared_ptr<const Impl> impl_;
 };

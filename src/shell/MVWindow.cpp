@@ -41,6 +41,8 @@
 #include "settings/Preferences.h"
 #include "shell/Application.h"
 #include "shell/FloatSlider.h"
+#include "shell/CropView.h"
+#include "shell/EditorWindow.h"
 #include "shell/ImageListView.h"
 #include "shell/MainThread.h"
 #include "shell/ShellPorts.h"
@@ -179,6 +181,7 @@ MVWindow::MVWindow(std::unique_ptr<PreferenceStore> store, QWidget* parent)
     textLayer_ = std::make_unique<CITextLayer>(*list_);
     textLayer_->createAttributes();
     run_->setTextLayer(textLayer_.get());
+    editor_ = new EditorWindow(*this, *cropWindow_, cropView_, *ports_, *ports_);
     append_ = std::make_unique<AppendMovies>(*ports_, *ports_, *ports_);
     append_->setCompletionSound([] { playCompletionSound(false); });
     append_->setBeep([] { QApplication::beep(); });
@@ -214,6 +217,10 @@ MVWindow::MVWindow(std::unique_ptr<PreferenceStore> store, QWidget* parent)
 MVWindow::~MVWindow()
 {
     stopAndSave();
+    // The editor refers to the logic objects below.
+    cropWindow_->setOnKeyframe(nullptr);
+    delete editor_;
+    editor_ = nullptr;
     // Pending calls of the workers refer to the widgets.
     convert_.reset();
     run_.reset();
@@ -880,7 +887,12 @@ void MVWindow::showLength(unsigned n)
 {
     JobSettings copy = settings_;
     copy.numListImages = n;
-    const std::string text = calcMovieLength(copy, {});
+    // Keyframes set the pace of an animated movie.
+    std::vector<KeyframeMark> marks;
+    if (settings_.crop == kCropCustom && cropWindow_ && cropWindow_->isAnimation())
+        for (const frameS& k : cropWindow_->frameArray())
+            marks.push_back({k.frame, k.rate});
+    const std::string text = calcMovieLength(copy, marks);
     settings_.durationHour = copy.durationHour;
     settings_.durationMin = copy.durationMin;
     settings_.durationSec = copy.durationSec;
@@ -903,7 +915,23 @@ void MVWindow::hideIfVisible(QWidget* w)
 
 void MVWindow::redrawPreview()
 {
-    // The keyframe editor's preview redraws here once the editor window exists.
+    if (editor_ && editor_->isVisible())
+        editor_->cropView()->settingsChanged();
+}
+
+void MVWindow::setRateFromEditor(std::uint16_t rate)
+{
+    settings_.rate = rate;
+    rateButton_->setEditText(QString::number(rate));
+    lastComboText_[rateButton_] = rateButton_->currentText();
+    run_->hasMovieName = false;
+    keyframesChanged();
+}
+
+void MVWindow::keyframesChanged()
+{
+    if (settings_.numListImages > 0)
+        showLength(settings_.numListImages);
 }
 
 // The renderer measures the text and makes its bitmap anew; it keeps a
@@ -994,7 +1022,8 @@ void MVWindow::setCustomCropEnable(bool on)
     if (!on) {
         settings_.crop = kCropMiddle;
         cropButton_->setCurrentIndex(1);
-        // The keyframe editor window is hidden here once it exists.
+        if (editor_)
+            editor_->hide();
     }
 }
 
@@ -1007,6 +1036,10 @@ void MVWindow::setRunControlsEnabled(bool on)
 {
     runControlsOn_ = on;
     const bool controls = on && !listing_;
+    // A movie being made reads the keyframes, the rectangle and the rate:
+    // the editor only shows them meanwhile.
+    if (editor_)
+        editor_->setEnabled(on);
     for (QWidget* w : std::initializer_list<QWidget*>{listImagesButton_, fpsButton_, scaleButton_, codecButton_,
                                                       qualityButton_, cropButton_, rateButton_})
         w->setEnabled(controls);
@@ -1028,6 +1061,9 @@ void MVWindow::startListing(std::function<void()> job)
     if (listWorker_.joinable())
         listWorker_.join();
     listing_ = true;
+    // The list is the worker's now: the editor's preview must not read it.
+    if (editor_)
+        editor_->hide();
     setRunControlsEnabled(runControlsOn_);
     sortProg_->setVisible(settings_.isDateSort);
     listWorker_ = std::thread([this, job = std::move(job)] {
@@ -1044,7 +1080,7 @@ void MVWindow::finishListing()
     sortProg_->hide();
     setRunControlsEnabled(runControlsOn_);
     if (settings_.crop == kCropCustom && list_->fileCount() > 0)
-        cropWindow_->createCropWindow();
+        editor_->createCropWindow();
 }
 
 void MVWindow::listPaths(const QStringList& paths)
@@ -1110,7 +1146,7 @@ void MVWindow::mvAction(int tag)
             break;
         showLength(settings_.numListImages);
         if (settings_.crop == kCropCustom)
-            cropWindow_->createCropWindow();
+            editor_->createCropWindow();
         break;
     case 3:
         settings_.codec = static_cast<std::uint16_t>(codecButton_->currentData().toUInt());
@@ -1129,8 +1165,9 @@ void MVWindow::mvAction(int tag)
         lastComboText_[scaleButton_] = text;
         run_->hasMovieName = false;
         if (settings_.crop == kCropCustom)
-            cropWindow_->createCropWindow();
-        // Otherwise the keyframe editor window is hidden here once it exists.
+            editor_->createCropWindow();
+        else
+            editor_->hide();
         break;
     }
     case 7:
@@ -1144,10 +1181,9 @@ void MVWindow::mvAction(int tag)
         settings_.crop = static_cast<std::uint16_t>(cropButton_->currentData().toUInt());
         if (settings_.crop != kCropCustom) {
             cropWindow_->resetAnim();
-            // The keyframe editor window is hidden here once it exists.
+            editor_->hide();
         } else if (list_->fileCount() > 0) {
-            cropWindow_->createCropWindow();
-            // ... and shown here.
+            editor_->createCropWindow();
         } else {
             settings_.crop = kCropMiddle;
             cropButton_->setCurrentIndex(1);

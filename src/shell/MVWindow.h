@@ -39,6 +39,7 @@ class QSlider;
 
 namespace mv::shell {
 
+class EditorWindow;
 class ImageListView;
 class MainThread;
 class ShellPorts;
@@ -87,6 +88,14 @@ public:
     void enableLayerMenu(bool on);
     void setRunControlsEnabled(bool on);
     void setStatusText(const QString& text);
+
+    // The animation editor: its rate step and keyframes change the length
+    // and the rate shown here.
+    EditorWindow* editorWindow() const { return editor_; }
+    CropWindow& cropWindow() { return *cropWindow_; }
+    void setRateFromEditor(std::uint16_t rate);
+    void keyframesChanged();
+    CITextLayer* textLayer() { return textLayer_.get(); }
 
     JobSettings& settings() { return settings_; }
     ImagesList& imagesList() { return *list_; }
@@ -150,6 +159,7 @@ private:
     CropViewState cropView_;
     std::unique_ptr<CropWindow> cropWindow_;
     std::unique_ptr<CITextLayer> textLayer_; // outlives the run that draws with it
+    EditorWindow* editor_ = nullptr;
     std::unique_ptr<MovieRun> run_;
     std::unique_ptr<AppendMovies> append_;
     std::unique_ptr<Convert> convert_;

@@ -25,10 +25,17 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <memory>
 
+#include <QSpinBox>
+
+#include "animation/CropWindow.h"
 #include "platform/Picture.h"
+#include "shell/CropView.h"
+#include "shell/EditorWindow.h"
+#include "shell/FloatSlider.h"
 #include "shell/ImageListView.h"
 #include "shell/MVWindow.h"
 
@@ -117,6 +124,74 @@ void saveShot(QWidget* w, const QString& name)
 {
     QDir().mkpath(SCREENSHOT_DIR);
     w->grab().save(QString(SCREENSHOT_DIR) + "/" + name + ".png");
+}
+
+// Mouse drags on the preview, in its own units (origin lower left, y up).
+struct Mouse {
+    mv::shell::CropView* view;
+    QPointF at;
+
+    QPointF qt(QPointF v) const { return QPointF(v.x(), view->height() - v.y()); }
+    void send(QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons)
+    {
+        const QPointF p = qt(at);
+        QMouseEvent e(type, p, view->mapToGlobal(p), button, buttons, Qt::NoModifier);
+        QCoreApplication::sendEvent(view, &e);
+    }
+    void press(QPointF v)
+    {
+        at = v;
+        send(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton);
+    }
+    // Moves by (dx, dy) in `steps` drag events.
+    void drag(double dx, double dy, int steps = 1)
+    {
+        const QPointF start = at;
+        for (int i = 1; i <= steps; ++i) {
+            at = start + QPointF(dx, dy) * (double(i) / steps);
+            send(QEvent::MouseMove, Qt::NoButton, Qt::LeftButton);
+        }
+    }
+    void release() { send(QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton); }
+};
+
+// The colour of the preview's pixel at (x, y) in view units.
+QColor pixel(mv::shell::CropView* view, int x, int y)
+{
+    return view->grab().toImage().pixelColor(x, view->height() - 1 - y);
+}
+
+// Raw RGB24 frames of a movie.
+QByteArray rawFrames(const QString& movie, const QString& out)
+{
+    run("ffmpeg -v error -y -i '" + movie + "' -f rawvideo -pix_fmt rgb24 '" + out + "'");
+    QFile f(out);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+double meanDiff(const QImage& a, const QImage& b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_RGB888), y = b.convertToFormat(QImage::Format_RGB888);
+    if (x.size() != y.size())
+        return 1e9;
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int i = 0; i < x.width() * 3; ++i)
+            sum += std::abs(int(x.constScanLine(row)[i]) - int(y.constScanLine(row)[i]));
+    return sum / (x.width() * x.height() * 3.0);
+}
+
+QImage frameOf(const QByteArray& raw, int index, int w, int h)
+{
+    return QImage(reinterpret_cast<const uchar*>(raw.constData()) + qsizetype(index) * w * h * 3, w, h, w * 3,
+                  QImage::Format_RGB888)
+        .copy();
+}
+
+void waitPicture(mv::shell::CropView* view)
+{
+    view->repaint();
+    QTRY_VERIFY_WITH_TIMEOUT(!view->isLoading() && !view->picture().isNull(), 20000);
 }
 
 } // namespace
@@ -453,6 +528,300 @@ private slots:
         QCOMPARE(again.findChild<QComboBox*>("fpsButton")->currentText(), QString("12"));
         QCOMPARE(again.findChild<QComboBox*>("codecButton")->currentText(), QString("TIFF"));
         QCOMPARE(again.settings().format, 15);
+    }
+
+    // Stepping through the list with the slider and the arrow keys; the
+    // rate step with Down and Alt+Down reaches the main window.
+    void editorSteppingAndKeys()
+    {
+        MVWindow w;
+        w.show();
+        const QString one = tmp_.path() + "/one";
+        makeImages(one, 1, 160, 90);
+        w.listPaths({one});
+        waitListed(w);
+        choose(w.findChild<QComboBox*>("cropButton"), "Custom");
+        auto* editor = w.editorWindow();
+        QVERIFY(editor->isVisible());
+        QCOMPARE(editor->windowTitle(), QString("img_001.png"));
+        auto* slider = editor->findChild<QSlider*>("frameSlider");
+        auto* label = editor->findChild<QLabel*>("frameText");
+        for (int v : {1000, 500, 0}) {
+            slider->setValue(v);
+            QCOMPARE(label->text(), QString("Frame: 1"));
+        }
+        QTest::keyClick(editor, Qt::Key_Right);
+        QTest::keyClick(editor, Qt::Key_Left);
+        QCOMPARE(w.cropWindow().frame, 0u);
+        QCOMPARE(slider->value(), 0);
+
+        const QString sixty = tmp_.path() + "/sixty";
+        makeImages(sixty, 60, 160, 90);
+        w.imagesList().clearList();
+        w.listPaths({sixty});
+        waitListed(w);
+        choose(w.findChild<QComboBox*>("cropButton"), "Custom");
+        QVERIFY(editor->isVisible());
+        auto* stepper = editor->findChild<QSpinBox*>("rateStepper");
+        auto down = [&](int from, Qt::KeyboardModifiers mods) {
+            stepper->setValue(from);
+            QTest::keyClick(stepper, Qt::Key_Down, mods); // the window takes the arrows from its controls
+            return stepper->value();
+        };
+        QCOMPARE(down(1, Qt::NoModifier), 1);
+        QCOMPARE(down(15, Qt::NoModifier), 5);
+        QCOMPARE(down(15, Qt::AltModifier), 14);
+        QCOMPARE(down(150, Qt::AltModifier), 50);
+        QCOMPARE(editor->findChild<QLabel*>("rateText")->text(), QString("Rate: 50X"));
+        QCOMPARE(w.settings().rate, 50);
+        QCOMPARE(w.findChild<QComboBox*>("rateButton")->currentText(), QString("50"));
+        stepper->setValue(1);
+
+        slider->setValue(1000);
+        QCOMPARE(label->text(), QString("Frame: 60"));
+        QCOMPARE(editor->windowTitle(), QString("img_060.png"));
+        QTest::keyClick(editor, Qt::Key_Left);
+        QCOMPARE(label->text(), QString("Frame: 59"));
+        QCOMPARE(slider->value(), 58 * 1000 / 59);
+        // An index at the count (as a read file can leave it) shows the last image.
+        w.cropWindow().frame = 60;
+        QCOMPARE(editor->cropView()->shownIndex(), 59u);
+        editor->close();
+        QVERIFY(!editor->isVisible() && w.isVisible());
+    }
+
+    // The rectangle of a 1080p movie in an 800 x 450 preview: where it
+    // starts, its colour, and the limits of moving and resizing it.
+    void editorRectangleRules()
+    {
+        MVWindow w;
+        w.show();
+        const QString dir = tmp_.path() + "/hd";
+        makeImages(dir, 3, 1920, 1080);
+        w.listPaths({dir});
+        waitListed(w);
+        auto* scale = w.findChild<QComboBox*>("scaleButton");
+        choose(scale, scale->itemText(6));
+        QCOMPARE(w.settings().format, 1);
+        choose(w.findChild<QComboBox*>("cropButton"), "Custom");
+        auto* editor = w.editorWindow();
+        auto* view = editor->cropView();
+        editor->resize(800, 450 + 81);
+        QTRY_COMPARE(view->size(), QSize(800, 450));
+        waitPicture(view);
+        auto& g = view->geometry();
+        QCOMPARE(g.cropRect(), (mv::Rect{0, 0, 800, 450}));
+        QVERIFY(std::abs(g.scale() - 0.4167f) < 1e-4);
+        QCOMPARE(pixel(view, 0, 225), QColor(Qt::green));
+
+        Mouse m{view, {}};
+        m.press({700, 400}); // outside the handle: resizing
+        m.drag(-400, 0, 8);
+        m.release();
+        QCOMPARE(g.cropRect().width, 400.0);
+        QCOMPARE(pixel(view, 0, 100), QColor(Qt::red));
+        // Below 100 units, or to the full width, the size stays.
+        m.press({390, 10});
+        m.drag(-310, 0);
+        m.drag(710, 0);
+        m.release();
+        QCOMPARE(g.cropRect().width, 400.0);
+
+        // The handle: to the right, then far to the left and back.
+        m.press({200, 112.5});
+        m.drag(200, 0, 4);
+        QCOMPARE(g.cropRect().x, 200.0);
+        m.drag(-400, 0, 40);
+        QVERIFY(g.cropRect().x > 0 && g.cropRect().x <= 10);
+        const double stopped = g.cropRect().x;
+        m.drag(50, 0);
+        QCOMPARE(g.cropRect().x, stopped + 50);
+        m.release();
+
+        // An image that cannot be shown: one alert, and nothing drawn of it.
+        QFile broken(QString::fromStdString(w.imagesList().imageFiles()[1]));
+        QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        broken.write("broken");
+        broken.close();
+        auto title = answerNextAlert();
+        editor->findChild<QSlider*>("frameSlider")->setValue(500);
+        view->repaint();
+        QTRY_COMPARE(*title, QString("Image display error."));
+        QVERIFY(view->picture().isNull());
+    }
+
+    // Three keyframes entered through the editor's widgets make a movie
+    // that pans, zooms and changes its colours as they say, the same movie
+    // the command line makes from the animation file that Enter wrote.
+    void editorKeyframesMakeTheMovie()
+    {
+        MVWindow w;
+        w.show();
+        const QString dir = tmp_.path() + "/pan";
+        makeImages(dir, 60, 640, 360);
+        w.listPaths({dir});
+        waitListed(w);
+        enter(w.findChild<QComboBox*>("fpsButton"), "10");
+        enter(w.findChild<QComboBox*>("scaleButton"), "50%");
+        choose(w.findChild<QComboBox*>("codecButton"), "JPEG");
+        choose(w.findChild<QComboBox*>("qualityButton"), "Lossless");
+        choose(w.findChild<QComboBox*>("cropButton"), "Custom");
+        auto* editor = w.editorWindow();
+        auto* view = editor->cropView();
+        QTRY_COMPARE(view->size(), QSize(640, 360));
+        auto* sepia = w.findChild<mv::shell::FloatSlider*>("sepiaSlider");
+        auto* saturation = w.findChild<mv::shell::FloatSlider*>("saturationSlider");
+        auto* slider = editor->findChild<QSlider*>("frameSlider");
+        auto* enterButton = editor->findChild<QPushButton*>("enterButton");
+
+        // 1: the whole image.
+        waitPicture(view);
+        QTest::mouseClick(enterButton, Qt::LeftButton);
+        QCOMPARE(editor->minimumSize(), editor->maximumSize());
+        // 2: at image 30, half the width, moved up and right, grey.
+        slider->setValue(492);
+        QCOMPARE(w.cropWindow().frame, 29u);
+        Mouse m{view, {}};
+        m.press({600, 340});
+        m.drag(-320, 0, 8);
+        m.release();
+        m.press({160, 90});
+        m.drag(100, 50, 5);
+        m.release();
+        QCOMPARE(view->geometry().cropRect(), (mv::Rect{100, 50, 320, 180}));
+        saturation->setFloatValue(0);
+        QTest::mouseClick(enterButton, Qt::LeftButton);
+        // 3: at the last image, further right and down, in sepia.
+        slider->setValue(1000);
+        m.press({260, 140});
+        m.drag(200, -40, 4);
+        m.release();
+        QCOMPARE(view->geometry().cropRect(), (mv::Rect{300, 10, 320, 180}));
+        saturation->setFloatValue(1);
+        sepia->setFloatValue(0.6);
+        QCOMPARE(w.settings().sepiaIntensity, 0.6f);
+        waitPicture(view);
+        const QImage preview = view->picture();
+        QTest::mouseClick(enterButton, Qt::LeftButton);
+        QCOMPARE(w.cropWindow().frameArray().size(), 3u);
+        QCOMPARE(w.cropWindow().frameTotal(), 60);
+        saveShot(editor, "editor-keyframes");
+
+        const QString movie = tmp_.path() + "/panned.mov";
+        nameMovie(w, movie);
+        w.findChild<QPushButton*>("createMovieButton")->click();
+        // The movie reads the keyframes: no edits meanwhile.
+        QVERIFY(!editor->isEnabled() || status(w).startsWith("Complete"));
+        QTRY_VERIFY_WITH_TIMEOUT(status(w).startsWith("Complete"), 60000);
+        QVERIFY(editor->isEnabled());
+        QCOMPARE(probe(movie), QString("mjpeg,320,180,60"));
+        const QByteArray frames = rawFrames(movie, tmp_.path() + "/panned.rgb");
+        QCOMPARE(frames.size(), 60 * 320 * 180 * 3);
+
+        // At the last keyframe the movie shows the rectangle of the adjusted
+        // preview (the preview's pixels are the image's, the movie takes the
+        // rectangle unscaled: half the preview's width is the movie's width).
+        const QImage last = preview.copy(300, 360 - 10 - 180, 320, 180);
+        const double lastDiff = meanDiff(last, frameOf(frames, 59, 320, 180));
+        QVERIFY2(lastDiff < 3, qPrintable(QString::number(lastDiff)));
+        // The second keyframe's values are reached on the frame before its
+        // image (each frame already carries its step): grey, its rectangle.
+        const QImage middle = frameOf(frames, 28, 320, 180);
+        const QImage expectedGrey = QImage(dir + "/img_029.png").copy(100, 360 - 50 - 180, 320, 180)
+                                        .convertToFormat(QImage::Format_Grayscale8);
+        int colourful = 0;
+        for (int y = 0; y < 180; y += 9)
+            for (int x = 0; x < 320; x += 8) {
+                const QColor c = middle.pixelColor(x, y);
+                colourful += std::max({std::abs(c.red() - c.green()), std::abs(c.green() - c.blue())}) > 6;
+            }
+        QVERIFY2(colourful < 10, qPrintable(QString::number(colourful)));
+        const double greyDiff = meanDiff(expectedGrey, middle.convertToFormat(QImage::Format_Grayscale8));
+        QVERIFY2(greyDiff < 6, qPrintable(QString::number(greyDiff)));
+
+        // The command line, from the animation file Enter wrote.
+        const QString anim = QString::fromStdString(w.workingFiles()->animFile);
+        const QString batch = tmp_.path() + "/batch.mov";
+        run(QString(MOIREVANCE_BIN) + " make --anim '" + anim + "' -o '" + batch + "' '" + dir + "' 2>/dev/null");
+        QCOMPARE(probe(batch), QString("mjpeg,320,180,60"));
+        const QByteArray same = rawFrames(batch, tmp_.path() + "/batch.rgb");
+        QCOMPARE(same.size(), frames.size());
+        for (int i = 0; i < 60; i += 7)
+            QVERIFY2(meanDiff(frameOf(same, i, 320, 180), frameOf(frames, i, 320, 180)) < 0.5, qPrintable(QString::number(i)));
+
+        // Opened again, the editor reads the file back; a resize afterwards
+        // drops the read animation whole, so no movie runs animated without
+        // keyframes.
+        choose(w.findChild<QComboBox*>("cropButton"), "Custom");
+        auto* read = editor->findChild<QPushButton*>("readButton");
+        QVERIFY(read->isEnabled());
+        QVERIFY(w.cropWindow().frameArray().empty());
+        auto readTitle = answerNextAlert();
+        read->click();
+        QCOMPARE(*readTitle, QString("You can Create Movie now"));
+        QCOMPARE(w.cropWindow().frameArray().size(), 3u);
+        QVERIFY(w.cropWindow().isReadAnim() && w.cropWindow().isAnimation());
+        editor->resize(720, 720 * 360 / 640 + 81);
+        QTRY_COMPARE(view->width(), 720);
+        QVERIFY(w.cropWindow().frameArray().empty());
+        QVERIFY(!w.cropWindow().isReadAnim() && !w.cropWindow().isAnimation());
+    }
+
+    // Measurement, not a check: MOIREVANCE_EDITOR_BENCH names a folder of
+    // large JPEGs. Prints how long the preview takes for a new image and an
+    // adjustment, and how fast it redraws while the rectangle is dragged.
+    void editorSpeed()
+    {
+        const QString dir = qEnvironmentVariable("MOIREVANCE_EDITOR_BENCH");
+        if (dir.isEmpty())
+            QSKIP("set MOIREVANCE_EDITOR_BENCH to measure");
+        MVWindow w;
+        w.show();
+        w.listPaths({dir});
+        waitListed(w);
+        choose(w.findChild<QComboBox*>("cropButton"), "Custom");
+        auto* editor = w.editorWindow();
+        auto* view = editor->cropView();
+        waitPicture(view);
+        // Timed to the moment the picture is handed to the view.
+        QElapsedTimer clock;
+        qint64 shownAt = -1;
+        QObject::connect(view, &mv::shell::CropView::pictureShown, [&] { shownAt = clock.elapsed(); });
+        auto timed = [&](const std::function<void()>& change) {
+            shownAt = -1;
+            clock.start();
+            change();
+            QTRY_VERIFY_WITH_TIMEOUT(shownAt >= 0 && !view->isLoading(), 20000);
+        };
+        const unsigned n = w.imagesList().fileCount();
+        for (unsigned i = 1; i < n; ++i) {
+            timed([&] { QTest::keyClick(editor, Qt::Key_Right); });
+            const long long ms = shownAt;
+            std::printf("image %u shown after %lld ms (decode and scale %.0f ms, adjustments %.0f ms)\n", i + 1, ms,
+                        view->lastTimes().loadMs, view->lastTimes().adjustMs);
+        }
+        auto* saturation = w.findChild<mv::shell::FloatSlider*>("saturationSlider");
+        for (double v : {1.5, 0.5, 1.2}) {
+            timed([&] { saturation->setFloatValue(v); });
+            const long long ms = shownAt;
+            std::printf("saturation %.1f shown after %lld ms (adjustments %.0f ms)\n", v, ms, view->lastTimes().adjustMs);
+        }
+        Mouse m{view, {}};
+        m.press({view->width() - 5.0, 5});
+        m.drag(-view->width() / 2.0, 0, 4);
+        m.release();
+        const mv::Rect r = view->geometry().cropRect();
+        m.press({r.x + r.width / 2, r.y + r.height / 2});
+        clock.start();
+        const int moves = 120;
+        for (int i = 0; i < moves; ++i) {
+            m.drag(i % 60 < 30 ? 2 : -2, 0);
+            view->repaint();
+        }
+        const double fps = moves * 1000.0 / std::max<qint64>(1, clock.elapsed());
+        m.release();
+        std::printf("dragging redraws at %.0f frames per second\n", fps);
+        QVERIFY(fps >= 30);
     }
 
     // Measurement, not a check: MOIREVANCE_BENCH_DIR names a folder of many

@@ -1,0 +1,378 @@
+#include "shell/EditorWindow.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QSpinBox>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include "animation/CropWindow.h"
+#include "animation/EditorControls.h"
+#include "platform/PictureProbe.h"
+#include "platform/UiPorts.h"
+#include "shell/CropView.h"
+#include "shell/MVWindow.h"
+
+namespace mv::shell {
+namespace {
+
+QString wt(const char* key) { return QCoreApplication::translate("MVWindow", key); }
+
+// The FPS slider holds the exponent of 1.25 in thousandths, from 0.01 to 600
+// frames per second.
+constexpr double kFPSUnits = 1000;
+const int kFPSMin = static_cast<int>(std::ceil(std::log(0.01) / std::log(1.25) * kFPSUnits));
+const int kFPSMax = static_cast<int>(std::floor(std::log(600.0) / std::log(1.25) * kFPSUnits));
+
+bool isArrow(int key) { return key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Left || key == Qt::Key_Right; }
+
+} // namespace
+
+EditorWindow::EditorWindow(MVWindow& window, CropWindow& model, CropViewState& state, AlertPort& alerts,
+                           FileDialogPort& dialogs)
+    // A window of its own, transient for the main window: the window manager
+    // keeps it above the main window, and with it below another application
+    // that becomes active. (Toggling a stay-on-top flag instead would hide
+    // and show it again at every switch.)
+    : QWidget(&window, Qt::Window), window_(window), model_(model), state_(state), alerts_(alerts),
+      dialogs_(dialogs)
+{
+    setObjectName("CropWindow");
+    setAttribute(Qt::WA_QuitOnClose, false); // closing only hides it
+    cropView_ = new CropView(window.settings(), state, model, window.imagesList(), alerts, this);
+    cropView_->setTextLayer(window.textLayer());
+    buildControls();
+    model_.setOnKeyframe([this](const frameS&, bool first) {
+        // Keyframe rectangles are in this preview's units: the size stays.
+        if (first)
+            setFixedSize(size());
+        window_.keyframesChanged();
+        cropView_->update();
+    });
+    for (QWidget* w : findChildren<QWidget*>())
+        w->installEventFilter(this);
+    const double h = std::floor(editor::contentHeightFor(aspect_, editor::kOpenWidth));
+    setContentSize(editor::kOpenWidth, h - editor::kPreviewBottom);
+}
+
+void EditorWindow::buildControls()
+{
+    controls_ = new QWidget(this);
+    controls_->setObjectName("editorControls");
+    auto* grid = new QGridLayout(controls_);
+    grid->setContentsMargins(10, 6, 10, 8);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(6);
+
+    frameText_ = new QLabel(controls_);
+    frameText_->setObjectName("frameText");
+    frameText_->setMinimumWidth(90);
+    frameSlider_ = new QSlider(Qt::Horizontal, controls_);
+    frameSlider_->setObjectName("frameSlider");
+    frameSlider_->setRange(0, editor::kFrameSliderMax);
+    frameSlider_->setPageStep(50);
+    frameSlider_->setAccessibleName(wt("Frame:"));
+    frameSlider_->setToolTip(tr("The image shown; Left and Right arrows step one image"));
+    frameText_->setBuddy(frameSlider_);
+    connect(frameSlider_, &QSlider::valueChanged, this, [this] { setFrameAction(); });
+
+    fpsText_ = new QLabel(controls_);
+    fpsText_->setObjectName("fpsText");
+    fpsText_->setMinimumWidth(90);
+    fpsSlider_ = new QSlider(Qt::Horizontal, controls_);
+    fpsSlider_->setObjectName("fpsSlider");
+    fpsSlider_->setRange(kFPSMin, kFPSMax);
+    fpsSlider_->setSingleStep(static_cast<int>(editor::kFineFPSStep * kFPSUnits));
+    fpsSlider_->setPageStep(static_cast<int>(kFPSUnits));
+    fpsSlider_->setAccessibleName(tr("Animation FPS"));
+    fpsSlider_->setToolTip(tr("Frame rate recorded with the next keyframe, for a variable frame rate movie"));
+    fpsSlider_->setEnabled(false);
+    connect(fpsSlider_, &QSlider::valueChanged, this, [this] { setFPSAction(); });
+
+    enableFPSCheckbox_ = new QCheckBox(tr("&Variable FPS"), controls_);
+    enableFPSCheckbox_->setObjectName("enableFPSCheckbox");
+    enableFPSCheckbox_->setAccessibleName(tr("Variable FPS"));
+    enableFPSCheckbox_->setToolTip(tr("Let the keyframes set the movie's frame rate"));
+    connect(enableFPSCheckbox_, &QCheckBox::clicked, this, [this] { setEnableFPSAction(); });
+
+    rateText_ = new QLabel(controls_);
+    rateText_->setObjectName("rateText");
+    rateStepper_ = new QSpinBox(controls_);
+    rateStepper_->setObjectName("rateStepper");
+    rateStepper_->setRange(1, editor::kMaxRateStep);
+    rateStepper_->setAccessibleName(tr("Rate"));
+    rateStepper_->setToolTip(tr("Images advanced per movie frame from the next keyframe on; "
+                                "Up and Down arrows step by 10 (100 with Alt)"));
+    rateText_->setBuddy(rateStepper_);
+    connect(rateStepper_, &QSpinBox::valueChanged, this, [this] { setRateAction(); });
+
+    readButton_ = new QPushButton(controls_);
+    readButton_->setObjectName("readButton");
+    readButton_->setToolTip(tr("Read the keyframes of an animation file (Alt+R)"));
+    connect(readButton_, &QPushButton::clicked, this, [this] { readButtonAction(); });
+    enterButton_ = new QPushButton(controls_);
+    enterButton_->setObjectName("enterButton");
+    enterButton_->setToolTip(tr("Record a keyframe: this image, the crop rectangle and the adjustments (Alt+E)"));
+    connect(enterButton_, &QPushButton::clicked, this, [this] { enterButtonAction(); });
+    const QString enter = wt("Enter"), read = wt("Read");
+    enterButton_->setText(enter.startsWith('E') ? "&" + enter : enter);
+    readButton_->setText(read.startsWith('R') ? "&" + read : read);
+    enterButton_->setAccessibleName(enter);
+    readButton_->setAccessibleName(read);
+    for (QWidget* w : std::initializer_list<QWidget*>{frameSlider_, fpsSlider_, enableFPSCheckbox_, readButton_,
+                                                      enterButton_})
+        w->setFocusPolicy(Qt::NoFocus); // arrow keys belong to the window
+
+    grid->addWidget(frameText_, 0, 0);
+    grid->addWidget(frameSlider_, 0, 1, 1, 6);
+    grid->addWidget(fpsText_, 1, 0);
+    grid->addWidget(fpsSlider_, 1, 1);
+    grid->addWidget(enableFPSCheckbox_, 1, 2);
+    grid->addWidget(rateText_, 1, 3);
+    grid->addWidget(rateStepper_, 1, 4);
+    grid->addWidget(readButton_, 1, 5);
+    grid->addWidget(enterButton_, 1, 6);
+    grid->setColumnStretch(1, 1);
+    rateText_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    frameText_->setText(wt("Frame:") + " 1");
+    fpsText_->setText(QString::asprintf("FPS: %.1f", model_.sliderFPS));
+    rateText_->setText(QString::asprintf("Rate: %dX", int(model_.rateSkip())));
+}
+
+bool EditorWindow::createCropWindow()
+{
+    JobSettings& s = window_.settings();
+    const std::uint32_t n = s.numListImages;
+    // 1. Nothing to show without images.
+    if (n == 0 || window_.imagesList().imageFiles().empty()) {
+        alerts_.alert(wt("List images first.").toStdString(), " ");
+        return false;
+    }
+    // 2. Reading needs a file.
+    const bool hasFile = !model_.animFile.empty() && std::filesystem::exists(model_.animFile);
+    window_.enableAnimMenu(hasFile);
+    readButton_->setEnabled(hasFile);
+    // 3. - 7.
+    cropView_->resetCropImage();
+    model_.createCropWindow();
+    {
+        QSignalBlocker b(frameSlider_);
+        frameSlider_->setValue(0);
+    }
+    frameText_->setText(wt("Frame:") + " 1");
+    model_.sliderFPS = s.mvFPS;
+    fpsText_->setText(QString::asprintf("FPS: %.1f", model_.sliderFPS));
+    {
+        QSignalBlocker b(fpsSlider_);
+        fpsSlider_->setValue(static_cast<int>(std::lround(editor::fpsSliderPosition(model_.sliderFPS) * kFPSUnits)));
+        enableFPSCheckbox_->setChecked(s.isVariableFPS);
+        fpsSlider_->setEnabled(s.isVariableFPS);
+    }
+    showRate();
+    // 8. The first image's size sets the window's shape; its header is enough.
+    const std::string first = window_.imagesList().imageFiles()[0];
+    const auto picture = probePicture(first);
+    const QString name = QFileInfo(QString::fromStdString(first)).fileName();
+    if (!picture) {
+        alerts_.alert(wt("Image display error.").toStdString(),
+                      wt("Image %1 can not be rendered.").arg(name).toStdString());
+        return false;
+    }
+    // 9. - 12.
+    const double w = picture->width, h = picture->height;
+    aspect_ = h / w;
+    model_.firstImageName = name.toStdString();
+    cropView_->setSourceSize(w, h);
+    const double previewH = static_cast<float>(aspect_ * editor::kOpenWidth);
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setContentSize(editor::kOpenWidth, previewH);
+    setMinimumSize(ownSize_);
+    // 13.
+    setWindowTitle(name);
+    show();
+    raise();
+    activateWindow();
+    cropView_->update();
+    return true;
+}
+
+void EditorWindow::setContentSize(double width, double previewHeight)
+{
+    ownSize_ = QSize(static_cast<int>(std::lround(width)),
+                     static_cast<int>(std::lround(previewHeight + editor::kPreviewBottom)));
+    resize(ownSize_);
+    placeControls();
+}
+
+void EditorWindow::placeControls()
+{
+    const int previewH = std::max(1, height() - static_cast<int>(editor::kPreviewBottom));
+    cropView_->setGeometry(0, 0, width(), previewH);
+    controls_->setGeometry(0, previewH, width(), static_cast<int>(editor::kPreviewBottom));
+    state_.frame = {0, editor::kPreviewBottom, double(width()), double(previewH)};
+}
+
+void EditorWindow::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    placeControls();
+    if (adjusting_ || size() == ownSize_)
+        return;
+    // The user's resize: the height follows the width, and the preview starts
+    // again at its new size.
+    adjusting_ = true;
+    const int wanted = static_cast<int>(std::lround(editor::contentHeightFor(aspect_, width())));
+    ownSize_ = QSize(width(), wanted);
+    if (height() != wanted)
+        resize(ownSize_);
+    placeControls();
+    cropView_->resetCropImage();
+    model_.windowResized();
+    adjusting_ = false;
+}
+
+void EditorWindow::showFrame()
+{
+    frameText_->setText(wt("Frame:") + " " + QString::number(model_.frame + 1));
+    const auto& files = window_.imagesList().imageFiles();
+    if (model_.frame < files.size())
+        setWindowTitle(QFileInfo(QString::fromStdString(files[model_.frame])).fileName());
+    cropView_->update();
+}
+
+void EditorWindow::showRate()
+{
+    QSignalBlocker b(rateStepper_);
+    rateStepper_->setValue(model_.rateSkip());
+    rateText_->setText(QString::asprintf("Rate: %dX", int(model_.rateSkip())));
+}
+
+void EditorWindow::setFrameAction()
+{
+    model_.frame = editor::frameAtSlider(window_.imagesList().fileCount(), frameSlider_->value());
+    showFrame();
+}
+
+void EditorWindow::setRateAction()
+{
+    model_.setRateSkip(static_cast<std::uint16_t>(rateStepper_->value()));
+    rateText_->setText(QString::asprintf("Rate: %dX", int(model_.rateSkip())));
+    window_.setRateFromEditor(model_.rateSkip());
+}
+
+void EditorWindow::setFPSAction()
+{
+    model_.sliderFPS = editor::fpsAtSlider(fpsSlider_->value() / kFPSUnits);
+    fpsText_->setText(QString::asprintf("FPS: %.1f", model_.sliderFPS));
+}
+
+void EditorWindow::setEnableFPSAction()
+{
+    const bool on = enableFPSCheckbox_->isChecked();
+    fpsSlider_->setEnabled(on);
+    window_.settings().isVariableFPS = on;
+    window_.keyframesChanged();
+}
+
+void EditorWindow::enterButtonAction()
+{
+    model_.enterButtonAction();
+    cropView_->update();
+}
+
+void EditorWindow::readButtonAction()
+{
+    std::string path;
+    if (window_.settings().isSaveAnim) {
+        FileDialogPort::OpenRequest r;
+        r.title = "Select Animation File";
+        r.message = "The selected animation file will establish the movie's animation sequence.";
+        r.extensions = {"txt"};
+        r.multipleFiles = false;
+        r.canChooseFolders = false;
+        const auto chosen = dialogs_.openFiles(r);
+        if (!chosen || chosen->empty())
+            return;
+        path = chosen->front();
+    } else if (model_.animFile.empty() || !std::filesystem::exists(model_.animFile)) {
+        alerts_.alert(wt("Can not find animation file").toStdString(), " ");
+        return;
+    }
+    model_.beginRead();
+    if (!model_.readAnimFile(path))
+        return;
+    // The keyframes are in the units of the preview they were drawn on.
+    const Rect cv = model_.cvRect();
+    if (cv.width > 0 && cv.height > 0) {
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        setContentSize(cv.width, cv.height);
+        cropView_->resetCropImage();
+        cropView_->setSourceSize(state_.srcRect.width, state_.srcRect.height);
+    }
+    alerts_.alert(wt("You can Create Movie now").toStdString(), wt("The animation sequence will be processed").toStdString());
+    model_.setReadAnim();
+    window_.showAdjustments();
+    window_.keyframesChanged();
+    cropView_->update();
+}
+
+bool EditorWindow::arrowKey(int key, bool option)
+{
+    const std::uint32_t n = window_.imagesList().fileCount();
+    switch (key) {
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+        const std::uint16_t rate = key == Qt::Key_Up ? editor::rateAfterUp(model_.rateSkip(), option)
+                                                     : editor::rateAfterDown(model_.rateSkip(), option);
+        model_.setRateSkip(rate);
+        showRate();
+        window_.setRateFromEditor(model_.rateSkip());
+        return true;
+    }
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (key == Qt::Key_Left ? model_.frame == 0 : model_.frame + 1 >= n)
+            return true;
+        if (key == Qt::Key_Left)
+            --model_.frame;
+        else
+            ++model_.frame;
+        {
+            QSignalBlocker b(frameSlider_);
+            frameSlider_->setValue(editor::sliderAtFrame(model_.frame, n));
+        }
+        showFrame();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void EditorWindow::keyPressEvent(QKeyEvent* e)
+{
+    arrowKey(e->key(), e->modifiers().testFlag(Qt::AltModifier));
+    e->accept(); // other keys are ignored, not passed on
+}
+
+bool EditorWindow::eventFilter(QObject* watched, QEvent* e)
+{
+    if (e->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (isArrow(k->key()))
+            return arrowKey(k->key(), k->modifiers().testFlag(Qt::AltModifier));
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+} // namespace mv::shell

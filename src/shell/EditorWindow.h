@@ -1,0 +1,82 @@
+#pragma once
+// The animation editor window: steps through the images, holds the preview
+// on which the crop rectangle is drawn, and enters keyframes or reads them
+// from an animation file. The keyframe rules are the model's (CropWindow);
+// this window only wires its controls to it.
+#include <QWidget>
+
+#include <cstdint>
+
+namespace mv {
+class AlertPort;
+class CropWindow;
+class FileDialogPort;
+struct CropViewState;
+} // namespace mv
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+
+namespace mv::shell {
+
+class CropView;
+class MVWindow;
+
+class EditorWindow : public QWidget {
+    Q_OBJECT
+public:
+    EditorWindow(MVWindow& window, CropWindow& model, CropViewState& state, AlertPort& alerts,
+                 FileDialogPort& dialogs);
+
+    // Opens the editor for the current list. False (after an alert) when
+    // there is nothing to show.
+    bool createCropWindow();
+    CropView* cropView() const { return cropView_; }
+
+    // The controls' actions.
+    void setFrameAction();
+    void setRateAction();
+    void setFPSAction();
+    void setEnableFPSAction();
+    void enterButtonAction();
+    void readButtonAction();
+    // Up, Down, Left or Right, with or without Alt. False for other keys.
+    bool arrowKey(int key, bool option);
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    void buildControls();
+    // Frame label, title and preview after the shown image changed.
+    void showFrame();
+    void showRate();
+    void setContentSize(double width, double previewHeight);
+    void placeControls();
+
+    MVWindow& window_;
+    CropWindow& model_;
+    CropViewState& state_;
+    AlertPort& alerts_;
+    FileDialogPort& dialogs_;
+
+    CropView* cropView_ = nullptr;
+    QWidget* controls_ = nullptr;
+    QSlider *frameSlider_ = nullptr, *fpsSlider_ = nullptr;
+    QLabel *frameText_ = nullptr, *fpsText_ = nullptr, *rateText_ = nullptr;
+    QCheckBox* enableFPSCheckbox_ = nullptr;
+    QSpinBox* rateStepper_ = nullptr;
+    QPushButton *enterButton_ = nullptr, *readButton_ = nullptr;
+
+    double aspect_ = 0.75; // height / width of the first image
+    // A size the window set itself: not the user's resize.
+    QSize ownSize_;
+    bool adjusting_ = false;
+};
+
+} // namespace mv::shell
