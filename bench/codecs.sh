@@ -12,14 +12,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 count=${1:-60}
 work=${2:-/tmp/moirevance-bench}
 bin=$root/build/moirevance
-photo=$root/../shared/bench/leaf.jpg
 src=$work/24mp-$count
-if [ "$(ls "$src" 2>/dev/null | wc -l)" -lt "$count" ]; then
-  mkdir -p "$src"
-  ffmpeg -hide_banner -loglevel error -y -loop 1 -i "$photo" \
-    -vf "scale=6400:4800,crop=6000:4000:x='mod(n*2,400)':y='mod(n,800)',noise=alls=6:allf=t" \
-    -frames:v "$count" -q:v 3 "$src/shot-%04d.jpg"
-fi
+bash "$root/bench/make-24mp.sh" "$src" "$count"
 out=$work/codecs && rm -rf "$out" && mkdir -p "$out"
 export XDG_DATA_HOME=$out/data XDG_CONFIG_HOME=$out/config
 
