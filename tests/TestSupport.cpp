@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -275,6 +276,19 @@ std::vector<std::vector<std::uint8_t>> decodeFrames(const std::string& movie, in
     for (std::size_t at = 0; at + frameSize <= r.out.size(); at += frameSize)
         frames.emplace_back(r.out.begin() + at, r.out.begin() + at + frameSize);
     return frames;
+}
+
+double toLinear(double code)
+{
+    const double c = code / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+int toSrgb(double l)
+{
+    l = std::clamp(l, 0.0, 1.0);
+    const double c = l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1 / 2.4) - 0.055;
+    return static_cast<int>(std::lround(c * 255));
 }
 
 double meanAbsDiff(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b)

@@ -118,6 +118,11 @@ std::vector<long> packetDurations(const std::string& movie);
 // Every frame of the movie decoded to RGB24.
 std::vector<std::vector<std::uint8_t>> decodeFrames(const std::string& movie, int w, int h);
 
+// An 8-bit sRGB code (fractions allowed) in linear light, and linear light
+// back to the nearest code.
+double toLinear(double code);
+int toSrgb(double linear);
+
 double meanAbsDiff(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
 int maxAbsDiff(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
 

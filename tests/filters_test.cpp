@@ -11,18 +11,6 @@ using namespace mvtest;
 
 namespace {
 
-double toLinear(double c)
-{
-    c /= 255.0;
-    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-}
-
-int toSrgb(double l)
-{
-    l = std::clamp(l, 0.0, 1.0);
-    const double c = l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1 / 2.4) - 0.055;
-    return static_cast<int>(std::lround(c * 255));
-}
 
 struct Lin {
     double r, g, b;

@@ -4,10 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "TestSupport.h"
-#include "imagelist/ImagesList.h"
+#include "RunFixture.h"
 #include "render/LoopControls.h"
-#include "render/MovieRun.h"
 
 using namespace mv;
 using namespace mvtest;
@@ -183,14 +181,7 @@ TEST(LoopControls, EndOfRunAlertsInTheirOrder)
     EXPECT_TRUE(ui.alerts.empty());
 }
 
-struct LoopMovie : ::testing::Test {
-    TempDir dir;
-    JobSettings settings;
-    RecordingPorts ports;
-    VerifyList verify{dir / "Moirevance Verify List.txt"};
-    ImagesList list{settings, ports, ports, ports, ports, verify};
-    CropViewState view;
-    CropWindow editor{settings, ports, view};
+struct LoopMovie : RunFixture {
 
     LoopMovie()
     {

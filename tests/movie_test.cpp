@@ -4,9 +4,7 @@
 #include <fstream>
 #include <thread>
 
-#include "TestSupport.h"
-#include "imagelist/ImagesList.h"
-#include "render/MovieRun.h"
+#include "RunFixture.h"
 
 using namespace mv;
 using namespace mvtest;
@@ -19,16 +17,8 @@ Pattern solid(std::uint8_t r, std::uint8_t g, std::uint8_t b)
     return [=](int, int) { return Rgb{r, g, b}; };
 }
 
-struct MovieFixture : ::testing::Test {
-    TempDir dir;
-    JobSettings settings;
-    RecordingPorts ports;
-    VerifyList verify{dir / "Moirevance Verify List.txt"};
-    ImagesList list{settings, ports, ports, ports, ports, verify};
-    std::unique_ptr<MovieRun> run;
+struct MovieFixture : RunFixture {
     int sounds = 0;
-    CropViewState view;
-    CropWindow editor{settings, ports, view};
 
     MovieFixture()
     {

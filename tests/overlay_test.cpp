@@ -5,10 +5,8 @@
 #include <fstream>
 #include <vips/vips8>
 
-#include "TestSupport.h"
-#include "imagelist/ImagesList.h"
+#include "RunFixture.h"
 #include "platform/Picture.h"
-#include "render/MovieRun.h"
 
 using namespace mv;
 using namespace mvtest;
@@ -16,18 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-double toLinear(int c)
-{
-    const double v = c / 255.0;
-    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-}
-
-int toSrgb(double l)
-{
-    l = std::clamp(l, 0.0, 1.0);
-    const double c = l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1 / 2.4) - 0.055;
-    return static_cast<int>(std::lround(c * 255));
-}
 
 Pattern solid(Rgb c)
 {
@@ -58,15 +44,7 @@ void writeRgba(const std::string& path, Rgb c, std::uint8_t alpha)
         .write_to_file(path.c_str());
 }
 
-struct OverlayFixture : ::testing::Test {
-    TempDir dir;
-    JobSettings settings;
-    RecordingPorts ports;
-    VerifyList verify{dir / "Moirevance Verify List.txt"};
-    ImagesList list{settings, ports, ports, ports, ports, verify};
-    std::unique_ptr<MovieRun> run;
-    CropViewState view;
-    CropWindow editor{settings, ports, view};
+struct OverlayFixture : RunFixture {
     int n = 0;
 
     OverlayFixture()

@@ -4,9 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "TestSupport.h"
-#include "imagelist/ImagesList.h"
-#include "render/MovieRun.h"
+#include "RunFixture.h"
 
 using namespace mv;
 using namespace mvtest;
@@ -14,18 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-double toLinear(int c)
-{
-    const double v = c / 255.0;
-    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-}
-
-int toSrgb(double l)
-{
-    l = std::clamp(l, 0.0, 1.0);
-    const double c = l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1 / 2.4) - 0.055;
-    return static_cast<int>(std::lround(c * 255));
-}
 
 // Colours weighted in linear light, back in sRGB.
 Rgb mix(const std::vector<std::pair<Rgb, double>>& parts)
@@ -55,15 +41,7 @@ Rgb mix(const std::vector<std::pair<Rgb, double>>& parts)
 // sRGB values shows against one in linear light.
 const Rgb kColours[] = {{200, 40, 120}, {30, 230, 60}, {120, 120, 250}, {250, 10, 190}};
 
-struct SmoothingFixture : ::testing::Test {
-    TempDir dir;
-    JobSettings settings;
-    RecordingPorts ports;
-    VerifyList verify{dir / "Moirevance Verify List.txt"};
-    ImagesList list{settings, ports, ports, ports, ports, verify};
-    std::unique_ptr<MovieRun> run;
-    CropViewState view;
-    CropWindow editor{settings, ports, view};
+struct SmoothingFixture : RunFixture {
     int movies = 0;
 
     SmoothingFixture()

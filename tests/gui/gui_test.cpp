@@ -201,15 +201,23 @@ class GuiTest : public QObject {
     QTemporaryDir tmp_;
     QString images_;
 
+    // Makes n images of width x height in a folder of their own and lists
+    // them in the window; the folder's path.
+    QString listNewImages(MVWindow& w, const QString& name, int n, int width, int height)
+    {
+        const QString dir = tmp_.path() + "/" + name;
+        makeImages(dir, n, width, height);
+        w.listPaths({dir});
+        waitListed(w);
+        return dir;
+    }
+
     // Shows the window with `count` images listed, set to write a TIFF movie
     // of the largest frame size (slow to make and to finish) at `movie`.
     void prepareLargeTiffMovie(MVWindow& w, int count, const QString& movie)
     {
-        const QString dir = tmp_.path() + "/large-" + QString::number(count);
-        makeImages(dir, count, 640, 480);
         w.show();
-        w.listPaths({dir});
-        waitListed(w);
+        listNewImages(w, "large-" + QString::number(count), count, 640, 480);
         choose(w.findChild<QComboBox*>("codecButton"), "TIFF");
         auto* scale = w.findChild<QComboBox*>("scaleButton");
         choose(scale, scale->itemText(20));
@@ -536,10 +544,7 @@ private slots:
     {
         MVWindow w;
         w.show();
-        const QString one = tmp_.path() + "/one";
-        makeImages(one, 1, 160, 90);
-        w.listPaths({one});
-        waitListed(w);
+        listNewImages(w, "one", 1, 160, 90);
         choose(w.findChild<QComboBox*>("cropButton"), "Custom");
         auto* editor = w.editorWindow();
         QVERIFY(editor->isVisible());
@@ -555,11 +560,8 @@ private slots:
         QCOMPARE(w.cropWindow().frame, 0u);
         QCOMPARE(slider->value(), 0);
 
-        const QString sixty = tmp_.path() + "/sixty";
-        makeImages(sixty, 60, 160, 90);
         w.imagesList().clearList();
-        w.listPaths({sixty});
-        waitListed(w);
+        listNewImages(w, "sixty", 60, 160, 90);
         choose(w.findChild<QComboBox*>("cropButton"), "Custom");
         QVERIFY(editor->isVisible());
         auto* stepper = editor->findChild<QSpinBox*>("rateStepper");
@@ -596,10 +598,7 @@ private slots:
     {
         MVWindow w;
         w.show();
-        const QString dir = tmp_.path() + "/hd";
-        makeImages(dir, 3, 1920, 1080);
-        w.listPaths({dir});
-        waitListed(w);
+        listNewImages(w, "hd", 3, 1920, 1080);
         auto* scale = w.findChild<QComboBox*>("scaleButton");
         choose(scale, scale->itemText(6));
         QCOMPARE(w.settings().format, 1);
@@ -657,10 +656,7 @@ private slots:
     {
         MVWindow w;
         w.show();
-        const QString dir = tmp_.path() + "/pan";
-        makeImages(dir, 60, 640, 360);
-        w.listPaths({dir});
-        waitListed(w);
+        const QString dir = listNewImages(w, "pan", 60, 640, 360);
         enter(w.findChild<QComboBox*>("fpsButton"), "10");
         enter(w.findChild<QComboBox*>("scaleButton"), "50%");
         choose(w.findChild<QComboBox*>("codecButton"), "JPEG");
