@@ -1,5 +1,6 @@
 #include "platform/LanczosScaler.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -54,22 +55,15 @@ struct Planes {
     }
 };
 
-// The scaler's contexts and planes. Setting up a Lanczos context computes
+// The scaler's context and planes. Setting up a Lanczos context computes
 // its filters, which costs about as much as scaling a strip, and every
 // frame of a movie usually has the same sizes: they are kept for the next
 // picture rather than made anew.
 struct Scratch {
-    SwsContext* pack = nullptr;   // packed RGB strip -> planes
-    SwsContext* scale = nullptr;  // Lanczos, fed strip by strip
-    SwsContext* unpack = nullptr; // planes of the window -> packed RGBA
+    SwsContext* scale = nullptr; // Lanczos, fed strip by strip
     Planes in, out;
 
-    ~Scratch()
-    {
-        sws_freeContext(pack);
-        sws_freeContext(scale);
-        sws_freeContext(unpack);
-    }
+    ~Scratch() { sws_freeContext(scale); }
 };
 
 // Only what a frame of a large movie needs is kept; the planes of a huge
@@ -107,7 +101,32 @@ void keepScratch(std::unique_ptr<Scratch> s)
         pool().push_back(std::move(s));
 }
 
-constexpr int kExact = SWS_POINT | SWS_ACCURATE_RND | SWS_BITEXACT;
+// One row of packed RGB to three planes, and back to RGBA with alpha 255.
+// The byte shuffles that make these fast need SSSE3 or AVX2; the plain
+// versions run elsewhere.
+__attribute__((target_clones("ssse3", "default"))) void splitRow(const std::uint8_t* __restrict src,
+                                                                  std::uint8_t* __restrict r,
+                                                                  std::uint8_t* __restrict g,
+                                                                  std::uint8_t* __restrict b, int n)
+{
+    for (int x = 0; x < n; ++x) {
+        r[x] = src[3 * x];
+        g[x] = src[3 * x + 1];
+        b[x] = src[3 * x + 2];
+    }
+}
+
+static_assert(std::endian::native == std::endian::little, "joinRow writes R, G, B, A as one little-endian word");
+__attribute__((target_clones("avx2", "default"))) void joinRow(const std::uint8_t* __restrict r,
+                                                                const std::uint8_t* __restrict g,
+                                                                const std::uint8_t* __restrict b,
+                                                                std::uint8_t* __restrict dst, int n)
+{
+    for (int x = 0; x < n; ++x) {
+        const std::uint32_t v = r[x] | std::uint32_t(g[x]) << 8 | std::uint32_t(b[x]) << 16 | 0xff000000u;
+        std::memcpy(dst + 4 * x, &v, 4);
+    }
+}
 
 } // namespace
 
@@ -123,8 +142,7 @@ struct LanczosScaler::Impl {
         // frame: its context is not kept.
         if (started && nextRow != sh) {
             sws_freeContext(s->scale);
-            sws_freeContext(s->pack);
-            s->scale = s->pack = nullptr;
+            s->scale = nullptr;
         }
         keepScratch(std::move(s));
     }
@@ -145,11 +163,7 @@ bool LanczosScaler::start(int sw, int sh, int dw, int dh, int left, int top, int
     Scratch& s = *m.s;
     s.scale = sws_getCachedContext(s.scale, sw, sh, AV_PIX_FMT_GBRP, dw, dh, AV_PIX_FMT_GBRP,
                                    SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
-    s.pack = sws_getCachedContext(s.pack, sw, sh, AV_PIX_FMT_RGB24, sw, sh, AV_PIX_FMT_GBRP, kExact, nullptr, nullptr,
-                                  nullptr);
-    s.unpack = sws_getCachedContext(s.unpack, ww, wh, AV_PIX_FMT_GBRP, ww, wh, AV_PIX_FMT_RGBA, kExact, nullptr,
-                                    nullptr, nullptr);
-    if (!s.scale || !s.pack || !s.unpack || !s.out.resize(dw, dh))
+    if (!s.scale || !s.out.resize(dw, dh))
         return false;
     m.sw = sw, m.sh = sh, m.dw = dw, m.dh = dh, m.left = left, m.top = top, m.ww = ww, m.wh = wh;
     m.nextRow = 0;
@@ -163,19 +177,12 @@ bool LanczosScaler::addRows(const std::uint8_t* rows, int stride, int n)
     Scratch& s = *m.s;
     if (!m.started || n < 1 || m.nextRow + n > m.sh || !s.in.resize(m.sw, n))
         return false;
-    // Packed to planes by the library's exact converter, made once for the
-    // whole source and fed the same strips: it writes a strip's rows at
-    // their place in the source, so the planes are handed over shifted up
-    // by the rows already done. The addresses are formed as integers, never
-    // dereferenced outside the strip.
-    std::uint8_t* planes[4] = {};
-    for (int p = 0; p < 3; ++p)
-        planes[p] = reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(s.in.plane[p]) -
-                                                    std::uintptr_t(m.nextRow) * std::uintptr_t(s.in.stride[p]));
-    const std::uint8_t* packed[1] = {rows};
-    const int packedStride[1] = {stride};
-    if (sws_scale(s.pack, packed, packedStride, m.nextRow, n, planes, s.in.stride) != n)
-        return false;
+    // Packed to planes by a plain shuffle: the library's exact converter
+    // takes a generic path that costs a third of the scaling itself.
+    for (int y = 0; y < n; ++y)
+        splitRow(rows + std::ptrdiff_t(y) * stride, s.in.plane[2] + std::size_t(y) * s.in.stride[2],
+                 s.in.plane[0] + std::size_t(y) * s.in.stride[0], s.in.plane[1] + std::size_t(y) * s.in.stride[1],
+                 m.sw);
     // Strips come in order; the scaler keeps the rows its vertical filter
     // still needs and writes each output row once it can.
     const std::uint8_t* const* src = s.in.plane;
@@ -192,12 +199,12 @@ bool LanczosScaler::finish(std::uint8_t* dst, int dstStride)
     if (!m.started || m.nextRow != m.sh)
         return false;
     // Only the window is unpacked: the cut costs nothing extra.
-    const std::uint8_t* window[3];
-    for (int p = 0; p < 3; ++p)
-        window[p] = s.out.plane[p] + std::size_t(m.top) * s.out.stride[p] + m.left;
-    std::uint8_t* dstSlice[1] = {dst};
-    const int dstStrides[1] = {dstStride};
-    return sws_scale(s.unpack, window, s.out.stride, 0, m.wh, dstSlice, dstStrides) == m.wh;
+    for (int y = 0; y < m.wh; ++y) {
+        const std::size_t at = std::size_t(m.top + y);
+        joinRow(s.out.plane[2] + at * s.out.stride[2] + m.left, s.out.plane[0] + at * s.out.stride[0] + m.left,
+                s.out.plane[1] + at * s.out.stride[1] + m.left, dst + std::ptrdiff_t(y) * dstStride, m.ww);
+    }
+    return true;
 }
 
 } // namespace mv
