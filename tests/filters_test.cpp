@@ -72,35 +72,60 @@ TEST_F(FilterCase, IdentityValuesLeavePixelsUnchanged)
     }
 }
 
-TEST_F(FilterCase, ColourFiltersFollowTheirFormulas)
+// The colour filters' formulas in linear light.
+Lin colourControls(Lin v, double S, double B, double C)
 {
     const double w[3] = {0.2126, 0.7152, 0.0722};
+    double x[3] = {v.r, v.g, v.b};
+    for (double& k : x)
+        k = (k + B - 0.5) * C + 0.5;
+    const double g = w[0] * x[0] + w[1] * x[1] + w[2] * x[2];
+    return Lin{g + S * (x[0] - g), g + S * (x[1] - g), g + S * (x[2] - g)};
+}
+
+Lin exposure(Lin v, double ev)
+{
+    const double f = std::exp2(ev);
+    return Lin{v.r * f, v.g * f, v.b * f};
+}
+
+Lin sepia(Lin v, double I)
+{
+    const Lin s{0.3588 * v.r + 0.7044 * v.g + 0.1368 * v.b, 0.2990 * v.r + 0.5870 * v.g + 0.1140 * v.b,
+                0.2392 * v.r + 0.4696 * v.g + 0.0912 * v.b};
+    return Lin{v.r + I * (s.r - v.r), v.g + I * (s.g - v.g), v.b + I * (s.b - v.b)};
+}
+
+Lin monochrome(Lin v, Rgb colour, double I)
+{
+    const double L = 0.2125 * v.r + 0.7154 * v.g + 0.0721 * v.b;
+    const double K[3] = {toLinear(colour.r), toLinear(colour.g), toLinear(colour.b)};
+    double m[3];
+    for (int i = 0; i < 3; ++i)
+        m[i] = L < 0.5 ? 2 * L * K[i] : 1 - 2 * (1 - L) * (1 - K[i]);
+    return Lin{v.r + I * (m[0] - v.r), v.g + I * (m[1] - v.g), v.b + I * (m[2] - v.b)};
+}
+
+TEST_F(FilterCase, ColourFiltersFollowTheirFormulasAloneAndTogether)
+{
+    const Rgb tint{230, 153, 51}; // 0.9, 0.6, 0.2
     for (const Rgb c : kColours) {
         SCOPED_TRACE(::testing::Message() << int(c.r) << "," << int(c.g) << "," << int(c.b));
         const std::string p = solid(c);
-        expectFormula(c, open(p).colorControls(1.4f, 0.05f, 1.2f), [&](Lin v) {
-            double x[3] = {v.r, v.g, v.b};
-            for (double& k : x)
-                k = (k + 0.05 - 0.5) * 1.2 + 0.5;
-            const double g = w[0] * x[0] + w[1] * x[1] + w[2] * x[2];
-            return Lin{g + 1.4 * (x[0] - g), g + 1.4 * (x[1] - g), g + 1.4 * (x[2] - g)};
-        });
-        expectFormula(c, open(p).exposureAdjust(-1.5f), [](Lin v) {
-            const double f = std::exp2(-1.5);
-            return Lin{v.r * f, v.g * f, v.b * f};
-        });
-        expectFormula(c, open(p).sepiaTone(0.7f), [](Lin v) {
-            const Lin s{0.3588 * v.r + 0.7044 * v.g + 0.1368 * v.b, 0.2990 * v.r + 0.5870 * v.g + 0.1140 * v.b,
-                        0.2392 * v.r + 0.4696 * v.g + 0.0912 * v.b};
-            return Lin{v.r + 0.7 * (s.r - v.r), v.g + 0.7 * (s.g - v.g), v.b + 0.7 * (s.b - v.b)};
-        });
-        expectFormula(c, open(p).colorMonochrome(0.9f, 0.6f, 0.2f, 0.8f), [](Lin v) {
-            const double L = 0.2125 * v.r + 0.7154 * v.g + 0.0721 * v.b;
-            const double K[3] = {toLinear(0.9 * 255), toLinear(0.6 * 255), toLinear(0.2 * 255)};
-            double m[3];
-            for (int i = 0; i < 3; ++i)
-                m[i] = L < 0.5 ? 2 * L * K[i] : 1 - 2 * (1 - L) * (1 - K[i]);
-            return Lin{v.r + 0.8 * (m[0] - v.r), v.g + 0.8 * (m[1] - v.g), v.b + 0.8 * (m[2] - v.b)};
+        expectFormula(c, open(p).colorControls(1.4f, 0.05f, 1.2f), [](Lin v) { return colourControls(v, 1.4, 0.05, 1.2); });
+        expectFormula(c, open(p).exposureAdjust(-1.5f), [](Lin v) { return exposure(v, -1.5); });
+        expectFormula(c, open(p).sepiaTone(0.7f), [](Lin v) { return sepia(v, 0.7); });
+        expectFormula(c, open(p).colorMonochrome(0.9f, 0.6f, 0.2f, 0.8f),
+                      [&](Lin v) { return monochrome(v, tint, 0.8); });
+
+        // The movie runs them as one pass, in this order.
+        AdjustmentValues a;
+        a.saturation = 1.3f, a.brightness = -0.02f, a.contrast = 1.1f, a.exposure = 0.3f, a.sepia = 0.4f;
+        expectFormula(c, applyAdjustments(open(p), a),
+                      [](Lin v) { return sepia(exposure(colourControls(v, 1.3, -0.02, 1.1), 0.3), 0.4); });
+        a.monoIntensity = 0.5f, a.monoColor = {0.9f, 0.6f, 0.2f};
+        expectFormula(c, applyAdjustments(open(p), a), [&](Lin v) {
+            return sepia(monochrome(exposure(colourControls(v, 1.3, -0.02, 1.1), 0.3), tint, 0.5), 0.4);
         });
     }
 }

@@ -210,18 +210,26 @@ static bool scaleSource(const VImage& source, int w, int h, int left, int top, i
     return feed.ok && scaler.finish(dst, dstStride);
 }
 
-VImage Picture::Impl::materialized() const
+// An 8-bit RGB image of its own memory with the bitmap's pixels.
+static VImage imageOf(const RgbaBitmap& bitmap)
 {
-    if (!pendingScale)
-        return pendingCrop ? embedded(image, cropLeft, cropTop, cropW, cropH) : image;
-    RgbaBitmap bitmap;
-    if (!renderPending(bitmap))
-        throw vips::VError("the picture could not be scaled");
-    return VImage::new_from_memory(bitmap.pixels.data(), bitmap.pixels.size(), bitmap.width, bitmap.height, 4,
-                                   VIPS_FORMAT_UCHAR)
+    return VImage::new_from_memory(const_cast<std::uint8_t*>(bitmap.pixels.data()), bitmap.pixels.size(),
+                                   bitmap.width, bitmap.height, 4, VIPS_FORMAT_UCHAR)
         .extract_band(0, VImage::option()->set("n", 3))
         .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
         .copy_memory();
+}
+
+VImage Picture::Impl::materialized() const
+{
+    if (bitmap)
+        return imageOf(*bitmap);
+    if (!pendingScale)
+        return pendingCrop ? embedded(image, cropLeft, cropTop, cropW, cropH) : image;
+    RgbaBitmap scaled;
+    if (!renderPending(scaled))
+        throw vips::VError("the picture could not be scaled");
+    return imageOf(scaled);
 }
 
 bool Picture::Impl::renderPending(RgbaBitmap& out) const
@@ -262,11 +270,11 @@ void initImageLibrary(const char* argv0)
     vips_cache_set_max(0);
     vips_cache_set_max_mem(0);
     vips_cache_set_max_files(0);
-    // Every frame allocates and frees buffers of several megabytes. Kept in
-    // the heap for the next frame instead of going back to the system each
-    // time, they cost no page faults; the set in use stays the same size.
-    mallopt(M_MMAP_THRESHOLD, 128 << 20);
-    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    // Every frame allocates and frees buffers of several megabytes on the
+    // render threads, the image library's threads and the encoder's. With a
+    // heap per thread, each kept the largest set it ever held; two heaps
+    // shared by all keep 10 % less at 1080p, at no measurable cost in time.
+    mallopt(M_ARENA_MAX, 2);
 }
 
 VImage openPictureHeader(const std::string& path, bool forDecoding)
@@ -458,6 +466,14 @@ std::optional<Picture> Picture::decoded(std::string* error) const
 bool Picture::render(RgbaBitmap& out, std::string* error) const
 {
     try {
+        if (impl_->bitmap) {
+            const RgbaBitmap& b = *impl_->bitmap;
+            out.width = b.width;
+            out.height = b.height;
+            out.pixels.resizeForOverwrite(b.pixels.size());
+            std::memcpy(out.pixels.data(), b.pixels.data(), b.pixels.size());
+            return true;
+        }
         if (impl_->pendingScale)
             return impl_->renderPending(out);
         VImage rgb = impl_->linear ? impl_->image.colourspace(VIPS_INTERPRETATION_sRGB) : impl_->image;

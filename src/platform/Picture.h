@@ -94,6 +94,31 @@ public:
     // black.
     Picture cropped(int x, int y, int w, int h) const;
 
+    // Per-pixel colour work in one pass, in linear light: `first`, then
+    // with a tint a mix towards it by luminance, then `second`. The result
+    // stays linear-light float for filters that follow, or else becomes
+    // 8-bit pixels at once. Throws vips::VError when the pixels do not
+    // decode, like the other filters.
+    struct Affine {
+        float m[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1}; // rows: r' = m[0] r + m[1] g + m[2] b + k[0]
+        float k[3] = {0, 0, 0};
+        // This transform followed by `next`.
+        Affine then(const Affine& next) const;
+    };
+    struct PixelPass {
+        Affine first;
+        bool tint = false;
+        float tintColor[3] = {}; // linear light
+        float tintIntensity = 0;
+        Affine second;
+    };
+    Picture pixelPass(const PixelPass& pass, bool keepLinear) const;
+    // The transforms of the filters below, for a pixel pass.
+    static Affine colorControlsTransform(float saturation, float brightness, float contrast);
+    static Affine exposureTransform(float ev);
+    static Affine sepiaTransform(float intensity);
+    static PixelPass monochromePass(float red, float green, float blue, float intensity);
+
     // The adjustment filters. Each works in linear-light float RGB (0 ... 1);
     // the first one converts the picture, render() converts back to 8 bits.
     // Color controls: brightness added, contrast about 0.5, saturation

@@ -10,7 +10,6 @@ using vips::VImage;
 namespace {
 
 constexpr double kLuma709[3] = {0.2126, 0.7152, 0.0722};
-constexpr double kMonoLuma[3] = {0.2125, 0.7154, 0.0721};
 
 // The picture's pixels in linear light; the first filter converts them.
 // Blur and rotation read around each pixel, which a file read in one pass
@@ -46,54 +45,33 @@ VImage linearAt(const Picture::Impl& impl, int w, int h)
     return img.embed(0, h - img.height(), w, h, VImage::option()->set("extend", VIPS_EXTEND_BLACK));
 }
 
-double srgbToLinear(double c)
-{
-    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-}
-
 } // namespace
 
+// Each colour filter alone is a pixel pass; the movie runs them together.
 Picture Picture::colorControls(float saturation, float brightness, float contrast) const
 {
-    // c' = C * (S*I + (1-S)*luma rows) * c + (C*B + 0.5 - 0.5*C): brightness,
-    // contrast and saturation in one matrix, since the saturation rows sum
-    // to one.
-    const double S = saturation, B = brightness, C = contrast;
-    std::vector<double> m(9);
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c)
-            m[r * 3 + c] = C * ((r == c ? S : 0.0) + (1.0 - S) * kLuma709[c]);
-    const double k = C * B + 0.5 - 0.5 * C;
-    return linearPicture(linearPixels(*impl_).recomb(matrix(3, 3, m)).linear(1.0, k));
+    PixelPass p;
+    p.first = colorControlsTransform(saturation, brightness, contrast);
+    return pixelPass(p, true);
 }
 
 Picture Picture::exposureAdjust(float ev) const
 {
-    return linearPicture(linearPixels(*impl_).linear(std::exp2(double(ev)), 0.0));
+    PixelPass p;
+    p.first = exposureTransform(ev);
+    return pixelPass(p, true);
 }
 
 Picture Picture::colorMonochrome(float red, float green, float blue, float intensity) const
 {
-    const VImage c = linearPixels(*impl_);
-    const double K[3] = {srgbToLinear(red), srgbToLinear(green), srgbToLinear(blue)};
-    const VImage L = luma(c, kMonoLuma);
-    // Below mid-grey the tint multiplies, above it screens.
-    const VImage dark = L.linear({2 * K[0], 2 * K[1], 2 * K[2]}, {0.0, 0.0, 0.0});
-    const VImage light = L.linear({2 * (1 - K[0]), 2 * (1 - K[1]), 2 * (1 - K[2])},
-                                  {1 - 2 * (1 - K[0]), 1 - 2 * (1 - K[1]), 1 - 2 * (1 - K[2])});
-    const VImage m = L.relational_const(VIPS_OPERATION_RELATIONAL_LESS, {0.5}).ifthenelse(dark, light);
-    const double I = intensity;
-    return linearPicture(c.linear(1.0 - I, 0.0) + m.linear(I, 0.0));
+    return pixelPass(monochromePass(red, green, blue, intensity), true);
 }
 
 Picture Picture::sepiaTone(float intensity) const
 {
-    static const double sepia[9] = {0.3588, 0.7044, 0.1368, 0.2990, 0.5870, 0.1140, 0.2392, 0.4696, 0.0912};
-    const double I = intensity;
-    std::vector<double> m(9);
-    for (int i = 0; i < 9; ++i)
-        m[i] = (i % 4 == 0 ? 1.0 - I : 0.0) + I * sepia[i];
-    return linearPicture(linearPixels(*impl_).recomb(matrix(3, 3, m)));
+    PixelPass p;
+    p.first = sepiaTransform(intensity);
+    return pixelPass(p, true);
 }
 
 Picture Picture::sharpenLuminance(float sharpness) const

@@ -1,5 +1,6 @@
 #pragma once
 // The inside of a Picture, shared by the files of the picture layer.
+#include <memory>
 #include <string>
 #include <vips/vips8>
 
@@ -21,9 +22,18 @@ struct Picture::Impl {
     int cropLeft = 0, cropTop = 0, cropW = 0, cropH = 0; // y down, in scaled pixels
     // The pixels are linear-light float RGB (after an adjustment filter).
     bool linear = false;
+    // Pixels already computed into a bitmap (by a pixel pass); `image` is
+    // then unused.
+    std::shared_ptr<const RgbaBitmap> bitmap;
 
-    int width() const { return pendingCrop ? cropW : pendingScale ? scaledW : image.width(); }
-    int height() const { return pendingCrop ? cropH : pendingScale ? scaledH : image.height(); }
+    int width() const
+    {
+        return bitmap ? bitmap->width : pendingCrop ? cropW : pendingScale ? scaledW : image.width();
+    }
+    int height() const
+    {
+        return bitmap ? bitmap->height : pendingCrop ? cropH : pendingScale ? scaledH : image.height();
+    }
     vips::VImage materialized() const;
     bool renderPending(RgbaBitmap& out) const;
 };

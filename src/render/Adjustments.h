@@ -1,7 +1,5 @@
 #pragma once
-// The picture adjustments of a frame, in their fixed order. Each is one unit:
-// when it applies (exact comparison with its neutral value) and what it does.
-#include <array>
+// The picture adjustments of a frame, in their fixed order.
 
 #include "platform/Picture.h"
 #include "settings/JobSettings.h"
@@ -22,14 +20,9 @@ struct AdjustmentValues {
     float rotate = 0;
 };
 
-struct Adjustment {
-    bool (*applies)(const AdjustmentValues&);
-    Picture (*apply)(const Picture&, const AdjustmentValues&);
-};
-
-// Color controls, exposure, monochrome, sepia, sharpen, blur, straighten.
-const std::array<Adjustment, 7>& adjustmentChain();
-
+// In their order: color controls, exposure, monochrome, sepia (one pass
+// over the pixels), then sharpen, blur, straighten. Each runs only when it
+// is not neutral (exact comparison with its neutral value).
 bool anyAdjustment(const AdjustmentValues& v);
 Picture applyAdjustments(Picture picture, const AdjustmentValues& v);
 
