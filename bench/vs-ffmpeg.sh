@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # The program against the ffmpeg command line doing the same work on COUNT
 # 24-megapixel JPEGs (bench/make-24mp.sh): Lanczos scale, middle cut,
-# libx264 CRF 23 preset medium without B-frames and with the lookahead of 20
-# frames that the program uses, yuv420p, 30 fps. Three jobs:
-# 1080p; 1080p with saturation 1.3, contrast 1.1 and exposure +0.3 (ffmpeg:
-# eq and exposure); 3840x2160. Median of three runs, whole process: wall
-# time, processor time, peak resident memory, and the ratio of ffmpeg's wall
-# time to ours (above 1: we are faster).
+# libx264 CRF 23 preset medium, yuv420p, 30 fps. ffmpeg runs twice: with
+# x264's defaults (the plain command line), and with the x264 settings the
+# program uses (no B-frames, its lookahead: 8 frames at 1080p, 5 at
+# 3840x2160, one frame thread per core).
+# Jobs: 1080p; 1080p with saturation 1.3, contrast 1.1 and exposure +0.3
+# (ffmpeg: eq and exposure); 3840x2160; 1080p with a date stamp, a watermark
+# and one in-between frame per image (ffmpeg: drawtext twice and the
+# framerate filter's blend). Median of three runs, whole process: wall time,
+# processor time, peak resident memory, the ratio of ffmpeg's wall time to
+# ours (above 1: we are faster), and the machine's limit for the job: the
+# processor time of decoding the JPEGs at the scale used plus encoding the
+# frames, divided by the cores.
 #   bench/vs-ffmpeg.sh [COUNT] [WORK_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,40 +22,65 @@ src=$work/24mp-$count
 bash "$root/bench/make-24mp.sh" "$src" "$count"
 out=$work/vs && rm -rf "$out" && mkdir -p "$out"
 export XDG_DATA_HOME=$out/data XDG_CONFIG_HOME=$out/config
+cores=$(nproc)
 
-# median3 COMMAND...: the run with the median wall time, as
-# "wall cpu peak_kB".
-median3() {
-  local runs=()
-  for _ in 1 2 3; do
-    rm -f "$out"/out*.mov
-    /usr/bin/time -o "$out/time.txt" -f "%e %U %S %M" "$@" >/dev/null 2>&1
-    read -r wall user sys peak < <(tail -1 "$out/time.txt")
-    runs+=("$wall $(echo "$user + $sys" | bc) $peak")
+# run COMMAND...: one run as "wall cpu peak_kB".
+run() {
+  /usr/bin/time -o "$out/time.txt" -f "%e %U %S %M" "$@" >/dev/null 2>&1
+  read -r wall user sys peak < <(tail -1 "$out/time.txt")
+  echo "$wall $(echo "$user + $sys" | bc) $peak"
+}
+
+# The limit: djpeg at the scale the program decodes at, and x264 with the
+# program's settings on the frames of its movie.
+limit() { # SCALE LOOKAHEAD FRAMES_MOVIE
+  local scale=$1 la=$2 movie=$3 d e
+  d=$(run bash -c "for f in '$src'/*.jpg; do djpeg -scale $scale \"\$f\" >/dev/null; done")
+  ffmpeg -v error -y -i "$movie" -f yuv4mpegpipe -pix_fmt yuv420p "$out/frames.y4m"
+  e=$(run ffmpeg -v error -y -i "$out/frames.y4m" -c:v libx264 -crf 23 -preset medium -bf 0 \
+        -rc-lookahead "$la" -threads "$cores" -f null -)
+  rm -f "$out/frames.y4m"
+  echo "$d" "$e" | awk -v c="$cores" '{ printf "%.1f s", ($2 + $5) / c }'
+}
+
+job() { # NAME WIDTH HEIGHT PRESET LOOKAHEAD DJPEG_SCALE "OUR OPTIONS" "FFMPEG FILTERS"
+  local name=$1 w=$2 h=$3 preset=$4 la=$5 scale=$6 ours=$7 filters=$8
+  local a=() b=() c=() i
+  local vf="scale=$w:$h:force_original_aspect_ratio=increase:flags=lanczos,crop=$w:$h$filters"
+  # The three programs take turns, so that a change in the machine's load
+  # falls on all of them alike.
+  for i in 1 2 3; do
+    rm -f "$out"/*.mov
+    # shellcheck disable=SC2086 # the options are words
+    a+=("$(run "$root/build/moirevance" make --size "$preset" --codec h264 --quality normal --fps 30 \
+          --skip-verify $ours -o "$out/ours.mov" "$src")")
+    b+=("$(run ffmpeg -y -framerate 30 -i "$src/shot-%04d.jpg" -vf "$vf" \
+          -c:v libx264 -crf 23 -preset medium -pix_fmt yuv420p "$out/ffmpeg.mov")")
+    c+=("$(run ffmpeg -y -framerate 30 -i "$src/shot-%04d.jpg" -vf "$vf" \
+          -c:v libx264 -crf 23 -preset medium -bf 0 -rc-lookahead "$la" -threads "$cores" \
+          -pix_fmt yuv420p "$out/ffmpeg-same.mov")")
   done
-  printf "%s\n" "${runs[@]}" | sort -n | sed -n 2p
+  median() { printf "%s\n" "$@" | sort -n | sed -n 2p; }
+  local aw ac am bw bc bm cw cc cm
+  read -r aw ac am <<<"$(median "${a[@]}")"
+  read -r bw bc bm <<<"$(median "${b[@]}")"
+  read -r cw cc cm <<<"$(median "${c[@]}")"
+  printf "| %s | %.1f s, %.1f CPU-s, %d MB | %.1f s, %.1f CPU-s, %d MB | %.2f | %.1f s, %.1f CPU-s, %d MB | %.2f | %s |\n" \
+    "$name" "$aw" "$ac" $((am / 1024)) "$bw" "$bc" $((bm / 1024)) "$(echo "$bw / $aw" | bc -l)" \
+    "$cw" "$cc" $((cm / 1024)) "$(echo "$cw / $aw" | bc -l)" "$(limit "$scale" "$la" "$out/ours.mov")"
 }
 
-job() { # NAME WIDTH HEIGHT PRESET "OUR OPTIONS" "FFMPEG FILTERS"
-  local name=$1 w=$2 h=$3 preset=$4 ours=$5 filters=$6
-  local a b
-  # shellcheck disable=SC2086 # the options are words
-  a=$(median3 "$root/build/moirevance" make --size "$preset" --codec h264 --quality normal --fps 30 \
-        --skip-verify $ours -o "$out/out.mov" "$src")
-  b=$(median3 ffmpeg -y -framerate 30 -i "$src/shot-%04d.jpg" \
-        -vf "scale=$w:$h:force_original_aspect_ratio=increase:flags=lanczos,crop=$w:$h$filters" \
-        -c:v libx264 -crf 23 -preset medium -bf 0 -rc-lookahead 20 -pix_fmt yuv420p "$out/out.mov")
-  read -r aw ac am <<<"$a"
-  read -r bw bc bm <<<"$b"
-  printf "| %s | %.1f s, %.1f CPU-s | %.1f s, %.1f CPU-s | %.2f | %d / %d MB |\n" "$name" "$aw" "$ac" "$bw" "$bc" \
-    "$(echo "$bw / $aw" | bc -l)" $((am / 1024)) $((bm / 1024))
-}
+stamp=",drawtext=text='2026-06-01 12\:00\:00':x=8:y=h-30:fontsize=24:fontcolor=white"
+stamp+=",drawtext=text='Moirevance':x=w-tw-8:y=8:fontsize=32:fontcolor=white@0.7"
+stamp+=",framerate=fps=60:interp_start=0:interp_end=255:scene=100"
 
-echo "$count images 6000x4000 on $(nproc) cores"
+echo "$count images 6000x4000 on $cores cores; median of three"
 echo
-echo "| job | moirevance | ffmpeg | ratio (ffmpeg / ours) | peak RSS ours / ffmpeg |"
-echo "|---|---|---|---|---|"
-job "1080p, no adjustment" 1920 1080 1080p "" ""
-job "1080p, saturation 1.3, contrast 1.1, exposure +0.3" 1920 1080 1080p \
+echo "| job | moirevance (wall, CPU, peak RSS) | ffmpeg, x264 defaults | ratio | ffmpeg, our x264 settings | ratio | machine's limit |"
+echo "|---|---|---|---|---|---|---|"
+job "1080p, no adjustment" 1920 1080 1080p 8 1/2 "" ""
+job "1080p, saturation 1.3, contrast 1.1, exposure +0.3" 1920 1080 1080p 8 1/2 \
   "--saturation 1.3 --contrast 1.1 --exposure 0.3" ",eq=saturation=1.3:contrast=1.1,exposure=exposure=0.3"
-job "3840x2160, no adjustment" 3840 2160 F3840X2160 "" ""
+job "3840x2160, no adjustment" 3840 2160 F3840X2160 5 1/1 "" ""
+job "1080p, date stamp, watermark, 1 in-between frame" 1920 1080 1080p 8 1/2 \
+  "--date-stamp --watermark Moirevance --watermark-pos 2,0 --tween 1" "$stamp"

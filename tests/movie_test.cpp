@@ -397,3 +397,56 @@ TEST_F(MovieFixture, TintColourIsTakenOverWhereTheTintFadesOut)
     EXPECT_EQ(settings.ciColor.red, 0.0f);
     EXPECT_EQ(settings.ciColor.blue, 1.0f);
 }
+
+// The render threads run ahead of the encoder; however many there are, the
+// same frames come out: keyframed cuts and adjustments, an overlay and
+// in-between frames together.
+TEST_F(MovieFixture, AnyNumberOfRenderThreadsMakesTheSameFrames)
+{
+    const auto files = writeImages(dir.path(), 10, 120, 90, "png", "img", [](int i) -> Pattern {
+        return [i](int x, int y) { return Rgb{std::uint8_t(x * 2 + i * 9), std::uint8_t(y * 2), std::uint8_t(250 - x - i * 7)}; };
+    });
+    list.processImageList(files);
+    settings.scale = 0.5f;
+    settings.codec = kCodecTIFF;
+    settings.crop = kCropCustom;
+    view.frame = view.srcRect = {0, 0, 120, 90};
+    editor.animFile = dir / "anim.txt";
+    editor.createCropWindow();
+    view.cropRect = {0, 0, 120, 90};
+    settings.saturation = 1.3f;
+    settings.exposureEV = 0.4f;
+    ASSERT_TRUE(editor.enterButtonAction());
+    editor.frame = 9;
+    view.cropRect = {20, 15, 80, 60};
+    settings.saturation = 0.8f;
+    settings.sepiaIntensity = 0.6f;
+    settings.monoIntensity = 0.3f;
+    settings.blurRadius = 1.0f;
+    ASSERT_TRUE(editor.enterButtonAction());
+    fs::create_directory(dir / "layers");
+    list.setLayerSound([] {});
+    list.setIsLayerImages(true);
+    ports.nextChoice = writeImages(dir / "layers", 10, 120, 90, "png", "layer", [](int i) -> Pattern {
+        return [i](int x, int) { return Rgb{std::uint8_t(x + i), 90, 200}; };
+    });
+    list.selectFiles();
+    settings.overlayMode = kOverlayBlend;
+    settings.setTweening(true);
+
+    std::vector<std::vector<std::vector<std::uint8_t>>> movies;
+    for (unsigned threads : {1u, 3u}) {
+        run = std::make_unique<MovieRun>(settings, list, ports, ports);
+        run->setAnimationEditor(&editor, &view);
+        run->setRenderThreads(threads);
+        run->moviePath = dir / ("threads" + std::to_string(threads) + ".mov");
+        run->movieName = "threads";
+        ASSERT_TRUE(run->createCommand());
+        run->waitForWorker();
+        ASSERT_TRUE(run->wasWritten());
+        movies.push_back(decodeFrames(run->outputPath(), 60, 45));
+    }
+    ASSERT_EQ(movies[0].size(), 10u + 9);
+    EXPECT_TRUE(movies[0] == movies[1]);
+    EXPECT_NE(movies[0][0], movies[0][18]); // the keyframes changed the picture
+}
