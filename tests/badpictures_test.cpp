@@ -8,6 +8,7 @@
 #include <vips/vips8>
 
 #include "TestSupport.h"
+#include "platform/JpegRows.h"
 #include "platform/Picture.h"
 #include "platform/PictureProbe.h"
 
@@ -299,4 +300,40 @@ TEST(BadPictures, ZoomDecodesAndShowsOnlyTheCutOfThePicture)
         }
         fs::remove(dir / "out.mov");
     }
+}
+
+// A JPEG scaled down is decoded at the fewest eighths that still cover the
+// frame, then scaled: the same picture as a full decode, grey and CMYK files
+// too; data that only makes the decoder warn fails there as everywhere.
+TEST(BadPictures, ScaledJpegsDecodeAtEighthsAndRefuseDamagedData)
+{
+    TempDir dir;
+    EXPECT_EQ(mv::jpegEighthsCovering(6000, 4000, 1920, 1280), 3);
+    EXPECT_EQ(mv::jpegEighthsCovering(6000, 4000, 3840, 2560), 6);
+    EXPECT_EQ(mv::jpegEighthsCovering(6000, 4000, 6000, 4000), 8);
+    const std::string rgb = dir / "rgb.jpg", grey = dir / "grey.jpg", cmyk = dir / "cmyk.jpg";
+    writeImage(rgb, 400, 300);
+    vips::VImage::new_from_file(rgb.c_str()).colourspace(VIPS_INTERPRETATION_B_W).write_to_file(grey.c_str());
+    vips::VImage::new_from_file(rgb.c_str()).colourspace(VIPS_INTERPRETATION_CMYK).write_to_file(cmyk.c_str());
+    for (const std::string& path : {rgb, grey, cmyk}) {
+        SCOPED_TRACE(path);
+        mv::RgbaBitmap b;
+        ASSERT_TRUE(mv::Picture::open(path)->scaled(0.32).cropped(0, 0, 128, 90).render(b));
+        std::vector<std::uint8_t> frame;
+        for (std::size_t i = 0; i < b.pixels.size(); i += 4)
+            frame.insert(frame.end(), &b.pixels[i], &b.pixels[i] + 3);
+        const std::string asRgb = path + ".png";
+        vips::VImage::new_from_file(path.c_str()).colourspace(VIPS_INTERPRETATION_sRGB).write_to_file(asRgb.c_str());
+        const auto want = referenceFrame(asRgb, 128, 96, 0, 6, 128, 90);
+        EXPECT_LT(meanAbsDiff(frame, want), 1.5);
+    }
+
+    // Bytes of the scan overwritten: the file is whole, its data is not.
+    std::string bytes = readFile(rgb);
+    const std::size_t scan = bytes.find("\xFF\xDA");
+    for (std::size_t i = scan + 200; i < scan + 260; ++i)
+        bytes[i] = static_cast<char>(i % 3 ? 0xFF : 0xD3);
+    writeFile(rgb, bytes);
+    mv::RgbaBitmap b;
+    EXPECT_FALSE(mv::Picture::open(rgb)->scaled(0.32).render(b));
 }

@@ -1,5 +1,6 @@
 #include "platform/Picture.h"
 
+#include "platform/JpegRows.h"
 #include "platform/LanczosScaler.h"
 #include "platform/PictureImpl.h"
 #include "platform/PictureProbe.h"
@@ -220,6 +221,27 @@ static VImage imageOf(const RgbaBitmap& bitmap)
         .copy_memory();
 }
 
+// The JPEG decoded at eighths/8 and scaled to w x h, of which the window
+// goes to dst as packed RGBA. Nothing when this way does not suit the
+// picture (a zoom, a CMYK file): the image library's way then does it.
+static std::optional<bool> scaleJpeg(const std::string& path, int jpegW, int jpegH, int eighths, int w, int h,
+                                     int left, int top, int ww, int wh, std::uint8_t* dst, int dstStride)
+{
+    const int sw = jpegScaledSide(jpegW, eighths), sh = jpegScaledSide(jpegH, eighths);
+    if (double(w) * h > 2.0 * double(ww) * wh || sw > 16 * w || sh > 16 * h)
+        return std::nullopt;
+    LanczosScaler scaler;
+    if (!scaler.start(sw, sh, w, h, left, top, ww, wh))
+        return false;
+    bool fed = true;
+    const JpegRowsResult result = decodeJpegRows(path, eighths, [&](const std::uint8_t* rows, int stride, int n) {
+        return fed = scaler.addRows(rows, stride, n);
+    });
+    if (result == JpegRowsResult::NotRgb)
+        return std::nullopt;
+    return result == JpegRowsResult::Ok && fed && scaler.finish(dst, dstStride);
+}
+
 VImage Picture::Impl::materialized() const
 {
     if (bitmap)
@@ -257,8 +279,14 @@ bool Picture::Impl::renderPending(RgbaBitmap& out) const
     }
     if (x0 >= x1 || y0 >= y1)
         return true;
-    return scaleSource(image, scaledW, scaledH, x0, y0, x1 - x0, y1 - y0,
-                       out.pixels.data() + (std::size_t(y0 - top) * w + (x0 - left)) * 4, w * 4);
+    std::uint8_t* dst = out.pixels.data() + (std::size_t(y0 - top) * w + (x0 - left)) * 4;
+    if (!directJpeg.empty()) {
+        const std::optional<bool> done =
+            scaleJpeg(directJpeg, jpegW, jpegH, jpegEighths, scaledW, scaledH, x0, y0, x1 - x0, y1 - y0, dst, w * 4);
+        if (done)
+            return *done;
+    }
+    return scaleSource(image, scaledW, scaledH, x0, y0, x1 - x0, y1 - y0, dst, w * 4);
 }
 
 void initImageLibrary(const char* argv0)
@@ -423,6 +451,12 @@ Picture Picture::scaled(double scale, double aspect) const
         impl->pendingScale = true;
         impl->scaledW = targetW;
         impl->scaledH = targetH;
+        if (!impl_->jpegPath.empty()) {
+            impl->directJpeg = impl_->jpegPath;
+            impl->jpegW = w0;
+            impl->jpegH = h0;
+            impl->jpegEighths = jpegEighthsCovering(w0, h0, targetW, targetH);
+        }
     }
     return Picture(std::move(impl));
 }

@@ -13,6 +13,11 @@ struct Picture::Impl {
     // Kept while the picture is exactly what was loaded from a JPEG file, so
     // that scaled() can let the decoder shrink it.
     std::string jpegPath;
+    // A pending scale of a JPEG file as loaded (jpegW x jpegH): decoded by
+    // libjpeg itself at jpegEighths/8 and fed to the scaler. `image` is the
+    // same picture through the image library, for what that path cannot do.
+    std::string directJpeg;
+    int jpegW = 0, jpegH = 0, jpegEighths = 8;
     // A Lanczos scale of `image` to scaledW x scaledH and then a cut of it,
     // both still to be done. They are run together at render time, or when
     // another operation needs the pixels.
