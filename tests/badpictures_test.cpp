@@ -302,14 +302,15 @@ TEST(BadPictures, ZoomDecodesAndShowsOnlyTheCutOfThePicture)
     }
 }
 
-// A JPEG scaled down is decoded at the fewest eighths that still cover the
-// frame, then scaled: the same picture as a full decode, grey and CMYK files
+// A JPEG scaled down is decoded at the fewest eighths (halvings) that still
+// cover the frame, then scaled: the same picture as a full decode, grey and CMYK files
 // too; data that only makes the decoder warn fails there as everywhere.
 TEST(BadPictures, ScaledJpegsDecodeAtEighthsAndRefuseDamagedData)
 {
     TempDir dir;
-    EXPECT_EQ(mv::jpegEighthsCovering(6000, 4000, 1920, 1280), 3);
-    EXPECT_EQ(mv::jpegEighthsCovering(6000, 4000, 3840, 2560), 6);
+    EXPECT_EQ(mv::jpegEighthsCovering(6000, 4000, 1920, 1280), 4);
+    EXPECT_EQ(mv::jpegEighthsCovering(6000, 4000, 1500, 1000), 2);
+    EXPECT_EQ(mv::jpegEighthsCovering(6000, 4000, 3840, 2560), 8);
     EXPECT_EQ(mv::jpegEighthsCovering(6000, 4000, 6000, 4000), 8);
     const std::string rgb = dir / "rgb.jpg", grey = dir / "grey.jpg", cmyk = dir / "cmyk.jpg";
     writeImage(rgb, 400, 300);

@@ -10,9 +10,13 @@ namespace mv {
 
 int jpegEighthsCovering(int w, int h, int needW, int needH)
 {
+    // Only the halvings: libjpeg-turbo decodes them with SIMD code, the
+    // other eighths with plain C, which costs more than it saves (a 24-MP
+    // picture for 1080p: 95 ms at 3/8 against 85 ms at 1/2; for 4K, 165 ms
+    // at 3/4 against 105 ms whole).
     int eighths = 1;
     while (eighths < 8 && (jpegScaledSide(w, eighths) < needW || jpegScaledSide(h, eighths) < needH))
-        ++eighths;
+        eighths *= 2;
     return eighths;
 }
 
@@ -83,7 +87,7 @@ bool run(Decode& d, int eighths, const std::function<bool(const std::uint8_t*, i
         while (n < kStripRows && d.info.output_scanline < d.info.output_height)
             n += static_cast<int>(jpeg_read_scanlines(&d.info, pointers + n, JDIMENSION(kStripRows - n)));
         if (!rows(d.strip, stride, n))
-            return false;
+            return true; // the rest is not wanted
     }
     jpeg_finish_decompress(&d.info);
     return true;

@@ -135,12 +135,14 @@ struct LanczosScaler::Impl {
     bool started = false;
     int sw = 0, sh = 0, dw = 0, dh = 0, left = 0, top = 0, ww = 0, wh = 0;
     int nextRow = 0;
+    int doneRows = 0; // output rows written so far
 
     ~Impl()
     {
         // A picture given up halfway leaves the scaler in the middle of a
-        // frame: its context is not kept.
-        if (started && nextRow != sh) {
+        // frame: its context is not kept. (One whose window was done starts
+        // the next frame from its first row, which resets the context.)
+        if (started && nextRow != sh && doneRows < top + wh) {
             sws_freeContext(s->scale);
             s->scale = nullptr;
         }
@@ -167,6 +169,7 @@ bool LanczosScaler::start(int sw, int sh, int dw, int dh, int left, int top, int
         return false;
     m.sw = sw, m.sh = sh, m.dw = dw, m.dh = dh, m.left = left, m.top = top, m.ww = ww, m.wh = wh;
     m.nextRow = 0;
+    m.doneRows = 0;
     m.started = true;
     return true;
 }
@@ -186,17 +189,25 @@ bool LanczosScaler::addRows(const std::uint8_t* rows, int stride, int n)
     // Strips come in order; the scaler keeps the rows its vertical filter
     // still needs and writes each output row once it can.
     const std::uint8_t* const* src = s.in.plane;
-    if (sws_scale(s.scale, src, s.in.stride, m.nextRow, n, s.out.plane, s.out.stride) < 0)
+    const int written = sws_scale(s.scale, src, s.in.stride, m.nextRow, n, s.out.plane, s.out.stride);
+    if (written < 0)
         return false;
     m.nextRow += n;
+    m.doneRows += written;
     return true;
+}
+
+bool LanczosScaler::windowDone() const
+{
+    const Impl& m = *impl_;
+    return m.started && (m.nextRow == m.sh || m.doneRows >= m.top + m.wh);
 }
 
 bool LanczosScaler::finish(std::uint8_t* dst, int dstStride)
 {
     Impl& m = *impl_;
     Scratch& s = *m.s;
-    if (!m.started || m.nextRow != m.sh)
+    if (!m.started || !windowDone())
         return false;
     // Only the window is unpacked: the cut costs nothing extra.
     for (int y = 0; y < m.wh; ++y) {

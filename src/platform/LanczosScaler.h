@@ -23,7 +23,10 @@ public:
     bool start(int sw, int sh, int dw, int dh, int left, int top, int ww, int wh);
     // The next n rows of the source, packed RGB, `stride` bytes apart.
     bool addRows(const std::uint8_t* rows, int stride, int n);
-    // After the last source row: the window as packed RGBA with alpha 255.
+    // Every row of the window has been written: the source rows below it
+    // are not needed.
+    bool windowDone() const;
+    // Once the window is done: the window as packed RGBA with alpha 255.
     bool finish(std::uint8_t* dst, int dstStride);
 
 private:

@@ -233,9 +233,11 @@ static std::optional<bool> scaleJpeg(const std::string& path, int jpegW, int jpe
     LanczosScaler scaler;
     if (!scaler.start(sw, sh, w, h, left, top, ww, wh))
         return false;
+    // The rows below the window's reach are not decoded at all.
     bool fed = true;
     const JpegRowsResult result = decodeJpegRows(path, eighths, [&](const std::uint8_t* rows, int stride, int n) {
-        return fed = scaler.addRows(rows, stride, n);
+        fed = scaler.addRows(rows, stride, n);
+        return fed && !scaler.windowDone();
     });
     if (result == JpegRowsResult::NotRgb)
         return std::nullopt;
