@@ -206,11 +206,13 @@ Picture Picture::pixelPass(const PixelPass& pass, bool keepLinear) const
         if (size != n * 3 * sizeof(float))
             throw vips::VError("the picture could not be computed");
     } else {
+        // 8-bit pixels to 8-bit pixels are changed where they are.
         RgbaBitmap in;
+        RgbaBitmap& from = keepLinear ? in : *out;
         std::string error;
-        if (!render(in, &error))
+        if (!render(from, &error) || from.width != w || from.height != h)
             throw vips::VError(error.empty() ? "the picture could not be decoded" : error.c_str());
-        run(in.pixels.data());
+        run(from.pixels.data());
     }
     auto impl = std::make_shared<Impl>();
     if (keepLinear) {
