@@ -490,7 +490,10 @@ void MovieRun::createMovieFrames()
         return out;
     };
     timeRange.begin(); // asks at image 0, before anything is rendered
-    FramePipeline pipeline(nextJob, render, renderThreads_);
+    // A picture waiting for the encoder besides one on each render thread;
+    // from 4 megapixels up (33 MB a frame) none waits.
+    const bool largeFrames = std::int64_t(frameW) * frameH >= 4'000'000;
+    FramePipeline pipeline(nextJob, render, renderThreads_, renderThreads_ + (largeFrames ? 0 : 1));
     // Works on the frames in list order, so the same frames come out however
     // many threads render them.
     Smoothing smoothing(smoothingPlan_);
