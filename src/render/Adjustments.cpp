@@ -2,9 +2,13 @@
 
 namespace mv {
 
-const std::array<Adjustment, 7>& adjustmentChain()
+const std::array<Adjustment, 8>& adjustmentChain()
 {
-    static const std::array<Adjustment, 7> chain{{
+    static const std::array<Adjustment, 8> chain{{
+        // The deflicker gain evens out the exposure of the shots themselves,
+        // so it comes before anything the person chose.
+        {[](const AdjustmentValues& v) { return v.deflickerEV != 0; },
+         [](const Picture& p, const AdjustmentValues& v) { return p.exposureAdjust(v.deflickerEV); }},
         {[](const AdjustmentValues& v) { return v.saturation != 1 || v.brightness != 0 || v.contrast != 1; },
          [](const Picture& p, const AdjustmentValues& v) { return p.colorControls(v.saturation, v.brightness, v.contrast); }},
         {[](const AdjustmentValues& v) { return v.exposure != 0; },

@@ -10,6 +10,7 @@ namespace mv {
 
 // The values one image is adjusted with.
 struct AdjustmentValues {
+    float deflickerEV = 0; // the deflicker gain, before everything else
     float saturation = 1, brightness = 0, contrast = 1;
     float exposure = 0;
     float monoIntensity = 0;
@@ -27,8 +28,9 @@ struct Adjustment {
     Picture (*apply)(const Picture&, const AdjustmentValues&);
 };
 
-// Color controls, exposure, monochrome, sepia, sharpen, blur, straighten.
-const std::array<Adjustment, 7>& adjustmentChain();
+// Deflicker gain, color controls, exposure, monochrome, sepia, sharpen, blur,
+// straighten.
+const std::array<Adjustment, 8>& adjustmentChain();
 
 bool anyAdjustment(const AdjustmentValues& v);
 Picture applyAdjustments(Picture picture, const AdjustmentValues& v);
