@@ -10,15 +10,18 @@
 #include <thread>
 
 #include "platform/Localize.h"
+#include "platform/PictureProbe.h"
 #include "render/RunTexts.h"
 
 namespace mv {
 namespace {
 
 constexpr int kCells = kBrightnessGrid * kBrightnessGrid;
-constexpr int kMeasureSide = 192;  // pixels; 12 x 12 per cell for a 3:2 picture
+constexpr double kMeasureArea = 192 * 128; // pixels measured: 12 x 8 a cell for a 3:2 picture
+constexpr int kMeasureSide = 192;  // a raw file is decoded at half size above twice this
 constexpr int kClipCode = 250;     // a component at or above this is taken as clipped
 constexpr float kDarkLevel = 0.002f; // linear; about code 8 in sRGB
+constexpr double kMeasurePixels = 6e6; // of a large picture: a band from the top
 constexpr int kMinCells = 16;      // fewer usable cells in common: compare whole pictures
 constexpr std::size_t kChainLinks = 4;
 
@@ -106,16 +109,28 @@ BrightnessCells brightnessCells(const RgbaBitmap& bitmap)
     return out;
 }
 
-std::optional<BrightnessCells> measureBrightness(const std::string& path)
+std::optional<BrightnessCells> measureBrightness(const std::string& path, double band)
 {
     const std::optional<Picture> picture = Picture::openForPreview(path, kMeasureSide, kMeasureSide);
     if (!picture)
         return std::nullopt;
-    const double scale = std::min(1.0, double(kMeasureSide) / std::max(picture->width(), picture->height()));
+    const double area = double(picture->width()) * picture->height() * band;
+    Picture small = picture->scaled(std::min(1.0, std::sqrt(kMeasureArea / area)));
+    if (band < 1.0) {
+        const int bandH = std::max(1, static_cast<int>(std::lround(small.height() * band)));
+        small = small.cropped(0, small.height() - bandH, small.width(), bandH);
+    }
     RgbaBitmap bitmap;
-    if (!picture->scaled(scale).render(bitmap))
+    if (!small.render(bitmap))
         return std::nullopt;
     return brightnessCells(bitmap);
+}
+
+double measuredBand(int width, int height)
+{
+    // Below half the picture the rest is decoded anyway.
+    const double band = kMeasurePixels / (double(std::max(1, width)) * std::max(1, height));
+    return band < 0.5 ? band : 1.0;
 }
 
 double brightnessStep(const BrightnessCells& from, const BrightnessCells& to)
@@ -206,6 +221,14 @@ std::optional<std::vector<double>> measureSequence(const std::vector<std::string
     std::size_t taken = 0, consumed = 0;
     bool ended = false;
     std::map<std::size_t, std::optional<BrightnessCells>> done;
+    // One band for the whole sequence, so that every image is measured on
+    // the same part of the picture.
+    double band = 1.0;
+    for (const std::string& file : files)
+        if (const auto header = probePicture(file)) {
+            band = measuredBand(header->width, header->height);
+            break;
+        }
 
     auto work = [&] {
         std::unique_lock lock(mutex);
@@ -218,7 +241,7 @@ std::optional<std::vector<double>> measureSequence(const std::vector<std::string
             std::optional<BrightnessCells> cells;
             if (keepGoing()) {
                 try {
-                    cells = measureBrightness(files[k]);
+                    cells = measureBrightness(files[k], band);
                 } catch (const std::exception&) {
                     // Measured as unreadable; the frame loop decides what the image becomes.
                 }

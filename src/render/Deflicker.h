@@ -35,10 +35,15 @@ struct BrightnessCells {
 };
 
 BrightnessCells brightnessCells(const RgbaBitmap& bitmap);
-// From a decode of at most 192 pixels a side (a JPEG shrinks while it is
-// decoded, a raw file is decoded at half size). Nothing when the file does
-// not decode.
-std::optional<BrightnessCells> measureBrightness(const std::string& path);
+// From a decode of about 192 x 128 pixels (a JPEG shrinks while it is
+// decoded, a raw file is decoded at half size), of the top `band` of the
+// picture's height. Nothing when the file does not decode.
+std::optional<BrightnessCells> measureBrightness(const std::string& path, double band = 1.0);
+// Reading a JPEG is mostly decoding its compressed data, which a smaller
+// decode does not skip: of a picture above 12 megapixels only a band from
+// the top of about 6 megapixels is read (a quarter of a 24-megapixel shot).
+// The fraction of the height measured.
+double measuredBand(int width, int height);
 
 // log2 of the brightness of `to` over that of `from`: the median of the
 // cells usable in both, so that content that moves or clips (a minority of
