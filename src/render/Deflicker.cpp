@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <fstream>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -40,6 +41,15 @@ const std::array<float, 256>& linearTable()
         return t;
     }();
     return table;
+}
+
+// Other formats are decoded whole however little of them is used.
+bool isJpeg(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    char magic[3] = {};
+    in.read(magic, 3);
+    return in && magic[0] == '\xFF' && magic[1] == '\xD8' && magic[2] == '\xFF';
 }
 
 double median(std::vector<double>& v)
@@ -226,7 +236,7 @@ std::optional<std::vector<double>> measureSequence(const std::vector<std::string
     double band = 1.0;
     for (const std::string& file : files)
         if (const auto header = probePicture(file)) {
-            band = measuredBand(header->width, header->height);
+            band = isJpeg(file) ? measuredBand(header->width, header->height) : 1.0;
             break;
         }
 

@@ -40,8 +40,8 @@ BrightnessCells brightnessCells(const RgbaBitmap& bitmap);
 // picture's height. Nothing when the file does not decode.
 std::optional<BrightnessCells> measureBrightness(const std::string& path, double band = 1.0);
 // Reading a JPEG is mostly decoding its compressed data, which a smaller
-// decode does not skip: of a picture above 12 megapixels only a band from
-// the top of about 6 megapixels is read (a quarter of a 24-megapixel shot).
+// decode does not skip: of a JPEG above 12 megapixels only a band from the
+// top of about 6 megapixels is read (a quarter of a 24-megapixel shot).
 // The fraction of the height measured.
 double measuredBand(int width, int height);
 
