@@ -19,11 +19,11 @@ namespace {
 
 constexpr int kCells = kBrightnessGrid * kBrightnessGrid;
 constexpr double kMeasureArea = 192 * 128; // pixels measured: 12 x 8 a cell for a 3:2 picture
-constexpr int kMeasureSide = 192;  // a raw file is decoded at half size above twice this
-constexpr int kClipCode = 250;     // a component at or above this is taken as clipped
-constexpr float kDarkLevel = 0.002f; // linear; about code 8 in sRGB
-constexpr double kMeasurePixels = 6e6; // of a large picture: a band from the top
-constexpr int kMinCells = 16;      // fewer usable cells in common: compare whole pictures
+constexpr int kMeasureSide = 192;          // a raw file is decoded at half size above twice this
+constexpr double kMeasurePixels = 6e6;     // of a large JPEG: a band from the top
+constexpr int kClipCode = 250;             // a component at or above this is taken as clipped
+constexpr float kDarkLevel = 0.002f;       // linear; about code 8 in sRGB
+constexpr int kMinCells = 16;              // fewer usable cells in common: compare whole pictures
 constexpr std::size_t kChainLinks = 4;
 
 float srgbToLinear(int code)
