@@ -206,6 +206,7 @@ TEST_F(DeflickerFixture, StopWhileAnalysingLeavesNoMovieAndNoVerifyLines)
     EXPECT_EQ(run->actualImages(), 0u);
     EXPECT_FALSE(run->wasWritten());
     EXPECT_FALSE(fs::exists(dir / "movie.mov"));
+    EXPECT_FALSE(fs::exists(dir / "movie.mov.partial"));
     EXPECT_EQ(fs::exists(verify.path()) ? readFile(verify.path()) : "", verifyBefore);
     EXPECT_EQ(ports.alerts().size(), alertsBefore);
 }
