@@ -61,6 +61,21 @@ TEST(BatchOptions, EachOptionSetsItsSetting)
     EXPECT_FLOAT_EQ(p.scale, 1.5f);
 }
 
+TEST(BatchOptions, DeflickerTakesAnOptionalWindow)
+{
+    JobSettings s;
+    EXPECT_EQ(parse({"--deflicker", "in/"}, s).inputs, (std::vector<std::string>{"in/"}));
+    EXPECT_TRUE(s.isDeflicker);
+    EXPECT_EQ(s.deflickerWindow, 51);
+    parse({"--deflicker", "31", "in/"}, s);
+    EXPECT_EQ(s.deflickerWindow, 31);
+    parse({"--deflicker=9", "--no-deflicker", "in/"}, s);
+    EXPECT_EQ(s.deflickerWindow, 9);
+    EXPECT_FALSE(s.isDeflicker);
+    EXPECT_THAT(usageError({"--deflicker", "2", "in/"}), HasSubstr("must be from 3 to 999"));
+    EXPECT_THAT(usageError({"--deflicker=7.5", "in/"}), HasSubstr("whole number"));
+}
+
 TEST(BatchOptions, AdjustmentsInTheUnitsOfTheSettings)
 {
     JobSettings s;

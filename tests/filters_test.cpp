@@ -118,14 +118,18 @@ TEST_F(FilterCase, ColourFiltersFollowTheirFormulasAloneAndTogether)
         expectFormula(c, open(p).colorMonochrome(0.9f, 0.6f, 0.2f, 0.8f),
                       [&](Lin v) { return monochrome(v, tint, 0.8); });
 
-        // The movie runs them as one pass, in this order.
+        // The movie runs them as one pass, in this order, after the
+        // deflicker gain.
         AdjustmentValues a;
+        a.deflickerEV = -0.25f;
         a.saturation = 1.3f, a.brightness = -0.02f, a.contrast = 1.1f, a.exposure = 0.3f, a.sepia = 0.4f;
-        expectFormula(c, applyAdjustments(open(p), a),
-                      [](Lin v) { return sepia(exposure(colourControls(v, 1.3, -0.02, 1.1), 0.3), 0.4); });
+        expectFormula(c, applyAdjustments(open(p), a), [](Lin v) {
+            return sepia(exposure(colourControls(exposure(v, -0.25), 1.3, -0.02, 1.1), 0.3), 0.4);
+        });
         a.monoIntensity = 0.5f, a.monoColor = {0.9f, 0.6f, 0.2f};
         expectFormula(c, applyAdjustments(open(p), a), [&](Lin v) {
-            return sepia(monochrome(exposure(colourControls(v, 1.3, -0.02, 1.1), 0.3), tint, 0.5), 0.4);
+            return sepia(monochrome(exposure(colourControls(exposure(v, -0.25), 1.3, -0.02, 1.1), 0.3), tint, 0.5),
+                         0.4);
         });
     }
 }

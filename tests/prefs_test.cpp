@@ -63,6 +63,8 @@ JobSettings unusual()
         s.useWatermark = true;
     s.tweenFrames = 4;
     s.motionFrames = 7;
+    s.isDeflicker = true;
+    s.deflickerWindow = 25;
     s.fromTime = 7.5f;
     s.toTime = 17.25f;
     s.watermarkStr = "\xC2\xA9 Garden 2026";
@@ -92,7 +94,7 @@ TEST(Preferences, StoredValuesAreClampedOnLoad)
 {
     MemoryStore store;
     store.texts = {{"FPSPref", "0"}, {"ScalePref", "0.01"}, {"WatermarkTextPref", ""}, {"SortPref", "YES"},
-                   {"KMLPref", "true"}, {"SkipPref", "0"}, {"CodecPref", "3"}};
+                   {"KMLPref", "true"}, {"SkipPref", "0"}, {"CodecPref", "3"}, {"DeflickerWindowPref", "1"}};
     JobSettings s;
     loadPrefs(store, s);
     EXPECT_FLOAT_EQ(s.mvFPS, 0.01f);
@@ -102,6 +104,7 @@ TEST(Preferences, StoredValuesAreClampedOnLoad)
     EXPECT_TRUE(s.isCreateKML);
     EXPECT_FALSE(s.isSkipVerify);
     EXPECT_EQ(s.codec, kCodecTIFF);
+    EXPECT_EQ(s.deflickerWindow, 3); // the smallest window that tells flicker from light
     store.texts["ScalePref"] = "1.4";
     loadPrefs(store, s);
     EXPECT_FLOAT_EQ(s.scale, 1.4f);
@@ -153,7 +156,7 @@ TEST(Preferences, SaveWritesEveryKeyInOrder)
                                         "MotionBlurPref", "TweenFramePref", "MotionFramePref", "WatermarkStatePref",
                                         "FromTimePref", "ToTimePref", "textColorPref", "textFontPref",
                                         "WatermarkTextPref", "WatermarkColorPref", "WatermarkFontPref",
-                                        "WatermarkPosnPref"}));
+                                        "WatermarkPosnPref", "DeflickerPref", "DeflickerWindowPref"}));
     EXPECT_EQ(store.datas["WatermarkPosnPref"].size(), 16u);
     // No unusual value is a default, so a key written with a fixed value or
     // loaded into the wrong field shows.

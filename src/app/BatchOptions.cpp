@@ -190,6 +190,10 @@ std::string makeUsage()
            "                        such as 8:00-17:30, or 22:00-6:00 over midnight); the time\n"
            "                        is the capture date, else a name ending in -HHMMSS\n"
            "  --variable-fps        frames last as long as the keyframes' frame rate says\n"
+           "  --deflicker [WINDOW]  even out the brightness from image to image, keeping\n"
+           "                        changes of light that are slow against WINDOW images\n"
+           "                        (3 to 999) [51]; gains are held to +-2 EV\n"
+           "  --no-deflicker        no deflicker, even when the window last had it\n"
            "\n"
            "Text on every frame:\n"
            "  --date-stamp          the image's capture date, in the lower left corner\n"
@@ -333,6 +337,22 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
             s.fromTime = timeOfDayOption(arg, range, range.substr(0, dash));
             s.toTime = timeOfDayOption(arg, range, range.substr(dash + 1));
             s.isTimeRange = true;
+        } else if (arg == "--deflicker") {
+            // The window is optional: a following whole number is taken as
+            // it, anything else is the next argument.
+            const bool nextIsWindow = !hasInlineValue && i + 1 < args.size() && !args[i + 1].empty() &&
+                                      std::all_of(args[i + 1].begin(), args[i + 1].end(),
+                                                  [](unsigned char c) { return std::isdigit(c); });
+            if (hasInlineValue || nextIsWindow) {
+                const float window = bounded(arg, needValue(), kDeflickerWindowRange);
+                if (window != std::floor(window))
+                    throw UsageError{arg + ": \"" + value + "\" must be a whole number from 3 to 999"};
+                s.deflickerWindow = static_cast<std::uint16_t>(window);
+            }
+            s.isDeflicker = true;
+        } else if (arg == "--no-deflicker") {
+            noValue();
+            s.isDeflicker = false;
         } else if (arg == "--variable-fps") {
             noValue();
             s.isVariableFPS = true;

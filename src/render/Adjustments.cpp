@@ -7,18 +7,22 @@ namespace {
 bool colorControlsApply(const AdjustmentValues& v) { return v.saturation != 1 || v.brightness != 0 || v.contrast != 1; }
 bool monochromeApplies(const AdjustmentValues& v) { return v.monoIntensity != 0 || v.monoForced; }
 
-// Colour controls, exposure, monochrome and sepia work pixel by pixel: they
-// run as one pass, with the neutral ones left out.
+// The deflicker gain, colour controls, exposure, monochrome and sepia work
+// pixel by pixel: they run as one pass, with the neutral ones left out.
 bool pixelPassApplies(const AdjustmentValues& v)
 {
-    return colorControlsApply(v) || v.exposure != 0 || monochromeApplies(v) || v.sepia != 0;
+    return v.deflickerEV != 0 || colorControlsApply(v) || v.exposure != 0 || monochromeApplies(v) || v.sepia != 0;
 }
 
 Picture::PixelPass pixelPassOf(const AdjustmentValues& v)
 {
     Picture::Affine before; // what comes before the tint
+    // The deflicker gain evens out the exposure of the shots themselves, so
+    // it comes before anything the person chose.
+    if (v.deflickerEV != 0)
+        before = Picture::exposureTransform(v.deflickerEV);
     if (colorControlsApply(v))
-        before = Picture::colorControlsTransform(v.saturation, v.brightness, v.contrast);
+        before = before.then(Picture::colorControlsTransform(v.saturation, v.brightness, v.contrast));
     if (v.exposure != 0)
         before = before.then(Picture::exposureTransform(v.exposure));
     Picture::PixelPass pass;

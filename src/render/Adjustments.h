@@ -8,6 +8,7 @@ namespace mv {
 
 // The values one image is adjusted with.
 struct AdjustmentValues {
+    float deflickerEV = 0; // the deflicker gain, before everything else
     float saturation = 1, brightness = 0, contrast = 1;
     float exposure = 0;
     float monoIntensity = 0;
@@ -20,9 +21,10 @@ struct AdjustmentValues {
     float rotate = 0;
 };
 
-// In their order: color controls, exposure, monochrome, sepia (one pass
-// over the pixels), then sharpen, blur, straighten. Each runs only when it
-// is not neutral (exact comparison with its neutral value).
+// In their order: the deflicker gain, color controls, exposure,
+// monochrome, sepia (one pass over the pixels), then sharpen, blur,
+// straighten. Each runs only when it is not neutral (exact comparison with
+// its neutral value).
 bool anyAdjustment(const AdjustmentValues& v);
 Picture applyAdjustments(Picture picture, const AdjustmentValues& v);
 

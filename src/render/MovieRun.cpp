@@ -15,6 +15,7 @@
 #include "platform/Picture.h"
 #include "platform/PictureProbe.h"
 #include "platform/Sound.h"
+#include "render/Deflicker.h"
 #include "render/FramePipeline.h"
 #include "render/LoopControls.h"
 #include "render/RunTexts.h"
@@ -298,6 +299,7 @@ bool MovieRun::createMovie()
 
     // Held to what a movie can use, here on the thread that starts the run.
     smoothingPlan_ = settleSmoothing(settings_);
+    deflickerWindow_ = settings_.isDeflicker ? settings_.deflickerWindow : 0;
     window_.setWindowTitle(fileName(outputPath_));
     written_ = false;
     actualImages_ = 0;
@@ -490,10 +492,30 @@ void MovieRun::createMovieFrames()
         return out;
     };
     timeRange.begin(); // asks at image 0, before anything is rendered
+    // Deflicker needs the brightness of every image the movie uses before
+    // the first frame: the jobs are made ahead, measured, and then handed
+    // to the pipeline with their gains.
+    std::vector<FrameJob> plannedJobs;
+    std::size_t nextPlanned = 0;
+    const bool deflicker = deflickerWindow_ != 0;
+    if (deflicker) {
+        while (std::optional<FrameJob> job = nextJob())
+            plannedJobs.push_back(std::move(*job));
+        if (!isCreatingMovie_ || !addDeflickerGains(plannedJobs, files, deflickerWindow_, renderThreads_,
+                                                    isCreatingMovie_, window_))
+            return; // stopped: no frame was written, so no movie is left
+    }
+    auto takeJob = [&]() -> std::optional<FrameJob> {
+        if (!deflicker)
+            return nextJob();
+        if (!isCreatingMovie_ || nextPlanned == plannedJobs.size())
+            return std::nullopt;
+        return plannedJobs[nextPlanned++];
+    };
     // A picture waiting for the encoder besides one on each render thread;
     // from 4 megapixels up (33 MB a frame) none waits.
     const bool largeFrames = std::int64_t(frameW) * frameH >= 4'000'000;
-    FramePipeline pipeline(nextJob, render, renderThreads_, renderThreads_ + (largeFrames ? 0 : 1));
+    FramePipeline pipeline(takeJob, render, renderThreads_, renderThreads_ + (largeFrames ? 0 : 1));
     // Works on the frames in list order, so the same frames come out however
     // many threads render them.
     Smoothing smoothing(smoothingPlan_);

@@ -121,6 +121,7 @@ private:
     RunningValues running_;
     Overlay overlay_; // the layer and mask lists of the run, taken when it starts
     SmoothingPlan smoothingPlan_; // settled when the run starts
+    unsigned deflickerWindow_ = 0; // 0: no deflicker; settled when the run starts
 };
 
 } // namespace mv

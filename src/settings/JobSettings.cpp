@@ -184,4 +184,10 @@ float parseTime(const std::string& text)
     return t;
 }
 
+std::uint16_t deflickerWindowIn(long long images)
+{
+    return static_cast<std::uint16_t>(std::clamp<long long>(images, static_cast<long long>(kDeflickerWindowRange.low),
+                                                            static_cast<long long>(kDeflickerWindowRange.high)));
+}
+
 } // namespace mv

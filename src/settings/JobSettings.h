@@ -97,6 +97,11 @@ struct JobSettings {
     bool isMotionBlur = false;
     std::uint16_t motionFrames = 2;
 
+    // Deflicker: each image's exposure evened out against the smoothed
+    // brightness of the deflickerWindow images around it.
+    bool isDeflicker = false;
+    std::uint16_t deflickerWindow = 51;
+
     // Picture adjustments, at their neutral values
     float saturation = 1.0f;
     float brightness = 0.0f;
@@ -146,6 +151,11 @@ inline constexpr ValueRange kFPSRange{0.01f, 600.0f}, kScaleRange{0.05f, 1.5f};
 inline constexpr ValueRange kSaturationRange{-1e6f, 1e6f}, kBrightnessRange{-1e6f, 1e6f},
     kContrastRange{-1e6f, 1e6f}, kExposureRange{-64.0f, 64.0f}, kSepiaRange{0.0f, 1.0f}, kMonoRange{0.0f, 1.0f},
     kSharpenRange{0.0f, 1e6f}, kBlurRange{0.0f, 1000.0f}, kRotateRange{-1e6f, 1e6f}, kColorRange{0.0f, 1.0f};
+
+// Images in the deflicker window: fewer than 3 cannot tell flicker from a
+// change of light; beyond a thousand the curve is a straight line anyway.
+inline constexpr ValueRange kDeflickerWindowRange{3.0f, 999.0f};
+std::uint16_t deflickerWindowIn(long long images); // held to the range
 
 // Point sizes of the stamp and watermark fonts: a huge size would make a
 // bitmap of gigabytes for one line of text.

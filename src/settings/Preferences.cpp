@@ -20,7 +20,8 @@ const std::map<std::string, std::string>& textDefaults()
         {"FormatPref", "2"},        {"SortPref", "NO"},     {"SkipPref", "NO"},          {"AnimPref", "NO"},
         {"KMLPref", "NO"},          {"VerticalPref", "NO"}, {"TweenPref", "NO"},         {"MotionBlurPref", "NO"},
         {"WatermarkStatePref", "NO"}, {"FromTimePref", "0.0"}, {"ToTimePref", "0.0"},    {"TweenFramePref", "1"},
-        {"MotionFramePref", "2"},   {"WatermarkTextPref", "Watermark"},
+        {"MotionFramePref", "2"},   {"WatermarkTextPref", "Watermark"}, {"DeflickerPref", "NO"},
+        {"DeflickerWindowPref", "51"},
     };
     return d;
 }
@@ -154,6 +155,8 @@ void loadPrefs(const PreferenceStore& store, JobSettings& s)
     s.isMotionBlur = boolFor(store, "MotionBlurPref");
     s.tweenFrames = code(integerFor(store, "TweenFramePref"));
     s.motionFrames = code(integerFor(store, "MotionFramePref"));
+    s.isDeflicker = boolFor(store, "DeflickerPref");
+    s.deflickerWindow = deflickerWindowIn(integerFor(store, "DeflickerWindowPref"));
     s.isTimeRange = false;
     s.fromTime = floatFor(store, "FromTimePref");
     s.toTime = floatFor(store, "ToTimePref");
@@ -207,6 +210,8 @@ void savePrefs(PreferenceStore& store, const JobSettings& s)
     store.setData("WatermarkColorPref", archived(s.watermarkColor));
     store.setData("WatermarkFontPref", archived(s.watermarkFont));
     store.setData("WatermarkPosnPref", pointBytes(s.wPosnX, s.wPosnY));
+    store.setText("DeflickerPref", yes(s.isDeflicker));
+    store.setText("DeflickerWindowPref", std::to_string(s.deflickerWindow));
     store.sync();
 }
 

@@ -24,6 +24,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
 #include <QStandardPaths>
@@ -573,6 +574,21 @@ void MVWindow::buildFilterPanel()
     intSlider("motion", tr("Motion blur frames"), 1, kMotionStoreSize, 1, motionBlurCheckbox_);
     connect(tweenCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(17); });
     connect(motionBlurCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(18); });
+    // Deflicker: a switch and its window, in images.
+    deflickerCheckbox_ = new QCheckBox(tr("Deflicker"), filterPanel_);
+    deflickerCheckbox_->setObjectName("deflickerCheckbox");
+    deflickerCheckbox_->setToolTip(tr("Even out the brightness from image to image, keeping slow changes of light"));
+    deflickerWindowField_ = new QSpinBox(filterPanel_);
+    deflickerWindowField_->setObjectName("deflickerWindowField");
+    deflickerWindowField_->setAccessibleName(tr("Deflicker window"));
+    deflickerWindowField_->setToolTip(tr("Changes of light slower than this many images are kept"));
+    deflickerWindowField_->setRange(static_cast<int>(kDeflickerWindowRange.low),
+                                    static_cast<int>(kDeflickerWindowRange.high));
+    deflickerWindowField_->setSuffix(tr(" images"));
+    smooth->addWidget(deflickerCheckbox_, row + 2, 0);
+    smooth->addWidget(deflickerWindowField_, row + 2, 1, Qt::AlignLeft);
+    connect(deflickerCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(19); });
+    connect(deflickerWindowField_, &QSpinBox::valueChanged, this, [this] { mvFilters(19); });
     // Rows with and without a reset button the same height.
     const int rowHeight = QPushButton(tr("Reset")).sizeHint().height();
     for (int r = 0; r < grid->rowCount(); ++r)
@@ -764,6 +780,12 @@ void MVWindow::showSettings()
     tweenCheckbox_->setChecked(settings_.isTweening);
     sliders_["motion"]->setEnabled(settings_.isMotionBlur);
     motionBlurCheckbox_->setChecked(settings_.isMotionBlur);
+    {
+        QSignalBlocker b(deflickerWindowField_);
+        deflickerWindowField_->setValue(settings_.deflickerWindow);
+    }
+    deflickerCheckbox_->setChecked(settings_.isDeflicker);
+    deflickerWindowField_->setEnabled(settings_.isDeflicker);
 
     {
         QSignalBlocker b(scaleButton_);
@@ -1441,6 +1463,11 @@ void MVWindow::mvFilters(int tag)
         setNumList(settings_.numListImages);
         break;
     }
+    case 19:
+        settings_.isDeflicker = deflickerCheckbox_->isChecked();
+        settings_.deflickerWindow = deflickerWindowIn(deflickerWindowField_->value());
+        deflickerWindowField_->setEnabled(settings_.isDeflicker);
+        return; // the preview shows one image: nothing to redraw
     case 20:
         if (filterPanel_->isVisible()) {
             filterPanel_->hide();

@@ -32,6 +32,7 @@ class QDialog;
 class QFontDialog;
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 class QMenu;
 class QProgressBar;
 class QPushButton;
@@ -211,7 +212,8 @@ private:
     std::map<QString, QLabel*> sliderLabels_;
     QCheckBox *skipCheckbox_ = nullptr, *animCheckbox_ = nullptr, *kmlCheckbox_ = nullptr,
               *verticalCheckbox_ = nullptr, *timeRangeCheckbox_ = nullptr, *tweenCheckbox_ = nullptr,
-              *motionBlurCheckbox_ = nullptr;
+              *motionBlurCheckbox_ = nullptr, *deflickerCheckbox_ = nullptr;
+    QSpinBox* deflickerWindowField_ = nullptr;
     QLineEdit *rangeFromText_ = nullptr, *rangeToText_ = nullptr;
     bool rotateChanged_ = false;
 

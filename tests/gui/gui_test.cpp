@@ -370,6 +370,17 @@ private slots:
         QCOMPARE(w.settings().tweenFrames, 3);
         QCOMPARE(status(w), QString("Length:  0m 15.9s"));
         tween->click();
+        // Deflicker's switch and window reach the settings; the window
+        // field is only open while the switch is on.
+        auto* deflicker = w.findChild<QCheckBox*>("deflickerCheckbox");
+        auto* window = w.findChild<QSpinBox*>("deflickerWindowField");
+        QVERIFY(!window->isEnabled());
+        deflicker->click();
+        QVERIFY(w.settings().isDeflicker && window->isEnabled());
+        window->setValue(25);
+        QCOMPARE(w.settings().deflickerWindow, 25);
+        deflicker->click();
+        QVERIFY(!w.settings().isDeflicker && !window->isEnabled());
 
         enter(fps, "10");
         w.setOptionOverride(true);

@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "RunFixture.h"
+#include "render/Deflicker.h"
+
+using namespace mv;
+using namespace mvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+double rmsAboutMean(const std::vector<double>& e)
+{
+    double mean = 0, sum = 0;
+    for (double v : e)
+        mean += v / e.size();
+    for (double v : e)
+        sum += (v - mean) * (v - mean);
+    return std::sqrt(sum / e.size());
+}
+
+// The wave pattern one stop down (room for brighter shots), then `ev` stops
+// in linear light.
+Pattern exposed(double ev, Pattern base = wavePattern)
+{
+    return [=](int x, int y) {
+        const Rgb c = base(x, y);
+        const double k = std::exp2(ev - 1);
+        return Rgb{std::uint8_t(toSrgb(toLinear(c.r) * k)), std::uint8_t(toSrgb(toLinear(c.g) * k)),
+                   std::uint8_t(toSrgb(toLinear(c.b) * k))};
+    };
+}
+
+// log2 of the mean linear luminance of an RGB24 frame.
+double level(const std::vector<std::uint8_t>& rgb)
+{
+    double sum = 0;
+    for (std::size_t i = 0; i + 2 < rgb.size(); i += 3)
+        sum += 0.2126 * toLinear(rgb[i]) + 0.7152 * toLinear(rgb[i + 1]) + 0.0722 * toLinear(rgb[i + 2]);
+    return std::log2(sum / (rgb.size() / 3));
+}
+
+} // namespace
+
+// The curve on numbers: flicker on a slow ramp is removed, ends included; a
+// ramp alone and a single dark shot among steady ones are left alone.
+TEST(DeflickerCurve, KeepsSlowLightRemovesFlickerAndIgnoresOneOddImage)
+{
+    const int n = 120;
+    std::mt19937 random(16);
+    std::uniform_real_distribution<double> jitter(-0.3, 0.3);
+    std::vector<double> ramp(n), shots(n);
+    for (int i = 0; i < n; ++i) {
+        ramp[i] = -2.0 * i / (n - 1);
+        shots[i] = ramp[i] + jitter(random);
+    }
+    std::vector<float> gains = deflickerGains(shots, 51);
+    std::vector<double> error(n);
+    for (int i = 0; i < n; ++i)
+        error[i] = shots[i] + gains[i] - ramp[i];
+    EXPECT_LT(rmsAboutMean(error), 0.04);
+    for (int i : {0, 1, 2, n - 3, n - 2, n - 1}) // the window is one-sided there
+        EXPECT_NEAR(error[i], error[n / 2], 0.15) << i;
+
+    // A ramp without flicker, with one image that could not be measured.
+    std::vector<double> clean = ramp;
+    clean[10] = std::nan("");
+    gains = deflickerGains(clean, 51);
+    for (int i = 0; i < n; ++i)
+        EXPECT_NEAR(gains[i], 0.0, 0.01) << i;
+
+    // One shot four stops dark: lifted as far as gains go, its neighbours
+    // untouched.
+    std::vector<double> steady(n, -1.0);
+    steady[60] = -5.0;
+    gains = deflickerGains(steady, 51);
+    EXPECT_FLOAT_EQ(gains[60], kDeflickerMaxGain);
+    for (int i = 0; i < n; ++i)
+        EXPECT_NEAR(i == 60 ? 0.0f : gains[i], 0.0, 0.02) << i;
+}
+
+// Exposure steps are read from files through content that moves, a clipped
+// region that stays white whatever the exposure, and a file that does not
+// decode (no level, the others unaffected).
+TEST(DeflickerAnalysis, MeasuresStepsPastMovingContentAndClippingAndSkipsBadFiles)
+{
+    TempDir dir;
+    const std::vector<double> ev{0, 0.25, -0.3, 0.1, -0.5, 0.2, 0, -0.2};
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < ev.size(); ++i) {
+        files.push_back(dir / ("shot-" + std::to_string(i) + ".png"));
+        const Pattern scene = exposed(ev[i]);
+        const int blockX = 12 * int(i);
+        writeImage(files.back(), 96, 64, [&](int x, int y) {
+            if (x >= 80)
+                return Rgb{255, 255, 255}; // burnt out
+            if (x >= blockX && x < blockX + 24 && y >= 20 && y < 44)
+                return Rgb{10, 10, 10}; // something passing by
+            return scene(x, y);
+        });
+    }
+    std::ofstream(files[5], std::ios::trunc) << "not a picture";
+
+    unsigned reported = 0;
+    const auto levels = measureSequence(files, 2, [] { return true; }, [&](unsigned done) { reported = done; });
+    ASSERT_TRUE(levels);
+    EXPECT_EQ(reported, files.size());
+    EXPECT_TRUE(std::isnan((*levels)[5]));
+    for (std::size_t i = 0; i < ev.size(); ++i)
+        EXPECT_NEAR(i == 5 ? 0.0 : (*levels)[i] - (*levels)[0] - (ev[i] - ev[0]), 0.0, 0.03) << i;
+    EXPECT_FALSE(measureSequence(files, 2, [] { return false; }, nullptr));
+}
+
+namespace {
+
+struct DeflickerFixture : RunFixture {
+    DeflickerFixture()
+    {
+        settings.format = 0;
+        settings.scale = 1.0f;
+        settings.codec = kCodecTIFF; // lossless: the frames' levels are the pipeline's
+        settings.isSkipVerify = true;
+        settings.isDeflicker = true;
+    }
+    void start(const std::vector<std::string>& files)
+    {
+        list.processImageList(files);
+        // What the listing said about the images; the run adds to it.
+        verifyBefore = fs::exists(verify.path()) ? readFile(verify.path()) : "";
+        alertsBefore = ports.alerts().size();
+        run = std::make_unique<MovieRun>(settings, list, ports, ports);
+        run->moviePath = dir / "movie.mov";
+        run->movieName = "movie";
+        ASSERT_TRUE(run->createCommand());
+    }
+    std::string verifyBefore;
+    std::size_t alertsBefore = 0;
+};
+
+} // namespace
+
+// Flickering shots on a ramp, with an unreadable one among them and the
+// exposure control at +0.5: the frames follow the ramp, half a stop up, and
+// the bad image is reported once, by the frame loop.
+TEST_F(DeflickerFixture, FramesFollowTheRampWithTheExposureAddedOn)
+{
+    const int n = 30;
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> jitter(-0.3, 0.3);
+    std::vector<double> ramp(n);
+    std::vector<std::string> files;
+    for (int i = 0; i < n; ++i) {
+        ramp[i] = -1.0 * i / (n - 1);
+        files.push_back(dir / ("img-" + std::to_string(i) + ".png"));
+        writeImage(files.back(), 48, 32, exposed(ramp[i] + jitter(random)));
+    }
+    std::ofstream(files[10], std::ios::trunc) << "not a picture";
+    const std::string base = dir / "base.png";
+    writeImage(base, 48, 32, exposed(0));
+    settings.deflickerWindow = 15;
+    settings.exposureEV = 0.5f;
+
+    start(files);
+    run->waitForWorker();
+    ASSERT_TRUE(run->wasWritten());
+    EXPECT_EQ(probeStream(run->outputPath()).at("nb_read_packets"), std::to_string(n - 1));
+    const auto frames = decodeFrames(run->outputPath(), 48, 32);
+    ASSERT_EQ(frames.size(), std::size_t(n - 1));
+    const double baseLevel = level(readPixels(base));
+    std::vector<double> error;
+    double offset = 0;
+    for (int i = 0, f = 0; i < n; ++i) {
+        if (i == 10)
+            continue;
+        error.push_back(level(frames[f++]) - baseLevel - ramp[i]);
+        offset += error.back() / (n - 1);
+    }
+    EXPECT_LT(rmsAboutMean(error), 0.05); // the shots' own: about 0.17
+    EXPECT_NEAR(offset, 0.5, 0.1);
+    EXPECT_EQ(readFile(verify.path()), verifyBefore + "Create Movie: Can not form an image from img-10.png\n");
+    const auto texts = ports.statusTexts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Analysing brightness"), texts.end());
+}
+
+// A stop while the brightness is analysed: no movie, no alert, and no line
+// about the unreadable image (the frame loop never met it).
+TEST_F(DeflickerFixture, StopWhileAnalysingLeavesNoMovieAndNoVerifyLines)
+{
+    std::vector<std::string> files = writeImages(dir.path(), 120, 320, 240, "jpg");
+    std::ofstream(files[60], std::ios::trunc) << "not a picture";
+    start(files);
+    auto analysing = [this] {
+        const auto texts = ports.statusTexts();
+        return std::find(texts.begin(), texts.end(), "Analysing brightness") != texts.end();
+    };
+    while (!analysing() && run->isCreatingMovie())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    run->stopMovie();
+    run->waitForWorker();
+    EXPECT_EQ(run->actualImages(), 0u);
+    EXPECT_FALSE(run->wasWritten());
+    EXPECT_FALSE(fs::exists(dir / "movie.mov"));
+    EXPECT_FALSE(fs::exists(dir / "movie.mov.partial"));
+    EXPECT_EQ(fs::exists(verify.path()) ? readFile(verify.path()) : "", verifyBefore);
+    EXPECT_EQ(ports.alerts().size(), alertsBefore);
+}
