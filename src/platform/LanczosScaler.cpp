@@ -102,12 +102,13 @@ void keepScratch(std::unique_ptr<Scratch> s)
 }
 
 // One row of packed RGB to three planes, and back to RGBA with alpha 255.
-// The byte shuffles that make these fast need SSSE3 or AVX2; the plain
-// versions run elsewhere.
-__attribute__((target_clones("ssse3", "default"))) void splitRow(const std::uint8_t* __restrict src,
-                                                                  std::uint8_t* __restrict r,
-                                                                  std::uint8_t* __restrict g,
-                                                                  std::uint8_t* __restrict b, int n)
+// The compiler vectorizes the split only with SSSE3's byte shuffles, which
+// are chosen at run time (not through an ifunc: its resolver runs before a
+// sanitizer's runtime is ready). The split reads the image library's strips,
+// which its uninstrumented threads wrote under locks the thread sanitizer
+// cannot see: it is not instrumented for it, like the library itself.
+inline __attribute__((always_inline, no_sanitize("thread"))) void splitLoop(const std::uint8_t* __restrict src, std::uint8_t* __restrict r,
+                                                     std::uint8_t* __restrict g, std::uint8_t* __restrict b, int n)
 {
     for (int x = 0; x < n; ++x) {
         r[x] = src[3 * x];
@@ -116,11 +117,27 @@ __attribute__((target_clones("ssse3", "default"))) void splitRow(const std::uint
     }
 }
 
+__attribute__((target("ssse3"), no_sanitize("thread"))) void splitRowSsse3(const std::uint8_t* __restrict src, std::uint8_t* __restrict r,
+                                                     std::uint8_t* __restrict g, std::uint8_t* __restrict b, int n)
+{
+    splitLoop(src, r, g, b, n);
+}
+
+__attribute__((no_sanitize("thread"))) void splitRowPlain(const std::uint8_t* __restrict src, std::uint8_t* __restrict r, std::uint8_t* __restrict g,
+                   std::uint8_t* __restrict b, int n)
+{
+    splitLoop(src, r, g, b, n);
+}
+
+void splitRow(const std::uint8_t* src, std::uint8_t* r, std::uint8_t* g, std::uint8_t* b, int n)
+{
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    (ssse3 ? splitRowSsse3 : splitRowPlain)(src, r, g, b, n);
+}
+
 static_assert(std::endian::native == std::endian::little, "joinRow writes R, G, B, A as one little-endian word");
-__attribute__((target_clones("avx2", "default"))) void joinRow(const std::uint8_t* __restrict r,
-                                                                const std::uint8_t* __restrict g,
-                                                                const std::uint8_t* __restrict b,
-                                                                std::uint8_t* __restrict dst, int n)
+void joinRow(const std::uint8_t* __restrict r, const std::uint8_t* __restrict g, const std::uint8_t* __restrict b,
+             std::uint8_t* __restrict dst, int n)
 {
     for (int x = 0; x < n; ++x) {
         const std::uint32_t v = r[x] | std::uint32_t(g[x]) << 8 | std::uint32_t(b[x]) << 16 | 0xff000000u;
