@@ -450,3 +450,39 @@ TEST_F(MovieFixture, AnyNumberOfRenderThreadsMakesTheSameFrames)
     EXPECT_TRUE(movies[0] == movies[1]);
     EXPECT_NE(movies[0][0], movies[0][18]); // the keyframes changed the picture
 }
+
+// The same for frames that go from the JPEG decoder's planes straight to a
+// 4:2:0 encoder: a keyframed pan and zoom, so that the cut's corner is odd
+// and even.
+TEST_F(MovieFixture, AnyNumberOfRenderThreadsMakesTheSameFramesFromJpegPlanes)
+{
+    list.processImageList(writeImages(dir.path(), 8, 240, 180, "jpg"));
+    settings.scale = 0.5f;
+    settings.codec = kCodecH264;
+    settings.crop = kCropCustom;
+    view.frame = view.srcRect = {0, 0, 240, 180};
+    editor.animFile = dir / "anim.txt";
+    editor.createCropWindow();
+    view.cropRect = {0, 0, 240, 180};
+    ASSERT_TRUE(editor.enterButtonAction());
+    editor.frame = 7;
+    view.cropRect = {21, 13, 200, 150};
+    ASSERT_TRUE(editor.enterButtonAction());
+
+    std::vector<std::vector<std::vector<std::uint8_t>>> movies;
+    for (unsigned threads : {1u, 3u}) {
+        run = std::make_unique<MovieRun>(settings, list, ports, ports);
+        run->setAnimationEditor(&editor, &view);
+        run->setRenderThreads(threads);
+        run->moviePath = dir / ("threads" + std::to_string(threads) + ".mov");
+        run->movieName = "threads";
+        ASSERT_TRUE(run->createCommand());
+        run->waitForWorker();
+        ASSERT_TRUE(run->wasWritten());
+        movies.push_back(decodeFrames(run->outputPath(), 120, 90));
+    }
+    ASSERT_EQ(movies[0].size(), 8u);
+    EXPECT_TRUE(movies[0] == movies[1]);
+    EXPECT_NE(movies[0][0], movies[0][7]);
+    EXPECT_EQ(probeStream(run->outputPath())["color_space"], "smpte170m");
+}

@@ -1,5 +1,6 @@
 #include "platform/JpegRows.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -61,13 +62,13 @@ constexpr int kStripRows = 16;
 
 // The decode itself; false on any failure. Only plain data lives in this
 // frame, so the long jump back into it skips no destructor.
-bool run(Decode& d, int eighths, const std::function<bool(const std::uint8_t*, int, int)>& rows, bool& notRgb)
+bool run(Decode& d, int eighths, const std::function<bool(const std::uint8_t*, int, int)>& rows, bool& unsuited)
 {
     if (setjmp(d.errors.jump))
         return false;
     jpeg_read_header(&d.info, TRUE);
     if (d.info.jpeg_color_space == JCS_CMYK || d.info.jpeg_color_space == JCS_YCCK) {
-        notRgb = true;
+        unsuited = true;
         return false;
     }
     d.info.scale_num = static_cast<unsigned>(eighths);
@@ -93,10 +94,76 @@ bool run(Decode& d, int eighths, const std::function<bool(const std::uint8_t*, i
     return true;
 }
 
-} // namespace
+// How many times `part` halves `whole`: 0 or 1, or -1 for anything else.
+int halvings(JDIMENSION whole, JDIMENSION part)
+{
+    return part == whole ? 0 : part == (whole + 1) / 2 ? 1 : -1;
+}
 
-JpegRowsResult decodeJpegRows(const std::string& path, int eighths,
-                              const std::function<bool(const std::uint8_t*, int, int)>& rows)
+bool runPlanes(Decode& d, int eighths, const std::function<bool(const JpegPlanes&)>& start,
+               const std::function<bool(const std::uint8_t* const*, const int*, int)>& planes, bool& unsuited)
+{
+    if (setjmp(d.errors.jump))
+        return false;
+    jpeg_read_header(&d.info, TRUE);
+    if (d.info.num_components != 3 || d.info.jpeg_color_space != JCS_YCbCr) {
+        unsuited = true;
+        return false;
+    }
+    d.info.scale_num = static_cast<unsigned>(eighths);
+    d.info.scale_denom = 8;
+    d.info.raw_data_out = TRUE;
+    jpeg_start_decompress(&d.info);
+    const jpeg_component_info* c = d.info.comp_info;
+    const JpegPlanes layout{static_cast<int>(d.info.output_width), static_cast<int>(d.info.output_height),
+                            halvings(c[0].downsampled_width, c[1].downsampled_width),
+                            halvings(c[0].downsampled_height, c[1].downsampled_height)};
+    if (layout.chromaShiftX < 0 || layout.chromaShiftY < 0 || c[1].downsampled_width != c[2].downsampled_width ||
+        c[1].downsampled_height != c[2].downsampled_height ||
+        c[0].downsampled_width != d.info.output_width || c[0].downsampled_height != d.info.output_height) {
+        unsuited = true;
+        return false;
+    }
+    // Each call gives one row of blocks of every component; the rows are
+    // padded to whole blocks, and the scaler reads whole SIMD words.
+    const int lumaRows = d.info.max_v_samp_factor * d.info.min_DCT_scaled_size;
+    int rowsOf[3], strides[3];
+    std::size_t offsets[3], size = 0;
+    for (int i = 0; i < 3; ++i) {
+        rowsOf[i] = c[i].v_samp_factor * c[i].DCT_scaled_size;
+        strides[i] = static_cast<int>((c[i].width_in_blocks * JDIMENSION(c[i].DCT_scaled_size) + 63) / 64 * 64);
+        offsets[i] = size;
+        size += std::size_t(strides[i]) * rowsOf[i];
+    }
+    if (rowsOf[0] != lumaRows || rowsOf[1] != rowsOf[2] || lumaRows > kStripRows || !start(layout))
+        return false;
+    d.strip = static_cast<std::uint8_t*>(std::aligned_alloc(64, size + 64));
+    if (!d.strip)
+        return false;
+    JSAMPROW pointers[3][kStripRows];
+    JSAMPARRAY arrays[3];
+    const std::uint8_t* firsts[3];
+    for (int i = 0; i < 3; ++i) {
+        for (int r = 0; r < rowsOf[i]; ++r)
+            pointers[i][r] = d.strip + offsets[i] + std::size_t(r) * strides[i];
+        arrays[i] = pointers[i];
+        firsts[i] = pointers[i][0];
+    }
+    while (d.info.output_scanline < d.info.output_height) {
+        const int from = static_cast<int>(d.info.output_scanline);
+        if (jpeg_read_raw_data(&d.info, arrays, JDIMENSION(lumaRows)) == 0)
+            return false;
+        // The last row of blocks reaches past the picture.
+        if (!planes(firsts, strides, std::min(lumaRows, layout.height - from)))
+            return true;
+    }
+    jpeg_finish_decompress(&d.info);
+    return true;
+}
+
+// Opens the file and sets up the decoder's error handling for one of the
+// runs above.
+template <typename Run> JpegRowsResult decode(const std::string& path, int eighths, Run run)
 {
     Decode d;
     d.file = std::fopen(path.c_str(), "rb");
@@ -111,10 +178,26 @@ JpegRowsResult decodeJpegRows(const std::string& path, int eighths,
     jpeg_create_decompress(&d.info);
     d.created = true;
     jpeg_stdio_src(&d.info, d.file);
-    bool notRgb = false;
-    if (run(d, eighths, rows, notRgb))
+    bool unsuited = false;
+    if (run(d, unsuited))
         return JpegRowsResult::Ok;
-    return notRgb ? JpegRowsResult::NotRgb : JpegRowsResult::Failed;
+    return unsuited ? JpegRowsResult::Unsuited : JpegRowsResult::Failed;
+}
+
+} // namespace
+
+JpegRowsResult decodeJpegRows(const std::string& path, int eighths,
+                              const std::function<bool(const std::uint8_t*, int, int)>& rows)
+{
+    return decode(path, eighths, [&](Decode& d, bool& unsuited) { return run(d, eighths, rows, unsuited); });
+}
+
+JpegRowsResult decodeJpegPlanes(const std::string& path, int eighths,
+                                const std::function<bool(const JpegPlanes&)>& start,
+                                const std::function<bool(const std::uint8_t* const*, const int*, int)>& planes)
+{
+    return decode(path, eighths,
+                  [&](Decode& d, bool& unsuited) { return runPlanes(d, eighths, start, planes, unsuited); });
 }
 
 } // namespace mv

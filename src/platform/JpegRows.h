@@ -15,15 +15,33 @@ inline int jpegScaledSide(int side, int eighths) { return static_cast<int>((std:
 // needW x needH pixels.
 int jpegEighthsCovering(int w, int h, int needW, int needH);
 
-enum class JpegRowsResult { Ok, Failed, NotRgb };
+enum class JpegRowsResult { Ok, Failed, Unsuited };
 
 // Decodes the file at eighths/8, handing its rows as packed RGB, top to
 // bottom, in strips: rows(pixels, stride, count) returns false when it wants
 // no more. A damaged or cut file fails where the damage is read, and so does
 // one that only makes the decoder warn (a marker in the middle of the data),
 // as everywhere in the program.
-// CMYK and YCCK files are left to the image library (NotRgb).
+// CMYK and YCCK files are left to the image library (Unsuited).
 JpegRowsResult decodeJpegRows(const std::string& path, int eighths,
                               const std::function<bool(const std::uint8_t*, int, int)>& rows);
+
+// The layout of a JPEG's Y'CbCr planes as decoded at some eighths: the luma
+// is width x height, each chroma plane is subsampled by 2^chromaShiftX
+// across and 2^chromaShiftY down (rounded up).
+struct JpegPlanes {
+    int width = 0, height = 0;
+    int chromaShiftX = 0, chromaShiftY = 0;
+};
+
+// As decodeJpegRows, but the Y'CbCr planes as stored (full-range BT.601),
+// without colour conversion or upsampling: start(layout) is called once,
+// then planes(rows, strides, lumaRows) for each strip, top to bottom, the
+// chroma rows of the strip being lumaRows >> chromaShiftY (rounded up).
+// Files that are not three-component Y'CbCr, or whose chroma is subsampled
+// other than by 1 or 2 each way, are Unsuited.
+JpegRowsResult decodeJpegPlanes(const std::string& path, int eighths,
+                                const std::function<bool(const JpegPlanes&)>& start,
+                                const std::function<bool(const std::uint8_t* const*, const int*, int)>& planes);
 
 } // namespace mv

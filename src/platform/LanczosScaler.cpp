@@ -1,5 +1,6 @@
 #include "platform/LanczosScaler.h"
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,7 @@
 extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/mem.h>
+#include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
@@ -20,9 +22,9 @@ namespace {
 constexpr int kAlign = 64;
 constexpr std::size_t kPadding = 64;
 
-// Planar RGB (the scaler's GBRP: green, blue, red planes) in one buffer.
-// Scaling planes needs no colour conversion, so packing and unpacking are
-// exact shuffles.
+// The planes of one format in one buffer: planar RGB (the scaler's GBRP:
+// green, blue, red), or Y'CbCr. Scaling planes needs no colour conversion,
+// so packing and unpacking are exact shuffles.
 struct Planes {
     std::uint8_t* buffer = nullptr;
     std::size_t capacity = 0;
@@ -38,9 +40,9 @@ struct Planes {
         capacity = 0;
     }
 
-    bool resize(int w, int h)
+    bool resize(AVPixelFormat format, int w, int h)
     {
-        const int size = av_image_get_buffer_size(AV_PIX_FMT_GBRP, w, h, kAlign);
+        const int size = av_image_get_buffer_size(format, w, h, kAlign);
         if (size < 0)
             return false;
         if (std::size_t(size) + kPadding > capacity) {
@@ -51,7 +53,7 @@ struct Planes {
             capacity = std::size_t(size) + kPadding;
             std::memset(buffer, 0, capacity);
         }
-        return av_image_fill_arrays(plane, stride, buffer, AV_PIX_FMT_GBRP, w, h, kAlign) >= 0;
+        return av_image_fill_arrays(plane, stride, buffer, format, w, h, kAlign) >= 0;
     }
 };
 
@@ -61,9 +63,33 @@ struct Planes {
 // picture rather than made anew.
 struct Scratch {
     SwsContext* scale = nullptr; // Lanczos, fed strip by strip
+    std::array<int, 8> made{};   // what `scale` was made for
     Planes in, out;
 
     ~Scratch() { sws_freeContext(scale); }
+
+    // The context for these sizes and formats; `chromaX` and `chromaY`
+    // place the output's chroma samples, in 256ths of a pixel.
+    bool prepare(AVPixelFormat in, AVPixelFormat out, int sw, int sh, int dw, int dh, int chromaX, int chromaY)
+    {
+        const std::array<int, 8> wanted{in, out, sw, sh, dw, dh, chromaX, chromaY};
+        if (scale && wanted == made)
+            return true;
+        sws_freeContext(scale);
+        scale = sws_alloc_context();
+        made = wanted;
+        const bool set = scale && av_opt_set_int(scale, "srcw", sw, 0) >= 0 && av_opt_set_int(scale, "srch", sh, 0) >= 0 &&
+                         av_opt_set_int(scale, "src_format", in, 0) >= 0 && av_opt_set_int(scale, "dstw", dw, 0) >= 0 &&
+                         av_opt_set_int(scale, "dsth", dh, 0) >= 0 && av_opt_set_int(scale, "dst_format", out, 0) >= 0 &&
+                         av_opt_set_int(scale, "sws_flags", SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, 0) >= 0 &&
+                         av_opt_set_int(scale, "dst_h_chr_pos", chromaX, 0) >= 0 &&
+                         av_opt_set_int(scale, "dst_v_chr_pos", chromaY, 0) >= 0;
+        if (!set || sws_init_context(scale, nullptr, nullptr) < 0) {
+            sws_freeContext(scale);
+            scale = nullptr;
+        }
+        return scale != nullptr;
+    }
 };
 
 // Only what a frame of a large movie needs is kept; the planes of a huge
@@ -145,14 +171,48 @@ void joinRow(const std::uint8_t* __restrict r, const std::uint8_t* __restrict g,
     }
 }
 
+// Full-range levels to video range: 16-235 for luma, 16-240 for chroma.
+struct VideoRange {
+    std::uint8_t luma[256], chroma[256];
+    VideoRange()
+    {
+        for (int v = 0; v < 256; ++v) {
+            luma[v] = static_cast<std::uint8_t>(16 + (v * 219 + 127) / 255);
+            const int c = (v - 128) * 224;
+            chroma[v] = static_cast<std::uint8_t>(128 + (c >= 0 ? c + 127 : c - 127) / 255);
+        }
+    }
+};
+
+void mapRow(const std::uint8_t* __restrict from, std::uint8_t* __restrict to, int n, const std::uint8_t* table)
+{
+    for (int x = 0; x < n; ++x)
+        to[x] = table[from[x]];
+}
+
+AVPixelFormat planarFormat(int shiftX, int shiftY)
+{
+    static constexpr AVPixelFormat formats[2][2] = {{AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV440P},
+                                                    {AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV420P}};
+    return shiftX >= 0 && shiftX <= 1 && shiftY >= 0 && shiftY <= 1 ? formats[shiftX][shiftY] : AV_PIX_FMT_NONE;
+}
+
 } // namespace
 
 struct LanczosScaler::Impl {
     std::unique_ptr<Scratch> s = takeScratch();
     bool started = false;
+    bool yuv = false;
+    int chromaX = 0, chromaY = 0;
     int sw = 0, sh = 0, dw = 0, dh = 0, left = 0, top = 0, ww = 0, wh = 0;
     int nextRow = 0;
     int doneRows = 0; // output rows written so far
+
+    // The sizes are checked, and the scaler set up for them, in either format.
+    bool startScale(AVPixelFormat in, AVPixelFormat out, int sw, int sh, int dw, int dh, int left, int top, int ww,
+                    int wh);
+    // Hands the next n source rows, already in the scaler's format, to it.
+    bool scaleRows(const std::uint8_t* const* planes, const int* strides, int n);
 
     ~Impl()
     {
@@ -172,22 +232,52 @@ LanczosScaler::~LanczosScaler() = default;
 
 bool LanczosScaler::start(int sw, int sh, int dw, int dh, int left, int top, int ww, int wh)
 {
-    Impl& m = *impl_;
-    m.started = false;
+    impl_->yuv = false;
+    impl_->chromaX = impl_->chromaY = -513; // none
+    return impl_->startScale(AV_PIX_FMT_GBRP, AV_PIX_FMT_GBRP, sw, sh, dw, dh, left, top, ww, wh);
+}
+
+bool LanczosScaler::startYuv(int shiftX, int shiftY, int sw, int sh, int dw, int dh, int left, int top, int ww,
+                             int wh)
+{
+    impl_->yuv = true;
+    // The window's 4:2:0 chroma sits between each pair of its rows and
+    // columns; at an odd corner that is a pixel further than where the
+    // scaled picture's own would be.
+    impl_->chromaX = left % 2 != 0 ? 384 : 128;
+    impl_->chromaY = top % 2 != 0 ? 384 : 128;
+    return ww % 2 == 0 && wh % 2 == 0 &&
+           impl_->startScale(planarFormat(shiftX, shiftY), AV_PIX_FMT_YUV420P, sw, sh, dw, dh, left, top, ww, wh);
+}
+
+bool LanczosScaler::Impl::startScale(AVPixelFormat in, AVPixelFormat out, int srcW, int srcH, int dstW, int dstH,
+                                      int winLeft, int winTop, int winW, int winH)
+{
+    started = false;
     // Beyond a reduction of 16 the library switches to a cascade of scalers
     // that cannot take strips.
-    if (sw < 1 || sh < 1 || left < 0 || top < 0 || ww < 1 || wh < 1 || left + ww > dw || top + wh > dh ||
-        sw > 16 * dw || sh > 16 * dh)
+    if (in == AV_PIX_FMT_NONE || srcW < 1 || srcH < 1 || winLeft < 0 || winTop < 0 || winW < 1 || winH < 1 ||
+        winLeft + winW > dstW || winTop + winH > dstH || srcW > 16 * dstW || srcH > 16 * dstH)
         return false;
-    Scratch& s = *m.s;
-    s.scale = sws_getCachedContext(s.scale, sw, sh, AV_PIX_FMT_GBRP, dw, dh, AV_PIX_FMT_GBRP,
-                                   SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
-    if (!s.scale || !s.out.resize(dw, dh))
+    // Both formats are of the same range: the scaler converts nothing.
+    if (!s->prepare(in, out, srcW, srcH, dstW, dstH, chromaX, chromaY) || !s->out.resize(out, dstW, dstH))
         return false;
-    m.sw = sw, m.sh = sh, m.dw = dw, m.dh = dh, m.left = left, m.top = top, m.ww = ww, m.wh = wh;
-    m.nextRow = 0;
-    m.doneRows = 0;
-    m.started = true;
+    sw = srcW, sh = srcH, dw = dstW, dh = dstH, left = winLeft, top = winTop, ww = winW, wh = winH;
+    nextRow = 0;
+    doneRows = 0;
+    started = true;
+    return true;
+}
+
+bool LanczosScaler::Impl::scaleRows(const std::uint8_t* const* planes, const int* strides, int n)
+{
+    // Strips come in order; the scaler keeps the rows its vertical filter
+    // still needs and writes each output row once it can.
+    const int written = sws_scale(s->scale, planes, strides, nextRow, n, s->out.plane, s->out.stride);
+    if (written < 0)
+        return false;
+    nextRow += n;
+    doneRows += written;
     return true;
 }
 
@@ -195,7 +285,7 @@ bool LanczosScaler::addRows(const std::uint8_t* rows, int stride, int n)
 {
     Impl& m = *impl_;
     Scratch& s = *m.s;
-    if (!m.started || n < 1 || m.nextRow + n > m.sh || !s.in.resize(m.sw, n))
+    if (!m.started || m.yuv || n < 1 || m.nextRow + n > m.sh || !s.in.resize(AV_PIX_FMT_GBRP, m.sw, n))
         return false;
     // Packed to planes by a plain shuffle: the library's exact converter
     // takes a generic path that costs a third of the scaling itself.
@@ -203,15 +293,13 @@ bool LanczosScaler::addRows(const std::uint8_t* rows, int stride, int n)
         splitRow(rows + std::ptrdiff_t(y) * stride, s.in.plane[2] + std::size_t(y) * s.in.stride[2],
                  s.in.plane[0] + std::size_t(y) * s.in.stride[0], s.in.plane[1] + std::size_t(y) * s.in.stride[1],
                  m.sw);
-    // Strips come in order; the scaler keeps the rows its vertical filter
-    // still needs and writes each output row once it can.
-    const std::uint8_t* const* src = s.in.plane;
-    const int written = sws_scale(s.scale, src, s.in.stride, m.nextRow, n, s.out.plane, s.out.stride);
-    if (written < 0)
-        return false;
-    m.nextRow += n;
-    m.doneRows += written;
-    return true;
+    return m.scaleRows(s.in.plane, s.in.stride, n);
+}
+
+bool LanczosScaler::addPlanes(const std::uint8_t* const* planes, const int* strides, int n)
+{
+    Impl& m = *impl_;
+    return m.started && m.yuv && n >= 1 && m.nextRow + n <= m.sh && m.scaleRows(planes, strides, n);
 }
 
 bool LanczosScaler::windowDone() const
@@ -224,13 +312,30 @@ bool LanczosScaler::finish(std::uint8_t* dst, int dstStride)
 {
     Impl& m = *impl_;
     Scratch& s = *m.s;
-    if (!m.started || !windowDone())
+    if (!m.started || m.yuv || !windowDone())
         return false;
     // Only the window is unpacked: the cut costs nothing extra.
     for (int y = 0; y < m.wh; ++y) {
         const std::size_t at = std::size_t(m.top + y);
         joinRow(s.out.plane[2] + at * s.out.stride[2] + m.left, s.out.plane[0] + at * s.out.stride[0] + m.left,
                 s.out.plane[1] + at * s.out.stride[1] + m.left, dst + std::ptrdiff_t(y) * dstStride, m.ww);
+    }
+    return true;
+}
+
+bool LanczosScaler::finishYuv(std::uint8_t* const* dst, const int* dstStrides)
+{
+    Impl& m = *impl_;
+    Scratch& s = *m.s;
+    if (!m.started || !m.yuv || !windowDone())
+        return false;
+    static const VideoRange range;
+    for (int p = 0; p < 3; ++p) {
+        const int shift = p == 0 ? 0 : 1;
+        const std::uint8_t* table = p == 0 ? range.luma : range.chroma;
+        for (int y = 0; y < m.wh >> shift; ++y)
+            mapRow(s.out.plane[p] + std::size_t((m.top >> shift) + y) * s.out.stride[p] + (m.left >> shift),
+                   dst[p] + std::ptrdiff_t(y) * dstStrides[p], m.ww >> shift, table);
     }
     return true;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Lanczos (a = 3) resampling of 8-bit RGB, done with the SIMD scaler of the
-// movie library: several times faster than the image library's own scalar
+// Lanczos (a = 3) resampling of 8-bit RGB, or of Y'CbCr planes into a video
+// encoder's 4:2:0, done with the SIMD scaler of the movie library: several times faster than the image library's own scalar
 // Lanczos, which matters because every frame of a movie is scaled.
 //
 // The source is fed in strips, top to bottom, so a large picture never has
@@ -28,6 +28,15 @@ public:
     bool windowDone() const;
     // Once the window is done: the window as packed RGBA with alpha 255.
     bool finish(std::uint8_t* dst, int dstStride);
+
+    // The same for full-range Y'CbCr planes (a JPEG's), chroma subsampled
+    // by 2^shiftX across and 2^shiftY down, to 4:2:0 of video range; the
+    // window's corner and sides must be even.
+    bool startYuv(int shiftX, int shiftY, int sw, int sh, int dw, int dh, int left, int top, int ww, int wh);
+    // The next n luma rows and their chroma rows.
+    bool addPlanes(const std::uint8_t* const* planes, const int* strides, int n);
+    // The window as Y, Cb and Cr planes, levels 16-235 and 16-240.
+    bool finishYuv(std::uint8_t* const* dst, const int* dstStrides);
 
 private:
     struct Impl;

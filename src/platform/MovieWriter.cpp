@@ -328,7 +328,12 @@ struct MovieWriter::Impl {
             encoder->color_range = AVCOL_RANGE_JPEG;
         } else if (choice.pixelFormat != AV_PIX_FMT_RGB24) {
             encoder->color_range = AVCOL_RANGE_MPEG;
-            encoder->colorspace = AVCOL_SPC_BT709;
+            // A scaled JPEG goes to the 4:2:0 codecs as the decoder's own
+            // Y'CbCr, with no round trip through RGB: they keep its matrix,
+            // BT.601, for every frame, and say so.
+            const bool jpegMatrix = choice.pixelFormat == AV_PIX_FMT_YUV420P;
+            swsMatrix = jpegMatrix ? SWS_CS_SMPTE170M : SWS_CS_ITU709;
+            encoder->colorspace = jpegMatrix ? AVCOL_SPC_SMPTE170M : AVCOL_SPC_BT709;
             encoder->color_primaries = AVCOL_PRI_BT709;
             encoder->color_trc = AVCOL_TRC_BT709;
         }
@@ -390,6 +395,43 @@ struct MovieWriter::Impl {
                 std::memcpy(y + r * ls + width * sample, y + r * ls + (width - 1) * sample, sample);
         if (encoder->height > height)
             std::memcpy(y + height * ls, y + (height - 1) * ls, std::size_t(encoder->width) * sample);
+    }
+
+    // One picture of width x height for `duration`, its pixels put into
+    // the encoder's frame by `fill`.
+    template <typename Fill> bool append(int pictureW, int pictureH, MovieTime duration, Fill fill)
+    {
+        if (failed || finished || !format || pictureW <= 0 || pictureH <= 0)
+            return false;
+        const std::int32_t scale = encoder ? trackScale : (movieScale > 0 ? movieScale : attributes.trackTimeScale);
+        std::int64_t units = duration.scale > 0 ? av_rescale(duration.value, scale, duration.scale) : 0;
+        if (units < 1)
+            units = 1;
+        if (!encoder && !openEncoder(pictureW, pictureH, units)) {
+            failed = true;
+            return false;
+        }
+        if (pictureW != width || pictureH != height)
+            return false;
+        std::lock_guard lock(io); // the flusher may be writing a fragment
+        if (failed)
+            return false;
+        if (av_frame_make_writable(frame) < 0) {
+            failed = true;
+            return false;
+        }
+        fill(frame);
+        if (choice.needsEvenSize)
+            fillPadding();
+        frame->pts = nextPts;
+        pendingDurations[nextPts] = units;
+        if (avcodec_send_frame(encoder, frame) < 0 || !drain()) {
+            failed = true;
+            return false;
+        }
+        nextPts += units;
+        ++frames;
+        return true;
     }
 
     bool drain()
@@ -526,43 +568,29 @@ void MovieWriter::setMovieTimeScale(std::int32_t scale)
         impl_->movieScale = scale;
 }
 
+bool MovieWriter::takesYuv420() const { return impl_->choice.pixelFormat == AV_PIX_FMT_YUV420P; }
+
 bool MovieWriter::addImage(const RgbaBitmap& picture, MovieTime duration)
 {
-    Impl& m = *impl_;
-    if (m.failed || m.finished || !m.format || picture.width <= 0 || picture.height <= 0 ||
-        picture.pixels.size() < std::size_t(picture.width) * picture.height * 4)
+    if (picture.pixels.size() < std::size_t(std::max(picture.width, 0)) * std::max(picture.height, 0) * 4)
         return false;
-    const std::int32_t scale = m.encoder ? m.trackScale : (m.movieScale > 0 ? m.movieScale : m.attributes.trackTimeScale);
-    std::int64_t units = duration.scale > 0 ? av_rescale(duration.value, scale, duration.scale) : 0;
-    if (units < 1)
-        units = 1;
-    if (!m.encoder && !m.openEncoder(picture.width, picture.height, units)) {
-        m.failed = true;
+    return impl_->append(picture.width, picture.height, duration, [&](AVFrame* frame) {
+        const std::uint8_t* src[1] = {picture.pixels.data()};
+        const int srcStride[1] = {picture.width * 4};
+        sws_scale(impl_->sws, src, srcStride, 0, picture.height, frame->data, frame->linesize);
+    });
+}
+
+bool MovieWriter::addImage(const Yuv420Bitmap& picture, MovieTime duration)
+{
+    if (!takesYuv420() || picture.width % 2 != 0 || picture.height % 2 != 0 ||
+        picture.pixels.size() < Yuv420Bitmap::bytes(picture.width, picture.height))
         return false;
-    }
-    if (picture.width != m.width || picture.height != m.height)
-        return false;
-    std::lock_guard lock(m.io); // the flusher may be writing a fragment
-    if (m.failed)
-        return false;
-    if (av_frame_make_writable(m.frame) < 0) {
-        m.failed = true;
-        return false;
-    }
-    const std::uint8_t* src[1] = {picture.pixels.data()};
-    const int srcStride[1] = {picture.width * 4};
-    sws_scale(m.sws, src, srcStride, 0, picture.height, m.frame->data, m.frame->linesize);
-    if (m.choice.needsEvenSize)
-        m.fillPadding();
-    m.frame->pts = m.nextPts;
-    m.pendingDurations[m.nextPts] = units;
-    if (avcodec_send_frame(m.encoder, m.frame) < 0 || !m.drain()) {
-        m.failed = true;
-        return false;
-    }
-    m.nextPts += units;
-    ++m.frames;
-    return true;
+    return impl_->append(picture.width, picture.height, duration, [&](AVFrame* frame) {
+        for (int p = 0; p < 3; ++p)
+            av_image_copy_plane(frame->data[p], frame->linesize[p], picture.plane(p), picture.stride(p),
+                                picture.stride(p), p == 0 ? picture.height : picture.height / 2);
+    });
 }
 
 bool MovieWriter::hasPicture() const { return impl_->frames > 0; }

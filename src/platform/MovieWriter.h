@@ -101,6 +101,10 @@ public:
     // Appends one picture for the given duration. The first picture fixes the
     // frame size. False when the picture was not taken; also after update().
     bool addImage(const RgbaBitmap& picture, MovieTime duration);
+    // The same for a picture already in the encoder's 4:2:0, which only the
+    // codecs that takesYuv420() take.
+    bool addImage(const Yuv420Bitmap& picture, MovieTime duration);
+    bool takesYuv420() const;
 
     bool hasPicture() const;   // at least one picture was taken
     bool canUpdate() const;    // the file can still be written

@@ -239,9 +239,36 @@ static std::optional<bool> scaleJpeg(const std::string& path, int jpegW, int jpe
         fed = scaler.addRows(rows, stride, n);
         return fed && !scaler.windowDone();
     });
-    if (result == JpegRowsResult::NotRgb)
+    if (result == JpegRowsResult::Unsuited)
         return std::nullopt;
     return result == JpegRowsResult::Ok && fed && scaler.finish(dst, dstStride);
+}
+
+// The same from the JPEG's Y'CbCr planes into 4:2:0 (see renderYuv420).
+static bool scaleJpegYuv(const std::string& path, int jpegW, int jpegH, int eighths, int w, int h, int left,
+                         int top, int ww, int wh, Yuv420Bitmap& out)
+{
+    const int sw = jpegScaledSide(jpegW, eighths), sh = jpegScaledSide(jpegH, eighths);
+    if (double(w) * h > 2.0 * double(ww) * wh || sw > 16 * w || sh > 16 * h)
+        return false;
+    LanczosScaler scaler;
+    bool fed = true;
+    const JpegRowsResult result = decodeJpegPlanes(
+        path, eighths,
+        [&](const JpegPlanes& p) {
+            return p.width == sw && p.height == sh &&
+                   scaler.startYuv(p.chromaShiftX, p.chromaShiftY, sw, sh, w, h, left, top, ww, wh);
+        },
+        [&](const std::uint8_t* const* planes, const int* strides, int n) {
+            fed = scaler.addPlanes(planes, strides, n);
+            return fed && !scaler.windowDone();
+        });
+    if (result != JpegRowsResult::Ok || !fed)
+        return false;
+    out.resize(ww, wh);
+    std::uint8_t* const planes[3] = {out.plane(0), out.plane(1), out.plane(2)};
+    const int strides[3] = {out.stride(0), out.stride(1), out.stride(2)};
+    return scaler.finishYuv(planes, strides);
 }
 
 VImage Picture::Impl::materialized() const
@@ -497,6 +524,18 @@ std::optional<Picture> Picture::decoded(std::string* error) const
         vips_error_clear();
         return std::nullopt;
     }
+}
+
+bool Picture::renderYuv420(Yuv420Bitmap& out) const
+{
+    const Impl& m = *impl_;
+    if (m.bitmap || !m.pendingScale || m.directJpeg.empty())
+        return false;
+    const int left = m.pendingCrop ? m.cropLeft : 0, top = m.pendingCrop ? m.cropTop : 0;
+    const int w = m.width(), h = m.height();
+    if (left < 0 || top < 0 || left + w > m.scaledW || top + h > m.scaledH)
+        return false; // black borders: the RGB way draws them
+    return scaleJpegYuv(m.directJpeg, m.jpegW, m.jpegH, m.jpegEighths, m.scaledW, m.scaledH, left, top, w, h, out);
 }
 
 bool Picture::render(RgbaBitmap& out, std::string* error) const

@@ -49,6 +49,27 @@ struct RgbaBitmap {
     PixelBuffer pixels;
 };
 
+// 8-bit Y'CbCr 4:2:0 of video range with the BT.601 matrix (a JPEG's, in
+// video levels), as the video encoders take it: even sides; the Y plane,
+// then Cb and Cr at half the size each way, rows packed.
+struct Yuv420Bitmap {
+    int width = 0;
+    int height = 0;
+    PixelBuffer pixels;
+
+    static std::size_t bytes(int w, int h) { return std::size_t(w) * h * 3 / 2; }
+    void resize(int w, int h)
+    {
+        width = w;
+        height = h;
+        pixels.resizeForOverwrite(bytes(w, h));
+    }
+    int stride(int p) const { return p == 0 ? width : width / 2; }
+    std::size_t offset(int p) const { return p == 0 ? 0 : std::size_t(width) * height * (p + 3) / 4; }
+    std::uint8_t* plane(int p) { return pixels.data() + offset(p); }
+    const std::uint8_t* plane(int p) const { return pixels.data() + offset(p); }
+};
+
 // Pictures are refused before their pixels are read when they have more
 // than 2^27 pixels (134 megapixels, such as 16384 x 8192: more than any
 // camera sensor but the largest medium-format backs) or a side of more than
@@ -161,6 +182,11 @@ public:
     // Computes the picture into an opaque RGBA bitmap. A file is read in one
     // pass, so each picture made from one open() renders once.
     bool render(RgbaBitmap& out, std::string* error = nullptr) const;
+    // For a JPEG that is only scaled and cut, with the cut inside the
+    // picture and of even corner and sides: its pixels from the decoder's
+    // own Y'CbCr, never converted to RGB and back. False for any other
+    // picture, and when it does not decode: render() then.
+    bool renderYuv420(Yuv420Bitmap& out) const;
 
     struct Impl;
 

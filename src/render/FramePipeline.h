@@ -40,6 +40,9 @@ struct RenderedFrame {
     unsigned index;
     Status status;
     RgbaBitmap bitmap;
+    // Instead of the bitmap, when the frame went straight to the encoder's
+    // pixel format (planes.width > 0).
+    Yuv420Bitmap planes;
     MovieTime duration; // the job's, handed on by the pipeline
 };
 

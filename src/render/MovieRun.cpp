@@ -456,6 +456,11 @@ void MovieRun::createMovieFrames()
     };
     const double imgW = geometry.imgW, imgH = geometry.imgH;
     const std::uint16_t crop = settings_.crop;
+    // Smoothing mixes frames and the text overlay draws on them, both in
+    // RGB; without them, a JPEG that is only scaled and cut goes from its
+    // decoder's Y'CbCr to a 4:2:0 encoder without a round trip through RGB.
+    Smoothing smoothing(smoothingPlan_);
+    const bool planesWanted = mvMovie_->takesYuv420() && !smoothing.active() && !textOverlay_;
     auto render = [&](const FrameJob& job) -> RenderedFrame {
         RenderedFrame out{job.index, RenderedFrame::Status::Ok, {}};
         std::optional<Picture> picture = job.index == 0 ? first : Picture::open(files[job.index]);
@@ -485,6 +490,8 @@ void MovieRun::createMovieFrames()
             const double s = double(frameH) / picture->height();
             picture = picture->scaled(s, (double(frameW) / picture->width()) / s);
         }
+        if (planesWanted && picture->renderYuv420(out.planes))
+            return out;
         if (!picture->render(out.bitmap))
             out.status = RenderedFrame::Status::NoBitmap;
         else if (out.bitmap.width != frameW || out.bitmap.height != frameH)
@@ -516,9 +523,8 @@ void MovieRun::createMovieFrames()
     // from 4 megapixels up (33 MB a frame) none waits.
     const bool largeFrames = std::int64_t(frameW) * frameH >= 4'000'000;
     FramePipeline pipeline(takeJob, render, renderThreads_, renderThreads_ + (largeFrames ? 0 : 1));
-    // Works on the frames in list order, so the same frames come out however
-    // many threads render them.
-    Smoothing smoothing(smoothingPlan_);
+    // Smoothing works on the frames in list order, so the same frames come
+    // out however many threads render them.
 
     while (std::optional<RenderedFrame> frame = pipeline.pop()) {
         if (!isCreatingMovie_)
@@ -565,7 +571,8 @@ void MovieRun::createMovieFrames()
                 return;
             ++actualImages_;
             for (unsigned d = 0; d < dupImages && appended; ++d)
-                appended = mvMovie_->addImage(frame->bitmap, frameDuration);
+                appended = frame->planes.width > 0 ? mvMovie_->addImage(frame->planes, frameDuration)
+                                                   : mvMovie_->addImage(frame->bitmap, frameDuration);
         }
         if (actualImages_ == 1) { // the first picture, image 0 unless the time range left it out
             std::unique_lock lock(movieMutex_);
