@@ -86,18 +86,6 @@ TEST(LoopControls, RangesWithinTheDayAndOverMidnight)
         EXPECT_EQ(filter.use(0), c.used) << c.from << "-" << c.to << " " << c.date;
     }
     EXPECT_TRUE(ui.alerts.empty());
-
-    // 100 images, 40 of them before 8:00.
-    std::vector<std::string> many(100, "x.jpg"), dates;
-    for (int i = 0; i < 100; ++i)
-        dates.push_back(i < 40 ? "2026:12:06 06:30:00" : "2026:12:06 12:00:00");
-    settings.fromTime = 8;
-    settings.toTime = 17.5f;
-    TimeRangeFilter filter(settings, ui, ui, many, dates, true);
-    for (unsigned i = 0; i < 100; ++i)
-        filter.use(i);
-    endOfRunAlerts(ui, {60, 0, filter.skipped(), false, false});
-    EXPECT_EQ(ui.alerts, std::vector<std::string>{"Time range filter has skipped 40 images /  "});
 }
 
 TEST(LoopControls, WhereTheTimeComesFromAndWhenTheFilterTurnsOff)
