@@ -604,7 +604,7 @@ private slots:
     }
 
     // The rectangle of a 1080p movie in an 800 x 450 preview: where it
-    // starts, its colour, and the limits of moving and resizing it.
+    // starts, its colour, and the mouse resizing and moving it.
     void editorRectangleRules()
     {
         MVWindow w;
@@ -630,22 +630,11 @@ private slots:
         m.release();
         QCOMPARE(g.cropRect().width, 400.0);
         QCOMPARE(pixel(view, 0, 100), QColor(Qt::red));
-        // Below 100 units, or to the full width, the size stays.
-        m.press({390, 10});
-        m.drag(-310, 0);
-        m.drag(710, 0);
-        m.release();
-        QCOMPARE(g.cropRect().width, 400.0);
-
-        // The handle: to the right, then far to the left and back.
+        // The handle moves it; the limits of both are the geometry's
+        // (editor_test).
         m.press({200, 112.5});
         m.drag(200, 0, 4);
         QCOMPARE(g.cropRect().x, 200.0);
-        m.drag(-400, 0, 40);
-        QVERIFY(g.cropRect().x > 0 && g.cropRect().x <= 10);
-        const double stopped = g.cropRect().x;
-        m.drag(50, 0);
-        QCOMPARE(g.cropRect().x, stopped + 50);
         m.release();
 
         // An image that cannot be shown: one alert, and nothing drawn of it.
