@@ -92,7 +92,7 @@ std::string quote(const std::string& s)
 
 bool underSanitizer() { return std::getenv("ASAN_OPTIONS") || std::getenv("TSAN_OPTIONS"); }
 
-std::string memoryCap() { return underSanitizer() ? "" : "ulimit -v 8000000; "; }
+static std::string memoryCap() { return underSanitizer() ? "" : "ulimit -v 8000000; "; }
 
 CommandResult run(const std::string& command)
 {
