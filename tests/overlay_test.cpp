@@ -91,13 +91,7 @@ struct OverlayFixture : RunFixture {
     std::vector<std::vector<std::uint8_t>> make(std::uint16_t mode, int w = 16, int h = 12)
     {
         settings.overlayMode = mode;
-        run = std::make_unique<MovieRun>(settings, list, ports, ports);
-        run->setCompletionSound([] {});
-        run->setAnimationEditor(&editor, &view);
-        run->setRenderThreads(2);
-        run->moviePath = dir / ("movie" + std::to_string(++n) + ".mov");
-        run->movieName = "movie";
-        if (!run->createCommand())
+        if (!startMovie("movie" + std::to_string(++n) + ".mov"))
             return {};
         run->waitForWorker();
         EXPECT_TRUE(run->wasWritten());

@@ -80,13 +80,7 @@ struct SmoothingFixture : RunFixture {
             ports.nextChoice = layers;
             list.selectFiles();
         }
-        run = std::make_unique<MovieRun>(settings, list, ports, ports);
-        run->setCompletionSound([] {});
-        run->setAnimationEditor(&editor, &view);
-        run->setRenderThreads(threads);
-        run->moviePath = dir / ("movie" + std::to_string(++movies) + ".mov");
-        run->movieName = "movie";
-        EXPECT_TRUE(run->createCommand());
+        EXPECT_TRUE(startMovie("movie" + std::to_string(++movies) + ".mov", threads));
         run->waitForWorker();
         EXPECT_TRUE(run->wasWritten());
         const auto frames = decodeFrames(run->outputPath(), w, h);
