@@ -141,7 +141,7 @@ public:
     void appendText(const std::string& text) override;
     void setLabel(const std::string& label) override;
     void highlight(std::size_t offset, std::size_t length) override;
-    void scrollTo(double y) override;
+    void scrollTo(double) override {}
     void setStatusText(const std::string& text) override;
     void setNumList(unsigned n) override;
     void setCreateEnable(bool on) override;
@@ -159,7 +159,6 @@ public:
     std::vector<std::string> saveProposals;              // "title|message|name.extension" per save dialog
     std::string text;
     std::pair<std::size_t, std::size_t> highlighted{0, 0};
-    std::vector<double> scrolls;
     unsigned numList = 0;
     bool createEnabled = false;
 
