@@ -212,18 +212,6 @@ class GuiTest : public QObject {
         return dir;
     }
 
-    // Shows the window with `count` images listed, set to write a TIFF movie
-    // of the largest frame size (slow to make and to finish) at `movie`.
-    void prepareLargeTiffMovie(MVWindow& w, int count, const QString& movie)
-    {
-        w.show();
-        listNewImages(w, "large-" + QString::number(count), count, 640, 480);
-        choose(w.findChild<QComboBox*>("codecButton"), "TIFF");
-        auto* scale = w.findChild<QComboBox*>("scaleButton");
-        choose(scale, scale->itemText(20));
-        nameMovie(w, movie);
-    }
-
 private slots:
     void initTestCase()
     {
@@ -500,46 +488,48 @@ private slots:
         QCOMPARE(probe(movie), QString("mjpeg,32,24,100"));
     }
 
-    // Stop finishes the movie (a copy of it whole into its final file) off
-    // the main thread: the click returns at once and the window goes on.
-    void stopKeepsTheWindowResponsive()
+    // While a movie is written its settings are locked. Stop finishes it (a
+    // copy of it whole into its final file) off the main thread: the click
+    // returns at once and the window goes on. Closing the window while one is
+    // written keeps a finished movie and the settings; the next window starts
+    // from them.
+    void stopOrCloseWhileRunning()
     {
-        const QString movie = tmp_.path() + "/stopped.mov";
-        MVWindow w;
-        prepareLargeTiffMovie(w, 40, movie);
-        auto* create = w.findChild<QPushButton*>("createMovieButton");
-        create->click();
-        QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 8, 20000);
-        QElapsedTimer clock;
-        clock.start();
-        create->click();
-        QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed()) + " ms"));
-        QVERIFY(!create->isEnabled()); // no second stop or new movie meanwhile
-        QTRY_VERIFY_WITH_TIMEOUT(!w.movieRun().isCreatingMovie() && create->isEnabled(), 20000);
-        QVERIFY(w.movieRun().wasWritten());
-        QVERIFY(probe(movie).startsWith("tiff,"));
-    }
-
-    // Closing the window while a movie is written keeps a finished movie and
-    // the settings; the next window starts from them.
-    void closeWhileRunning()
-    {
-        const QString movie = tmp_.path() + "/closed.mov";
+        const QString stopped = tmp_.path() + "/stopped.mov", closed = tmp_.path() + "/closed.mov";
         {
             MVWindow w;
             enter(w.findChild<QComboBox*>("fpsButton"), "12");
-            prepareLargeTiffMovie(w, 120, movie);
-            w.findChild<QPushButton*>("createMovieButton")->click();
+            w.show();
+            // TIFF at the largest frame size: slow to make and to finish.
+            listNewImages(w, "large", 120, 640, 480);
+            choose(w.findChild<QComboBox*>("codecButton"), "TIFF");
+            auto* scale = w.findChild<QComboBox*>("scaleButton");
+            choose(scale, scale->itemText(20));
+            nameMovie(w, stopped);
+            auto* create = w.findChild<QPushButton*>("createMovieButton");
+            create->click();
             QVERIFY(w.movieRun().isCreatingMovie());
-            QCOMPARE(w.findChild<QPushButton*>("createMovieButton")->text(), QString("Stop Movie"));
+            QCOMPARE(create->text(), QString("Stop Movie"));
             for (const char* locked : {"listImagesButton", "fpsButton", "scaleButton", "codecButton", "rateButton"})
                 QVERIFY2(!w.findChild<QWidget*>(locked)->isEnabled(), locked);
-            QVERIFY(w.findChild<QPushButton*>("createMovieButton")->isEnabled());
+            QVERIFY(create->isEnabled());
+            QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 8, 20000);
+            QElapsedTimer clock;
+            clock.start();
+            create->click();
+            QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed()) + " ms"));
+            QVERIFY(!create->isEnabled()); // no second stop or new movie meanwhile
+            QTRY_VERIFY_WITH_TIMEOUT(!w.movieRun().isCreatingMovie() && create->isEnabled(), 20000);
+            QVERIFY(w.movieRun().wasWritten());
+            QVERIFY(probe(stopped).startsWith("tiff,"));
+
+            nameMovie(w, closed);
+            create->click();
             QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 2, 20000);
             w.close();
             QVERIFY(!w.movieRun().isCreatingMovie());
             QVERIFY(w.movieRun().wasWritten());
-            const QStringList fields = probe(movie).split(',');
+            const QStringList fields = probe(closed).split(',');
             QCOMPARE(fields.value(0), QString("tiff"));
             QVERIFY2(fields.value(3).toInt() >= 2 && fields.value(3).toInt() < 120, qPrintable(fields.join(',')));
         }
