@@ -92,7 +92,7 @@ std::string quote(const std::string& s)
 
 bool underSanitizer() { return std::getenv("ASAN_OPTIONS") || std::getenv("TSAN_OPTIONS"); }
 
-std::string memoryCap() { return underSanitizer() ? "" : "ulimit -v 8000000; "; }
+static std::string memoryCap() { return underSanitizer() ? "" : "ulimit -v 8000000; "; }
 
 CommandResult run(const std::string& command)
 {
@@ -333,7 +333,6 @@ void RecordingPorts::setLabel(const std::string& label)
     labels_.push_back(label);
 }
 void RecordingPorts::highlight(std::size_t offset, std::size_t length) { highlighted = {offset, length}; }
-void RecordingPorts::scrollTo(double y) { scrolls.push_back(y); }
 void RecordingPorts::setStatusText(const std::string& t)
 {
     std::lock_guard lock(mutex_);

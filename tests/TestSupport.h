@@ -59,17 +59,15 @@ CommandResult run(const std::string& command);
 std::string quote(const std::string& s);
 // The tests run in a sanitizer build (scripts/sanitize).
 bool underSanitizer();
-// A shell prefix that caps the virtual memory of what follows at 8 GB, so
-// that a runaway decode fails instead of taking the machine; empty under the
-// sanitizers, which reserve terabytes of address space.
-std::string memoryCap();
 
 // `moirevance ARGS` run in `dir`, its data and preferences folders there too
 // and its standard error in dir/stderr.txt; `wrapper` stands before the
 // program (variables, timeout, valgrind ...).
 CommandResult moirevance(const TempDir& dir, const std::string& args, const std::string& wrapper = "");
-// A wrapper for moirevance(): memory capped as memoryCap() says, the peak
-// resident size written to dir/peak.txt for peakKb().
+// A wrapper for moirevance(): virtual memory capped at 8 GB (so that a
+// runaway decode fails instead of taking the machine; not under the
+// sanitizers, which reserve terabytes of address space), the peak resident
+// size written to dir/peak.txt for peakKb().
 std::string measured(const TempDir& dir);
 long peakKb(const TempDir& dir);
 
@@ -143,7 +141,7 @@ public:
     void appendText(const std::string& text) override;
     void setLabel(const std::string& label) override;
     void highlight(std::size_t offset, std::size_t length) override;
-    void scrollTo(double y) override;
+    void scrollTo(double) override {}
     void setStatusText(const std::string& text) override;
     void setNumList(unsigned n) override;
     void setCreateEnable(bool on) override;
@@ -161,7 +159,6 @@ public:
     std::vector<std::string> saveProposals;              // "title|message|name.extension" per save dialog
     std::string text;
     std::pair<std::size_t, std::size_t> highlighted{0, 0};
-    std::vector<double> scrolls;
     unsigned numList = 0;
     bool createEnabled = false;
 

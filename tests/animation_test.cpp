@@ -4,7 +4,6 @@
 
 #include "TestSupport.h"
 #include "animation/CropWindow.h"
-#include "render/RunningValues.h"
 
 using namespace mv;
 using namespace mvtest;
@@ -141,34 +140,4 @@ TEST_F(Editor, StepsAreTheDifferencePerOutputFrame)
     settings.isVertical = true; // now the heights give the zoom step
     ASSERT_TRUE(enter(60, {40, 20, 300, 50}));
     EXPECT_FLOAT_EQ(window.frameArray()[3].deltaW, -5.0f);
-}
-
-TEST(KeyframeStepper, SegmentsEndOnTheirKeyframes)
-{
-    const std::vector<frameS> keys{
-        {.rect = {0, 0, 400, 300}, .frame = 0, .rate = 1},
-        {.rect = {30, 15, 200, 150}, .frame = 30, .deltaX = 1, .deltaY = 0.5f, .deltaW = -200.0f / 30, .rate = 3},
-        {.rect = {0, 0, 100, 75}, .frame = 60, .deltaX = -3, .deltaY = -1.5f, .deltaW = -10, .rate = 3}};
-
-    RunningValues v = keyframeValues(keys[0], false);
-    KeyframeStepper stepper(keys);
-    std::uint16_t rate = keys[0].rate;
-    std::vector<std::uint32_t> indexes;
-    for (std::uint32_t i = 0; i < 90; i += rate) {
-        stepper.step(i, v, rate);
-        indexes.push_back(i);
-        if (i == 0) {
-            EXPECT_FLOAT_EQ(v.rawX, 1.0f); // image 0 already carries one step
-        } else if (i == 29) {
-            EXPECT_NEAR(v.rawX, 30, 1e-4);
-            EXPECT_NEAR(v.rawW, 200, 1e-3);
-        } else if (i == 30) {
-            EXPECT_NEAR(v.rawX, 27, 1e-4); // the rate switched, the next segment began
-        } else if (i == 57) {
-            EXPECT_NEAR(v.rawW, 100, 1e-3);
-        }
-    }
-    EXPECT_EQ(indexes.size(), 50u); // 30 + 10 + 10
-    EXPECT_NEAR(v.rawX, 0, 1e-4);   // no steps after the last keyframe
-    EXPECT_NEAR(v.rawW, 100, 1e-3);
 }

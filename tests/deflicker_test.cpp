@@ -134,10 +134,7 @@ struct DeflickerFixture : RunFixture {
         // What the listing said about the images; the run adds to it.
         verifyBefore = fs::exists(verify.path()) ? readFile(verify.path()) : "";
         alertsBefore = ports.alerts().size();
-        run = std::make_unique<MovieRun>(settings, list, ports, ports);
-        run->moviePath = dir / "movie.mov";
-        run->movieName = "movie";
-        ASSERT_TRUE(run->createCommand());
+        ASSERT_TRUE(startMovie("movie.mov"));
     }
     std::string verifyBefore;
     std::size_t alertsBefore = 0;

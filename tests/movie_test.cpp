@@ -18,8 +18,6 @@ Pattern solid(std::uint8_t r, std::uint8_t g, std::uint8_t b)
 }
 
 struct MovieFixture : RunFixture {
-    int sounds = 0;
-
     MovieFixture()
     {
         settings.format = 0; // frames the size of the images unless a test says otherwise
@@ -36,15 +34,7 @@ struct MovieFixture : RunFixture {
         return run->outputPath();
     }
 
-    void start(const std::string& name = "movie.mov")
-    {
-        run = std::make_unique<MovieRun>(settings, list, ports, ports);
-        run->setCompletionSound([this] { ++sounds; });
-        run->setAnimationEditor(&editor, &view);
-        run->moviePath = dir / name;
-        run->movieName = fs::path(name).stem().string();
-        ASSERT_TRUE(run->createCommand());
-    }
+    void start(const std::string& name = "movie.mov") { ASSERT_TRUE(startMovie(name)); }
 
     // img-i.EXT of one colour each, red i * 20.
     std::vector<std::string> images(int n, int w, int h, const std::string& ext = "png")
@@ -181,28 +171,6 @@ TEST_F(MovieFixture, LossyCodecsStayCloseToTheSource)
     }
 }
 
-TEST_F(MovieFixture, BadImagesInTheMiddleAreSkippedAndCounted)
-{
-    auto files = images(5, 40, 30, "jpg");
-    std::ofstream(files[1], std::ios::trunc) << "this is not a picture";
-    // A JPEG whose scan stops a third of the way (its end marker kept): its
-    // header reads, its pixels do not.
-    writeImage(files[3], 400, 300);
-    const std::string whole = readFile(files[3]);
-    std::ofstream(files[3], std::ios::binary | std::ios::trunc) << whole.substr(0, whole.size() / 3) << "\xFF\xD9";
-    settings.codec = kCodecJPEG;
-    settings.scale = 1.0f;
-    settings.isSkipVerify = true; // listed unchecked: the frame loop meets them
-
-    const std::string movie = make(files);
-    EXPECT_EQ(probeStream(movie).at("nb_read_packets"), "3");
-    EXPECT_EQ(readFile(verify.path()), "*** Moirevance Image Verification List ***\n"
-                                       "Create Movie: Can not form an image from img-1.jpg\n"
-                                       "Create Movie: Can not form a bitmap from img-3.jpg\n");
-    EXPECT_EQ(ports.alerts().size(), 1u);
-    EXPECT_EQ(ports.lastAlert(), "Create movie error / 2 images were skipped. See Verify List file.\n");
-}
-
 TEST_F(MovieFixture, UnreadableFirstImageLeavesNoMovie)
 {
     auto files = images(3, 16, 16);
@@ -245,14 +213,11 @@ TEST_F(MovieFixture, RefusalsLeaveNothingBehind)
 {
     const auto files = images(2, 16, 16);
     list.processImageList({files[0]});
-    run = std::make_unique<MovieRun>(settings, list, ports, ports);
-    run->moviePath = dir / "one.mov";
-    EXPECT_FALSE(run->createCommand());
+    EXPECT_FALSE(startMovie("one.mov"));
     EXPECT_EQ(ports.alerts().back().title, "No images selected.");
 
     list.processImageList({files[1]});
-    run->moviePath = dir / "no-such-folder/movie.mov";
-    EXPECT_FALSE(run->createCommand());
+    EXPECT_FALSE(startMovie("no-such-folder/movie.mov"));
     EXPECT_EQ(ports.alerts().back().title, "Create movie error");
     EXPECT_NE(ports.alerts().back().message.find("could not be created"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir / "one.mov"));
@@ -398,61 +363,9 @@ TEST_F(MovieFixture, TintColourIsTakenOverWhereTheTintFadesOut)
     EXPECT_EQ(settings.ciColor.blue, 1.0f);
 }
 
-// The render threads run ahead of the encoder; however many there are, the
-// same frames come out: keyframed cuts and adjustments, an overlay and
-// in-between frames together.
-TEST_F(MovieFixture, AnyNumberOfRenderThreadsMakesTheSameFrames)
-{
-    const auto files = writeImages(dir.path(), 10, 120, 90, "png", "img", [](int i) -> Pattern {
-        return [i](int x, int y) { return Rgb{std::uint8_t(x * 2 + i * 9), std::uint8_t(y * 2), std::uint8_t(250 - x - i * 7)}; };
-    });
-    list.processImageList(files);
-    settings.scale = 0.5f;
-    settings.codec = kCodecTIFF;
-    settings.crop = kCropCustom;
-    view.frame = view.srcRect = {0, 0, 120, 90};
-    editor.animFile = dir / "anim.txt";
-    editor.createCropWindow();
-    view.cropRect = {0, 0, 120, 90};
-    settings.saturation = 1.3f;
-    settings.exposureEV = 0.4f;
-    ASSERT_TRUE(editor.enterButtonAction());
-    editor.frame = 9;
-    view.cropRect = {20, 15, 80, 60};
-    settings.saturation = 0.8f;
-    settings.sepiaIntensity = 0.6f;
-    settings.monoIntensity = 0.3f;
-    settings.blurRadius = 1.0f;
-    ASSERT_TRUE(editor.enterButtonAction());
-    fs::create_directory(dir / "layers");
-    list.setLayerSound([] {});
-    list.setIsLayerImages(true);
-    ports.nextChoice = writeImages(dir / "layers", 10, 120, 90, "png", "layer", [](int i) -> Pattern {
-        return [i](int x, int) { return Rgb{std::uint8_t(x + i), 90, 200}; };
-    });
-    list.selectFiles();
-    settings.overlayMode = kOverlayBlend;
-    settings.setTweening(true);
-
-    std::vector<std::vector<std::vector<std::uint8_t>>> movies;
-    for (unsigned threads : {1u, 3u}) {
-        run = std::make_unique<MovieRun>(settings, list, ports, ports);
-        run->setAnimationEditor(&editor, &view);
-        run->setRenderThreads(threads);
-        run->moviePath = dir / ("threads" + std::to_string(threads) + ".mov");
-        run->movieName = "threads";
-        ASSERT_TRUE(run->createCommand());
-        run->waitForWorker();
-        ASSERT_TRUE(run->wasWritten());
-        movies.push_back(decodeFrames(run->outputPath(), 60, 45));
-    }
-    ASSERT_EQ(movies[0].size(), 10u + 9);
-    EXPECT_TRUE(movies[0] == movies[1]);
-    EXPECT_NE(movies[0][0], movies[0][18]); // the keyframes changed the picture
-}
-
-// The same for frames that go from the JPEG decoder's planes straight to a
-// 4:2:0 encoder: a keyframed pan and zoom, so that the cut's corner is odd
+// However many render threads run ahead of the encoder, the same frames
+// come out; here for frames that go from the JPEG decoder's planes straight
+// to a 4:2:0 encoder: a keyframed pan and zoom, so that the cut's corner is odd
 // and even.
 TEST_F(MovieFixture, AnyNumberOfRenderThreadsMakesTheSameFramesFromJpegPlanes)
 {
@@ -471,12 +384,7 @@ TEST_F(MovieFixture, AnyNumberOfRenderThreadsMakesTheSameFramesFromJpegPlanes)
 
     std::vector<std::vector<std::vector<std::uint8_t>>> movies;
     for (unsigned threads : {1u, 3u}) {
-        run = std::make_unique<MovieRun>(settings, list, ports, ports);
-        run->setAnimationEditor(&editor, &view);
-        run->setRenderThreads(threads);
-        run->moviePath = dir / ("threads" + std::to_string(threads) + ".mov");
-        run->movieName = "threads";
-        ASSERT_TRUE(run->createCommand());
+        ASSERT_TRUE(startMovie("threads" + std::to_string(threads) + ".mov", threads));
         run->waitForWorker();
         ASSERT_TRUE(run->wasWritten());
         movies.push_back(decodeFrames(run->outputPath(), 120, 90));

@@ -14,7 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 Pattern solid(Rgb c)
 {
     return [c](int, int) { return c; };
@@ -92,13 +91,7 @@ struct OverlayFixture : RunFixture {
     std::vector<std::vector<std::uint8_t>> make(std::uint16_t mode, int w = 16, int h = 12)
     {
         settings.overlayMode = mode;
-        run = std::make_unique<MovieRun>(settings, list, ports, ports);
-        run->setCompletionSound([] {});
-        run->setAnimationEditor(&editor, &view);
-        run->setRenderThreads(2);
-        run->moviePath = dir / ("movie" + std::to_string(++n) + ".mov");
-        run->movieName = "movie";
-        if (!run->createCommand())
+        if (!startMovie("movie" + std::to_string(++n) + ".mov"))
             return {};
         run->waitForWorker();
         EXPECT_TRUE(run->wasWritten());
@@ -106,12 +99,6 @@ struct OverlayFixture : RunFixture {
         EXPECT_EQ(info.at("codec_name"), "tiff");
         EXPECT_EQ(info.at("width") + "x" + info.at("height"), std::to_string(w) + "x" + std::to_string(h));
         return decodeFrames(run->outputPath(), w, h);
-    }
-
-    std::string lastAlert() const
-    {
-        const auto a = ports.alerts();
-        return a.empty() ? "" : a.back().title + " / " + a.back().message;
     }
 };
 
@@ -208,7 +195,7 @@ TEST_F(OverlayFixture, LayersAreBlendedIntoEveryFrameOfAMovie)
     expectPixel(frames[1], 16, 4, 4, {mainColour[1].r, mainColour[1].g, mainColour[1].b}, 0);
     expectPixel(frames[2], 16, 4, 4, expected(mainColour[2], layerColour, lighten));
     EXPECT_EQ(run->actualImages(), 3u);
-    EXPECT_TRUE(ports.alerts().empty()) << lastAlert();
+    EXPECT_TRUE(ports.alerts().empty()) << ports.lastAlert();
 }
 
 TEST_F(OverlayFixture, OneMaskServesEveryFrameAndAListGivesOnePerImage)
@@ -258,7 +245,7 @@ TEST_F(OverlayFixture, OneMaskServesEveryFrameAndAListGivesOnePerImage)
     frames = make(kMaskBlend);
     ASSERT_EQ(frames.size(), 4u);
     expectPixel(frames[3], 16, 13, 6, frameShows, 0);
-    EXPECT_TRUE(ports.alerts().empty()) << lastAlert();
+    EXPECT_TRUE(ports.alerts().empty()) << ports.lastAlert();
 }
 
 TEST_F(OverlayFixture, ListsThatNoLongerMatchTheImagesAreRefusedBeforeTheMovie)
@@ -284,7 +271,7 @@ TEST_F(OverlayFixture, ListsThatNoLongerMatchTheImagesAreRefusedBeforeTheMovie)
     list.setIsLayerImages(true);
     ASSERT_EQ(list.fileCount(), 5u);
     EXPECT_TRUE(make(0).empty());
-    EXPECT_EQ(lastAlert(), "Number of layer images do not match / Images: 5, Layer images: 4");
+    EXPECT_EQ(ports.lastAlert(), "Number of layer images do not match / Images: 5, Layer images: 4");
     EXPECT_EQ(moviesNow(), 0);
 
     // A layer dropped in too many: the list run refuses it but keeps it, and
@@ -293,14 +280,14 @@ TEST_F(OverlayFixture, ListsThatNoLongerMatchTheImagesAreRefusedBeforeTheMovie)
     list.processImageList({extra});
     ASSERT_EQ(list.layerFiles().size(), 5u);
     EXPECT_TRUE(make(1).empty());
-    EXPECT_EQ(lastAlert(), "Number of layer images do not match / Images: 4, Layer images: 5");
+    EXPECT_EQ(ports.lastAlert(), "Number of layer images do not match / Images: 4, Layer images: 5");
 
     // Two masks for four images: refused by the list run and by the movie
     // in the mask mode; the other modes do not use the masks.
     listAll(mains, layers, {layers[0], layers[1]});
-    EXPECT_EQ(lastAlert(), "Number of mask images do not match / Images: 4, Mask images: 2");
+    EXPECT_EQ(ports.lastAlert(), "Number of mask images do not match / Images: 4, Mask images: 2");
     EXPECT_TRUE(make(kMaskBlend).empty());
-    EXPECT_EQ(lastAlert(), "Number of mask images do not match / Images: 4, Mask images: 2");
+    EXPECT_EQ(ports.lastAlert(), "Number of mask images do not match / Images: 4, Mask images: 2");
     EXPECT_EQ(moviesNow(), 0);
     EXPECT_EQ(make(0).size(), 4u);
     EXPECT_EQ(moviesNow(), 1);

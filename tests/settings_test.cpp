@@ -1,20 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "render/RunTexts.h"
 #include "settings/JobSettings.h"
 
 using namespace mv;
-
-TEST(JobSettings, StartValuesAreTheRegisteredDefaults)
-{
-    JobSettings s;
-    EXPECT_EQ(std::tuple(s.codec, s.quality, s.format, s.crop, s.rate, s.dupImages, s.tweenFrames, s.motionFrames),
-              std::tuple(kCodecH264, kQualityNormal, 2, kCropMiddle, 1, 1, 1, 2));
-    EXPECT_FLOAT_EQ(s.mvFPS, 30.0f);
-    EXPECT_EQ(s.presetSize(), std::make_pair(1280, 720));
-}
 
 TEST(JobSettings, FrameRateIsClampedAndShown)
 {
@@ -47,7 +36,6 @@ TEST(JobSettings, ScaleComboTakesPresetsOrClampedPercentages)
     EXPECT_EQ(s.presetSize(), std::make_pair(1280, 720));
     s.chooseScale(20, "");
     EXPECT_EQ(s.format, 15);
-    EXPECT_STREQ(sizePresets()[15].name, "F4096X2160");
     s.isVertical = true;
     EXPECT_EQ(s.presetSize(), std::make_pair(2160, 4096));
 }
@@ -110,30 +98,23 @@ TEST(RunTexts, FrameDurationsAndTimeScales)
     EXPECT_EQ(frameTiming(30, true).movieTimeScale, 30000);
 }
 
-TEST(RunTexts, EncoderAttributes)
+// Each codec's type shows in the movies' codec names (MovieFixture); a code
+// no codec has falls back to JPEG at normal quality.
+TEST(RunTexts, UnknownCodecAndQualityFallBack)
 {
     JobSettings s;
-    const std::pair<std::uint16_t, const char*> codecs[] = {
-        {1, "jpeg"}, {2, "avc1"}, {3, "tiff"}, {4, "mp4v"}, {5, "rle "}, {0, "jpeg"}, {9, "jpeg"}};
-    for (auto [code, type] : codecs) {
+    for (std::uint16_t code : {0, 9}) {
         s.codec = code;
-        EXPECT_EQ(movieAttributes(s).codecType, type);
-    }
-    const std::pair<std::uint16_t, int> qualities[] = {{1, 1024}, {2, 1023}, {3, 768}, {4, 512}, {5, 256}, {0, 512}};
-    for (auto [code, value] : qualities) {
         s.quality = code;
-        EXPECT_EQ(movieAttributes(s).quality, value);
+        EXPECT_EQ(movieAttributes(s).codecType, "jpeg") << code;
+        EXPECT_EQ(movieAttributes(s).quality, 512) << code;
     }
-    // The track time scales show in the movies' time bases (MovieFixture).
 }
 
 TEST(RunTexts, TimeLeftAndLength)
 {
-    EXPECT_EQ(timeLeftText("Time Left:", 5.0, 9, 100), ""); // fewer than 10 appended
-    // 10 images in 10 s, 115 left: 1 + 115 s = 1m 56s
-    EXPECT_EQ(timeLeftText("Time Left:", 10.0, 10, 125), "Time Left: 1m 56s");
+    // Fewer than 10 appended and more than expected: LoopControls tests the clock built on this.
     EXPECT_EQ(timeLeftText("Time Left:", 10.0, 10, 10), "Time Left: 1s");
-    EXPECT_EQ(timeLeftText("Time Left:", 10.0, 20, 10), "Time Left: 1s"); // more than expected
     EXPECT_EQ(timeLeftText("Time Left:", 36.0, 10, 1010), "Time Left: 1h 0m 1s");
     EXPECT_EQ(lengthText(95.5f), " (1:35.5)");
     EXPECT_EQ(lengthText(3725.3f), " (1:2:5.3)");

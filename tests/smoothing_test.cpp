@@ -67,20 +67,20 @@ struct SmoothingFixture : RunFixture {
     }
 
     // Makes the movie and gives its frames, decoded, after checking it with
-    // ffprobe.
+    // ffprobe; `layers`, if any, are listed as the images' overlay.
     std::vector<std::vector<std::uint8_t>> make(const std::vector<std::string>& files, unsigned threads = 2,
-                                                int w = 16, int h = 12)
+                                                int w = 16, int h = 12, const std::vector<std::string>& layers = {})
     {
         list.clearList();
         ports.nextChoice = files;
         list.selectFiles();
-        run = std::make_unique<MovieRun>(settings, list, ports, ports);
-        run->setCompletionSound([] {});
-        run->setAnimationEditor(&editor, &view);
-        run->setRenderThreads(threads);
-        run->moviePath = dir / ("movie" + std::to_string(++movies) + ".mov");
-        run->movieName = "movie";
-        EXPECT_TRUE(run->createCommand());
+        if (!layers.empty()) {
+            list.setLayerSound([] {});
+            list.setIsLayerImages(true);
+            ports.nextChoice = layers;
+            list.selectFiles();
+        }
+        EXPECT_TRUE(startMovie("movie" + std::to_string(++movies) + ".mov", threads));
         run->waitForWorker();
         EXPECT_TRUE(run->wasWritten());
         const auto frames = decodeFrames(run->outputPath(), w, h);
@@ -190,6 +190,9 @@ TEST_F(SmoothingFixture, MotionBlurMixesTheEarlierPicturesByTheirWeights)
     EXPECT_TRUE(flat(frames[1], mix({{c1, std::pow(0.75, 9)}, {c0, 1 - std::pow(0.75, 9)}})));
 }
 
+// The render threads run ahead of the encoder; however many there are, the
+// same frames come out: keyframed cuts and adjustments, an overlay and the
+// mixed frames together.
 TEST_F(SmoothingFixture, SameFramesWhateverTheNumberOfRenderThreads)
 {
     // Pictures with detail that changes from image to image, cut and zoomed
@@ -200,18 +203,26 @@ TEST_F(SmoothingFixture, SameFramesWhateverTheNumberOfRenderThreads)
             return Rgb{std::uint8_t(x * 8 + i * 20), std::uint8_t(y * 10 + i * 7), std::uint8_t((x + y) * 5 + i * 30)};
         };
     });
+    const auto layers = writeImages(dir / "layers", n, w, h, "png", "layer", [](int i) -> Pattern {
+        return [i](int x, int) { return Rgb{std::uint8_t(x * 4 + i), 90, 200}; };
+    });
     ports.nextChoice = files;
     list.selectFiles(); // the editor works on the listed images
     settings.crop = kCropCustom;
     view.frame = view.srcRect = view.cropRect = {0, 0, double(w), double(h)};
     editor.animFile = dir / "anim.txt";
     editor.createCropWindow();
+    settings.exposureEV = 0.4f;
     ASSERT_TRUE(editor.enterButtonAction());
     editor.setRateSkip(2);
     editor.frame = 6;
     view.cropRect = {8, 6, 16, 12};
-    settings.saturation = 0.5f; // an adjustment too, so pictures come to the mix in linear light
+    settings.saturation = 0.5f; // adjustments too, so pictures come to the mix in linear light
+    settings.sepiaIntensity = 0.6f;
+    settings.monoIntensity = 0.3f;
+    settings.blurRadius = 1.0f;
     ASSERT_TRUE(editor.enterButtonAction());
+    settings.overlayMode = kOverlayBlend;
     const std::size_t images = 6 + (n - 6 + 1) / 2;
 
     for (const bool tween : {true, false}) {
@@ -224,11 +235,11 @@ TEST_F(SmoothingFixture, SameFramesWhateverTheNumberOfRenderThreads)
             settings.tweenFrames = 2;
             settings.motionFrames = 3;
         }
-        const auto one = make(files, 1, w, h);
+        const auto one = make(files, 1, w, h, layers);
         ASSERT_EQ(one.size(), tween ? images + (images - 1) * 2 : images);
         EXPECT_GT(meanAbsDiff(one[1], one[2]), 1.0); // the frames do change
         for (const unsigned threads : {2u, 4u}) {
-            const auto more = make(files, threads, w, h);
+            const auto more = make(files, threads, w, h, layers);
             ASSERT_EQ(more.size(), one.size()) << threads;
             for (std::size_t i = 0; i < one.size(); ++i)
                 EXPECT_EQ(more[i], one[i]) << threads << " threads, frame " << i;

@@ -530,26 +530,6 @@ TEST(ToolCommands, InterruptStopsFramesAndKeepsWhatWasWritten)
     EXPECT_THAT(frames.errorText(), HasSubstr("Stopped: " + std::to_string(n) + " of 300 frames saved"));
 }
 
-namespace {
-// One whole conversion of a movie into frames.
-struct ConvertPortsAndRun {
-    ToolPorts ports;
-    std::vector<std::string> files;
-    bool completed = false;
-    ConvertPortsAndRun(const std::string& movie, const std::string& base)
-    {
-        Convert convert(ports, ports, ports);
-        convert.setCompletionSound([] {});
-        ports.nextChoice = std::vector<std::string>{movie};
-        ports.saveAnswer = base;
-        if (convert.selectMovie())
-            convert.waitForWorker();
-        files = convert.writtenFiles();
-        completed = convert.wasCompleted();
-    }
-};
-} // namespace
-
 // Widths that leave 8 over 16 (4:2:0 H.264) made the scalers write past a
 // buffer of exactly 4 * width * height bytes; an odd width is encoded one
 // column wider and must still append to a movie of the same pictures.
@@ -581,13 +561,21 @@ TEST_F(AppendFixture, AwkwardWidthsConvertAndAppend)
     EXPECT_EQ(probeStream(dir / "odd2.mov").at("sample_aspect_ratio"), "201:202");
 
     // The frames of the padded movie come out at the picture's width.
-    ConvertPortsAndRun convert(dir / "o2.mov", dir / "F");
-    EXPECT_TRUE(convert.completed);
-    ASSERT_EQ(convert.files.size(), 2u);
-    vips::VImage frame = vips::VImage::new_from_file(convert.files[0].c_str());
-    EXPECT_EQ(frame.width(), 201);
-    ConvertPortsAndRun wide(dir / "rates.mov", dir / "W");
-    EXPECT_EQ(wide.files.size(), 7u);
+    auto convert = [](const std::string& movie, const std::string& base) {
+        ToolPorts p;
+        Convert c(p, p, p);
+        c.setCompletionSound([] {});
+        p.nextChoice = std::vector<std::string>{movie};
+        p.saveAnswer = base;
+        EXPECT_TRUE(c.selectMovie());
+        c.waitForWorker();
+        EXPECT_TRUE(c.wasCompleted());
+        return c.writtenFiles();
+    };
+    const auto frames = convert(dir / "o2.mov", dir / "F");
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(vips::VImage::new_from_file(frames[0].c_str()).width(), 201);
+    EXPECT_EQ(convert(dir / "rates.mov", dir / "W").size(), 7u);
     EXPECT_EQ(scratchFolders(), scratchBefore);
     // 9 movies and 9 frames, nothing else.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 18);

@@ -212,18 +212,6 @@ class GuiTest : public QObject {
         return dir;
     }
 
-    // Shows the window with `count` images listed, set to write a TIFF movie
-    // of the largest frame size (slow to make and to finish) at `movie`.
-    void prepareLargeTiffMovie(MVWindow& w, int count, const QString& movie)
-    {
-        w.show();
-        listNewImages(w, "large-" + QString::number(count), count, 640, 480);
-        choose(w.findChild<QComboBox*>("codecButton"), "TIFF");
-        auto* scale = w.findChild<QComboBox*>("scaleButton");
-        choose(scale, scale->itemText(20));
-        nameMovie(w, movie);
-    }
-
 private slots:
     void initTestCase()
     {
@@ -500,46 +488,48 @@ private slots:
         QCOMPARE(probe(movie), QString("mjpeg,32,24,100"));
     }
 
-    // Stop finishes the movie (a copy of it whole into its final file) off
-    // the main thread: the click returns at once and the window goes on.
-    void stopKeepsTheWindowResponsive()
+    // While a movie is written its settings are locked. Stop finishes it (a
+    // copy of it whole into its final file) off the main thread: the click
+    // returns at once and the window goes on. Closing the window while one is
+    // written keeps a finished movie and the settings; the next window starts
+    // from them.
+    void stopOrCloseWhileRunning()
     {
-        const QString movie = tmp_.path() + "/stopped.mov";
-        MVWindow w;
-        prepareLargeTiffMovie(w, 40, movie);
-        auto* create = w.findChild<QPushButton*>("createMovieButton");
-        create->click();
-        QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 8, 20000);
-        QElapsedTimer clock;
-        clock.start();
-        create->click();
-        QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed()) + " ms"));
-        QVERIFY(!create->isEnabled()); // no second stop or new movie meanwhile
-        QTRY_VERIFY_WITH_TIMEOUT(!w.movieRun().isCreatingMovie() && create->isEnabled(), 20000);
-        QVERIFY(w.movieRun().wasWritten());
-        QVERIFY(probe(movie).startsWith("tiff,"));
-    }
-
-    // Closing the window while a movie is written keeps a finished movie and
-    // the settings; the next window starts from them.
-    void closeWhileRunning()
-    {
-        const QString movie = tmp_.path() + "/closed.mov";
+        const QString stopped = tmp_.path() + "/stopped.mov", closed = tmp_.path() + "/closed.mov";
         {
             MVWindow w;
             enter(w.findChild<QComboBox*>("fpsButton"), "12");
-            prepareLargeTiffMovie(w, 120, movie);
-            w.findChild<QPushButton*>("createMovieButton")->click();
+            w.show();
+            // TIFF at the largest frame size: slow to make and to finish.
+            listNewImages(w, "large", 120, 640, 480);
+            choose(w.findChild<QComboBox*>("codecButton"), "TIFF");
+            auto* scale = w.findChild<QComboBox*>("scaleButton");
+            choose(scale, scale->itemText(20));
+            nameMovie(w, stopped);
+            auto* create = w.findChild<QPushButton*>("createMovieButton");
+            create->click();
             QVERIFY(w.movieRun().isCreatingMovie());
-            QCOMPARE(w.findChild<QPushButton*>("createMovieButton")->text(), QString("Stop Movie"));
+            QCOMPARE(create->text(), QString("Stop Movie"));
             for (const char* locked : {"listImagesButton", "fpsButton", "scaleButton", "codecButton", "rateButton"})
                 QVERIFY2(!w.findChild<QWidget*>(locked)->isEnabled(), locked);
-            QVERIFY(w.findChild<QPushButton*>("createMovieButton")->isEnabled());
+            QVERIFY(create->isEnabled());
+            QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 8, 20000);
+            QElapsedTimer clock;
+            clock.start();
+            create->click();
+            QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed()) + " ms"));
+            QVERIFY(!create->isEnabled()); // no second stop or new movie meanwhile
+            QTRY_VERIFY_WITH_TIMEOUT(!w.movieRun().isCreatingMovie() && create->isEnabled(), 20000);
+            QVERIFY(w.movieRun().wasWritten());
+            QVERIFY(probe(stopped).startsWith("tiff,"));
+
+            nameMovie(w, closed);
+            create->click();
             QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 2, 20000);
             w.close();
             QVERIFY(!w.movieRun().isCreatingMovie());
             QVERIFY(w.movieRun().wasWritten());
-            const QStringList fields = probe(movie).split(',');
+            const QStringList fields = probe(closed).split(',');
             QCOMPARE(fields.value(0), QString("tiff"));
             QVERIFY2(fields.value(3).toInt() >= 2 && fields.value(3).toInt() < 120, qPrintable(fields.join(',')));
         }
@@ -604,7 +594,7 @@ private slots:
     }
 
     // The rectangle of a 1080p movie in an 800 x 450 preview: where it
-    // starts, its colour, and the limits of moving and resizing it.
+    // starts, its colour, and the mouse resizing and moving it.
     void editorRectangleRules()
     {
         MVWindow w;
@@ -630,22 +620,11 @@ private slots:
         m.release();
         QCOMPARE(g.cropRect().width, 400.0);
         QCOMPARE(pixel(view, 0, 100), QColor(Qt::red));
-        // Below 100 units, or to the full width, the size stays.
-        m.press({390, 10});
-        m.drag(-310, 0);
-        m.drag(710, 0);
-        m.release();
-        QCOMPARE(g.cropRect().width, 400.0);
-
-        // The handle: to the right, then far to the left and back.
+        // The handle moves it; the limits of both are the geometry's
+        // (editor_test).
         m.press({200, 112.5});
         m.drag(200, 0, 4);
         QCOMPARE(g.cropRect().x, 200.0);
-        m.drag(-400, 0, 40);
-        QVERIFY(g.cropRect().x > 0 && g.cropRect().x <= 10);
-        const double stopped = g.cropRect().x;
-        m.drag(50, 0);
-        QCOMPARE(g.cropRect().x, stopped + 50);
         m.release();
 
         // An image that cannot be shown: one alert, and nothing drawn of it.
@@ -661,8 +640,9 @@ private slots:
     }
 
     // Three keyframes entered through the editor's widgets make a movie
-    // that pans, zooms and changes its colours as they say, the same movie
-    // the command line makes from the animation file that Enter wrote.
+    // that pans, zooms and changes its colours as they say. (That the
+    // animation file Enter wrote makes the same movie is MovieFixture's
+    // check; that the command line follows such a file, BatchCommand's.)
     void editorKeyframesMakeTheMovie()
     {
         MVWindow w;
@@ -745,16 +725,6 @@ private slots:
         QVERIFY2(colourful < 10, qPrintable(QString::number(colourful)));
         const double greyDiff = meanDiff(expectedGrey, middle.convertToFormat(QImage::Format_Grayscale8));
         QVERIFY2(greyDiff < 6, qPrintable(QString::number(greyDiff)));
-
-        // The command line, from the animation file Enter wrote.
-        const QString anim = QString::fromStdString(w.workingFiles()->animFile);
-        const QString batch = tmp_.path() + "/batch.mov";
-        run(QString(MOIREVANCE_BIN) + " make --anim '" + anim + "' -o '" + batch + "' '" + dir + "' 2>/dev/null");
-        QCOMPARE(probe(batch), QString("mjpeg,320,180,60"));
-        const QByteArray same = rawFrames(batch, tmp_.path() + "/batch.rgb");
-        QCOMPARE(same.size(), frames.size());
-        for (int i = 0; i < 60; i += 7)
-            QVERIFY2(meanDiff(frameOf(same, i, 320, 180), frameOf(frames, i, 320, 180)) < 0.5, qPrintable(QString::number(i)));
 
         // Opened again, the editor reads the file back; a resize afterwards
         // drops the read animation whole, so no movie runs animated without
