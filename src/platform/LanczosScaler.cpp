@@ -323,6 +323,19 @@ bool LanczosScaler::finish(std::uint8_t* dst, int dstStride)
     return true;
 }
 
+bool LanczosScaler::windowPlanes(const std::uint8_t** planes, int* strides) const
+{
+    const Impl& m = *impl_;
+    if (!m.started || m.yuv || !windowDone())
+        return false;
+    for (int i = 0; i < 3; ++i) {
+        const int p = (i + 2) % 3; // R, G, B from the scaler's G, B, R
+        strides[i] = m.s->out.stride[p];
+        planes[i] = m.s->out.plane[p] + std::size_t(m.top) * strides[i] + m.left;
+    }
+    return true;
+}
+
 bool LanczosScaler::finishYuv(std::uint8_t* const* dst, const int* dstStrides)
 {
     Impl& m = *impl_;

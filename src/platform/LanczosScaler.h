@@ -28,6 +28,8 @@ public:
     bool windowDone() const;
     // Once the window is done: the window as packed RGBA with alpha 255.
     bool finish(std::uint8_t* dst, int dstStride);
+    // Or where its R, G and B planes are, valid while the scaler lives.
+    bool windowPlanes(const std::uint8_t** planes, int* strides) const;
 
     // The same for full-range Y'CbCr planes (a JPEG's), chroma subsampled
     // by 2^shiftX across and 2^shiftY down, to 4:2:0 of video range; the

@@ -221,11 +221,13 @@ static VImage imageOf(const RgbaBitmap& bitmap)
         .copy_memory();
 }
 
-// The JPEG decoded at eighths/8 and scaled to w x h, of which the window
-// goes to dst as packed RGBA. Nothing when this way does not suit the
-// picture (a zoom, a CMYK file): the image library's way then does it.
+// The JPEG decoded at eighths/8 and scaled to w x h, its window then
+// taken from the scaler by finish(scaler). Nothing when this way does not
+// suit the picture (a zoom, a CMYK file): the image library's way then
+// does it.
+template <typename Finish>
 static std::optional<bool> scaleJpeg(const std::string& path, int jpegW, int jpegH, int eighths, int w, int h,
-                                     int left, int top, int ww, int wh, std::uint8_t* dst, int dstStride)
+                                     int left, int top, int ww, int wh, Finish finish)
 {
     const int sw = jpegScaledSide(jpegW, eighths), sh = jpegScaledSide(jpegH, eighths);
     if (double(w) * h > 2.0 * double(ww) * wh || sw > 16 * w || sh > 16 * h)
@@ -241,12 +243,14 @@ static std::optional<bool> scaleJpeg(const std::string& path, int jpegW, int jpe
     });
     if (result == JpegRowsResult::Unsuited)
         return std::nullopt;
-    return result == JpegRowsResult::Ok && fed && scaler.finish(dst, dstStride);
+    return result == JpegRowsResult::Ok && fed && finish(scaler);
 }
 
-// The same from the JPEG's Y'CbCr planes into 4:2:0 (see renderYuv420).
+// The same from the JPEG's Y'CbCr planes, scaled as 4:2:0 (see
+// renderYuv420): false when this way does not suit the picture.
+template <typename Finish>
 static bool scaleJpegYuv(const std::string& path, int jpegW, int jpegH, int eighths, int w, int h, int left,
-                         int top, int ww, int wh, Yuv420Bitmap& out)
+                         int top, int ww, int wh, Finish finish)
 {
     const int sw = jpegScaledSide(jpegW, eighths), sh = jpegScaledSide(jpegH, eighths);
     if (double(w) * h > 2.0 * double(ww) * wh || sw > 16 * w || sh > 16 * h)
@@ -263,12 +267,7 @@ static bool scaleJpegYuv(const std::string& path, int jpegW, int jpegH, int eigh
             fed = scaler.addPlanes(planes, strides, n);
             return fed && !scaler.windowDone();
         });
-    if (result != JpegRowsResult::Ok || !fed)
-        return false;
-    out.resize(ww, wh);
-    std::uint8_t* const planes[3] = {out.plane(0), out.plane(1), out.plane(2)};
-    const int strides[3] = {out.stride(0), out.stride(1), out.stride(2)};
-    return scaler.finishYuv(planes, strides);
+    return result == JpegRowsResult::Ok && fed && finish(scaler);
 }
 
 VImage Picture::Impl::materialized() const
@@ -284,6 +283,15 @@ VImage Picture::Impl::materialized() const
 }
 
 bool Picture::Impl::renderPending(RgbaBitmap& out) const
+{
+    if (!renderScaled(out))
+        return false;
+    if (pendingPass)
+        runPixelPass(*pendingPass, out);
+    return true;
+}
+
+bool Picture::Impl::renderScaled(RgbaBitmap& out) const
 {
     const int w = width(), h = height();
     const int left = pendingCrop ? cropLeft : 0, top = pendingCrop ? cropTop : 0;
@@ -311,7 +319,8 @@ bool Picture::Impl::renderPending(RgbaBitmap& out) const
     std::uint8_t* dst = out.pixels.data() + (std::size_t(y0 - top) * w + (x0 - left)) * 4;
     if (!directJpeg.empty()) {
         const std::optional<bool> done =
-            scaleJpeg(directJpeg, jpegW, jpegH, jpegEighths, scaledW, scaledH, x0, y0, x1 - x0, y1 - y0, dst, w * 4);
+            scaleJpeg(directJpeg, jpegW, jpegH, jpegEighths, scaledW, scaledH, x0, y0, x1 - x0, y1 - y0,
+                      [&](LanczosScaler& scaler) { return scaler.finish(dst, w * 4); });
         if (done)
             return *done;
     }
@@ -496,7 +505,7 @@ Picture Picture::cropped(int x, int y, int w, int h) const
     h = std::clamp(h, 1, kMaxPictureSide);
     auto impl = std::make_shared<Impl>();
     const int top = height() - y - h; // y-up to y-down
-    if (impl_->pendingScale && !impl_->pendingCrop) {
+    if (impl_->pendingScale && !impl_->pendingCrop && !impl_->pendingPass) {
         *impl = *impl_;
         impl->jpegPath.clear();
         impl->pendingCrop = true;
@@ -533,9 +542,30 @@ bool Picture::renderYuv420(Yuv420Bitmap& out) const
         return false;
     const int left = m.pendingCrop ? m.cropLeft : 0, top = m.pendingCrop ? m.cropTop : 0;
     const int w = m.width(), h = m.height();
-    if (left < 0 || top < 0 || left + w > m.scaledW || top + h > m.scaledH)
+    if (left < 0 || top < 0 || left + w > m.scaledW || top + h > m.scaledH || w % 2 != 0 || h % 2 != 0)
         return false; // black borders: the RGB way draws them
-    return scaleJpegYuv(m.directJpeg, m.jpegW, m.jpegH, m.jpegEighths, m.scaledW, m.scaledH, left, top, w, h, out);
+    if (m.pendingPass) {
+        // The pass needs each pixel's own colour: the scaled RGB planes go
+        // through it into 4:2:0. (Chroma scaled as 4:2:0 first would cost
+        // some levels of luma wherever colour changes from pixel to pixel.)
+        return scaleJpeg(m.directJpeg, m.jpegW, m.jpegH, m.jpegEighths, m.scaledW, m.scaledH, left, top, w, h,
+                         [&](LanczosScaler& scaler) {
+                             const std::uint8_t* planes[3];
+                             int strides[3];
+                             if (!scaler.windowPlanes(planes, strides))
+                                 return false;
+                             pixelPassToYuv420(*m.pendingPass, planes, strides, w, h, out);
+                             return true;
+                         })
+            .value_or(false);
+    }
+    return scaleJpegYuv(m.directJpeg, m.jpegW, m.jpegH, m.jpegEighths, m.scaledW, m.scaledH, left, top, w, h,
+                        [&](LanczosScaler& scaler) {
+                            out.resize(w, h);
+                            std::uint8_t* const planes[3] = {out.plane(0), out.plane(1), out.plane(2)};
+                            const int strides[3] = {out.stride(0), out.stride(1), out.stride(2)};
+                            return scaler.finishYuv(planes, strides);
+                        });
 }
 
 bool Picture::render(RgbaBitmap& out, std::string* error) const

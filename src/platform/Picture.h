@@ -182,10 +182,11 @@ public:
     // Computes the picture into an opaque RGBA bitmap. A file is read in one
     // pass, so each picture made from one open() renders once.
     bool render(RgbaBitmap& out, std::string* error = nullptr) const;
-    // For a JPEG that is only scaled and cut, with the cut inside the
-    // picture and of even corner and sides: its pixels from the decoder's
-    // own Y'CbCr, never converted to RGB and back. False for any other
-    // picture, and when it does not decode: render() then.
+    // For a JPEG that is only scaled and cut (the cut inside the picture,
+    // its sides even), perhaps with a pixel pass: the picture as 4:2:0,
+    // without the pass from the decoder's own Y'CbCr, never converted to RGB
+    // and back. False for any other picture, and when it does not decode:
+    // render() then.
     bool renderYuv420(Yuv420Bitmap& out) const;
 
     struct Impl;

@@ -1,6 +1,7 @@
 #pragma once
 // The inside of a Picture, shared by the files of the picture layer.
 #include <memory>
+#include <optional>
 #include <string>
 #include <vips/vips8>
 
@@ -25,6 +26,10 @@ struct Picture::Impl {
     int scaledW = 0, scaledH = 0;
     bool pendingCrop = false;
     int cropLeft = 0, cropTop = 0, cropW = 0, cropH = 0; // y down, in scaled pixels
+    // A pixel pass (8-bit in, 8-bit out) still to be run on the scaled and
+    // cut picture: with the scale, it can go straight to a video encoder's
+    // 4:2:0.
+    std::optional<Picture::PixelPass> pendingPass;
     // The pixels are linear-light float RGB (after an adjustment filter).
     bool linear = false;
     // Pixels already computed into a bitmap (by a pixel pass); `image` is
@@ -41,7 +46,16 @@ struct Picture::Impl {
     }
     vips::VImage materialized() const;
     bool renderPending(RgbaBitmap& out) const;
+    bool renderScaled(RgbaBitmap& out) const;
 };
+
+// The pixel pass over 8-bit RGBA pixels, in place.
+void runPixelPass(const Picture::PixelPass& pass, RgbaBitmap& bitmap);
+// The pixel pass over w x h pixels (w and h even) given as R, G and B
+// planes, into 4:2:0 video levels (see Yuv420Bitmap), chroma averaged over
+// each pair of rows and columns.
+void pixelPassToYuv420(const Picture::PixelPass& pass, const std::uint8_t* const* rgb, const int* strides, int w,
+                       int h, Yuv420Bitmap& out);
 
 // CR2 and NEF files go to the raw decoder, whatever their content says.
 bool hasRawExtension(const std::string& path);

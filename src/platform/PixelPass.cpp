@@ -3,7 +3,9 @@
 // whole frame in float; here a pixel is read once, through a table into
 // linear light, and written once.
 #include <cmath>
+#include <immintrin.h>
 #include <cstring>
+#include <vector>
 
 #include "platform/PictureImpl.h"
 
@@ -25,7 +27,8 @@ constexpr int kEncodeSteps = 65535;
 
 struct Tables {
     float toLinear[256];
-    std::uint8_t toSrgb[kEncodeSteps + 1];
+    // Three bytes more: a vector gather reads a 32-bit word at each index.
+    std::uint8_t toSrgb[kEncodeSteps + 4] = {};
     Tables()
     {
         for (int i = 0; i < 256; ++i)
@@ -104,6 +107,131 @@ void runPass(const Picture::PixelPass pass, const void* in, void* out, std::size
     }
 }
 
+// A pass without a tint is one transform.
+Picture::PixelPass folded(const Picture::PixelPass& pass)
+{
+    Picture::PixelPass p = pass;
+    if (!p.tint) {
+        p.first = p.first.then(p.second);
+        p.second = Picture::Affine{};
+    }
+    return p;
+}
+
+// BT.601 in video levels, in 16-bit fixed point: luma from R, G, B, and
+// Cb, Cr from the sums of four pixels' R, G, B.
+constexpr int kFix = 16;
+constexpr int fix(double v) { return static_cast<int>(v * (1 << kFix) + (v < 0 ? -0.5 : 0.5)); }
+constexpr int kYr = fix(0.299 * 219 / 255), kYg = fix(0.587 * 219 / 255), kYb = fix(0.114 * 219 / 255);
+constexpr int kCbR = fix(-0.168736 * 224 / 255 / 4), kCbG = fix(-0.331264 * 224 / 255 / 4), kCbB = fix(0.5 * 224 / 255 / 4);
+constexpr int kCrR = fix(0.5 * 224 / 255 / 4), kCrG = fix(-0.418688 * 224 / 255 / 4), kCrB = fix(-0.081312 * 224 / 255 / 4);
+
+#define MV_AVX2 __attribute__((target("avx2")))
+
+MV_AVX2 inline __m256 linear8(const Tables& t, const std::uint8_t* p)
+{
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    return _mm256_i32gather_ps(t.toLinear, _mm256_cvtepu8_epi32(bytes), 4);
+}
+
+// Row i of the transform, summed in the scalar code's order.
+MV_AVX2 inline __m256 transform8(const Picture::Affine& a, int i, __m256 r, __m256 g, __m256 b)
+{
+    const __m256 x =
+        _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(a.m[i * 3]), r), _mm256_mul_ps(_mm256_set1_ps(a.m[i * 3 + 1]), g));
+    return _mm256_add_ps(_mm256_add_ps(x, _mm256_mul_ps(_mm256_set1_ps(a.m[i * 3 + 2]), b)), _mm256_set1_ps(a.k[i]));
+}
+
+MV_AVX2 inline __m256i encode8(const Tables& t, __m256 v)
+{
+    // max(v, 0) gives 0 for not-a-number, as the scalar test does.
+    v = _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(1.0f));
+    const __m256i index =
+        _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(v, _mm256_set1_ps(float(kEncodeSteps))), _mm256_set1_ps(0.5f)));
+    const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(t.toSrgb), index, 1);
+    return _mm256_and_si256(words, _mm256_set1_epi32(0xff));
+}
+
+MV_AVX2 inline void store8(std::uint8_t* to, __m256i v)
+{
+    const __m128i s16 = _mm_packus_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm_packus_epi16(s16, s16));
+}
+
+// Up to the last multiple of 8 pixels of one row without a tint, with AVX2:
+// the same operations in the same order as applyPass and encode, so that
+// the results are the same to the bit. Returns how many pixels it did.
+MV_AVX2 int passRowAvx2(const Picture::Affine& a, const Tables& t, const std::uint8_t* r0, const std::uint8_t* g0,
+                        const std::uint8_t* b0, std::uint8_t* row, std::uint8_t* luma, int w)
+{
+    int x = 0;
+    for (; x + 8 <= w; x += 8) {
+        const __m256 r = linear8(t, r0 + x), g = linear8(t, g0 + x), b = linear8(t, b0 + x);
+        const __m256i R = encode8(t, transform8(a, 0, r, g, b));
+        const __m256i G = encode8(t, transform8(a, 1, r, g, b));
+        const __m256i B = encode8(t, transform8(a, 2, r, g, b));
+        store8(row + x, R);
+        store8(row + w + x, G);
+        store8(row + 2 * w + x, B);
+        const __m256i y = _mm256_add_epi32(
+            _mm256_add_epi32(_mm256_mullo_epi32(R, _mm256_set1_epi32(kYr)), _mm256_mullo_epi32(G, _mm256_set1_epi32(kYg))),
+            _mm256_add_epi32(_mm256_mullo_epi32(B, _mm256_set1_epi32(kYb)),
+                             _mm256_set1_epi32((16 << kFix) + (1 << (kFix - 1)))));
+        store8(luma + x, _mm256_srli_epi32(y, kFix));
+    }
+    return x;
+}
+
+template <bool Tint>
+void passToYuv420(const Picture::PixelPass& pass, const std::uint8_t* const* rgb, const int* strides, int w, int h,
+                  Yuv420Bitmap& out)
+{
+    const Picture::PixelPass p = pass;
+    const Tables& t = tables();
+    std::vector<std::uint8_t> rows(std::size_t(w) * 6); // two rows of R, G, B after the pass
+    for (int y = 0; y < h; y += 2) {
+        for (int k = 0; k < 2; ++k) {
+            const std::uint8_t* r0 = rgb[0] + std::ptrdiff_t(y + k) * strides[0];
+            const std::uint8_t* g0 = rgb[1] + std::ptrdiff_t(y + k) * strides[1];
+            const std::uint8_t* b0 = rgb[2] + std::ptrdiff_t(y + k) * strides[2];
+            std::uint8_t* row = rows.data() + std::size_t(k) * w * 3;
+            std::uint8_t* luma = out.plane(0) + std::size_t(y + k) * out.stride(0);
+            static const bool avx2 = __builtin_cpu_supports("avx2");
+            int x = 0;
+            if constexpr (!Tint) {
+                if (avx2)
+                    x = passRowAvx2(p.first, t, r0, g0, b0, row, luma, w);
+            }
+            for (; x < w; ++x) {
+                float r = t.toLinear[r0[x]], g = t.toLinear[g0[x]], b = t.toLinear[b0[x]];
+                applyPass<Tint>(p, r, g, b);
+                const int R = encode(t.toSrgb, r), G = encode(t.toSrgb, g), B = encode(t.toSrgb, b);
+                row[x] = static_cast<std::uint8_t>(R);
+                row[w + x] = static_cast<std::uint8_t>(G);
+                row[2 * w + x] = static_cast<std::uint8_t>(B);
+                luma[x] = static_cast<std::uint8_t>((kYr * R + kYg * G + kYb * B + (16 << kFix) + (1 << (kFix - 1))) >> kFix);
+            }
+        }
+        std::uint8_t* cb = out.plane(1) + std::size_t(y / 2) * out.stride(1);
+        std::uint8_t* cr = out.plane(2) + std::size_t(y / 2) * out.stride(2);
+        const std::uint8_t* R0 = rows.data();
+        const std::uint8_t* G0 = R0 + w;
+        const std::uint8_t* B0 = G0 + w;
+        const std::uint8_t* R1 = B0 + w;
+        const std::uint8_t* G1 = R1 + w;
+        const std::uint8_t* B1 = G1 + w;
+        for (int x = 0; x < w / 2; ++x) {
+            const int i = 2 * x;
+            const int R = R0[i] + R0[i + 1] + R1[i] + R1[i + 1];
+            const int G = G0[i] + G0[i + 1] + G1[i] + G1[i + 1];
+            const int B = B0[i] + B0[i + 1] + B1[i] + B1[i + 1];
+            constexpr int mid = (128 << kFix) + (1 << (kFix - 1));
+            cb[x] = static_cast<std::uint8_t>((kCbR * R + kCbG * G + kCbB * B + mid) >> kFix);
+            cr[x] = static_cast<std::uint8_t>((kCrR * R + kCrG * G + kCrB * B + mid) >> kFix);
+        }
+    }
+}
+
 template <bool Tint>
 void runPass(const Picture::PixelPass& p, bool fromLinear, bool toLinear, const void* in, void* out, std::size_t n)
 {
@@ -169,8 +297,32 @@ Picture::PixelPass Picture::monochromePass(float red, float green, float blue, f
     return p;
 }
 
+void runPixelPass(const Picture::PixelPass& pass, RgbaBitmap& bitmap)
+{
+    const Picture::PixelPass p = folded(pass);
+    const std::size_t n = std::size_t(bitmap.width) * bitmap.height;
+    void* pixels = bitmap.pixels.data();
+    p.tint ? runPass<true>(p, false, false, pixels, pixels, n) : runPass<false>(p, false, false, pixels, pixels, n);
+}
+
+void pixelPassToYuv420(const Picture::PixelPass& pass, const std::uint8_t* const* rgb, const int* strides, int w,
+                       int h, Yuv420Bitmap& out)
+{
+    const Picture::PixelPass p = folded(pass);
+    out.resize(w, h);
+    p.tint ? passToYuv420<true>(p, rgb, strides, w, h, out) : passToYuv420<false>(p, rgb, strides, w, h, out);
+}
+
 Picture Picture::pixelPass(const PixelPass& pass, bool keepLinear) const
 {
+    // A scaled picture keeps the pass with its scale, to be run as its
+    // pixels are rendered.
+    if (!keepLinear && impl_->pendingScale && !impl_->pendingPass && !impl_->bitmap && !impl_->linear) {
+        auto impl = std::make_shared<Impl>(*impl_);
+        impl->jpegPath.clear();
+        impl->pendingPass = pass;
+        return makePicture(std::move(impl));
+    }
     const int w = width(), h = height();
     const std::size_t n = std::size_t(w) * h;
     std::vector<float> linearOut;
@@ -185,11 +337,7 @@ Picture Picture::pixelPass(const PixelPass& pass, bool keepLinear) const
         out->pixels.resizeForOverwrite(n * 4);
         to = out->pixels.data();
     }
-    PixelPass p = pass;
-    if (!p.tint) {
-        p.first = p.first.then(p.second);
-        p.second = Affine{};
-    }
+    const PixelPass p = folded(pass);
     auto run = [&](const void* from) {
         if (p.tint)
             runPass<true>(p, impl_->linear, keepLinear, from, to, n);
