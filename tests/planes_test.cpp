@@ -58,7 +58,7 @@ TEST(Planes, ScaledJpegsMatchTheirRgbRenderingInVideoLevels)
         return (x / 13 + y / 11) % 3 == 0 ? Rgb{170, 100, wave.b} : wave;
     };
     const std::string png = dir / "source.png";
-    writeImage(png, 1200, 800, pattern);
+    writeImage(png, 1200, 800, pattern); // odd sides: the last chroma samples stand alone
     const vips::VImage source = vips::VImage::new_from_file(png.c_str());
     const std::string sub420 = dir / "420.jpg", sub444 = dir / "444.jpg";
     source.jpegsave(sub420.c_str(), vips::VImage::option()->set("Q", 95)->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
@@ -107,10 +107,13 @@ TEST(Planes, ScaledJpegsMatchTheirRgbRenderingInVideoLevels)
     }
 
     // Everything else is left to the RGB way: other formats, grey and CMYK
-    // JPEGs, a cut reaching past the picture, odd sides, a filter that
-    // needs neighbours, and a JPEG whose data is damaged.
-    const std::string grey = dir / "grey.jpg", cmyk = dir / "cmyk.jpg", damaged = dir / "damaged.jpg";
+    // JPEGs, a picture, a scale or a cut with an odd side, a cut reaching
+    // past the picture, a filter that needs neighbours, and a JPEG whose
+    // data is damaged.
+    const std::string grey = dir / "grey.jpg", cmyk = dir / "cmyk.jpg", damaged = dir / "damaged.jpg",
+                      odd = dir / "odd.jpg";
     source.colourspace(VIPS_INTERPRETATION_B_W).jpegsave(grey.c_str());
+    source.crop(0, 0, 1200, 798).jpegsave(odd.c_str());
     source.colourspace(VIPS_INTERPRETATION_CMYK).jpegsave(cmyk.c_str());
     std::string bytes = readFile(sub420);
     const std::size_t scan = bytes.find("\xFF\xDA");
@@ -120,7 +123,8 @@ TEST(Planes, ScaledJpegsMatchTheirRgbRenderingInVideoLevels)
     const mv::Picture jpeg = *mv::Picture::open(sub420);
     for (const mv::Picture& p :
          {mv::Picture::open(png)->scaled(0.5).cropped(0, 0, 400, 300), mv::Picture::open(grey)->scaled(0.5),
-          mv::Picture::open(cmyk)->scaled(0.5), jpeg.scaled(0.5).cropped(-2, 0, 400, 300),
+          mv::Picture::open(cmyk)->scaled(0.5), mv::Picture::open(odd)->scaled(0.5).cropped(0, 0, 400, 300),
+          jpeg.scaled(0.5).cropped(-2, 0, 400, 300), jpeg.scaled(0.5025).cropped(0, 0, 500, 340),
           jpeg.scaled(0.5).cropped(0, 0, 401, 300), jpeg.scaled(0.5).gaussianBlur(1.0f), jpeg,
           mv::Picture::open(damaged)->scaled(0.5)}) {
         mv::Yuv420Bitmap planes;

@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -190,11 +191,21 @@ void mapRow(const std::uint8_t* __restrict from, std::uint8_t* __restrict to, in
         to[x] = table[from[x]];
 }
 
-AVPixelFormat planarFormat(int shiftX, int shiftY)
+// n chroma samples of 4:2:0 from rows a and b (the same row when only
+// columns pair up) of width inW, averaging `across` samples of each.
+void boxRow(const std::uint8_t* __restrict a, const std::uint8_t* __restrict b, std::uint8_t* __restrict out, int n,
+            int inW, int across)
 {
-    static constexpr AVPixelFormat formats[2][2] = {{AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV440P},
-                                                    {AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV420P}};
-    return shiftX >= 0 && shiftX <= 1 && shiftY >= 0 && shiftY <= 1 ? formats[shiftX][shiftY] : AV_PIX_FMT_NONE;
+    if (across == 1) {
+        for (int x = 0; x < n; ++x)
+            out[x] = static_cast<std::uint8_t>((a[x] + b[x] + 1) >> 1);
+        return;
+    }
+    const int pairs = inW / 2; // whole pairs; an odd last column stands alone
+    for (int x = 0; x < pairs; ++x)
+        out[x] = static_cast<std::uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+    if (pairs < n)
+        out[pairs] = static_cast<std::uint8_t>((a[inW - 1] + b[inW - 1] + 1) >> 1);
 }
 
 } // namespace
@@ -204,6 +215,7 @@ struct LanczosScaler::Impl {
     bool started = false;
     bool yuv = false;
     int chromaX = 0, chromaY = 0;
+    int boxX = 1, boxY = 1; // chroma samples averaged into one of 4:2:0
     int sw = 0, sh = 0, dw = 0, dh = 0, left = 0, top = 0, ww = 0, wh = 0;
     int nextRow = 0;
     int doneRows = 0; // output rows written so far
@@ -246,8 +258,18 @@ bool LanczosScaler::startYuv(int shiftX, int shiftY, int sw, int sh, int dw, int
     // scaled picture's own would be.
     impl_->chromaX = left % 2 != 0 ? 384 : 128;
     impl_->chromaY = top % 2 != 0 ? 384 : 128;
-    return ww % 2 == 0 && wh % 2 == 0 &&
-           impl_->startScale(planarFormat(shiftX, shiftY), AV_PIX_FMT_YUV420P, sw, sh, dw, dh, left, top, ww, wh);
+    // Finer chroma is first averaged down to 4:2:0 (a JPEG's 4:2:0 decoded
+    // at a half comes out at full size): Lanczos on two half-size chroma
+    // planes costs a third less than on full ones, for chroma that ends in
+    // 4:2:0 anyway.
+    impl_->boxX = shiftX == 0 ? 2 : 1;
+    impl_->boxY = shiftY == 0 ? 2 : 1;
+    // With an odd side, the library spreads the chroma over a size that is
+    // not half the luma's, which shifts colour by up to half a sample
+    // towards the far edge: those pictures take the RGB way.
+    const bool even = sw % 2 == 0 && sh % 2 == 0 && dw % 2 == 0 && dh % 2 == 0 && ww % 2 == 0 && wh % 2 == 0;
+    return shiftX >= 0 && shiftX <= 1 && shiftY >= 0 && shiftY <= 1 && even &&
+           impl_->startScale(AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, sw, sh, dw, dh, left, top, ww, wh);
 }
 
 bool LanczosScaler::Impl::startScale(AVPixelFormat in, AVPixelFormat out, int srcW, int srcH, int dstW, int dstH,
@@ -299,7 +321,25 @@ bool LanczosScaler::addRows(const std::uint8_t* rows, int stride, int n)
 bool LanczosScaler::addPlanes(const std::uint8_t* const* planes, const int* strides, int n)
 {
     Impl& m = *impl_;
-    return m.started && m.yuv && n >= 1 && m.nextRow + n <= m.sh && m.scaleRows(planes, strides, n);
+    if (!m.started || !m.yuv || n < 1 || m.nextRow + n > m.sh)
+        return false;
+    if (m.boxX == 1 && m.boxY == 1)
+        return m.scaleRows(planes, strides, n);
+    // Strips start on even rows, so 4:2:0 chroma rows pair up within one.
+    Planes& in = m.s->in;
+    if (!in.resize(AV_PIX_FMT_YUV420P, m.sw, n))
+        return false;
+    const int cw = (m.sw + 1) / 2, ch = (n + 1) / 2;
+    const int inW = m.boxX == 2 ? m.sw : cw, inH = m.boxY == 2 ? n : ch;
+    for (int p = 1; p < 3; ++p)
+        for (int y = 0; y < ch; ++y) {
+            const std::uint8_t* a = planes[p] + std::ptrdiff_t(std::min(y * m.boxY, inH - 1)) * strides[p];
+            const std::uint8_t* b = planes[p] + std::ptrdiff_t(std::min(y * m.boxY + m.boxY - 1, inH - 1)) * strides[p];
+            boxRow(a, b, in.plane[p] + std::size_t(y) * in.stride[p], cw, inW, m.boxX);
+        }
+    const std::uint8_t* const mixed[3] = {planes[0], in.plane[1], in.plane[2]};
+    const int mixedStrides[3] = {strides[0], in.stride[1], in.stride[2]};
+    return m.scaleRows(mixed, mixedStrides, n);
 }
 
 bool LanczosScaler::windowDone() const

@@ -32,8 +32,8 @@ public:
     bool windowPlanes(const std::uint8_t** planes, int* strides) const;
 
     // The same for full-range Y'CbCr planes (a JPEG's), chroma subsampled
-    // by 2^shiftX across and 2^shiftY down, to 4:2:0 of video range; the
-    // window's corner and sides must be even.
+    // by 2^shiftX across and 2^shiftY down, to 4:2:0 of video range; every
+    // side must be even.
     bool startYuv(int shiftX, int shiftY, int sw, int sh, int dw, int dh, int left, int top, int ww, int wh);
     // The next n luma rows and their chroma rows.
     bool addPlanes(const std::uint8_t* const* planes, const int* strides, int n);
