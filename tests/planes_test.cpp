@@ -84,8 +84,13 @@ TEST(Planes, ScaledJpegsMatchTheirRgbRenderingInVideoLevels)
         for (const mv::Picture& picture : pictures) {
             mv::Yuv420Bitmap planes;
             mv::RgbaBitmap rgb;
-            ASSERT_TRUE(picture.renderYuv420(planes));
+            const bool fast = picture.renderYuv420(planes);
             ASSERT_TRUE(picture.render(rgb));
+            if (&picture != &pictures[0] && c.scale > 0.5 && c.path == sub420) {
+                EXPECT_FALSE(fast); // 4:2:0 chroma is upsampled by the decoder only
+                continue;
+            }
+            ASSERT_TRUE(fast);
             ASSERT_EQ(planes.width, c.w);
             ASSERT_EQ(planes.height, c.h);
             const mv::Yuv420Bitmap want = videoLevels(rgb);
@@ -97,12 +102,22 @@ TEST(Planes, ScaledJpegsMatchTheirRgbRenderingInVideoLevels)
                 EXPECT_LT(meanAbsDiff(plane(planes, 1), plane(want, 1)), 2.5);
                 EXPECT_LT(meanAbsDiff(plane(planes, 2), plane(want, 2)), 2.5);
             } else {
-                // The pass runs on the same RGB (with vector code, except
-                // for the tint and the last pixels of a row): only the
-                // rounding into video levels may differ.
+                // The pass gets the same colours, only rounded elsewhere:
+                // after the scale rather than before it.
                 for (int p = 0; p < 3; ++p)
-                    EXPECT_LE(maxAbsDiff(plane(planes, p), plane(want, p)), 1) << p;
+                    EXPECT_LT(meanAbsDiff(plane(planes, p), plane(want, p)), 0.5) << p;
             }
+        }
+        // The vector code (8 pixels at a time, without a tint) and the
+        // plain code agree to the bit: a tint of intensity 0 takes the plain
+        // code with the same transform.
+        mv::Picture::PixelPass plain = mv::Picture::monochromePass(0.5f, 0.5f, 0.5f, 0.0f);
+        plain.first = adjust.first;
+        mv::Yuv420Bitmap vector, scalar;
+        if (cut.pixelPass(adjust, false).renderYuv420(vector)) {
+            ASSERT_TRUE(cut.pixelPass(plain, false).renderYuv420(scalar));
+            for (int p = 0; p < 3; ++p)
+                EXPECT_TRUE(plane(vector, p) == plane(scalar, p)) << p;
         }
     }
 

@@ -214,6 +214,7 @@ struct LanczosScaler::Impl {
     std::unique_ptr<Scratch> s = takeScratch();
     bool started = false;
     bool yuv = false;
+    bool fullChroma = false; // 4:4:4 out, for windowPlanes()
     int chromaX = 0, chromaY = 0;
     int boxX = 1, boxY = 1; // chroma samples averaged into one of 4:2:0
     int sw = 0, sh = 0, dw = 0, dh = 0, left = 0, top = 0, ww = 0, wh = 0;
@@ -244,15 +245,26 @@ LanczosScaler::~LanczosScaler() = default;
 
 bool LanczosScaler::start(int sw, int sh, int dw, int dh, int left, int top, int ww, int wh)
 {
-    impl_->yuv = false;
+    impl_->yuv = impl_->fullChroma = false;
     impl_->chromaX = impl_->chromaY = -513; // none
     return impl_->startScale(AV_PIX_FMT_GBRP, AV_PIX_FMT_GBRP, sw, sh, dw, dh, left, top, ww, wh);
 }
 
 bool LanczosScaler::startYuv(int shiftX, int shiftY, int sw, int sh, int dw, int dh, int left, int top, int ww,
-                             int wh)
+                             int wh, bool fullChroma)
 {
     impl_->yuv = true;
+    impl_->fullChroma = fullChroma;
+    if (shiftX < 0 || shiftX > 1 || shiftY < 0 || shiftY > 1)
+        return false;
+    if (fullChroma) {
+        // Only chroma that is already 4:4:4 (a 4:2:0 JPEG decoded at a half
+        // or less): upsampled here, it would differ from the decoder's own.
+        impl_->boxX = impl_->boxY = 1;
+        impl_->chromaX = impl_->chromaY = -513; // co-sited, as 4:4:4 is
+        return shiftX == 0 && shiftY == 0 && ww % 2 == 0 && wh % 2 == 0 &&
+               impl_->startScale(AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV444P, sw, sh, dw, dh, left, top, ww, wh);
+    }
     // The window's 4:2:0 chroma sits between each pair of its rows and
     // columns; at an odd corner that is a pixel further than where the
     // scaled picture's own would be.
@@ -268,8 +280,7 @@ bool LanczosScaler::startYuv(int shiftX, int shiftY, int sw, int sh, int dw, int
     // not half the luma's, which shifts colour by up to half a sample
     // towards the far edge: those pictures take the RGB way.
     const bool even = sw % 2 == 0 && sh % 2 == 0 && dw % 2 == 0 && dh % 2 == 0 && ww % 2 == 0 && wh % 2 == 0;
-    return shiftX >= 0 && shiftX <= 1 && shiftY >= 0 && shiftY <= 1 && even &&
-           impl_->startScale(AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, sw, sh, dw, dh, left, top, ww, wh);
+    return even && impl_->startScale(AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, sw, sh, dw, dh, left, top, ww, wh);
 }
 
 bool LanczosScaler::Impl::startScale(AVPixelFormat in, AVPixelFormat out, int srcW, int srcH, int dstW, int dstH,
@@ -366,12 +377,11 @@ bool LanczosScaler::finish(std::uint8_t* dst, int dstStride)
 bool LanczosScaler::windowPlanes(const std::uint8_t** planes, int* strides) const
 {
     const Impl& m = *impl_;
-    if (!m.started || m.yuv || !windowDone())
+    if (!m.started || !m.fullChroma || !windowDone())
         return false;
-    for (int i = 0; i < 3; ++i) {
-        const int p = (i + 2) % 3; // R, G, B from the scaler's G, B, R
-        strides[i] = m.s->out.stride[p];
-        planes[i] = m.s->out.plane[p] + std::size_t(m.top) * strides[i] + m.left;
+    for (int p = 0; p < 3; ++p) {
+        strides[p] = m.s->out.stride[p];
+        planes[p] = m.s->out.plane[p] + std::size_t(m.top) * strides[p] + m.left;
     }
     return true;
 }
@@ -380,7 +390,7 @@ bool LanczosScaler::finishYuv(std::uint8_t* const* dst, const int* dstStrides)
 {
     Impl& m = *impl_;
     Scratch& s = *m.s;
-    if (!m.started || !m.yuv || !windowDone())
+    if (!m.started || !m.yuv || m.fullChroma || !windowDone())
         return false;
     static const VideoRange range;
     for (int p = 0; p < 3; ++p) {

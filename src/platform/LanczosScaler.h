@@ -28,17 +28,20 @@ public:
     bool windowDone() const;
     // Once the window is done: the window as packed RGBA with alpha 255.
     bool finish(std::uint8_t* dst, int dstStride);
-    // Or where its R, G and B planes are, valid while the scaler lives.
-    bool windowPlanes(const std::uint8_t** planes, int* strides) const;
 
     // The same for full-range Y'CbCr planes (a JPEG's), chroma subsampled
-    // by 2^shiftX across and 2^shiftY down, to 4:2:0 of video range; every
-    // side must be even.
-    bool startYuv(int shiftX, int shiftY, int sw, int sh, int dw, int dh, int left, int top, int ww, int wh);
+    // by 2^shiftX across and 2^shiftY down, to 4:2:0 of video range, or
+    // with fullChroma from 4:4:4 to 4:4:4 still of full range. Every side
+    // must be even.
+    bool startYuv(int shiftX, int shiftY, int sw, int sh, int dw, int dh, int left, int top, int ww, int wh,
+                  bool fullChroma = false);
     // The next n luma rows and their chroma rows.
     bool addPlanes(const std::uint8_t* const* planes, const int* strides, int n);
     // The window as Y, Cb and Cr planes, levels 16-235 and 16-240.
     bool finishYuv(std::uint8_t* const* dst, const int* dstStrides);
+    // Or, scaled to 4:4:4, where the window's planes are, valid while the
+    // scaler lives.
+    bool windowPlanes(const std::uint8_t** planes, int* strides) const;
 
 private:
     struct Impl;

@@ -221,13 +221,11 @@ static VImage imageOf(const RgbaBitmap& bitmap)
         .copy_memory();
 }
 
-// The JPEG decoded at eighths/8 and scaled to w x h, its window then
-// taken from the scaler by finish(scaler). Nothing when this way does not
-// suit the picture (a zoom, a CMYK file): the image library's way then
-// does it.
-template <typename Finish>
+// The JPEG decoded at eighths/8 and scaled to w x h, of which the window
+// goes to dst as packed RGBA. Nothing when this way does not suit the
+// picture (a zoom, a CMYK file): the image library's way then does it.
 static std::optional<bool> scaleJpeg(const std::string& path, int jpegW, int jpegH, int eighths, int w, int h,
-                                     int left, int top, int ww, int wh, Finish finish)
+                                     int left, int top, int ww, int wh, std::uint8_t* dst, int dstStride)
 {
     const int sw = jpegScaledSide(jpegW, eighths), sh = jpegScaledSide(jpegH, eighths);
     if (double(w) * h > 2.0 * double(ww) * wh || sw > 16 * w || sh > 16 * h)
@@ -243,14 +241,14 @@ static std::optional<bool> scaleJpeg(const std::string& path, int jpegW, int jpe
     });
     if (result == JpegRowsResult::Unsuited)
         return std::nullopt;
-    return result == JpegRowsResult::Ok && fed && finish(scaler);
+    return result == JpegRowsResult::Ok && fed && scaler.finish(dst, dstStride);
 }
 
 // The same from the JPEG's Y'CbCr planes, scaled as 4:2:0 (see
 // renderYuv420): false when this way does not suit the picture.
 template <typename Finish>
 static bool scaleJpegYuv(const std::string& path, int jpegW, int jpegH, int eighths, int w, int h, int left,
-                         int top, int ww, int wh, Finish finish)
+                         int top, int ww, int wh, bool fullChroma, Finish finish)
 {
     const int sw = jpegScaledSide(jpegW, eighths), sh = jpegScaledSide(jpegH, eighths);
     if (double(w) * h > 2.0 * double(ww) * wh || sw > 16 * w || sh > 16 * h)
@@ -261,7 +259,7 @@ static bool scaleJpegYuv(const std::string& path, int jpegW, int jpegH, int eigh
         path, eighths,
         [&](const JpegPlanes& p) {
             return p.width == sw && p.height == sh &&
-                   scaler.startYuv(p.chromaShiftX, p.chromaShiftY, sw, sh, w, h, left, top, ww, wh);
+                   scaler.startYuv(p.chromaShiftX, p.chromaShiftY, sw, sh, w, h, left, top, ww, wh, fullChroma);
         },
         [&](const std::uint8_t* const* planes, const int* strides, int n) {
             fed = scaler.addPlanes(planes, strides, n);
@@ -319,8 +317,7 @@ bool Picture::Impl::renderScaled(RgbaBitmap& out) const
     std::uint8_t* dst = out.pixels.data() + (std::size_t(y0 - top) * w + (x0 - left)) * 4;
     if (!directJpeg.empty()) {
         const std::optional<bool> done =
-            scaleJpeg(directJpeg, jpegW, jpegH, jpegEighths, scaledW, scaledH, x0, y0, x1 - x0, y1 - y0,
-                      [&](LanczosScaler& scaler) { return scaler.finish(dst, w * 4); });
+            scaleJpeg(directJpeg, jpegW, jpegH, jpegEighths, scaledW, scaledH, x0, y0, x1 - x0, y1 - y0, dst, w * 4);
         if (done)
             return *done;
     }
@@ -545,21 +542,21 @@ bool Picture::renderYuv420(Yuv420Bitmap& out) const
     if (left < 0 || top < 0 || left + w > m.scaledW || top + h > m.scaledH || w % 2 != 0 || h % 2 != 0)
         return false; // black borders: the RGB way draws them
     if (m.pendingPass) {
-        // The pass needs each pixel's own colour: the scaled RGB planes go
-        // through it into 4:2:0. (Chroma scaled as 4:2:0 first would cost
-        // some levels of luma wherever colour changes from pixel to pixel.)
-        return scaleJpeg(m.directJpeg, m.jpegW, m.jpegH, m.jpegEighths, m.scaledW, m.scaledH, left, top, w, h,
-                         [&](LanczosScaler& scaler) {
-                             const std::uint8_t* planes[3];
-                             int strides[3];
-                             if (!scaler.windowPlanes(planes, strides))
-                                 return false;
-                             pixelPassToYuv420(*m.pendingPass, planes, strides, w, h, out);
-                             return true;
-                         })
-            .value_or(false);
+        // The pass needs each pixel's own colour: chroma is scaled to 4:4:4,
+        // and each pixel goes through RGB and the pass into 4:2:0. (Chroma
+        // scaled to 4:2:0 first would cost some levels of luma wherever
+        // colour changes from pixel to pixel.)
+        return scaleJpegYuv(m.directJpeg, m.jpegW, m.jpegH, m.jpegEighths, m.scaledW, m.scaledH, left, top, w, h,
+                            true, [&](LanczosScaler& scaler) {
+                                const std::uint8_t* planes[3];
+                                int strides[3];
+                                if (!scaler.windowPlanes(planes, strides))
+                                    return false;
+                                pixelPassToYuv420(*m.pendingPass, planes, strides, w, h, out);
+                                return true;
+                            });
     }
-    return scaleJpegYuv(m.directJpeg, m.jpegW, m.jpegH, m.jpegEighths, m.scaledW, m.scaledH, left, top, w, h,
+    return scaleJpegYuv(m.directJpeg, m.jpegW, m.jpegH, m.jpegEighths, m.scaledW, m.scaledH, left, top, w, h, false,
                         [&](LanczosScaler& scaler) {
                             out.resize(w, h);
                             std::uint8_t* const planes[3] = {out.plane(0), out.plane(1), out.plane(2)};

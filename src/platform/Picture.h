@@ -183,10 +183,11 @@ public:
     // pass, so each picture made from one open() renders once.
     bool render(RgbaBitmap& out, std::string* error = nullptr) const;
     // For a JPEG that is only scaled and cut (the cut inside the picture,
-    // its sides even), perhaps with a pixel pass: the picture as 4:2:0,
-    // without the pass from the decoder's own Y'CbCr, never converted to RGB
-    // and back. False for any other picture, and when it does not decode:
-    // render() then.
+    // its sides even), perhaps with a pixel pass: the picture as 4:2:0 from
+    // the decoder's own Y'CbCr, with no round trip through RGB (with a pass,
+    // only where the decoder gives full chroma: a 4:2:0 JPEG shrunk to a
+    // half or less, or a 4:4:4 one). False for any other picture, and when
+    // it does not decode: render() then.
     bool renderYuv420(Yuv420Bitmap& out) const;
 
     struct Impl;

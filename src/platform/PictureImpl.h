@@ -51,10 +51,11 @@ struct Picture::Impl {
 
 // The pixel pass over 8-bit RGBA pixels, in place.
 void runPixelPass(const Picture::PixelPass& pass, RgbaBitmap& bitmap);
-// The pixel pass over w x h pixels (w and h even) given as R, G and B
-// planes, into 4:2:0 video levels (see Yuv420Bitmap), chroma averaged over
-// each pair of rows and columns.
-void pixelPassToYuv420(const Picture::PixelPass& pass, const std::uint8_t* const* rgb, const int* strides, int w,
+// The pixel pass over w x h pixels (w and h even) given as full-range
+// Y'CbCr 4:4:4 planes (a JPEG's colours), each pixel through RGB, into
+// 4:2:0 video levels (see Yuv420Bitmap), chroma averaged over each pair of
+// rows and columns.
+void pixelPassToYuv420(const Picture::PixelPass& pass, const std::uint8_t* const* ycc, const int* strides, int w,
                        int h, Yuv420Bitmap& out);
 
 // CR2 and NEF files go to the raw decoder, whatever their content says.

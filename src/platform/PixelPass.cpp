@@ -182,18 +182,37 @@ MV_AVX2 int passRowAvx2(const Picture::Affine& a, const Tables& t, const std::ui
     return x;
 }
 
+// One row of full-range Y'CbCr (a JPEG's, 4:4:4) to 8-bit RGB, with the
+// JPEG decoder's coefficients.
+void yccRowToRgb(const std::uint8_t* __restrict y, const std::uint8_t* __restrict cb,
+                 const std::uint8_t* __restrict cr, std::uint8_t* __restrict r, std::uint8_t* __restrict g,
+                 std::uint8_t* __restrict b, int w)
+{
+    const auto clamp = [](int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
+    constexpr int half = 1 << (kFix - 1);
+    for (int x = 0; x < w; ++x) {
+        const int Y = (y[x] << kFix) + half, Cb = cb[x] - 128, Cr = cr[x] - 128;
+        r[x] = clamp((Y + fix(1.402) * Cr) >> kFix);
+        g[x] = clamp((Y - fix(0.344136) * Cb - fix(0.714136) * Cr) >> kFix);
+        b[x] = clamp((Y + fix(1.772) * Cb) >> kFix);
+    }
+}
+
 template <bool Tint>
-void passToYuv420(const Picture::PixelPass& pass, const std::uint8_t* const* rgb, const int* strides, int w, int h,
+void passToYuv420(const Picture::PixelPass& pass, const std::uint8_t* const* ycc, const int* strides, int w, int h,
                   Yuv420Bitmap& out)
 {
     const Picture::PixelPass p = pass;
     const Tables& t = tables();
-    std::vector<std::uint8_t> rows(std::size_t(w) * 6); // two rows of R, G, B after the pass
+    // Two rows of R, G, B after the pass, and one before it.
+    std::vector<std::uint8_t> rows(std::size_t(w) * 9);
+    std::uint8_t* r0 = rows.data() + std::size_t(w) * 6;
+    std::uint8_t* g0 = r0 + w;
+    std::uint8_t* b0 = g0 + w;
     for (int y = 0; y < h; y += 2) {
         for (int k = 0; k < 2; ++k) {
-            const std::uint8_t* r0 = rgb[0] + std::ptrdiff_t(y + k) * strides[0];
-            const std::uint8_t* g0 = rgb[1] + std::ptrdiff_t(y + k) * strides[1];
-            const std::uint8_t* b0 = rgb[2] + std::ptrdiff_t(y + k) * strides[2];
+            const std::ptrdiff_t at = y + k;
+            yccRowToRgb(ycc[0] + at * strides[0], ycc[1] + at * strides[1], ycc[2] + at * strides[2], r0, g0, b0, w);
             std::uint8_t* row = rows.data() + std::size_t(k) * w * 3;
             std::uint8_t* luma = out.plane(0) + std::size_t(y + k) * out.stride(0);
             static const bool avx2 = __builtin_cpu_supports("avx2");
@@ -305,12 +324,12 @@ void runPixelPass(const Picture::PixelPass& pass, RgbaBitmap& bitmap)
     p.tint ? runPass<true>(p, false, false, pixels, pixels, n) : runPass<false>(p, false, false, pixels, pixels, n);
 }
 
-void pixelPassToYuv420(const Picture::PixelPass& pass, const std::uint8_t* const* rgb, const int* strides, int w,
+void pixelPassToYuv420(const Picture::PixelPass& pass, const std::uint8_t* const* ycc, const int* strides, int w,
                        int h, Yuv420Bitmap& out)
 {
     const Picture::PixelPass p = folded(pass);
     out.resize(w, h);
-    p.tint ? passToYuv420<true>(p, rgb, strides, w, h, out) : passToYuv420<false>(p, rgb, strides, w, h, out);
+    p.tint ? passToYuv420<true>(p, ycc, strides, w, h, out) : passToYuv420<false>(p, ycc, strides, w, h, out);
 }
 
 Picture Picture::pixelPass(const PixelPass& pass, bool keepLinear) const
