@@ -1,9 +1,9 @@
 #include "platform/LanczosScaler.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -289,7 +289,7 @@ bool LanczosScaler::Impl::startScale(AVPixelFormat in, AVPixelFormat out, int sr
     started = false;
     // Beyond a reduction of 16 the library switches to a cascade of scalers
     // that cannot take strips.
-    if (in == AV_PIX_FMT_NONE || srcW < 1 || srcH < 1 || winLeft < 0 || winTop < 0 || winW < 1 || winH < 1 ||
+    if (srcW < 1 || srcH < 1 || winLeft < 0 || winTop < 0 || winW < 1 || winH < 1 ||
         winLeft + winW > dstW || winTop + winH > dstH || srcW > 16 * dstW || srcH > 16 * dstH)
         return false;
     // Both formats are of the same range: the scaler converts nothing.

@@ -123,15 +123,42 @@ Picture::PixelPass folded(const Picture::PixelPass& pass)
 constexpr int kFix = 16;
 constexpr int fix(double v) { return static_cast<int>(v * (1 << kFix) + (v < 0 ? -0.5 : 0.5)); }
 constexpr int kYr = fix(0.299 * 219 / 255), kYg = fix(0.587 * 219 / 255), kYb = fix(0.114 * 219 / 255);
-constexpr int kCbR = fix(-0.168736 * 224 / 255 / 4), kCbG = fix(-0.331264 * 224 / 255 / 4), kCbB = fix(0.5 * 224 / 255 / 4);
-constexpr int kCrR = fix(0.5 * 224 / 255 / 4), kCrG = fix(-0.418688 * 224 / 255 / 4), kCrB = fix(-0.081312 * 224 / 255 / 4);
+constexpr int kCbR4 = fix(-0.168736 * 224 / 255 / 4), kCbG4 = fix(-0.331264 * 224 / 255 / 4),
+              kCbB4 = fix(0.5 * 224 / 255 / 4);
+constexpr int kCrR4 = fix(0.5 * 224 / 255 / 4), kCrG4 = fix(-0.418688 * 224 / 255 / 4),
+              kCrB4 = fix(-0.081312 * 224 / 255 / 4);
+
+// A full-range Y'CbCr pixel (a JPEG's) in 8-bit RGB, with the JPEG
+// decoder's coefficients.
+constexpr int kCrR = fix(1.402), kCbG = fix(0.344136), kCrG = fix(0.714136), kCbB = fix(1.772);
+inline int clamp8(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
+inline void yccToRgb(int y, int cb, int cr, int& r, int& g, int& b)
+{
+    const int Y = (y << kFix) + (1 << (kFix - 1));
+    cb -= 128, cr -= 128;
+    r = clamp8((Y + kCrR * cr) >> kFix);
+    g = clamp8((Y - kCbG * cb - kCrG * cr) >> kFix);
+    b = clamp8((Y + kCbB * cb) >> kFix);
+}
+
+// The video-level luma of an 8-bit RGB pixel, and the chroma of the sums
+// of four.
+inline std::uint8_t lumaOf(int r, int g, int b)
+{
+    return static_cast<std::uint8_t>((kYr * r + kYg * g + kYb * b + (16 << kFix) + (1 << (kFix - 1))) >> kFix);
+}
+constexpr int kChromaMid = (128 << kFix) + (1 << (kFix - 1));
 
 #define MV_AVX2 __attribute__((target("avx2")))
 
-MV_AVX2 inline __m256 linear8(const Tables& t, const std::uint8_t* p)
+MV_AVX2 inline __m256i bytes8(const std::uint8_t* p)
 {
-    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-    return _mm256_i32gather_ps(t.toLinear, _mm256_cvtepu8_epi32(bytes), 4);
+    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+MV_AVX2 inline __m256i clamp8(__m256i v)
+{
+    return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_setzero_si256()), _mm256_set1_epi32(255));
 }
 
 // Row i of the transform, summed in the scalar code's order.
@@ -158,44 +185,68 @@ MV_AVX2 inline void store8(std::uint8_t* to, __m256i v)
     _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm_packus_epi16(s16, s16));
 }
 
-// Up to the last multiple of 8 pixels of one row without a tint, with AVX2:
-// the same operations in the same order as applyPass and encode, so that
-// the results are the same to the bit. Returns how many pixels it did.
-MV_AVX2 int passRowAvx2(const Picture::Affine& a, const Tables& t, const std::uint8_t* r0, const std::uint8_t* g0,
-                        const std::uint8_t* b0, std::uint8_t* row, std::uint8_t* luma, int w)
+MV_AVX2 inline __m256i mulAdd3(__m256i a, int ka, __m256i b, int kb, __m256i c, int kc, int k)
 {
+    const __m256i ab = _mm256_add_epi32(_mm256_mullo_epi32(a, _mm256_set1_epi32(ka)),
+                                        _mm256_mullo_epi32(b, _mm256_set1_epi32(kb)));
+    return _mm256_add_epi32(ab, _mm256_add_epi32(_mm256_mullo_epi32(c, _mm256_set1_epi32(kc)), _mm256_set1_epi32(k)));
+}
+
+// Up to the last multiple of 8 pixels of one row without a tint, with AVX2:
+// the same operations in the same order as yccToRgb, applyPass, encode and
+// lumaOf, so that the results are the same to the bit. The pixels after
+// the pass go to row (R, G and B, w apart), their luma to luma. Returns how
+// many pixels it did.
+MV_AVX2 int passRowAvx2(const Picture::Affine& a, const Tables& t, const std::uint8_t* y, const std::uint8_t* cb,
+                        const std::uint8_t* cr, std::uint8_t* row, std::uint8_t* luma, int w)
+{
+    const __m256i mid = _mm256_set1_epi32(128);
     int x = 0;
     for (; x + 8 <= w; x += 8) {
-        const __m256 r = linear8(t, r0 + x), g = linear8(t, g0 + x), b = linear8(t, b0 + x);
+        const __m256i Y = _mm256_add_epi32(_mm256_slli_epi32(bytes8(y + x), kFix), _mm256_set1_epi32(1 << (kFix - 1)));
+        const __m256i Cb = _mm256_sub_epi32(bytes8(cb + x), mid), Cr = _mm256_sub_epi32(bytes8(cr + x), mid);
+        const __m256i r8 = clamp8(_mm256_srai_epi32(_mm256_add_epi32(Y, _mm256_mullo_epi32(Cr, _mm256_set1_epi32(kCrR))), kFix));
+        const __m256i g8 = clamp8(_mm256_srai_epi32(
+            _mm256_sub_epi32(_mm256_sub_epi32(Y, _mm256_mullo_epi32(Cb, _mm256_set1_epi32(kCbG))),
+                             _mm256_mullo_epi32(Cr, _mm256_set1_epi32(kCrG))),
+            kFix));
+        const __m256i b8 = clamp8(_mm256_srai_epi32(_mm256_add_epi32(Y, _mm256_mullo_epi32(Cb, _mm256_set1_epi32(kCbB))), kFix));
+        const __m256 r = _mm256_i32gather_ps(t.toLinear, r8, 4), g = _mm256_i32gather_ps(t.toLinear, g8, 4),
+                     b = _mm256_i32gather_ps(t.toLinear, b8, 4);
         const __m256i R = encode8(t, transform8(a, 0, r, g, b));
         const __m256i G = encode8(t, transform8(a, 1, r, g, b));
         const __m256i B = encode8(t, transform8(a, 2, r, g, b));
         store8(row + x, R);
         store8(row + w + x, G);
         store8(row + 2 * w + x, B);
-        const __m256i y = _mm256_add_epi32(
-            _mm256_add_epi32(_mm256_mullo_epi32(R, _mm256_set1_epi32(kYr)), _mm256_mullo_epi32(G, _mm256_set1_epi32(kYg))),
-            _mm256_add_epi32(_mm256_mullo_epi32(B, _mm256_set1_epi32(kYb)),
-                             _mm256_set1_epi32((16 << kFix) + (1 << (kFix - 1)))));
-        store8(luma + x, _mm256_srli_epi32(y, kFix));
+        store8(luma + x, _mm256_srli_epi32(mulAdd3(R, kYr, G, kYg, B, kYb, (16 << kFix) + (1 << (kFix - 1))), kFix));
     }
     return x;
 }
 
-// One row of full-range Y'CbCr (a JPEG's, 4:4:4) to 8-bit RGB, with the
-// JPEG decoder's coefficients.
-void yccRowToRgb(const std::uint8_t* __restrict y, const std::uint8_t* __restrict cb,
-                 const std::uint8_t* __restrict cr, std::uint8_t* __restrict r, std::uint8_t* __restrict g,
-                 std::uint8_t* __restrict b, int w)
+// The sums of pairs of neighbours in two rows, for 8 chroma samples.
+MV_AVX2 inline __m256i pairSums(const std::uint8_t* a, const std::uint8_t* b)
 {
-    const auto clamp = [](int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
-    constexpr int half = 1 << (kFix - 1);
-    for (int x = 0; x < w; ++x) {
-        const int Y = (y[x] << kFix) + half, Cb = cb[x] - 128, Cr = cr[x] - 128;
-        r[x] = clamp((Y + fix(1.402) * Cr) >> kFix);
-        g[x] = clamp((Y - fix(0.344136) * Cb - fix(0.714136) * Cr) >> kFix);
-        b[x] = clamp((Y + fix(1.772) * Cb) >> kFix);
+    const __m256i ones = _mm256_set1_epi16(1);
+    const __m256i sa = _mm256_madd_epi16(
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))), ones);
+    const __m256i sb = _mm256_madd_epi16(
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b))), ones);
+    return _mm256_add_epi32(sa, sb);
+}
+
+// Up to the last multiple of 8 chroma samples of a pair of rows (as
+// passRowAvx2 leaves them, 3 w apart), as the scalar code makes them.
+MV_AVX2 int chromaRowAvx2(const std::uint8_t* rows, int w, std::uint8_t* cb, std::uint8_t* cr)
+{
+    int x = 0;
+    for (; x + 8 <= w / 2; x += 8) {
+        const std::uint8_t* at = rows + 2 * x;
+        const __m256i R = pairSums(at, at + 3 * w), G = pairSums(at + w, at + 4 * w), B = pairSums(at + 2 * w, at + 5 * w);
+        store8(cb + x, _mm256_srai_epi32(mulAdd3(R, kCbR4, G, kCbG4, B, kCbB4, kChromaMid), kFix));
+        store8(cr + x, _mm256_srai_epi32(mulAdd3(R, kCrR4, G, kCrG4, B, kCrB4, kChromaMid), kFix));
     }
+    return x;
 }
 
 template <bool Tint>
@@ -204,31 +255,31 @@ void passToYuv420(const Picture::PixelPass& pass, const std::uint8_t* const* ycc
 {
     const Picture::PixelPass p = pass;
     const Tables& t = tables();
-    // Two rows of R, G, B after the pass, and one before it.
-    std::vector<std::uint8_t> rows(std::size_t(w) * 9);
-    std::uint8_t* r0 = rows.data() + std::size_t(w) * 6;
-    std::uint8_t* g0 = r0 + w;
-    std::uint8_t* b0 = g0 + w;
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    std::vector<std::uint8_t> rows(std::size_t(w) * 6); // two rows of R, G, B after the pass
     for (int y = 0; y < h; y += 2) {
         for (int k = 0; k < 2; ++k) {
             const std::ptrdiff_t at = y + k;
-            yccRowToRgb(ycc[0] + at * strides[0], ycc[1] + at * strides[1], ycc[2] + at * strides[2], r0, g0, b0, w);
+            const std::uint8_t* Y = ycc[0] + at * strides[0];
+            const std::uint8_t* Cb = ycc[1] + at * strides[1];
+            const std::uint8_t* Cr = ycc[2] + at * strides[2];
             std::uint8_t* row = rows.data() + std::size_t(k) * w * 3;
             std::uint8_t* luma = out.plane(0) + std::size_t(y + k) * out.stride(0);
-            static const bool avx2 = __builtin_cpu_supports("avx2");
             int x = 0;
             if constexpr (!Tint) {
                 if (avx2)
-                    x = passRowAvx2(p.first, t, r0, g0, b0, row, luma, w);
+                    x = passRowAvx2(p.first, t, Y, Cb, Cr, row, luma, w);
             }
             for (; x < w; ++x) {
-                float r = t.toLinear[r0[x]], g = t.toLinear[g0[x]], b = t.toLinear[b0[x]];
+                int R, G, B;
+                yccToRgb(Y[x], Cb[x], Cr[x], R, G, B);
+                float r = t.toLinear[R], g = t.toLinear[G], b = t.toLinear[B];
                 applyPass<Tint>(p, r, g, b);
-                const int R = encode(t.toSrgb, r), G = encode(t.toSrgb, g), B = encode(t.toSrgb, b);
+                R = encode(t.toSrgb, r), G = encode(t.toSrgb, g), B = encode(t.toSrgb, b);
                 row[x] = static_cast<std::uint8_t>(R);
                 row[w + x] = static_cast<std::uint8_t>(G);
                 row[2 * w + x] = static_cast<std::uint8_t>(B);
-                luma[x] = static_cast<std::uint8_t>((kYr * R + kYg * G + kYb * B + (16 << kFix) + (1 << (kFix - 1))) >> kFix);
+                luma[x] = lumaOf(R, G, B);
             }
         }
         std::uint8_t* cb = out.plane(1) + std::size_t(y / 2) * out.stride(1);
@@ -239,14 +290,13 @@ void passToYuv420(const Picture::PixelPass& pass, const std::uint8_t* const* ycc
         const std::uint8_t* R1 = B0 + w;
         const std::uint8_t* G1 = R1 + w;
         const std::uint8_t* B1 = G1 + w;
-        for (int x = 0; x < w / 2; ++x) {
+        for (int x = avx2 ? chromaRowAvx2(rows.data(), w, cb, cr) : 0; x < w / 2; ++x) {
             const int i = 2 * x;
             const int R = R0[i] + R0[i + 1] + R1[i] + R1[i + 1];
             const int G = G0[i] + G0[i + 1] + G1[i] + G1[i + 1];
             const int B = B0[i] + B0[i + 1] + B1[i] + B1[i + 1];
-            constexpr int mid = (128 << kFix) + (1 << (kFix - 1));
-            cb[x] = static_cast<std::uint8_t>((kCbR * R + kCbG * G + kCbB * B + mid) >> kFix);
-            cr[x] = static_cast<std::uint8_t>((kCrR * R + kCrG * G + kCrB * B + mid) >> kFix);
+            cb[x] = static_cast<std::uint8_t>((kCbR4 * R + kCbG4 * G + kCbB4 * B + kChromaMid) >> kFix);
+            cr[x] = static_cast<std::uint8_t>((kCrR4 * R + kCrG4 * G + kCrB4 * B + kChromaMid) >> kFix);
         }
     }
 }
