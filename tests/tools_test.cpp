@@ -225,6 +225,15 @@ TEST_F(AppendFixture, OtherCodecsAreEncodedInTheFirstMoviesCodec)
         rgb.insert(rgb.end(), {last.pixels[p], last.pixels[p + 1], last.pixels[p + 2]});
     EXPECT_LT(meanAbsDiff(rgb, second[1]), 3.0) << "copied " << tool.copiedMovies();
     EXPECT_EQ(run("ffmpeg -v error -xerror -i " + quote(dir / "h264.mov") + " -f null - 2>&1").out, "");
+
+    // Movies alike but for their colour matrix (which MPEG-4's codec header
+    // does not hold) cannot share one track's colour description as they are.
+    for (const std::string matrix : {"bt709", "smpte170m"})
+        ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc=size=48x32:rate=25 -frames:v 2 -c:v mpeg4 -q:v 2 -pix_fmt yuv420p "
+                           "-color_range tv -color_primaries bt709 -color_trc bt709 -colorspace " + matrix,
+                           dir / (matrix + ".mov")));
+    ASSERT_EQ(append(dir / "matrices.mov", {dir / "bt709.mov", dir / "smpte170m.mov"}), kAppendDone);
+    EXPECT_GE(tool.encodedMovies(), 1);
 }
 
 TEST_F(AppendFixture, FailuresLeaveNoFile)

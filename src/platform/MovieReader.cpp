@@ -364,8 +364,12 @@ bool MovieReader::hasSameStreamFormat(const MovieReader& other) const
 {
     const AVCodecParameters* a = impl_->stream->codecpar;
     const AVCodecParameters* b = other.impl_->stream->codecpar;
+    // The colour description is the track's, not each packet's: movies that
+    // differ in it cannot share a track as they are.
     return a->codec_id == b->codec_id && a->width == b->width && a->height == b->height &&
-           a->format == b->format && a->extradata_size == b->extradata_size &&
+           a->format == b->format && a->color_space == b->color_space && a->color_range == b->color_range &&
+           a->color_primaries == b->color_primaries && a->color_trc == b->color_trc &&
+           a->extradata_size == b->extradata_size &&
            (a->extradata_size == 0 || std::memcmp(a->extradata, b->extradata, a->extradata_size) == 0);
 }
 

@@ -54,7 +54,7 @@ public:
     int estimatedQuality();
 
     // The packets of both movies can stand in one track: same codec, frame
-    // size, pixel format and codec header.
+    // size, pixel format, colour description and codec header.
     bool hasSameStreamFormat(const MovieReader& other) const;
 
     struct Impl;
