@@ -117,19 +117,33 @@ constexpr int kStripRows = 16;
 
 // The decode itself; false on any failure. Only plain data lives in this
 // frame, so the long jump back into it skips no destructor.
+// Reads the header and starts the decoder at eighths/8, as packed RGB or
+// as raw planes; false (unsuited) when the file is not for that way. Called
+// after the caller's setjmp, which the decoder's errors jump back to.
+bool startDecoder(Decode& d, int eighths, bool planes)
+{
+    jpeg_read_header(&d.info, TRUE);
+    const J_COLOR_SPACE space = d.info.jpeg_color_space;
+    if (planes ? d.info.num_components != 3 || space != JCS_YCbCr : space == JCS_CMYK || space == JCS_YCCK)
+        return false;
+    d.info.scale_num = static_cast<unsigned>(eighths);
+    d.info.scale_denom = 8;
+    if (planes)
+        d.info.raw_data_out = TRUE;
+    else
+        d.info.out_color_space = JCS_EXT_RGB;
+    jpeg_start_decompress(&d.info);
+    return true;
+}
+
 bool run(Decode& d, int eighths, const std::function<bool(const std::uint8_t*, int, int)>& rows, bool& unsuited)
 {
     if (setjmp(d.errors.jump))
         return false;
-    jpeg_read_header(&d.info, TRUE);
-    if (d.info.jpeg_color_space == JCS_CMYK || d.info.jpeg_color_space == JCS_YCCK) {
+    if (!startDecoder(d, eighths, false)) {
         unsuited = true;
         return false;
     }
-    d.info.scale_num = static_cast<unsigned>(eighths);
-    d.info.scale_denom = 8;
-    d.info.out_color_space = JCS_EXT_RGB;
-    jpeg_start_decompress(&d.info);
     const int width = static_cast<int>(d.info.output_width);
     const int stride = width * 3;
     d.strip = static_cast<std::uint8_t*>(std::malloc(std::size_t(stride) * kStripRows));
@@ -160,15 +174,10 @@ bool runPlanes(Decode& d, int eighths, const std::function<bool(const JpegPlanes
 {
     if (setjmp(d.errors.jump))
         return false;
-    jpeg_read_header(&d.info, TRUE);
-    if (d.info.num_components != 3 || d.info.jpeg_color_space != JCS_YCbCr) {
+    if (!startDecoder(d, eighths, true)) {
         unsuited = true;
         return false;
     }
-    d.info.scale_num = static_cast<unsigned>(eighths);
-    d.info.scale_denom = 8;
-    d.info.raw_data_out = TRUE;
-    jpeg_start_decompress(&d.info);
     const jpeg_component_info* c = d.info.comp_info;
     const JpegPlanes layout{static_cast<int>(d.info.output_width), static_cast<int>(d.info.output_height),
                             halvings(c[0].downsampled_width, c[1].downsampled_width),

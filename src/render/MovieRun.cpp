@@ -456,9 +456,11 @@ void MovieRun::createMovieFrames()
     };
     const double imgW = geometry.imgW, imgH = geometry.imgH;
     const std::uint16_t crop = settings_.crop;
-    // Smoothing mixes frames and the text overlay draws on them, both in
-    // RGB; without them, a JPEG that is only scaled and cut goes from its
-    // decoder's Y'CbCr to a 4:2:0 encoder without a round trip through RGB.
+    // Smoothing works on the frames in list order, so the same frames come
+    // out however many threads render them. It mixes frames and the text
+    // overlay draws on them, both in RGB; without them, a JPEG that is only
+    // scaled and cut goes from its decoder's Y'CbCr to a 4:2:0 encoder
+    // without a round trip through RGB.
     Smoothing smoothing(smoothingPlan_);
     const bool planesWanted = mvMovie_->takesYuv420() && !smoothing.active() && !textOverlay_;
     auto render = [&](const FrameJob& job) -> RenderedFrame {
@@ -523,8 +525,6 @@ void MovieRun::createMovieFrames()
     // from 4 megapixels up (33 MB a frame) none waits.
     const bool largeFrames = std::int64_t(frameW) * frameH >= 4'000'000;
     FramePipeline pipeline(takeJob, render, renderThreads_, renderThreads_ + (largeFrames ? 0 : 1));
-    // Smoothing works on the frames in list order, so the same frames come
-    // out however many threads render them.
 
     while (std::optional<RenderedFrame> frame = pipeline.pop()) {
         if (!isCreatingMovie_)
