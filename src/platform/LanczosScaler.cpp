@@ -58,39 +58,48 @@ struct Planes {
     }
 };
 
-// The scaler's context and planes. Setting up a Lanczos context computes
-// its filters, which costs about as much as scaling a strip, and every
-// frame of a movie usually has the same sizes: they are kept for the next
-// picture rather than made anew.
-struct Scratch {
-    SwsContext* scale = nullptr; // Lanczos, fed strip by strip
-    std::array<int, 8> made{};   // what `scale` was made for
-    Planes in, out;
+// One scaler context. Setting one up computes its filters, which costs
+// about as much as scaling a strip, and every frame of a movie usually has
+// the same sizes: it is kept for the next picture rather than made anew.
+struct Context {
+    SwsContext* scale = nullptr;
+    std::array<int, 9> made{}; // what `scale` was made for
 
-    ~Scratch() { sws_freeContext(scale); }
-
-    // The context for these sizes and formats; `chromaX` and `chromaY`
-    // place the output's chroma samples, in 256ths of a pixel.
-    bool prepare(AVPixelFormat in, AVPixelFormat out, int sw, int sh, int dw, int dh, int chromaX, int chromaY)
+    ~Context() { drop(); }
+    void drop()
     {
-        const std::array<int, 8> wanted{in, out, sw, sh, dw, dh, chromaX, chromaY};
+        sws_freeContext(scale);
+        scale = nullptr;
+    }
+
+    // The context for these sizes, formats and filter; `chromaX` and
+    // `chromaY` place the output's chroma samples, in 256ths of a pixel.
+    bool prepare(AVPixelFormat in, AVPixelFormat out, int sw, int sh, int dw, int dh, int chromaX, int chromaY,
+                 int filter)
+    {
+        const std::array<int, 9> wanted{in, out, sw, sh, dw, dh, chromaX, chromaY, filter};
         if (scale && wanted == made)
             return true;
-        sws_freeContext(scale);
+        drop();
         scale = sws_alloc_context();
         made = wanted;
         const bool set = scale && av_opt_set_int(scale, "srcw", sw, 0) >= 0 && av_opt_set_int(scale, "srch", sh, 0) >= 0 &&
                          av_opt_set_int(scale, "src_format", in, 0) >= 0 && av_opt_set_int(scale, "dstw", dw, 0) >= 0 &&
                          av_opt_set_int(scale, "dsth", dh, 0) >= 0 && av_opt_set_int(scale, "dst_format", out, 0) >= 0 &&
-                         av_opt_set_int(scale, "sws_flags", SWS_LANCZOS | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, 0) >= 0 &&
+                         av_opt_set_int(scale, "sws_flags", filter | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, 0) >= 0 &&
                          av_opt_set_int(scale, "dst_h_chr_pos", chromaX, 0) >= 0 &&
                          av_opt_set_int(scale, "dst_v_chr_pos", chromaY, 0) >= 0;
-        if (!set || sws_init_context(scale, nullptr, nullptr) < 0) {
-            sws_freeContext(scale);
-            scale = nullptr;
-        }
+        if (!set || sws_init_context(scale, nullptr, nullptr) < 0)
+            drop();
         return scale != nullptr;
     }
+};
+
+// The contexts and planes of one scaler: one context for all planes, or
+// one per plane when the planes are filtered differently.
+struct Scratch {
+    std::array<Context, 3> contexts;
+    Planes in, out;
 };
 
 // Only what a frame of a large movie needs is kept; the planes of a huge
@@ -219,7 +228,11 @@ struct LanczosScaler::Impl {
     int boxX = 1, boxY = 1; // chroma samples averaged into one of 4:2:0
     int sw = 0, sh = 0, dw = 0, dh = 0, left = 0, top = 0, ww = 0, wh = 0;
     int nextRow = 0;
-    int doneRows = 0; // output rows written so far
+    std::array<int, 3> written{}; // output rows each context has written
+
+    // With full chroma, each plane has its own context (see startYuv).
+    int contexts() const { return fullChroma ? 3 : 1; }
+    int doneRows() const { return *std::min_element(written.begin(), written.begin() + contexts()); }
 
     // The sizes are checked, and the scaler set up for them, in either format.
     bool startScale(AVPixelFormat in, AVPixelFormat out, int sw, int sh, int dw, int dh, int left, int top, int ww,
@@ -232,10 +245,9 @@ struct LanczosScaler::Impl {
         // A picture given up halfway leaves the scaler in the middle of a
         // frame: its context is not kept. (One whose window was done starts
         // the next frame from its first row, which resets the context.)
-        if (started && nextRow != sh && doneRows < top + wh) {
-            sws_freeContext(s->scale);
-            s->scale = nullptr;
-        }
+        if (started && nextRow != sh && doneRows() < top + wh)
+            for (Context& c : s->contexts)
+                c.drop();
         keepScratch(std::move(s));
     }
 };
@@ -260,6 +272,10 @@ bool LanczosScaler::startYuv(int shiftX, int shiftY, int sw, int sh, int dw, int
     if (fullChroma) {
         // Only chroma that is already 4:4:4 (a 4:2:0 JPEG decoded at a half
         // or less): upsampled here, it would differ from the decoder's own.
+        // This chroma only gives each pixel its colour for the filters and
+        // is then averaged into 4:2:0, so it is scaled bicubically, at half
+        // of Lanczos's cost; luma keeps Lanczos. (Bilinear chroma would
+        // blur sharp colour edges that the filters carry into luma.)
         impl_->boxX = impl_->boxY = 1;
         impl_->chromaX = impl_->chromaY = -513; // co-sited, as 4:4:4 is
         return shiftX == 0 && shiftY == 0 && ww % 2 == 0 && wh % 2 == 0 &&
@@ -293,11 +309,19 @@ bool LanczosScaler::Impl::startScale(AVPixelFormat in, AVPixelFormat out, int sr
         winLeft + winW > dstW || winTop + winH > dstH || srcW > 16 * dstW || srcH > 16 * dstH)
         return false;
     // Both formats are of the same range: the scaler converts nothing.
-    if (!s->prepare(in, out, srcW, srcH, dstW, dstH, chromaX, chromaY) || !s->out.resize(out, dstW, dstH))
+    for (int c = 0; c < contexts(); ++c) {
+        const bool prepared =
+            fullChroma ? s->contexts[c].prepare(AV_PIX_FMT_GRAY8, AV_PIX_FMT_GRAY8, srcW, srcH, dstW, dstH, -513, -513,
+                                                c == 0 ? SWS_LANCZOS : SWS_BICUBIC)
+                       : s->contexts[c].prepare(in, out, srcW, srcH, dstW, dstH, chromaX, chromaY, SWS_LANCZOS);
+        if (!prepared)
+            return false;
+    }
+    if (!s->out.resize(out, dstW, dstH))
         return false;
     sw = srcW, sh = srcH, dw = dstW, dh = dstH, left = winLeft, top = winTop, ww = winW, wh = winH;
     nextRow = 0;
-    doneRows = 0;
+    written = {};
     started = true;
     return true;
 }
@@ -305,12 +329,23 @@ bool LanczosScaler::Impl::startScale(AVPixelFormat in, AVPixelFormat out, int sr
 bool LanczosScaler::Impl::scaleRows(const std::uint8_t* const* planes, const int* strides, int n)
 {
     // Strips come in order; the scaler keeps the rows its vertical filter
-    // still needs and writes each output row once it can.
-    const int written = sws_scale(s->scale, planes, strides, nextRow, n, s->out.plane, s->out.stride);
-    if (written < 0)
-        return false;
+    // still needs and writes each output row once it can. The library
+    // reads four plane pointers whatever the format.
+    for (int c = 0; c < contexts(); ++c) {
+        const int first = contexts() == 1 ? 0 : c, count = contexts() == 1 ? 3 : 1;
+        const std::uint8_t* from[4] = {};
+        std::uint8_t* to[4] = {};
+        int fromStrides[4] = {}, toStrides[4] = {};
+        for (int p = 0; p < count; ++p) {
+            from[p] = planes[first + p], fromStrides[p] = strides[first + p];
+            to[p] = s->out.plane[first + p], toStrides[p] = s->out.stride[first + p];
+        }
+        const int rows = sws_scale(s->contexts[c].scale, from, fromStrides, nextRow, n, to, toStrides);
+        if (rows < 0)
+            return false;
+        written[c] += rows;
+    }
     nextRow += n;
-    doneRows += written;
     return true;
 }
 
@@ -356,7 +391,7 @@ bool LanczosScaler::addPlanes(const std::uint8_t* const* planes, const int* stri
 bool LanczosScaler::windowDone() const
 {
     const Impl& m = *impl_;
-    return m.started && (m.nextRow == m.sh || m.doneRows >= m.top + m.wh);
+    return m.started && (m.nextRow == m.sh || m.doneRows() >= m.top + m.wh);
 }
 
 bool LanczosScaler::finish(std::uint8_t* dst, int dstStride)

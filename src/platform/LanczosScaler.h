@@ -31,8 +31,8 @@ public:
 
     // The same for full-range Y'CbCr planes (a JPEG's), chroma subsampled
     // by 2^shiftX across and 2^shiftY down, to 4:2:0 of video range, or
-    // with fullChroma from 4:4:4 to 4:4:4 still of full range. Every side
-    // must be even.
+    // with fullChroma from 4:4:4 to 4:4:4 still of full range, its chroma
+    // scaled bicubically. Every side must be even.
     bool startYuv(int shiftX, int shiftY, int sw, int sh, int dw, int dh, int left, int top, int ww, int wh,
                   bool fullChroma = false);
     // The next n luma rows and their chroma rows.
