@@ -159,9 +159,10 @@ struct MovieWriter::Impl {
     // reordered: max_b_frames is 0).
     std::vector<std::pair<std::int64_t, std::int64_t>> lengths;
 
-    // The fragments: packets go into the muxer's current fragment, which a
-    // helper thread closes and writes out every half second, so that the
-    // partial file also keeps up while the next picture takes long.
+    // The fragments: packets go into the muxer's current fragment, which is
+    // closed and written out every half second, by the writer after a
+    // picture or by a helper thread, so that the partial file also keeps up
+    // while the next picture takes long.
     std::mutex io;
     std::condition_variable wake;
     std::thread flusher;
@@ -431,7 +432,12 @@ struct MovieWriter::Impl {
         }
         nextPts += units;
         ++frames;
-        return true;
+        // Cut here too when a fragment is due: a run that appends without
+        // a pause (a picture written many times) takes this lock again at
+        // once, and the flusher could wait for it for seconds.
+        if (flusher.joinable() && std::chrono::steady_clock::now() - lastCut >= kFragmentInterval)
+            cutFragment();
+        return !failed;
     }
 
     bool drain()
