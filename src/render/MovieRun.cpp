@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include "platform/AtomicFile.h"
@@ -341,18 +342,39 @@ void MovieRun::createMovieFrames()
 
     // The first image sets the frame geometry: a header that reads is not
     // enough, its pixels must decode too.
-    std::optional<Picture> first = files.empty() ? std::nullopt : Picture::open(files[0]);
-    if (!first || !Picture::decodes(files[0])) {
+    const auto refuseFirstImage = [&] {
         alerts_.alert("Can not process the first image", "You can not create a movie from this image list.");
         settings_.numListImages = 0;
         window_.setNumList(0);
         list_.clearList();
         abortRun();
+    };
+    std::optional<Picture> first = files.empty() ? std::nullopt : Picture::open(files[0]);
+    if (!first) {
+        refuseFirstImage();
         return;
     }
+    // Its pixels are decoded beside the rendering of the first frames (the
+    // whole picture, as long as a frame takes), and the answer is awaited
+    // before anything that the user sees or that outlasts the run.
+    std::future<bool> firstCheck = std::async(std::launch::async, [path = files[0]] {
+        try {
+            return Picture::decodes(path);
+        } catch (...) { // out of memory: not a picture to make a movie of
+            return false;
+        }
+    });
+    std::optional<bool> firstDecodes;
+    const auto firstImageDecodes = [&] {
+        if (!firstDecodes)
+            firstDecodes = firstCheck.get();
+        return *firstDecodes;
+    };
 
     // Keyframes read from a file bring their own job settings.
     if (cropWindow_ && cropWindow_->isReadAnim()) {
+        if (!firstImageDecodes())
+            return refuseFirstImage();
         setAnim(settings_, *cropWindow_);
         settings_.crop = kCropCustom;
     }
@@ -371,6 +393,8 @@ void MovieRun::createMovieFrames()
     // Refused before the movie was opened; this holds when the first image
     // changed since.
     if (const std::string problem = frameSizeProblem(attributes_.codecType, frameW, frameH); !problem.empty()) {
+        if (!firstImageDecodes())
+            return refuseFirstImage();
         alerts_.alert(windowText("Create movie error"), problem);
         abortRun();
         return;
@@ -500,6 +524,9 @@ void MovieRun::createMovieFrames()
             out.status = RenderedFrame::Status::NoMemory;
         return out;
     };
+    // The time range asks and deflicker measures before the first frame.
+    if ((settings_.isTimeRange || deflickerWindow_ != 0) && !firstImageDecodes())
+        return refuseFirstImage();
     timeRange.begin(); // asks at image 0, before anything is rendered
     // Deflicker needs the brightness of every image the movie uses before
     // the first frame: the jobs are made ahead, measured, and then handed
@@ -525,6 +552,10 @@ void MovieRun::createMovieFrames()
     // from 4 megapixels up (33 MB a frame) none waits.
     const bool largeFrames = std::int64_t(frameW) * frameH >= 4'000'000;
     FramePipeline pipeline(takeJob, render, renderThreads_, renderThreads_ + (largeFrames ? 0 : 1));
+    if (!firstImageDecodes()) {
+        pipeline.cancel();
+        return refuseFirstImage();
+    }
 
     while (std::optional<RenderedFrame> frame = pipeline.pop()) {
         if (!isCreatingMovie_)
