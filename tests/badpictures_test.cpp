@@ -91,6 +91,18 @@ std::string verifyList(const TempDir& dir) { return readFile(dir / "data/Moireva
 
 } // namespace
 
+// Only the image library's own JPEG, PNG and TIFF loaders are ever asked:
+// the parsers of its optional modules (ImageMagick, poppler, ...) are not
+// even loaded.
+TEST(BadPictures, ImageLibraryStartsWithoutItsOptionalModules)
+{
+    if (std::getenv("VIPSHOME"))
+        GTEST_SKIP() << "VIPSHOME is set: the library's modules are wanted";
+    const std::string maps = readFile("/proc/self/maps");
+    ASSERT_NE(maps.find("libvips"), std::string::npos);
+    EXPECT_EQ(maps.find("vips-modules"), std::string::npos);
+}
+
 TEST(BadPictures, ForgedHugeHeadersAreRefusedBeforeDecoding)
 {
     TempDir dir;

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <libintl.h>
 #include <libraw/libraw.h>
 #include <malloc.h>
 #include <vector>
@@ -326,7 +328,23 @@ bool Picture::Impl::renderScaled(RgbaBitmap& out) const
 
 void initImageLibrary(const char* argv0)
 {
-    if (VIPS_INIT(argv0 ? argv0 : "moirevance") != 0)
+    // The image library loads its optional modules as it starts (ImageMagick,
+    // poppler, OpenSlide, libheif, libjxl and their libraries): 20 ms before
+    // anything else can run, and parsers of many formats in the process,
+    // where only its own JPEG, PNG and TIFF loaders are ever asked. It looks
+    // for them under VIPSHOME, so that points nowhere while it starts; its
+    // messages' translations are bound back to where they were.
+    const bool withoutModules = !std::getenv("VIPSHOME");
+    const std::string messages = "vips" + std::to_string(VIPS_MAJOR_VERSION) + "." + std::to_string(VIPS_MINOR_VERSION);
+    const std::string messageDir = bindtextdomain(messages.c_str(), nullptr);
+    if (withoutModules)
+        setenv("VIPSHOME", "/nonexistent/moirevance", 1);
+    const int started = VIPS_INIT(argv0 ? argv0 : "moirevance");
+    if (withoutModules) {
+        unsetenv("VIPSHOME");
+        bindtextdomain(messages.c_str(), messageDir.c_str());
+    }
+    if (started != 0)
         vips_error_exit("unable to start the image library");
     // Each image is used once; caching operations would only let memory
     // grow with the length of the list.
