@@ -76,8 +76,8 @@ ImagesList::Verdict ImagesList::verifyImage(unsigned index)
         const auto header = probePicture(path);
         if (!header || !Picture::decodes(path)) {
             alerts_.alert("Can not process the first image", "You can not create a movie from this image list.");
+            settings_.numListImages = 0; // before the window reads it
             window_.setNumList(0);
-            settings_.numListImages = 0;
             clearList();
             writeProblem(name + " (first image format error, can not create an image)\n");
             return Verdict::Abort;

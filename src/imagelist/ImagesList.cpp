@@ -192,8 +192,10 @@ void ImagesList::addLinkToFiles(const std::vector<std::string>& paths)
 
     isSkipChecks_ = false;
     window_.setDateSortEnable(true);
-    window_.setNumList(count);
+    // Set before the window is told: it reads the settings on its own
+    // thread as soon as it is.
     settings_.numListImages = count;
+    window_.setNumList(count);
     window_.enableLayerMenu(true);
     std::snprintf(label, sizeof label, "%u ", count);
     view_.setLabel(label + word);
