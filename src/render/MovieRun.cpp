@@ -8,6 +8,7 @@
 #include <fstream>
 #include <future>
 #include <sstream>
+#include <system_error>
 
 #include "platform/AtomicFile.h"
 #include "platform/Localize.h"
@@ -357,14 +358,20 @@ void MovieRun::createMovieFrames()
     // Its pixels are decoded beside the rendering of the first frames (the
     // whole picture, as long as a frame takes), and the answer is awaited
     // before anything that the user sees or that outlasts the run.
-    std::future<bool> firstCheck = std::async(std::launch::async, [path = files[0]] {
+    const auto decodes = [path = files[0]] {
         try {
             return Picture::decodes(path);
         } catch (...) { // out of memory: not a picture to make a movie of
             return false;
         }
-    });
+    };
     std::optional<bool> firstDecodes;
+    std::future<bool> firstCheck;
+    try {
+        firstCheck = std::async(std::launch::async, decodes);
+    } catch (const std::system_error&) { // no thread to spare: checked here
+        firstDecodes = decodes();
+    }
     const auto firstImageDecodes = [&] {
         if (!firstDecodes)
             firstDecodes = firstCheck.get();
