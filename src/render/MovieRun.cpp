@@ -351,10 +351,8 @@ void MovieRun::createMovieFrames()
         abortRun();
     };
     std::optional<Picture> first = files.empty() ? std::nullopt : Picture::open(files[0]);
-    if (!first) {
-        refuseFirstImage();
-        return;
-    }
+    if (!first)
+        return refuseFirstImage();
     // Its pixels are decoded beside the rendering of the first frames (the
     // whole picture, as long as a frame takes), and the answer is awaited
     // before anything that the user sees or that outlasts the run.
