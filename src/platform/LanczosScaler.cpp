@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <emmintrin.h>
 #include <mutex>
 #include <vector>
 
@@ -184,23 +185,61 @@ void joinRow(const std::uint8_t* __restrict r, const std::uint8_t* __restrict g,
     }
 }
 
-// Full-range levels to video range: 16-235 for luma, 16-240 for chroma.
-struct VideoRange {
-    std::uint8_t luma[256], chroma[256];
-    VideoRange()
-    {
-        for (int v = 0; v < 256; ++v) {
-            luma[v] = static_cast<std::uint8_t>(16 + (v * 219 + 127) / 255);
-            const int c = (v - 128) * 224;
-            chroma[v] = static_cast<std::uint8_t>(128 + (c >= 0 ? c + 127 : c - 127) / 255);
-        }
-    }
-};
-
-void mapRow(const std::uint8_t* __restrict from, std::uint8_t* __restrict to, int n, const std::uint8_t* table)
+// Full-range levels to video range: 16-235 for luma, 16-240 for chroma,
+// rounded to the nearest level (chroma away from its middle). Below 65535,
+// x / 255 rounded down is (x + 1 + (x >> 8)) >> 8, which sixteen 8-bit
+// samples at a time can do in 16-bit lanes.
+constexpr int div255(int x) { return (x + 1 + (x >> 8)) >> 8; }
+constexpr int videoLuma(int v) { return 16 + div255(v * 219 + 127); }
+constexpr int videoChroma(int v)
 {
-    for (int x = 0; x < n; ++x)
-        to[x] = table[from[x]];
+    const int q = div255((v < 128 ? 128 - v : v - 128) * 224 + 127);
+    return v < 128 ? 128 - q : 128 + q;
+}
+constexpr bool videoRangeExact()
+{
+    for (int v = 0; v < 256; ++v) {
+        const int c = (v - 128) * 224;
+        if (videoLuma(v) != 16 + (v * 219 + 127) / 255 ||
+            videoChroma(v) != 128 + (c >= 0 ? c + 127 : c - 127) / 255)
+            return false;
+    }
+    return true;
+}
+static_assert(videoRangeExact(), "the 16-bit division by 255 rounds as the plain one");
+
+inline __m128i div255x8(__m128i x)
+{
+    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(x, _mm_set1_epi16(1)), _mm_srli_epi16(x, 8)), 8);
+}
+
+inline __m128i videoLuma8(__m128i v)
+{
+    return _mm_add_epi16(div255x8(_mm_add_epi16(_mm_mullo_epi16(v, _mm_set1_epi16(219)), _mm_set1_epi16(127))),
+                         _mm_set1_epi16(16));
+}
+
+inline __m128i videoChroma8(__m128i v)
+{
+    const __m128i d = _mm_sub_epi16(v, _mm_set1_epi16(128));
+    const __m128i below = _mm_cmpgt_epi16(_mm_setzero_si128(), d); // all ones where v < 128
+    const __m128i size = _mm_max_epi16(d, _mm_sub_epi16(_mm_setzero_si128(), d));
+    const __m128i q = div255x8(_mm_add_epi16(_mm_mullo_epi16(size, _mm_set1_epi16(224)), _mm_set1_epi16(127)));
+    return _mm_add_epi16(_mm_set1_epi16(128), _mm_sub_epi16(_mm_xor_si128(q, below), below));
+}
+
+template <bool Luma> void videoRow(const std::uint8_t* __restrict from, std::uint8_t* __restrict to, int n)
+{
+    int x = 0;
+    for (; x + 16 <= n; x += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + x));
+        const __m128i lo = _mm_unpacklo_epi8(v, _mm_setzero_si128()), hi = _mm_unpackhi_epi8(v, _mm_setzero_si128());
+        const __m128i out = Luma ? _mm_packus_epi16(videoLuma8(lo), videoLuma8(hi))
+                                 : _mm_packus_epi16(videoChroma8(lo), videoChroma8(hi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + x), out);
+    }
+    for (; x < n; ++x)
+        to[x] = static_cast<std::uint8_t>(Luma ? videoLuma(from[x]) : videoChroma(from[x]));
 }
 
 // n chroma samples of 4:2:0 from rows a and b (the same row when only
@@ -208,13 +247,24 @@ void mapRow(const std::uint8_t* __restrict from, std::uint8_t* __restrict to, in
 void boxRow(const std::uint8_t* __restrict a, const std::uint8_t* __restrict b, std::uint8_t* __restrict out, int n,
             int inW, int across)
 {
+    const auto load = [](const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    int x = 0;
     if (across == 1) {
-        for (int x = 0; x < n; ++x)
+        for (; x + 16 <= n; x += 16) // the byte average rounds up, as below
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_avg_epu8(load(a + x), load(b + x)));
+        for (; x < n; ++x)
             out[x] = static_cast<std::uint8_t>((a[x] + b[x] + 1) >> 1);
         return;
     }
     const int pairs = inW / 2; // whole pairs; an odd last column stands alone
-    for (int x = 0; x < pairs; ++x)
+    const __m128i low = _mm_set1_epi16(0xff);
+    const auto pairSums = [&](__m128i v) { return _mm_add_epi16(_mm_and_si128(v, low), _mm_srli_epi16(v, 8)); };
+    for (; x + 8 <= pairs; x += 8) {
+        const __m128i sum = _mm_add_epi16(pairSums(load(a + 2 * x)), pairSums(load(b + 2 * x)));
+        const __m128i q = _mm_srli_epi16(_mm_add_epi16(sum, _mm_set1_epi16(2)), 2);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(q, q));
+    }
+    for (; x < pairs; ++x)
         out[x] = static_cast<std::uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
     if (pairs < n)
         out[pairs] = static_cast<std::uint8_t>((a[inW - 1] + b[inW - 1] + 1) >> 1);
@@ -430,13 +480,13 @@ bool LanczosScaler::finishYuv(std::uint8_t* const* dst, const int* dstStrides)
     Scratch& s = *m.s;
     if (!m.started || !m.yuv || m.fullChroma || !windowDone())
         return false;
-    static const VideoRange range;
     for (int p = 0; p < 3; ++p) {
         const int shift = p == 0 ? 0 : 1;
-        const std::uint8_t* table = p == 0 ? range.luma : range.chroma;
-        for (int y = 0; y < m.wh >> shift; ++y)
-            mapRow(s.out.plane[p] + std::size_t((m.top >> shift) + y) * s.out.stride[p] + (m.left >> shift),
-                   dst[p] + std::ptrdiff_t(y) * dstStrides[p], m.ww >> shift, table);
+        for (int y = 0; y < m.wh >> shift; ++y) {
+            const std::uint8_t* from = s.out.plane[p] + std::size_t((m.top >> shift) + y) * s.out.stride[p] + (m.left >> shift);
+            std::uint8_t* to = dst[p] + std::ptrdiff_t(y) * dstStrides[p];
+            p == 0 ? videoRow<true>(from, to, m.ww) : videoRow<false>(from, to, m.ww >> 1);
+        }
     }
     return true;
 }
