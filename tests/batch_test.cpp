@@ -72,17 +72,19 @@ TEST(BatchOptions, DeflickerTakesAnOptionalWindow)
     parse({"--deflicker=9", "--no-deflicker", "in/"}, s);
     EXPECT_EQ(s.deflickerWindow, 9);
     EXPECT_FALSE(s.isDeflicker);
-    EXPECT_THAT(usageError({"--deflicker", "2", "in/"}), HasSubstr("must be from 3 to 999"));
-    EXPECT_THAT(usageError({"--deflicker=7.5", "in/"}), HasSubstr("whole number"));
 }
 
-TEST(BatchOptions, AdjustmentsInTheUnitsOfTheSettings)
+// Adjustments in the units of the settings, text, watermark and layers.
+TEST(BatchOptions, PictureAndOverlayOptionsSetTheirSettings)
 {
     JobSettings s;
-    parse({"-o", "x.mov", "--saturation", "1.3", "--brightness", "-0.1", "--contrast", "0.8", "--sepia", "1",
-           "--exposure", "-2", "--blur", "4.5", "--sharpen", "0.4", "--rotate", "-0.25", "--mono", "0.6",
-           "--mono-color", "1,0.5,0", "a"},
-          s);
+    const MakeRequest r = parseMakeArguments(
+        {"--saturation", "1.3", "--brightness", "-0.1", "--contrast", "0.8", "--sepia", "1", "--exposure", "-2",
+         "--blur", "4.5", "--sharpen", "0.4", "--rotate", "-0.25", "--mono", "0.6", "--mono-color", "1,0.5,0",
+         "--date-stamp", "--gps-stamp", "--text-font", "DejaVu Sans, Mono,18.5", "--text-color", "1,0.5,0,0.25",
+         "--watermark", "© Me", "--watermark-pos=2,0", "--watermark-font", "Serif,30", "--watermark-color",
+         "0,0,1,1", "--layers", "over/", "--layers", "x.png", "--layer-mode", "Mask", "--masks", "m.png", "in/"},
+        s);
     EXPECT_FLOAT_EQ(s.saturation, 1.3f);
     EXPECT_FLOAT_EQ(s.brightness, -0.1f);
     EXPECT_FLOAT_EQ(s.contrast, 0.8f);
@@ -93,51 +95,6 @@ TEST(BatchOptions, AdjustmentsInTheUnitsOfTheSettings)
     EXPECT_FLOAT_EQ(s.rotateAngle, -0.25f);
     EXPECT_FLOAT_EQ(s.monoIntensity, 0.6f);
     EXPECT_FLOAT_EQ(s.ciColor.green, 0.5f);
-    EXPECT_THAT(usageError({"-o", "x.mov", "--blur", "-1", "a"}), HasSubstr("must be from 0 to 1000"));
-    EXPECT_THAT(usageError({"-o", "x.mov", "--mono-color", "1,2,0", "a"}), HasSubstr("must be from 0 to 1"));
-    EXPECT_THAT(usageError({"-o", "x.mov", "--mono-color", "1,0", "a"}), HasSubstr("is not R,G,B"));
-    EXPECT_THAT(usageError({"-o", "x.mov", "--sepia", "nan", "a"}), HasSubstr("not a number"));
-}
-
-TEST(BatchOptions, BadInputIsAUsageError)
-{
-    EXPECT_EQ(usageError({"-o", "x.mov", "--frobnicate", "a"}), "unknown option --frobnicate");
-    EXPECT_EQ(usageError({"-o", "x.mov", "--fps", "fast", "a"}), "--fps: \"fast\" is not a number");
-    EXPECT_THAT(usageError({"-o", "x.mov", "--codec", "divx", "a"}), HasSubstr("is not one of jpeg, h264"));
-    EXPECT_THAT(usageError({"-o", "x.mov", "--rate", "0", "a"}), HasSubstr("from 1 to 65535"));
-    EXPECT_THAT(usageError({"-o", "x.mov", "--dup", "1.5", "a"}), HasSubstr("from 1 to 65535"));
-    EXPECT_THAT(usageError({"-o", "x.mov", "--size", "huge", "a"}), HasSubstr("not a number"));
-    EXPECT_EQ(usageError({"-o", "x.mov", "--fps"}), "--fps needs a value");
-    EXPECT_EQ(usageError({"--vertical=yes", "-o", "x.mov", "a"}), "--vertical takes no value");
-    EXPECT_EQ(usageError({"-o", "x.mov"}), "no images or folders given");
-
-    const std::pair<std::vector<std::string>, std::string> overlayCases[] = {
-        {{"--text-font", "Serif"}, "is not FAMILY,SIZE"},
-        {{"--text-font", ",12"}, "is not FAMILY,SIZE"},
-        {{"--watermark-font", "Serif,0"}, "must be from 1 to 1000"},
-        {{"--text-color", "1,1,1"}, "is not R,G,B,A"},
-        {{"--watermark-color", "1,1,1,2"}, "must be from 0 to 1"},
-        {{"--watermark-pos", "3,0"}, "must be from 0 to 2"},
-        {{"--watermark-pos", "1.5,0"}, "two whole numbers from 0 to 2"},
-        {{"--layer-mode", "screen"}, "is not one of lighten, darken, maximum, minimum, overlay, mask"},
-        {{"--masks", "m.png"}, "--masks needs --layers and --layer-mode mask"},
-        {{"--layers", "l/", "--layer-mode", "mask"}, "--layer-mode mask needs --masks"},
-        {{"--date-stamp=yes"}, "takes no value"},
-    };
-    for (auto [args, reason] : overlayCases) {
-        args.push_back("images/");
-        EXPECT_THAT(usageError(args), HasSubstr(reason)) << args[0];
-    }
-}
-
-TEST(BatchOverlayOptions, TextAndLayerOptionsSetTheirSettings)
-{
-    JobSettings s;
-    const MakeRequest r = parseMakeArguments(
-        {"--date-stamp", "--gps-stamp", "--text-font", "DejaVu Sans, Mono,18.5", "--text-color", "1,0.5,0,0.25",
-         "--watermark", "© Me", "--watermark-pos=2,0", "--watermark-font", "Serif,30", "--watermark-color",
-         "0,0,1,1", "--layers", "over/", "--layers", "x.png", "--layer-mode", "Mask", "--masks", "m.png", "in/"},
-        s);
     EXPECT_TRUE(s.isDateStamped && s.isGPS && s.useWatermark);
     EXPECT_EQ(s.textFont.family, "DejaVu Sans, Mono");
     EXPECT_DOUBLE_EQ(s.textFont.pointSize, 18.5);
@@ -155,6 +112,43 @@ TEST(BatchOverlayOptions, TextAndLayerOptionsSetTheirSettings)
 
     parseMakeArguments({"--watermark", "W", "--no-watermark", "in/"}, s);
     EXPECT_FALSE(s.useWatermark);
+}
+
+TEST(BatchOptions, BadInputIsAUsageError)
+{
+    EXPECT_EQ(usageError({"-o", "x.mov", "--frobnicate", "a"}), "unknown option --frobnicate");
+    EXPECT_EQ(usageError({"-o", "x.mov", "--fps", "fast", "a"}), "--fps: \"fast\" is not a number");
+    EXPECT_EQ(usageError({"-o", "x.mov", "--fps"}), "--fps needs a value");
+    EXPECT_EQ(usageError({"--vertical=yes", "-o", "x.mov", "a"}), "--vertical takes no value");
+    EXPECT_EQ(usageError({"-o", "x.mov"}), "no images or folders given");
+
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--codec", "divx"}, "is not one of jpeg, h264"},
+        {{"--rate", "0"}, "from 1 to 65535"},
+        {{"--dup", "1.5"}, "from 1 to 65535"},
+        {{"--size", "huge"}, "not a number"},
+        {{"--deflicker", "2"}, "must be from 3 to 999"},
+        {{"--deflicker=7.5"}, "whole number"},
+        {{"--blur", "-1"}, "must be from 0 to 1000"},
+        {{"--mono-color", "1,2,0"}, "must be from 0 to 1"},
+        {{"--mono-color", "1,0"}, "is not R,G,B"},
+        {{"--sepia", "nan"}, "not a number"},
+        {{"--text-font", "Serif"}, "is not FAMILY,SIZE"},
+        {{"--text-font", ",12"}, "is not FAMILY,SIZE"},
+        {{"--watermark-font", "Serif,0"}, "must be from 1 to 1000"},
+        {{"--text-color", "1,1,1"}, "is not R,G,B,A"},
+        {{"--watermark-color", "1,1,1,2"}, "must be from 0 to 1"},
+        {{"--watermark-pos", "3,0"}, "must be from 0 to 2"},
+        {{"--watermark-pos", "1.5,0"}, "two whole numbers from 0 to 2"},
+        {{"--layer-mode", "screen"}, "is not one of lighten, darken, maximum, minimum, overlay, mask"},
+        {{"--masks", "m.png"}, "--masks needs --layers and --layer-mode mask"},
+        {{"--layers", "l/", "--layer-mode", "mask"}, "--layer-mode mask needs --masks"},
+        {{"--date-stamp=yes"}, "takes no value"},
+    };
+    for (auto [args, reason] : cases) {
+        args.push_back("images/");
+        EXPECT_THAT(usageError(args), HasSubstr(reason)) << args[0];
+    }
 }
 
 TEST(BatchCommand, ExitStatusAndMessages)
