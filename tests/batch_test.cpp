@@ -144,7 +144,16 @@ TEST(BatchOptions, BadInputIsAUsageError)
         {{"--masks", "m.png"}, "--masks needs --layers and --layer-mode mask"},
         {{"--layers", "l/", "--layer-mode", "mask"}, "--layer-mode mask needs --masks"},
         {{"--date-stamp=yes"}, "takes no value"},
+        {{"--tween", "0"}, "--tween"},
+        {{"--tween", "x"}, "--tween"},
+        {{"--motion-blur", "1.5"}, "--motion-blur"},
+        {{"--motion-frames", "0"}, "--motion-frames"},
+        {{"--motion-frames", "11"}, "--motion-frames"},
+        {{"--motion-frames", "2.5"}, "--motion-frames"},
+        {{"--no-smoothing=1"}, "--no-smoothing"},
     };
+    for (const char* bad : {"8:00", "8:00-25:00", "8:61-9:00", "8-", "8:00:00:00-9:00", "a-b"})
+        EXPECT_THAT(usageError({"--time-range", bad, "images/"}), HasSubstr("--time-range: \"")) << bad;
     for (auto [args, reason] : cases) {
         args.push_back("images/");
         EXPECT_THAT(usageError(args), HasSubstr(reason)) << args[0];
