@@ -6,6 +6,7 @@
 #include <vips/vips8>
 
 #include "TestSupport.h"
+#include "platform/JpegRows.h"
 #include "platform/Picture.h"
 
 using namespace mvtest;
@@ -144,5 +145,34 @@ TEST(Planes, ScaledJpegsMatchTheirRgbRenderingInVideoLevels)
           mv::Picture::open(damaged)->scaled(0.5)}) {
         mv::Yuv420Bitmap planes;
         EXPECT_FALSE(p.renderYuv420(planes));
+    }
+}
+
+// The decoder hands over as many rows as its reader asks for next: planes
+// in whole row groups (8 luma rows for 4:2:0 at a half), RGB rows exactly,
+// at most a strip's worth, and nothing once it is told to stop.
+TEST(Planes, TheDecoderHandsOverTheRowsAskedFor)
+{
+    TempDir dir;
+    const std::string png = dir / "strips.png", jpeg = dir / "strips.jpg";
+    writeImage(png, 640, 480); // 320 x 240 at a half
+    vips::VImage::new_from_file(png.c_str())
+        .jpegsave(jpeg.c_str(), vips::VImage::option()->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
+    const int asks[] = {20, 1, 500, 0};
+    for (const bool planes : {true, false}) {
+        std::vector<int> strips;
+        auto next = [&](int n) {
+            strips.push_back(n);
+            return strips.size() <= std::size(asks) ? asks[strips.size() - 1] : 0;
+        };
+        const mv::JpegRowsResult result =
+            planes ? mv::decodeJpegPlanes(
+                         jpeg, 4, [](const mv::JpegPlanes&) { return true; },
+                         [&](const std::uint8_t* const*, const int*, int n) { return next(n); })
+                   : mv::decodeJpegRows(jpeg, 4, [&](const std::uint8_t*, int, int n) { return next(n); });
+        EXPECT_EQ(result, mv::JpegRowsResult::Ok);
+        const std::vector<int> want = planes ? std::vector<int>{mv::kJpegStripRows, 24, 8, mv::kJpegStripRows}
+                                             : std::vector<int>{mv::kJpegStripRows, 20, 1, mv::kJpegStripRows};
+        EXPECT_EQ(strips, want) << (planes ? "planes" : "rows");
     }
 }

@@ -113,8 +113,6 @@ struct Decode {
     }
 };
 
-constexpr int kStripRows = 16;
-
 // The decode itself; false on any failure. Only plain data lives in this
 // frame, so the long jump back into it skips no destructor.
 // Reads the header and starts the decoder at eighths/8, as packed RGB or
@@ -136,7 +134,7 @@ bool startDecoder(Decode& d, int eighths, bool planes)
     return true;
 }
 
-bool run(Decode& d, int eighths, const std::function<bool(const std::uint8_t*, int, int)>& rows, bool& unsuited)
+bool run(Decode& d, int eighths, const std::function<int(const std::uint8_t*, int, int)>& rows, bool& unsuited)
 {
     if (setjmp(d.errors.jump))
         return false;
@@ -146,17 +144,18 @@ bool run(Decode& d, int eighths, const std::function<bool(const std::uint8_t*, i
     }
     const int width = static_cast<int>(d.info.output_width);
     const int stride = width * 3;
-    d.strip = static_cast<std::uint8_t*>(std::malloc(std::size_t(stride) * kStripRows));
+    d.strip = static_cast<std::uint8_t*>(std::malloc(std::size_t(stride) * kJpegStripRows));
     if (!d.strip || d.info.output_components != 3)
         return false;
-    JSAMPROW pointers[kStripRows];
-    for (int i = 0; i < kStripRows; ++i)
+    JSAMPROW pointers[kJpegStripRows];
+    for (int i = 0; i < kJpegStripRows; ++i)
         pointers[i] = d.strip + std::size_t(i) * stride;
-    while (d.info.output_scanline < d.info.output_height) {
+    for (int wanted = kJpegStripRows; d.info.output_scanline < d.info.output_height;) {
+        const int want = std::clamp(wanted, 1, kJpegStripRows);
         int n = 0;
-        while (n < kStripRows && d.info.output_scanline < d.info.output_height)
-            n += static_cast<int>(jpeg_read_scanlines(&d.info, pointers + n, JDIMENSION(kStripRows - n)));
-        if (!rows(d.strip, stride, n))
+        while (n < want && d.info.output_scanline < d.info.output_height)
+            n += static_cast<int>(jpeg_read_scanlines(&d.info, pointers + n, JDIMENSION(want - n)));
+        if ((wanted = rows(d.strip, stride, n)) <= 0)
             return true; // the rest is not wanted
     }
     jpeg_finish_decompress(&d.info);
@@ -170,7 +169,7 @@ int halvings(JDIMENSION whole, JDIMENSION part)
 }
 
 bool runPlanes(Decode& d, int eighths, const std::function<bool(const JpegPlanes&)>& start,
-               const std::function<bool(const std::uint8_t* const*, const int*, int)>& planes, bool& unsuited)
+               const std::function<int(const std::uint8_t* const*, const int*, int)>& planes, bool& unsuited)
 {
     if (setjmp(d.errors.jump))
         return false;
@@ -188,37 +187,43 @@ bool runPlanes(Decode& d, int eighths, const std::function<bool(const JpegPlanes
         unsuited = true;
         return false;
     }
-    // Each call gives one row of blocks of every component; the rows are
-    // padded to whole blocks, and the scaler reads whole SIMD words.
+    // Each read gives one row of blocks of every component; a strip holds
+    // several. The rows are padded to whole blocks, and the scaler reads
+    // whole SIMD words.
     const int lumaRows = d.info.max_v_samp_factor * d.info.min_DCT_scaled_size;
+    const int groups = kJpegStripRows / std::max(lumaRows, 1);
     int rowsOf[3], strides[3];
     std::size_t offsets[3], size = 0;
     for (int i = 0; i < 3; ++i) {
         rowsOf[i] = c[i].v_samp_factor * c[i].DCT_scaled_size;
         strides[i] = static_cast<int>((c[i].width_in_blocks * JDIMENSION(c[i].DCT_scaled_size) + 63) / 64 * 64);
         offsets[i] = size;
-        size += std::size_t(strides[i]) * rowsOf[i];
+        size += std::size_t(strides[i]) * rowsOf[i] * groups;
     }
-    if (rowsOf[0] != lumaRows || rowsOf[1] != rowsOf[2] || lumaRows > kStripRows || !start(layout))
+    if (rowsOf[0] != lumaRows || rowsOf[1] != rowsOf[2] || rowsOf[1] > lumaRows || groups < 1 || !start(layout))
         return false;
     d.strip = static_cast<std::uint8_t*>(std::aligned_alloc(64, size + 64));
     if (!d.strip)
         return false;
-    JSAMPROW pointers[3][kStripRows];
-    JSAMPARRAY arrays[3];
+    JSAMPROW pointers[3][kJpegStripRows];
     const std::uint8_t* firsts[3];
     for (int i = 0; i < 3; ++i) {
-        for (int r = 0; r < rowsOf[i]; ++r)
+        for (int r = 0; r < rowsOf[i] * groups; ++r)
             pointers[i][r] = d.strip + offsets[i] + std::size_t(r) * strides[i];
-        arrays[i] = pointers[i];
         firsts[i] = pointers[i][0];
     }
-    while (d.info.output_scanline < d.info.output_height) {
+    for (int wanted = kJpegStripRows; d.info.output_scanline < d.info.output_height;) {
         const int from = static_cast<int>(d.info.output_scanline);
-        if (jpeg_read_raw_data(&d.info, arrays, JDIMENSION(lumaRows)) == 0)
-            return false;
+        const int count = std::clamp((wanted + lumaRows - 1) / lumaRows, 1, groups);
+        int read = 0;
+        for (; read < count && d.info.output_scanline < d.info.output_height; ++read) {
+            JSAMPARRAY arrays[3] = {pointers[0] + read * rowsOf[0], pointers[1] + read * rowsOf[1],
+                                    pointers[2] + read * rowsOf[2]};
+            if (jpeg_read_raw_data(&d.info, arrays, JDIMENSION(lumaRows)) == 0)
+                return false;
+        }
         // The last row of blocks reaches past the picture.
-        if (!planes(firsts, strides, std::min(lumaRows, layout.height - from)))
+        if ((wanted = planes(firsts, strides, std::min(read * lumaRows, layout.height - from))) <= 0)
             return true;
     }
     jpeg_finish_decompress(&d.info);
@@ -252,14 +257,14 @@ template <typename Run> JpegRowsResult decode(const std::string& path, int eight
 } // namespace
 
 JpegRowsResult decodeJpegRows(const std::string& path, int eighths,
-                              const std::function<bool(const std::uint8_t*, int, int)>& rows)
+                              const std::function<int(const std::uint8_t*, int, int)>& rows)
 {
     return decode(path, eighths, [&](Decode& d, bool& unsuited) { return run(d, eighths, rows, unsuited); });
 }
 
 JpegRowsResult decodeJpegPlanes(const std::string& path, int eighths,
                                 const std::function<bool(const JpegPlanes&)>& start,
-                                const std::function<bool(const std::uint8_t* const*, const int*, int)>& planes)
+                                const std::function<int(const std::uint8_t* const*, const int*, int)>& planes)
 {
     return decode(path, eighths,
                   [&](Decode& d, bool& unsuited) { return runPlanes(d, eighths, start, planes, unsuited); });

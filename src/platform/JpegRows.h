@@ -18,13 +18,16 @@ int jpegEighthsCovering(int w, int h, int needW, int needH);
 enum class JpegRowsResult { Ok, Failed, Unsuited };
 
 // Decodes the file at eighths/8, handing its rows as packed RGB, top to
-// bottom, in strips: rows(pixels, stride, count) returns false when it wants
-// no more. A damaged or cut file fails where the damage is read, and so does
+// bottom, in strips: rows(pixels, stride, count) returns how many more rows
+// it wants, 0 for none. The next strip holds that many, within the
+// decoder's row groups and at most kJpegStripRows: the scaler takes a tall
+// strip for much less than several short ones. A damaged or cut file fails where the damage is read, and so does
 // one that only makes the decoder warn (a marker in the middle of the data),
 // as everywhere in the program.
 // CMYK and YCCK files are left to the image library (Unsuited).
+constexpr int kJpegStripRows = 64;
 JpegRowsResult decodeJpegRows(const std::string& path, int eighths,
-                              const std::function<bool(const std::uint8_t*, int, int)>& rows);
+                              const std::function<int(const std::uint8_t*, int, int)>& rows);
 
 // The layout of a JPEG's Y'CbCr planes as decoded at some eighths: the luma
 // is width x height, each chroma plane is subsampled by 2^chromaShiftX
@@ -37,11 +40,12 @@ struct JpegPlanes {
 // As decodeJpegRows, but the Y'CbCr planes as stored (full-range BT.601),
 // without colour conversion or upsampling: start(layout) is called once,
 // then planes(rows, strides, lumaRows) for each strip, top to bottom, the
-// chroma rows of the strip being lumaRows >> chromaShiftY (rounded up).
+// chroma rows of the strip being lumaRows >> chromaShiftY (rounded up); it
+// returns how many more luma rows it wants, as above.
 // Files that are not three-component Y'CbCr, or whose chroma is subsampled
 // other than by 1 or 2 each way, are Unsuited.
 JpegRowsResult decodeJpegPlanes(const std::string& path, int eighths,
                                 const std::function<bool(const JpegPlanes&)>& start,
-                                const std::function<bool(const std::uint8_t* const*, const int*, int)>& planes);
+                                const std::function<int(const std::uint8_t* const*, const int*, int)>& planes);
 
 } // namespace mv

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <emmintrin.h>
@@ -445,6 +446,18 @@ bool LanczosScaler::windowDone() const
 {
     const Impl& m = *impl_;
     return m.started && (m.nextRow == m.sh || m.doneRows() >= m.top + m.wh);
+}
+
+int LanczosScaler::rowsWanted() const
+{
+    const Impl& m = *impl_;
+    if (!m.started || windowDone())
+        return 0;
+    // The last row of the window is centred on source row (top + wh) * sh /
+    // dh and reaches three lobes of the source's step beyond it.
+    const double step = double(m.sh) / m.dh;
+    const double last = (m.top + m.wh) * step + 3 * std::max(step, 1.0) + 2;
+    return std::max(1, static_cast<int>(std::min<double>(m.sh, std::ceil(last))) - m.nextRow);
 }
 
 bool LanczosScaler::finish(std::uint8_t* dst, int dstStride)

@@ -26,6 +26,11 @@ public:
     // Every row of the window has been written: the source rows below it
     // are not needed.
     bool windowDone() const;
+    // About how many more source rows the window needs (at least 1), or 0
+    // once it is done: a little more than the filter reaches, so that the
+    // decoder can hand them over in one strip without decoding many rows
+    // below the window.
+    int rowsWanted() const;
     // Once the window is done: the window as packed RGBA with alpha 255.
     bool finish(std::uint8_t* dst, int dstStride);
 

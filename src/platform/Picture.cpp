@@ -239,7 +239,7 @@ static std::optional<bool> scaleJpeg(const std::string& path, int jpegW, int jpe
     bool fed = true;
     const JpegRowsResult result = decodeJpegRows(path, eighths, [&](const std::uint8_t* rows, int stride, int n) {
         fed = scaler.addRows(rows, stride, n);
-        return fed && !scaler.windowDone();
+        return fed ? scaler.rowsWanted() : 0;
     });
     if (result == JpegRowsResult::Unsuited)
         return std::nullopt;
@@ -265,7 +265,7 @@ static bool scaleJpegYuv(const std::string& path, int jpegW, int jpegH, int eigh
         },
         [&](const std::uint8_t* const* planes, const int* strides, int n) {
             fed = scaler.addPlanes(planes, strides, n);
-            return fed && !scaler.windowDone();
+            return fed ? scaler.rowsWanted() : 0;
         });
     return result == JpegRowsResult::Ok && fed && finish(scaler);
 }
