@@ -17,15 +17,17 @@ int jpegEighthsCovering(int w, int h, int needW, int needH);
 
 enum class JpegRowsResult { Ok, Failed, Unsuited };
 
+// The most rows in one strip: the scaler takes a tall strip for much less
+// than several short ones.
+constexpr int kJpegStripRows = 64;
+
 // Decodes the file at eighths/8, handing its rows as packed RGB, top to
 // bottom, in strips: rows(pixels, stride, count) returns how many more rows
-// it wants, 0 for none. The next strip holds that many, within the
-// decoder's row groups and at most kJpegStripRows: the scaler takes a tall
-// strip for much less than several short ones. A damaged or cut file fails where the damage is read, and so does
-// one that only makes the decoder warn (a marker in the middle of the data),
-// as everywhere in the program.
+// it wants, 0 for none, and the next strip holds that many (within the
+// decoder's row groups and kJpegStripRows). A damaged or cut file fails
+// where the damage is read, and so does one that only makes the decoder
+// warn (a marker in the middle of the data), as everywhere in the program.
 // CMYK and YCCK files are left to the image library (Unsuited).
-constexpr int kJpegStripRows = 64;
 JpegRowsResult decodeJpegRows(const std::string& path, int eighths,
                               const std::function<int(const std::uint8_t*, int, int)>& rows);
 
