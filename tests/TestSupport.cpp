@@ -37,6 +37,30 @@ Rgb wavePattern(int x, int y)
             static_cast<std::uint8_t>((x + y) % 256 / 2 + 64)};
 }
 
+mv::RgbaBitmap bitmapOf(int w, int h, const Pattern& pattern)
+{
+    mv::RgbaBitmap b;
+    b.width = w;
+    b.height = h;
+    b.pixels.resizeForOverwrite(std::size_t(w) * h * 4);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const Rgb c = pattern(x, y);
+            std::uint8_t* px = &b.pixels[(std::size_t(y) * w + x) * 4];
+            px[0] = c.r, px[1] = c.g, px[2] = c.b, px[3] = 255;
+        }
+    return b;
+}
+
+std::vector<std::uint8_t> rgbOf(const mv::RgbaBitmap& bitmap)
+{
+    std::vector<std::uint8_t> rgb;
+    rgb.reserve(std::size_t(bitmap.width) * bitmap.height * 3);
+    for (std::size_t i = 0; i < std::size_t(bitmap.width) * bitmap.height * 4; i += 4)
+        rgb.insert(rgb.end(), &bitmap.pixels[i], &bitmap.pixels[i] + 3);
+    return rgb;
+}
+
 void writeImage(const std::string& path, int w, int h, const Pattern& pattern)
 {
     std::vector<std::uint8_t> buf(std::size_t(w) * h * 3);

@@ -12,6 +12,7 @@
 
 #include <gmock/gmock.h>
 
+#include "platform/Picture.h"
 #include "platform/UiPorts.h"
 
 namespace mvtest {
@@ -41,6 +42,11 @@ Rgb wavePattern(int x, int y);
 
 // Writes a picture; the format follows the extension (.jpg, .png, .tif ...).
 void writeImage(const std::string& path, int w, int h, const Pattern& pattern = wavePattern);
+
+// An opaque w x h bitmap drawn with the pattern, and a bitmap's pixels as
+// 8-bit RGB.
+mv::RgbaBitmap bitmapOf(int w, int h, const Pattern& pattern);
+std::vector<std::uint8_t> rgbOf(const mv::RgbaBitmap& bitmap);
 
 // The picture's pixels as stored (8-bit RGB for the tests' own pictures).
 std::vector<std::uint8_t> readPixels(const std::string& path);

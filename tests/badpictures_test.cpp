@@ -332,9 +332,7 @@ TEST(BadPictures, ScaledJpegsDecodeAtEighthsAndRefuseDamagedData)
         SCOPED_TRACE(path);
         mv::RgbaBitmap b;
         ASSERT_TRUE(mv::Picture::open(path)->scaled(0.32).cropped(0, 0, 128, 90).render(b));
-        std::vector<std::uint8_t> frame;
-        for (std::size_t i = 0; i < b.pixels.size(); i += 4)
-            frame.insert(frame.end(), &b.pixels[i], &b.pixels[i] + 3);
+        const std::vector<std::uint8_t> frame = rgbOf(b);
         const std::string asRgb = path + ".png";
         vips::VImage::new_from_file(path.c_str()).colourspace(VIPS_INTERPRETATION_sRGB).write_to_file(asRgb.c_str());
         const auto want = referenceFrame(asRgb, 128, 96, 0, 6, 128, 90);

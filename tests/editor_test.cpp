@@ -220,10 +220,7 @@ TEST(PreviewLoader, DecodesAtTheViewSizeAndAdjustsWithoutRereading)
     EXPECT_EQ(p.bitmap.height, 240);
     // The same picture the movie's scaler makes of the whole image.
     const auto reference = referenceFrame(jpeg, 400, 240, 0, 0, 400, 240);
-    std::vector<std::uint8_t> rgb;
-    for (std::size_t i = 0; i < p.bitmap.pixels.size(); i += 4)
-        rgb.insert(rgb.end(), {p.bitmap.pixels[i], p.bitmap.pixels[i + 1], p.bitmap.pixels[i + 2]});
-    EXPECT_LT(meanAbsDiff(rgb, reference), 3.0);
+    EXPECT_LT(meanAbsDiff(rgbOf(p.bitmap), reference), 3.0);
 
     // New adjustments: the kept picture, the movie's own chain.
     r.adjustments.exposure = 1;

@@ -18,24 +18,10 @@ namespace {
 
 RgbaBitmap frameOf(int w, int h, const std::vector<std::uint8_t>& rgb = {})
 {
-    RgbaBitmap b;
-    b.width = w;
-    b.height = h;
-    b.pixels.resizeForOverwrite(std::size_t(w) * h * 4);
-    for (std::size_t i = 0; i < std::size_t(w) * h; ++i) {
-        for (int c = 0; c < 3; ++c)
-            b.pixels[i * 4 + c] = rgb.empty() ? 0 : rgb[i * 3 + c];
-        b.pixels[i * 4 + 3] = 255;
-    }
-    return b;
-}
-
-std::vector<std::uint8_t> rgbOf(const RgbaBitmap& b)
-{
-    std::vector<std::uint8_t> rgb;
-    for (std::size_t i = 0; i < std::size_t(b.width) * b.height; ++i)
-        rgb.insert(rgb.end(), &b.pixels[i * 4], &b.pixels[i * 4] + 3);
-    return rgb;
+    return bitmapOf(w, h, [&](int x, int y) {
+        const std::size_t i = (std::size_t(y) * w + x) * 3;
+        return rgb.empty() ? Rgb{0, 0, 0} : Rgb{rgb[i], rgb[i + 1], rgb[i + 2]};
+    });
 }
 
 // The drawn pixels of a frame that was black, with y counted upwards:

@@ -77,20 +77,8 @@ void writeMovie(const std::string& path, const std::string& codec, int w, int h,
     MovieWriter::Error error;
     auto writer = MovieWriter::create(path, {codec, quality, scale}, error);
     ASSERT_TRUE(writer) << error.description;
-    for (std::size_t i = 0; i < durations.size(); ++i) {
-        RgbaBitmap b;
-        b.width = w;
-        b.height = h;
-        b.pixels.resizeForOverwrite(std::size_t(w) * h * 4);
-        const Pattern p = pattern(int(i));
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const Rgb c = p(x, y);
-                std::uint8_t* px = &b.pixels[(std::size_t(y) * w + x) * 4];
-                px[0] = c.r, px[1] = c.g, px[2] = c.b, px[3] = 255;
-            }
-        ASSERT_TRUE(writer->addImage(b, {durations[i], scale}));
-    }
+    for (std::size_t i = 0; i < durations.size(); ++i)
+        ASSERT_TRUE(writer->addImage(bitmapOf(w, h, pattern(int(i))), {durations[i], scale}));
     std::string message;
     ASSERT_TRUE(writer->update(message)) << message;
 }
@@ -220,10 +208,7 @@ TEST_F(AppendFixture, OtherCodecsAreEncodedInTheFirstMoviesCodec)
     ASSERT_EQ(reader->frames().size(), 5u);
     RgbaBitmap last;
     ASSERT_TRUE(reader->frameImageAtTime(reader->frames()[4].start, last));
-    std::vector<std::uint8_t> rgb;
-    for (std::size_t p = 0; p < last.pixels.size(); p += 4)
-        rgb.insert(rgb.end(), {last.pixels[p], last.pixels[p + 1], last.pixels[p + 2]});
-    EXPECT_LT(meanAbsDiff(rgb, second[1]), 3.0) << "copied " << tool.copiedMovies();
+    EXPECT_LT(meanAbsDiff(rgbOf(last), second[1]), 3.0) << "copied " << tool.copiedMovies();
     EXPECT_EQ(run("ffmpeg -v error -xerror -i " + quote(dir / "h264.mov") + " -f null - 2>&1").out, "");
 
     // Movies alike but for their colour matrix (which MPEG-4's codec header
