@@ -8,16 +8,18 @@
 # Jobs: 1080p; 1080p with saturation 1.3, contrast 1.1 and exposure +0.3
 # (ffmpeg: eq and exposure); 3840x2160; 1080p with a date stamp, a watermark
 # and one in-between frame per image (ffmpeg: drawtext twice and the
-# framerate filter's blend). Median of three runs, whole process: wall time,
-# processor time, peak resident memory, the ratio of ffmpeg's wall time to
-# ours (above 1: we are faster), and the machine's limit for the job: the
-# processor time of decoding the JPEGs at the scale used plus encoding the
-# frames, divided by the cores.
-#   bench/vs-ffmpeg.sh [COUNT] [WORK_DIR]
+# framerate filter's blend). Median of ROUNDS runs (three unless given; an
+# odd number, and more of them give a steadier figure on a machine whose
+# speed drifts), whole process: wall time, processor time, peak resident
+# memory, the ratio of ffmpeg's wall time to ours (above 1: we are faster),
+# and the machine's limit for the job: the processor time of decoding the
+# JPEGs at the scale used plus encoding the frames, divided by the cores.
+#   bench/vs-ffmpeg.sh [COUNT] [WORK_DIR] [ROUNDS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 count=${1:-60}
 work=${2:-/tmp/moirevance-bench}
+rounds=${3:-3}
 src=$work/24mp-$count
 bash "$root/bench/make-24mp.sh" "$src" "$count"
 out=$work/vs && rm -rf "$out" && mkdir -p "$out"
@@ -55,7 +57,7 @@ job() { # NAME WIDTH HEIGHT PRESET LOOKAHEAD DJPEG_SCALE "OUR OPTIONS" "FFMPEG F
   local vf="scale=$w:$h:force_original_aspect_ratio=increase:flags=lanczos,crop=$w:$h$filters"
   # The three programs take turns, so that a change in the machine's load
   # falls on all of them alike.
-  for i in 1 2 3; do
+  for ((i = 0; i < rounds; i++)); do
     rm -f "$out"/*.mov
     # shellcheck disable=SC2086 # the options are words
     a+=("$(run "$root/build/moirevance" make --size "$preset" --codec h264 --quality normal --fps 30 \
@@ -66,7 +68,7 @@ job() { # NAME WIDTH HEIGHT PRESET LOOKAHEAD DJPEG_SCALE "OUR OPTIONS" "FFMPEG F
           -c:v libx264 -crf 23 -preset medium -bf 0 -rc-lookahead "$la" -threads "$cores" \
           -pix_fmt yuv420p "$out/ffmpeg-same.mov")")
   done
-  median() { printf "%s\n" "$@" | sort -n | sed -n 2p; }
+  median() { printf "%s\n" "$@" | sort -n | sed -n "$(((rounds + 1) / 2))p"; }
   local aw ac am bw bc bm cw cc cm
   read -r aw ac am <<<"$(median "${a[@]}")"
   read -r bw bc bm <<<"$(median "${b[@]}")"
@@ -80,7 +82,7 @@ stamp=",drawtext=text='2026-06-01 12\:00\:00':x=8:y=h-30:fontsize=24:fontcolor=w
 stamp+=",drawtext=text='Moirevance':x=w-tw-8:y=8:fontsize=32:fontcolor=white@0.7"
 stamp+=",framerate=fps=60:interp_start=0:interp_end=255:scene=100"
 
-echo "$count images 6000x4000 on $cores cores; median of three"
+echo "$count images 6000x4000 on $cores cores; median of $rounds"
 echo
 echo "| job | moirevance (wall, CPU, peak RSS) | ffmpeg, x264 defaults | ratio | ffmpeg, our x264 settings | ratio | machine's limit |"
 echo "|---|---|---|---|---|---|---|"
