@@ -20,6 +20,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 count=${1:-60}
 work=${2:-/tmp/moirevance-bench}
 rounds=${3:-3}
+[[ $rounds =~ ^[1-9][0-9]*$ ]] || { echo "ROUNDS must be a whole number above 0" >&2; exit 2; }
 src=$work/24mp-$count
 bash "$root/bench/make-24mp.sh" "$src" "$count"
 out=$work/vs && rm -rf "$out" && mkdir -p "$out"
