@@ -133,6 +133,34 @@ CommandResult run(const std::string& command)
     return result;
 }
 
+std::string valgrindLeftOutBecause()
+{
+    static const std::string why = []() -> std::string {
+        if (underSanitizer())
+            return "valgrind cannot run a sanitized program";
+        if (run("command -v valgrind >/dev/null").status != 0)
+            return "valgrind is not installed";
+        // The libraries pick their code for the processor when they load; on
+        // some processors valgrind's emulation of it stops at once (for
+        // example at rdtscp, which its model of the processor offers but
+        // cannot execute where the host lacks it).
+        const CommandResult r =
+            run("valgrind -q --error-exitcode=99 " + quote(MOIREVANCE_BIN) + " --help 2>&1 >/dev/null");
+        if (r.status == 0 || r.status == 99) // 99: it ran, and found an error the test will report
+            return "";
+        // The first frame of valgrind's stack: "==pid==    at 0x...: function (in library)".
+        std::string where = "the program's start";
+        if (const auto at = r.out.find("   at 0x"); at != std::string::npos) {
+            const auto from = r.out.find(": ", at), to = r.out.find('\n', at);
+            if (from < to)
+                where = r.out.substr(from + 2, to - from - 2);
+        }
+        return "valgrind cannot run the program on this processor (exit " + std::to_string(r.status) + ", stopped in " +
+               where + ")";
+    }();
+    return why;
+}
+
 CommandResult moirevance(const TempDir& dir, const std::string& args, const std::string& wrapper)
 {
     return run("cd " + quote(dir.path()) + " && XDG_DATA_HOME=" + quote(dir / "data") + " XDG_CONFIG_HOME=" +

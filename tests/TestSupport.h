@@ -65,6 +65,10 @@ CommandResult run(const std::string& command);
 std::string quote(const std::string& s);
 // The tests run in a sanitizer build (scripts/sanitize).
 bool underSanitizer();
+// Why valgrind cannot check the program here ("" when it can): not
+// installed, a sanitized build, or an instruction of this processor's
+// libraries that valgrind does not emulate.
+std::string valgrindLeftOutBecause();
 
 // `moirevance ARGS` run in `dir`, its data and preferences folders there too
 // and its standard error in dir/stderr.txt; `wrapper` stands before the

@@ -508,7 +508,7 @@ TEST(ToolCommands, InterruptStopsFramesAndKeepsWhatWasWritten)
     TempDir dir;
     ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc=size=160x120:rate=25 -frames:v 300 -c:v libx264", dir / "long.mov"));
     Program frames(dir, {"frames", "long.mov", "L"});
-    for (int i = 0; i < 500 && !fs::exists(dir / "L-3.tiff"); ++i)
+    while (!fs::exists(dir / "L-3.tiff") && !frames.exited())
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     frames.signal(SIGINT);
     EXPECT_EQ(frames.wait(), 1);

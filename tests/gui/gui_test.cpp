@@ -43,6 +43,11 @@ using mv::shell::MVWindow;
 
 namespace {
 
+// How long a wait for the window may last before the test gives up. Each
+// wait ends as soon as what it waits for happens; the limit is long so that a
+// machine busy with other work is not mistaken for a fault.
+constexpr int kPatience = 120000;
+
 QString run(const QString& command)
 {
     QString out;
@@ -94,7 +99,7 @@ std::shared_ptr<QString> answerNextAlert()
 
 void waitListed(MVWindow& w)
 {
-    QTRY_VERIFY_WITH_TIMEOUT(!w.isListing(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isListing(), kPatience);
     QCoreApplication::processEvents();
 }
 
@@ -191,7 +196,7 @@ QImage frameOf(const QByteArray& raw, int index, int w, int h)
 void waitPicture(mv::shell::CropView* view)
 {
     view->repaint();
-    QTRY_VERIFY_WITH_TIMEOUT(!view->isLoading() && !view->picture().isNull(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!view->isLoading() && !view->picture().isNull(), kPatience);
 }
 
 } // namespace
@@ -293,9 +298,14 @@ private slots:
         w.show();
         w.listPaths({images_ + "/img_001.png"});
         waitListed(w);
-        QTimer::singleShot(50, [this] {
+        // The dialog opens once the worker asks for it: answer it when it shows.
+        auto* poll = new QTimer(&w);
+        poll->start(20);
+        QObject::connect(poll, &QTimer::timeout, [this, poll] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            QVERIFY(dialog);
+            if (!dialog)
+                return;
+            poll->stop();
             QCOMPARE(dialog->windowTitle(), QString("Image Files"));
             dialog->setDirectory(images_);
             QTest::qWait(300); // the folder is read in the background
@@ -480,7 +490,7 @@ private slots:
         create->click();
         QVERIFY(w.movieRun().isCreatingMovie() || status(w).startsWith("Complete"));
         QVERIFY(!w.findChild<QPushButton*>("listImagesButton")->isEnabled() || status(w).startsWith("Complete"));
-        QTRY_VERIFY_WITH_TIMEOUT(status(w).startsWith("Complete"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(status(w).startsWith("Complete"), kPatience);
         QCOMPARE(create->text(), QString("Create Movie"));
         QVERIFY(w.findChild<QPushButton*>("listImagesButton")->isEnabled());
         QCOMPARE(w.findChild<QLabel*>("imagesText")->text(), QString("(100/100) Images:"));
@@ -513,19 +523,21 @@ private slots:
             for (const char* locked : {"listImagesButton", "fpsButton", "scaleButton", "codecButton", "rateButton"})
                 QVERIFY2(!w.findChild<QWidget*>(locked)->isEnabled(), locked);
             QVERIFY(create->isEnabled());
-            QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 8, 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 8, kPatience);
             QElapsedTimer clock;
             clock.start();
             create->click();
-            QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed()) + " ms"));
+            // The stop only asks the run to end: waiting for it would take
+            // seconds of TIFF frames. Room is left for a busy machine.
+            QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed()) + " ms"));
             QVERIFY(!create->isEnabled()); // no second stop or new movie meanwhile
-            QTRY_VERIFY_WITH_TIMEOUT(!w.movieRun().isCreatingMovie() && create->isEnabled(), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(!w.movieRun().isCreatingMovie() && create->isEnabled(), kPatience);
             QVERIFY(w.movieRun().wasWritten());
             QVERIFY(probe(stopped).startsWith("tiff,"));
 
             nameMovie(w, closed);
             create->click();
-            QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 2, 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 2, kPatience);
             w.close();
             QVERIFY(!w.movieRun().isCreatingMovie());
             QVERIFY(w.movieRun().wasWritten());
@@ -607,7 +619,7 @@ private slots:
         auto* editor = w.editorWindow();
         auto* view = editor->cropView();
         editor->resize(800, 450 + 81);
-        QTRY_COMPARE(view->size(), QSize(800, 450));
+        QTRY_COMPARE_WITH_TIMEOUT(view->size(), QSize(800, 450), kPatience);
         waitPicture(view);
         auto& g = view->geometry();
         QCOMPARE(g.cropRect(), (mv::Rect{0, 0, 800, 450}));
@@ -635,7 +647,7 @@ private slots:
         auto title = answerNextAlert();
         editor->findChild<QSlider*>("frameSlider")->setValue(500);
         view->repaint();
-        QTRY_COMPARE(*title, QString("Image display error."));
+        QTRY_COMPARE_WITH_TIMEOUT(*title, QString("Image display error."), kPatience);
         QVERIFY(view->picture().isNull());
     }
 
@@ -655,7 +667,7 @@ private slots:
         choose(w.findChild<QComboBox*>("cropButton"), "Custom");
         auto* editor = w.editorWindow();
         auto* view = editor->cropView();
-        QTRY_COMPARE(view->size(), QSize(640, 360));
+        QTRY_COMPARE_WITH_TIMEOUT(view->size(), QSize(640, 360), kPatience);
         auto* sepia = w.findChild<mv::shell::FloatSlider*>("sepiaSlider");
         auto* saturation = w.findChild<mv::shell::FloatSlider*>("saturationSlider");
         auto* slider = editor->findChild<QSlider*>("frameSlider");
@@ -699,7 +711,7 @@ private slots:
         w.findChild<QPushButton*>("createMovieButton")->click();
         // The movie reads the keyframes: no edits meanwhile.
         QVERIFY(!editor->isEnabled() || status(w).startsWith("Complete"));
-        QTRY_VERIFY_WITH_TIMEOUT(status(w).startsWith("Complete"), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(status(w).startsWith("Complete"), kPatience);
         QVERIFY(editor->isEnabled());
         QCOMPARE(probe(movie), QString("mjpeg,320,180,60"));
         const QByteArray frames = rawFrames(movie, tmp_.path() + "/panned.rgb");
@@ -739,7 +751,7 @@ private slots:
         QCOMPARE(w.cropWindow().frameArray().size(), 3u);
         QVERIFY(w.cropWindow().isReadAnim() && w.cropWindow().isAnimation());
         editor->resize(720, 720 * 360 / 640 + 81);
-        QTRY_COMPARE(view->width(), 720);
+        QTRY_COMPARE_WITH_TIMEOUT(view->width(), 720, kPatience);
         QVERIFY(w.cropWindow().frameArray().empty());
         QVERIFY(!w.cropWindow().isReadAnim() && !w.cropWindow().isAnimation());
     }
@@ -768,7 +780,7 @@ private slots:
             shownAt = -1;
             clock.start();
             change();
-            QTRY_VERIFY_WITH_TIMEOUT(shownAt >= 0 && !view->isLoading(), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(shownAt >= 0 && !view->isLoading(), kPatience);
         };
         const unsigned n = w.imagesList().fileCount();
         for (unsigned i = 1; i < n; ++i) {

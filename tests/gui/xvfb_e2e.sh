@@ -23,9 +23,21 @@ shot() {
 key() { xdotool key --clearmodifiers "$@"; sleep 0.2; }
 typed() { xdotool type --delay 20 "$1"; sleep 0.2; }
 waitwin() { xdotool search --sync --onlyvisible --name "$1" | head -1; }
+# Every wait below ends at its event (a window mapped, a file complete); the
+# limits are only there so that a broken program fails instead of hanging,
+# and are long enough for a machine whose cores are busy with other work.
+patience=300
+# Runs "$@" until it succeeds, for at most $patience seconds.
+until_true() {
+  local deadline=$((SECONDS + patience))
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.2
+  done
+}
 
 "$bin" & app=$!
-main=$(timeout 20 bash -c "$(declare -f waitwin); waitwin '^Moirevance$'") || fail "no main window"
+main=$(timeout "$patience" bash -c "$(declare -f waitwin); waitwin '^Moirevance$'") || fail "no main window"
 xdotool windowfocus --sync "$main"
 sleep 0.5
 shot e2e-1-empty "$main"
@@ -45,7 +57,7 @@ key alt+Return
 
 # List Images (Ctrl+O): go to the folder, then list all of it.
 key ctrl+o
-dialog=$(timeout 10 bash -c "$(declare -f waitwin); waitwin '^Image Files$'") || fail "no open dialog"
+dialog=$(timeout "$patience" bash -c "$(declare -f waitwin); waitwin '^Image Files$'") || fail "no open dialog"
 xdotool windowfocus --sync "$dialog"
 typed "$work/frames"
 key Return
@@ -56,25 +68,22 @@ sleep 1
 xdotool windowfocus --sync "$main"
 shot e2e-3-listed "$main"
 
-# Create Movie: the name dialog, then the run. The command waits for the
-# list to be built (a slow machine may still be at it): ask until it answers.
-save=
-for _ in $(seq 1 30); do
+# Create Movie: the name dialog, then the run. The command does nothing
+# while the list is still being built (a busy machine may still be at it):
+# ask again each time it has not answered within a few seconds.
+ask_movie_name() {
   key ctrl+r
-  save=$(xdotool search --onlyvisible --name '^Movie Name$' | head -1) && [ -n "$save" ] && break
-  sleep 1
-done
-[ -n "$save" ] || fail "no movie name dialog"
+  save=$(timeout 5 bash -c "$(declare -f waitwin); waitwin '^Movie Name$'") && [ -n "$save" ]
+}
+until_true ask_movie_name || fail "no movie name dialog"
 xdotool windowfocus --sync "$save"
 key ctrl+a
 typed "$work/e2e.mov"
 sleep 0.3
 shot e2e-5-movie-name "$save"
 key Return
-for _ in $(seq 1 100); do
-  ffprobe -v error "$work/e2e.mov" >/dev/null 2>&1 && break
-  sleep 0.2
-done
+# The movie appears at its name only once it is complete.
+until_true ffprobe -v error "$work/e2e.mov" >/dev/null 2>&1 || fail "no movie written"
 sleep 0.5
 shot e2e-4-complete "$main"
 
@@ -87,7 +96,7 @@ echo "e2e: movie $result"
 # Quit (Ctrl+Q) saves the settings.
 xdotool windowfocus --sync "$main"
 key ctrl+q
-for _ in $(seq 1 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app" 2>/dev/null && fail "the program did not quit"
+gone() { ! kill -0 "$app" 2>/dev/null; }
+until_true gone || fail "the program did not quit"
 grep -q "12" "$XDG_CONFIG_HOME/Moirevance/Moirevance.ini" || fail "settings not saved"
 echo "e2e: ok"
