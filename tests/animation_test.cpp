@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 
 #include "TestSupport.h"
 #include "animation/CropWindow.h"
+#include "render/RunningValues.h"
 
 using namespace mv;
 using namespace mvtest;
@@ -140,4 +142,59 @@ TEST_F(Editor, StepsAreTheDifferencePerOutputFrame)
     settings.isVertical = true; // now the heights give the zoom step
     ASSERT_TRUE(enter(60, {40, 20, 300, 50}));
     EXPECT_FLOAT_EQ(window.frameArray()[3].deltaW, -5.0f);
+}
+
+// The frame loop's values over spans of thousands of images: each lands
+// exactly on its keyframe's image (a blur that fades out ends at 0, never a
+// little below, which the filter would refuse), stays between its two
+// keyframes on the way, and holds after the last.
+TEST(KeyframeValues, EveryValueLandsExactlyOnItsKeyframe)
+{
+    auto key = [](std::uint32_t frame, float base, std::uint16_t rate) {
+        frameS k;
+        k.frame = frame;
+        k.rate = rate;
+        k.rect = {base * 3, base * 5, 400 - base * 7, 300 - base * 11};
+        float* values[] = {&k.saturation, &k.brightness, &k.contrast,  &k.sepiaIntensity, &k.exposureEV,
+                           &k.blurRadius, &k.rotateAngle, &k.fps,      &k.monoIntensity,  &k.monoRed,
+                           &k.monoGreen,  &k.monoBlue};
+        for (std::size_t i = 0; i < std::size(values); ++i)
+            *values[i] = base * 0.1f * float(i + 1) - 0.3f;
+        return k;
+    };
+    auto fields = [](const RunningValues& v) {
+        return std::array<float, 15>{v.rawX, v.rawY, v.rawW, v.rawS, v.rawB, v.rawC, v.rawT, v.rawE,
+                                     v.rawP, v.rawR, v.rawMI, v.rawMR, v.rawMG, v.rawMB, v.rawF};
+    };
+    for (const bool vertical : {false, true}) {
+        SCOPED_TRACE(vertical);
+        std::vector<frameS> keys{key(0, 1.7f, 1), key(4000, 0.3f, 3), key(9001, 2.9f, 2)};
+        keys[0].blurRadius = 1;
+        keys[1].blurRadius = 0;
+        keys[2].blurRadius = 0;
+        KeyframeStepper stepper(keys, vertical);
+        RunningValues v;
+        std::uint16_t rate = keys[0].rate;
+        std::size_t reached = 0, k = 0;
+        for (std::uint32_t index = 0; index < 12000; index += rate) {
+            stepper.step(index, v, rate);
+            ASSERT_GE(v.rawP, 0.0f) << index;
+            while (k + 1 < keys.size() && index >= keys[k + 1].frame)
+                ++k;
+            const auto here = fields(keyframeValues(keys[k], vertical));
+            if (index == keys[k].frame) {
+                EXPECT_EQ(fields(v), here) << index;
+                EXPECT_EQ(rate, keys[k].rate);
+                ++reached;
+            } else if (k + 1 < keys.size()) {
+                const auto next = fields(keyframeValues(keys[k + 1], vertical));
+                for (std::size_t i = 0; i < here.size(); ++i)
+                    ASSERT_TRUE(fields(v)[i] >= std::min(here[i], next[i]) && fields(v)[i] <= std::max(here[i], next[i]))
+                        << "value " << i << " at image " << index;
+            } else {
+                EXPECT_EQ(fields(v), here) << index;
+            }
+        }
+        EXPECT_EQ(reached, keys.size());
+    }
 }

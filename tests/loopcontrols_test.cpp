@@ -221,9 +221,8 @@ TEST_F(LoopMovie, TimeRangeAndUnreadableImages)
     EXPECT_TRUE(settings.isTimeRange); // kept for the next movie
 }
 
-// Keyframes step the frame rate from 10 to 30 over images 0 ... 20 (image 0
-// carries the first step); the first 8 images, left out by the time range,
-// still take their keyframe steps.
+// Keyframes move the frame rate from 10 at image 0 to 30 at image 20; the
+// first 8 images, left out by the time range, still keep their place.
 TEST_F(LoopMovie, VariableFrameRateFollowsTheKeyframes)
 {
     std::vector<std::string> files;
@@ -245,7 +244,7 @@ TEST_F(LoopMovie, VariableFrameRateFollowsTheKeyframes)
     ASSERT_EQ(all.size(), 24u);
     EXPECT_EQ(probeStream(dir / "vfr.mov").at("time_base"), "1/30000");
     for (std::size_t i = 0; i < all.size(); ++i)
-        EXPECT_EQ(all[i], std::lround(std::floor(30000.0f / (10 + std::min<float>(i + 1, 20))))) << i;
+        EXPECT_EQ(all[i], std::lround(std::floor(30000.0f / (10 + std::min<float>(i, 20))))) << i;
 
     settings.isTimeRange = true;
     settings.fromTime = 8;

@@ -312,16 +312,15 @@ TEST_F(MovieFixture, KeyframesPanZoomAndChangeRateAsEntered)
                 best = std::min(best, meanAbsDiff(frame, referenceFrame(src, scaledW, scaledH, left + dx, top + dy, 200, 150)));
         return best;
     };
-    // Image 29, the last of the first segment: keyframe 1, zoom 1.0 at (100, 75).
-    EXPECT_LT(matches(frames[29], 400, 300, 100, 300 - 75 - 150), 0.5);
-    // Image 57 (frame 39), the last of the second segment, and the last frame:
-    // keyframe 2, zoom 2/3 (267 x 200) at (33, 33), y up.
-    EXPECT_LT(matches(frames[39], 267, 200, 33, 200 - 33 - 150), 0.6);
-    EXPECT_LT(matches(frames[49], 267, 200, 33, 200 - 33 - 150), 0.6);
-    EXPECT_EQ(frames[39], frames[49]); // no steps after the last keyframe
-    // The first frame already carries one step of the first segment.
-    EXPECT_GT(meanAbsDiff(frames[0], referenceFrame(src, 200, 150, 0, 0, 200, 150)), 0.1);
-    EXPECT_NEAR(run->runningValues().rawW, editor.frameArray()[2].rect.width, 1e-3);
+    // Each keyframe's image shows exactly its cut: image 0 the whole picture,
+    // image 30 (frame 30) keyframe 1, zoom 1.0 at (100, 75), and image 60
+    // (frame 40, at rate 3) keyframe 2, zoom 2/3 (267 x 200) at (33, 33), y up.
+    EXPECT_LT(matches(frames[0], 200, 150, 0, 0), 0.5);
+    EXPECT_LT(matches(frames[30], 400, 300, 100, 300 - 75 - 150), 0.5);
+    EXPECT_LT(matches(frames[40], 267, 200, 33, 200 - 33 - 150), 0.6);
+    EXPECT_GT(meanAbsDiff(frames[1], frames[0]), 0.1); // and moves on at once
+    EXPECT_EQ(frames[40], frames[49]); // held after the last keyframe
+    EXPECT_EQ(run->runningValues().rawW, float(editor.frameArray()[2].rect.width));
 
     // The animation file that the editor wrote makes the same movie.
     CropWindow reader(settings, ports, view);
@@ -357,7 +356,7 @@ TEST_F(MovieFixture, TintColourIsTakenOverWhereTheTintFadesOut)
     start();
     run->waitForWorker();
     ASSERT_TRUE(run->wasWritten());
-    // Intensity 0.25 at image 0, exactly 0 at image 1: there the stepped
+    // Intensity 0.5 at image 0, exactly 0 at image 2: there the keyframed
     // colour (0, 0, 1) becomes the tint colour.
     EXPECT_EQ(settings.ciColor.red, 0.0f);
     EXPECT_EQ(settings.ciColor.blue, 1.0f);

@@ -45,7 +45,9 @@ struct NeighbourhoodFilter {
 const NeighbourhoodFilter kNeighbourhoodFilters[] = {
     {[](const AdjustmentValues& v) { return v.sharpenGate; },
      [](const Picture& p, const AdjustmentValues& v) { return p.sharpenLuminance(v.sharpen); }},
-    {[](const AdjustmentValues& v) { return v.blur != 0; },
+    // A radius of 0 or below (or not a number) is no blur: the filter would
+    // refuse it, and the frame must not be lost for it.
+    {[](const AdjustmentValues& v) { return v.blur > 0; },
      [](const Picture& p, const AdjustmentValues& v) { return p.gaussianBlur(v.blur); }},
     {[](const AdjustmentValues& v) { return v.rotate != 0; },
      [](const Picture& p, const AdjustmentValues& v) { return p.straighten(v.rotate); }},

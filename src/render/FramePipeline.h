@@ -44,6 +44,7 @@ struct RenderedFrame {
     // pixel format (planes.width > 0).
     Yuv420Bitmap planes;
     MovieTime duration; // the job's, handed on by the pipeline
+    std::string unreadableOverlay; // a layer or mask that could not be read: the frame has none
 };
 
 class FramePipeline {

@@ -148,6 +148,11 @@ void endOfRunAlerts(AlertPort& alerts, const RunSummary& run)
     if (run.stampFailed)
         alerts.alert("Date/Time stamp or GPS Error",
                      run.verifyListFailed ? "The Verify List file could not be written." : "See Verify List file");
+    if (run.overlayFailed != 0) {
+        std::snprintf(text, sizeof text, "%u frames have no layer: a layer or mask image could not be read. %s",
+                      run.overlayFailed, seeVerifyList);
+        alerts.alert("Layer image error", text);
+    }
 }
 
 } // namespace mv

@@ -99,13 +99,15 @@ private:
 };
 
 // What a finished run has to say, in order: nothing processed, images
-// skipped, images outside the time range, a stamp failure.
+// skipped, images outside the time range, a stamp failure, frames whose
+// layer or mask could not be read.
 struct RunSummary {
     unsigned actualImages = 0;
     unsigned skipped = 0;      // images that failed to become a frame
     unsigned rangeSkipped = 0; // images outside the time range
     bool stampFailed = false;
     bool verifyListFailed = false; // the Verify List file could not be written
+    unsigned overlayFailed = 0;    // frames made without their layer
 };
 void endOfRunAlerts(AlertPort& alerts, const RunSummary& run);
 

@@ -413,7 +413,7 @@ void MovieRun::createMovieFrames()
         cvH = static_cast<float>(cropWindow_->cvRect().height);
         running_ = keyframeValues(keyframes[0], settings_.isVertical);
         if (keyframes.size() >= 2)
-            stepper.emplace(keyframes);
+            stepper.emplace(keyframes, settings_.isVertical);
     } else if (isCropRect && settings_.crop == kCropCustom) {
         cvW = static_cast<float>(cropView_->frame.width);
         cvH = static_cast<float>(cropView_->frame.height);
@@ -432,7 +432,7 @@ void MovieRun::createMovieFrames()
     const std::string timeLeftLabel = windowText("Time Left:");
     const unsigned dupImages = appendCount(settings_.dupImages);
     const bool sharpenGate = settings_.sharpenValue > 0.01f; // read once per movie
-    unsigned skipped = 0;
+    unsigned skipped = 0, overlayFailed = 0;
 
     // Jobs are made one after the other, in list order: the keyframe values
     // step per image and the rate a keyframe sets applies to the next step.
@@ -514,7 +514,7 @@ void MovieRun::createMovieFrames()
         if (anyAdjustment(job.adjustments))
             picture = applyAdjustments(*picture, job.adjustments);
         if (overlay.active())
-            picture = overlay.apply(*picture, job.index, jobCut, cutLikeFrame);
+            picture = overlay.apply(*picture, job.index, jobCut, cutLikeFrame, out.unreadableOverlay);
         // Only a picture whose scale was held to the largest side can still
         // differ here: stretched to the frame rather than dropped.
         if (picture->width() != frameW || picture->height() != frameH) {
@@ -581,6 +581,11 @@ void MovieRun::createMovieFrames()
             ++skipped;
             continue;
         }
+        if (!frame->unreadableOverlay.empty()) {
+            list_.writeVerifyFile("Create Movie: " + name + " Layer overlay failed (" +
+                                  fileName(frame->unreadableOverlay) + ")\n");
+            ++overlayFailed;
+        }
         // In-between frames go before the image's own frame; they and the
         // mixes are made from the pictures without their text.
         const auto appendTween = [&](const RgbaBitmap& tween) {
@@ -635,7 +640,7 @@ void MovieRun::createMovieFrames()
     if (!finishRun())
         return; // the user stopped the movie at the very end
     endOfRunAlerts(alerts_, {actualImages_, skipped, timeRange.skipped(), textOverlay_ && textOverlay_->stampFailed(),
-                             list_.verifyListFailed()});
+                             list_.verifyListFailed(), overlayFailed});
 }
 
 bool MovieRun::finishRun()

@@ -83,13 +83,15 @@ std::optional<Picture> Overlay::load(const std::string& path, bool mask, const P
 }
 
 Picture Overlay::apply(const Picture& frame, unsigned index, const PictureCut& frameCut,
-                       const CutLikeFrame& cut) const
+                       const CutLikeFrame& cut, std::string& unreadable) const
 {
     if (index >= layerFiles_.size())
         return frame;
     const std::optional<Picture> layer = load(layerFiles_[index], false, frame, cut);
-    if (!layer)
+    if (!layer) {
+        unreadable = layerFiles_[index];
         return frame;
+    }
     if (mode_ < kMaskBlend) {
         static constexpr Picture::Blend kBlends[] = {Picture::Blend::Lighten, Picture::Blend::Darken,
                                                      Picture::Blend::Maximum, Picture::Blend::Minimum,
@@ -119,7 +121,11 @@ Picture Overlay::apply(const Picture& frame, unsigned index, const PictureCut& f
             sharedMask_.emplace(frameCut, *mask);
         }
     }
-    return mask ? frame.blendedWithMask(*layer, *mask) : frame;
+    if (!mask) {
+        unreadable = maskFiles_[m];
+        return frame;
+    }
+    return frame.blendedWithMask(*layer, *mask);
 }
 
 } // namespace mv

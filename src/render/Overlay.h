@@ -42,9 +42,10 @@ public:
     // is the frame's own scale and cut, which decides the result.
     using CutLikeFrame = std::function<Picture(const Picture&)>;
     // The frame picture of image `index` with its layer. A layer or mask
-    // that cannot be read leaves the frame as it is. Safe to call from
-    // several threads at once.
-    Picture apply(const Picture& frame, unsigned index, const PictureCut& cut, const CutLikeFrame& cutLikeFrame) const;
+    // that cannot be read leaves the frame as it is, and its path goes to
+    // `unreadable`. Safe to call from several threads at once.
+    Picture apply(const Picture& frame, unsigned index, const PictureCut& cut, const CutLikeFrame& cutLikeFrame,
+                  std::string& unreadable) const;
 
 private:
     std::optional<Picture> load(const std::string& path, bool mask, const Picture& frame,

@@ -1,5 +1,7 @@
 #include "render/RunningValues.h"
 
+#include <algorithm>
+
 namespace mv {
 
 RunningValues startValues(const JobSettings& s, const CropViewState* view)
@@ -46,37 +48,31 @@ RunningValues keyframeValues(const frameS& k, bool isVertical)
     return v;
 }
 
-KeyframeStepper::KeyframeStepper(const std::vector<frameS>& frames) : frames_(frames)
+KeyframeStepper::KeyframeStepper(const std::vector<frameS>& frames, bool isVertical)
+    : frames_(frames), isVertical_(isVertical)
 {
-    if (frames_.size() >= 2) {
-        nextFrame_ = frames_[1].frame;
-        takeSteps(frames_[1]);
-    }
-}
-
-void KeyframeStepper::takeSteps(const frameS& k)
-{
-    dX_ = k.deltaX, dY_ = k.deltaY, dW_ = k.deltaW, dS_ = k.deltaS, dB_ = k.deltaB, dC_ = k.deltaC;
-    dT_ = k.deltaT, dE_ = k.deltaE, dP_ = k.deltaP, dR_ = k.deltaR, dF_ = k.deltaF, dMI_ = k.deltaMI;
-    dMR_ = k.deltaMR, dMG_ = k.deltaMG, dMB_ = k.deltaMB;
 }
 
 void KeyframeStepper::step(std::uint32_t index, RunningValues& v, std::uint16_t& rate)
 {
-    if (keyIndex_ < frames_.size() && index == nextFrame_) {
-        const frameS& reached = frames_[keyIndex_++];
-        rate = reached.rate ? reached.rate : 1;
-        if (keyIndex_ < frames_.size()) {
-            nextFrame_ = frames_[keyIndex_].frame;
-            takeSteps(frames_[keyIndex_]);
-        } else {
-            takeSteps(frameS{}); // all steps zero after the last keyframe
-        }
+    while (keyIndex_ < frames_.size() && index >= frames_[keyIndex_].frame) {
+        const std::uint16_t r = frames_[keyIndex_++].rate;
+        rate = r ? r : 1;
     }
-    v.rawX += dX_, v.rawY += dY_, v.rawW += dW_;
-    v.rawS += dS_, v.rawB += dB_, v.rawC += dC_, v.rawT += dT_, v.rawE += dE_, v.rawP += dP_, v.rawR += dR_;
-    v.rawMI += dMI_, v.rawMR += dMR_, v.rawMG += dMG_, v.rawMB += dMB_;
-    v.rawF += dF_;
+    if (keyIndex_ >= frames_.size()) {
+        v = keyframeValues(frames_.back(), isVertical_);
+        return;
+    }
+    const frameS& from = frames_[keyIndex_ - 1];
+    const frameS& to = frames_[keyIndex_];
+    const RunningValues a = keyframeValues(from, isVertical_), b = keyframeValues(to, isVertical_);
+    const double t = to.frame > from.frame ? double(index - std::min(index, from.frame)) / (to.frame - from.frame) : 1;
+    const auto mix = [t](float x, float y) { return static_cast<float>(x + (double(y) - x) * t); };
+    v.rawX = mix(a.rawX, b.rawX), v.rawY = mix(a.rawY, b.rawY), v.rawW = mix(a.rawW, b.rawW);
+    v.rawS = mix(a.rawS, b.rawS), v.rawB = mix(a.rawB, b.rawB), v.rawC = mix(a.rawC, b.rawC);
+    v.rawT = mix(a.rawT, b.rawT), v.rawE = mix(a.rawE, b.rawE), v.rawP = mix(a.rawP, b.rawP);
+    v.rawR = mix(a.rawR, b.rawR), v.rawMI = mix(a.rawMI, b.rawMI), v.rawMR = mix(a.rawMR, b.rawMR);
+    v.rawMG = mix(a.rawMG, b.rawMG), v.rawMB = mix(a.rawMB, b.rawMB), v.rawF = mix(a.rawF, b.rawF);
 }
 
 } // namespace mv

@@ -23,25 +23,24 @@ RunningValues startValues(const JobSettings& settings, const CropViewState* view
 // With keyframes: the values of a keyframe.
 RunningValues keyframeValues(const frameS& key, bool isVertical);
 
-// Walks the keyframes along the image indexes of the frame loop.
+// The keyframed values along the image indexes of the frame loop. Each
+// value is worked out from the two keyframes around the image, not summed
+// step by step, so that it lands exactly on every keyframe (a blur fading to
+// 0 ends at 0, not a little below it) however long the span.
 class KeyframeStepper {
 public:
-    // frames: two or more keyframes.
-    explicit KeyframeStepper(const std::vector<frameS>& frames);
+    // frames: two or more keyframes, in image order.
+    KeyframeStepper(const std::vector<frameS>& frames, bool isVertical);
 
-    // At image `index`: switch to the next segment when the index meets its
-    // keyframe exactly (the new rate goes to `rate`), then add one step.
-    // Image 0 already carries one step of the first segment.
+    // The values at image `index`, which never goes back: those of its own
+    // keyframe where it has one, moving evenly between keyframes, and held
+    // after the last. The rate of a keyframe reached or passed goes to `rate`.
     void step(std::uint32_t index, RunningValues& values, std::uint16_t& rate);
 
 private:
-    void takeSteps(const frameS& key);
-
     const std::vector<frameS>& frames_;
-    std::size_t keyIndex_ = 1;
-    std::uint32_t nextFrame_ = 0;
-    float dX_ = 0, dY_ = 0, dW_ = 0, dS_ = 0, dB_ = 0, dC_ = 0, dT_ = 0, dE_ = 0, dP_ = 0, dR_ = 0, dF_ = 0, dMI_ = 0,
-          dMR_ = 0, dMG_ = 0, dMB_ = 0;
+    bool isVertical_;
+    std::size_t keyIndex_ = 1; // the keyframe that ends the current span
 };
 
 } // namespace mv
