@@ -188,14 +188,19 @@ TEST_F(OverlayFixture, LayersAreBlendedIntoEveryFrameOfAMovie)
     ASSERT_EQ(plain.size(), 3u);
     expectPixel(plain[1], 16, 4, 4, {mainColour[1].r, mainColour[1].g, mainColour[1].b}, 0);
 
-    // An unreadable layer leaves its frame alone, silently.
-    std::ofstream(layers[1], std::ios::trunc) << "not a picture";
+    // A layer whose data is cut short leaves its frame without a layer, and
+    // the run says so: a line naming both files, and an alert at the end.
+    EXPECT_TRUE(ports.alerts().empty()) << ports.lastAlert();
+    const std::string whole = readFile(layers[1]);
+    std::ofstream(layers[1], std::ios::binary | std::ios::trunc) << whole.substr(0, whole.size() / 2);
     const auto frames = make(0);
     ASSERT_EQ(frames.size(), 3u);
     expectPixel(frames[1], 16, 4, 4, {mainColour[1].r, mainColour[1].g, mainColour[1].b}, 0);
     expectPixel(frames[2], 16, 4, 4, expected(mainColour[2], layerColour, lighten));
     EXPECT_EQ(run->actualImages(), 3u);
-    EXPECT_TRUE(ports.alerts().empty()) << ports.lastAlert();
+    EXPECT_THAT(readFile(verify.path()), HasSubstr("Create Movie: m1.png Layer overlay failed (l1.png)\n"));
+    EXPECT_EQ(ports.lastAlert(),
+              "Layer image error / 1 frames have no layer: a layer or mask image could not be read. See Verify List file.");
 }
 
 TEST_F(OverlayFixture, OneMaskServesEveryFrameAndAListGivesOnePerImage)
@@ -238,6 +243,9 @@ TEST_F(OverlayFixture, OneMaskServesEveryFrameAndAListGivesOnePerImage)
     ASSERT_EQ(frames.size(), 4u);
     for (const auto& f : frames)
         expectPixel(f, 16, 13, 6, frameShows, 0);
+    EXPECT_THAT(readFile(verify.path()), HasSubstr("Create Movie: m3.png Layer overlay failed (split.png)\n"));
+    EXPECT_THAT(ports.lastAlert(), HasSubstr("4 frames have no layer"));
+    const std::size_t alertsBefore = ports.alerts().size();
 
     // The mask mode without any mask: nothing to read, plain frames.
     listAll(mains, layers);
@@ -245,7 +253,7 @@ TEST_F(OverlayFixture, OneMaskServesEveryFrameAndAListGivesOnePerImage)
     frames = make(kMaskBlend);
     ASSERT_EQ(frames.size(), 4u);
     expectPixel(frames[3], 16, 13, 6, frameShows, 0);
-    EXPECT_TRUE(ports.alerts().empty()) << ports.lastAlert();
+    EXPECT_EQ(ports.alerts().size(), alertsBefore) << ports.lastAlert();
 }
 
 TEST_F(OverlayFixture, ListsThatNoLongerMatchTheImagesAreRefusedBeforeTheMovie)
