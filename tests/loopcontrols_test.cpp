@@ -157,12 +157,16 @@ TEST(LoopControls, TimeLeftRestartsAtTheFirstFrame)
 TEST(LoopControls, EndOfRunAlertsInTheirOrder)
 {
     Answering ui;
-    endOfRunAlerts(ui, {0, 2, 40, true, false});
+    endOfRunAlerts(ui, {0, 2, 40, true, false, 3, true});
     EXPECT_EQ(ui.alerts, (std::vector<std::string>{
                              "Create movie error / No images could be processed",
                              "Create movie error / 2 images were skipped. See Verify List file.\n",
                              "Time range filter has skipped 40 images /  ",
                              "Date/Time stamp or GPS Error / See Verify List file",
+                             "Layer image error / 3 frames have no layer: a layer or mask image could not be read. "
+                             "See Verify List file.",
+                             "Watermark or stamp too large / The text is larger than a picture can be: only the part "
+                             "that fits was drawn.",
                          }));
     ui.alerts.clear();
     endOfRunAlerts(ui, {5, 0, 0, false, false});

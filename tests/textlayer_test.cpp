@@ -171,6 +171,32 @@ TEST_F(TextLayerTest, WatermarkLandsWhereItsTableSays)
     }
 }
 
+// A block larger than any picture can be (a line of 6,000 characters, or
+// 20,000 lines) still draws on the frame what fits there, and says it was cut.
+TEST_F(TextLayerTest, WatermarkLargerThanAnyPictureDrawsWhatFits)
+{
+    layer.createAttributes();
+    std::string lines;
+    for (int i = 0; i < 20000; ++i)
+        lines += "Line\n";
+    for (const std::string& text : {std::string(6000, 'W'), lines}) {
+        SCOPED_TRACE(text.size());
+        layer.watermarkText({"Geneva", 12}, {1, 1, 1, 1}, "Wg", 0, 0);
+        EXPECT_FALSE(layer.watermarkCut());
+        layer.watermarkText({"Geneva", 12}, {1, 1, 1, 1}, text, 0, 0);
+        EXPECT_TRUE(layer.watermarkCut());
+        RgbaBitmap frame = frameOf(320, 240);
+        ASSERT_TRUE(layer.renderWatermark(&frame, text, 320, 240));
+        const Box ink = inkBox(frame);
+        EXPECT_LE(ink.left, 34);
+        if (text.size() == 6000) {
+            EXPECT_GT(ink.right, 250); // up to the ellipsis at the right edge
+        } else {
+            EXPECT_GE(ink.top, 225); // the first line at the top edge
+        }
+    }
+}
+
 TEST_F(TextLayerTest, StampChoosesItsTextAndReportsWhatIsMissing)
 {
     listImages(2, true);

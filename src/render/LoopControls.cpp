@@ -153,6 +153,9 @@ void endOfRunAlerts(AlertPort& alerts, const RunSummary& run)
                       run.overlayFailed, seeVerifyList);
         alerts.alert("Layer image error", text);
     }
+    if (run.textCut)
+        alerts.alert("Watermark or stamp too large",
+                     "The text is larger than a picture can be: only the part that fits was drawn.");
 }
 
 } // namespace mv

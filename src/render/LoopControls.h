@@ -108,6 +108,7 @@ struct RunSummary {
     bool stampFailed = false;
     bool verifyListFailed = false; // the Verify List file could not be written
     unsigned overlayFailed = 0;    // frames made without their layer
+    bool textCut = false;          // the watermark or stamp was too large to draw whole
 };
 void endOfRunAlerts(AlertPort& alerts, const RunSummary& run);
 

@@ -640,7 +640,7 @@ void MovieRun::createMovieFrames()
     if (!finishRun())
         return; // the user stopped the movie at the very end
     endOfRunAlerts(alerts_, {actualImages_, skipped, timeRange.skipped(), textOverlay_ && textOverlay_->stampFailed(),
-                             list_.verifyListFailed(), overlayFailed});
+                             list_.verifyListFailed(), overlayFailed, textOverlay_ && textOverlay_->textCut()});
 }
 
 bool MovieRun::finishRun()

@@ -31,6 +31,8 @@ public:
 
     // A stamp failed during this movie: the end of the run says so.
     bool stampFailed() const { return stampFailed_; }
+    // The watermark or stamp of this movie was too large to draw whole.
+    bool textCut() const { return (watermark_ && layer_.watermarkCut()) || ((date_ || gps_) && layer_.stampCut()); }
 
 private:
     CITextLayer& layer_;

@@ -60,13 +60,25 @@ struct TextBitmap {
         if (present())
             std::memset(data.get(), 0, static_cast<std::size_t>(image.bytesPerLine()) * image.height());
     }
-    // A bitmap too large to hold stays absent, and the text then is not drawn.
-    void allocate(std::uint64_t w, std::uint64_t h)
+    // A block larger than the image library can hold gets a bitmap of the
+    // part that fits (its lower left, where drawing starts); false then.
+    bool allocate(std::uint64_t w, std::uint64_t h)
     {
         image = QImage();
         data.reset();
-        if (w == 0 || h == 0 || !pictureSizeAllowed(std::int64_t(w), std::int64_t(h)))
-            return;
+        if (w == 0 || h == 0)
+            return true;
+        const bool whole = pictureSizeAllowed(std::int64_t(std::min<std::uint64_t>(w, kMaxPictureSide + 1)),
+                                              std::int64_t(std::min<std::uint64_t>(h, kMaxPictureSide + 1)));
+        w = std::min<std::uint64_t>(w, kMaxPictureSide);
+        h = std::min<std::uint64_t>({h, kMaxPictureSide, std::uint64_t(kMaxPicturePixels) / w});
+        allocateWhole(w, h);
+        return whole;
+    }
+
+private:
+    void allocateWhole(std::uint64_t w, std::uint64_t h)
+    {
         const std::size_t rowBytes = (w * 4 + 63) / 64 * 64;
         data.reset(new (std::nothrow) uchar[rowBytes * h]()); // zero-filled
         if (!data)
@@ -75,6 +87,8 @@ struct TextBitmap {
         image.setDotsPerMeterX(kDotsPerMeter72);
         image.setDotsPerMeterY(kDotsPerMeter72);
     }
+
+public:
     bool copyTo(RgbaBitmap& out) const
     {
         if (!present())
@@ -124,7 +138,10 @@ void drawBlock(QImage& image, const Attributes& a, const std::string& text, doub
     // The last line's descent rests on y; Qt counts rows from the top.
     double baseline = image.height() - y - metrics.descent() - (lines.size() - 1) * metrics.lineSpacing();
     for (const QString& line : lines) {
-        painter.drawText(QPointF(x, baseline), metrics.elidedText(line, Qt::ElideRight, room));
+        // Lines wholly above or below the image are not laid out at all: a
+        // block of thousands of lines costs only the ones that show.
+        if (baseline + metrics.descent() >= 0 && baseline - metrics.ascent() <= image.height())
+            painter.drawText(QPointF(x, baseline), metrics.elidedText(line, Qt::ElideRight, room));
         baseline += metrics.lineSpacing();
     }
 }
@@ -185,6 +202,7 @@ struct CITextLayer::Impl {
     TextBitmap stamp, mark;
     std::optional<std::string> text = std::string(kSampleStamp);
     std::uint64_t width = 0, height = 0, mWidth = 0, mHeight = 0;
+    bool stampCut = false, markCut = false; // larger than a bitmap can be
     double posnX = 0, posnY = 0;
     std::string watermark;
 };
@@ -213,7 +231,7 @@ void CITextLayer::dateText(const FontSpec& font, const RGBAColor& color)
     const Extent e = measure(d_->textAttributes->font, *d_->text);
     d_->width = static_cast<std::uint64_t>(std::floor(e.width + 10));
     d_->height = static_cast<std::uint64_t>(std::floor(e.height));
-    d_->stamp.allocate(d_->width, d_->height);
+    d_->stampCut = !d_->stamp.allocate(d_->width, d_->height);
 }
 
 void CITextLayer::watermarkText(const FontSpec& font, const RGBAColor& color, const std::string& text, double posnX,
@@ -226,7 +244,7 @@ void CITextLayer::watermarkText(const FontSpec& font, const RGBAColor& color, co
     const Extent e = measure(d_->watermarkAttributes->font, text);
     d_->mWidth = static_cast<std::uint64_t>(std::floor(e.width + 10));
     d_->mHeight = static_cast<std::uint64_t>(std::floor(e.height));
-    d_->mark.allocate(d_->mWidth, d_->mHeight);
+    d_->markCut = !d_->mark.allocate(d_->mWidth, d_->mHeight);
     d_->posnX = posnX;
     d_->posnY = posnY;
     d_->watermark = text;
@@ -333,6 +351,16 @@ std::uint64_t CITextLayer::mHeight() const
 {
     std::lock_guard lock(mutex_);
     return d_->mHeight;
+}
+bool CITextLayer::stampCut() const
+{
+    std::lock_guard lock(mutex_);
+    return d_->stampCut;
+}
+bool CITextLayer::watermarkCut() const
+{
+    std::lock_guard lock(mutex_);
+    return d_->markCut;
 }
 std::string CITextLayer::text() const
 {

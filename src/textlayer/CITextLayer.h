@@ -62,6 +62,10 @@ public:
     std::uint64_t mWidth() const;
     std::uint64_t mHeight() const;
     std::string text() const;
+    // The stamp or the watermark was sized larger than any picture can be:
+    // only the part that fits is drawn.
+    bool stampCut() const;
+    bool watermarkCut() const;
     // The watermark text last measured: the frame loop draws this one, so
     // that a text typed while a movie is written is never read half-changed.
     std::string watermarkString() const;
