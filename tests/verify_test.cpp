@@ -313,7 +313,7 @@ TEST_F(VerifyFixture, OnePlaceGivesThePlacemarkAndTheMovieGetsItsCopy)
     settings.format = 0;
     settings.scale = 1.0f;
     settings.codec = kCodecTIFF;
-    MovieRun movie(settings, list, ports, ports, kmlPath);
+    MovieRun movie(settings, list, ports, ports);
     movie.setCompletionSound([] {});
     movie.moviePath = dir / "Trip.mov";
     movie.movieName = "Trip Caf\xC3\xA9 & Co";
@@ -344,4 +344,16 @@ TEST_F(VerifyFixture, OnePlaceGivesThePlacemarkAndTheMovieGetsItsCopy)
     movie.waitForWorker();
     EXPECT_TRUE(movie.wasWritten());
     EXPECT_FALSE(fs::exists(dir / "Plain.kml"));
+
+    // A working file that cannot be written (here a folder stands at its
+    // name; a read-only data folder does the same) is named in an alert, and
+    // the movie still gets its copy.
+    fs::remove(kmlPath);
+    fs::create_directory(kmlPath);
+    listImages(files);
+    EXPECT_EQ(ports.lastAlert(), "KML file error / The GPS positions could not be written to " + kmlPath + ".");
+    movie.moviePath = dir / "Again.mov";
+    ASSERT_TRUE(movie.createCommand());
+    movie.waitForWorker();
+    EXPECT_EQ(ogrGeometry(dir / "Again.kml").first, "LINESTRING");
 }

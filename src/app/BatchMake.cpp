@@ -225,7 +225,7 @@ int runMake(const std::vector<std::string>& args)
         }
     }
 
-    MovieRun run(settings, list, ports, ports, workingFiles ? workingFiles->kmlFile : "");
+    MovieRun run(settings, list, ports, ports);
     // Where the side files of this job went, however it ended.
     auto reportSideFiles = [&] {
         if (list.hasKMLFile())

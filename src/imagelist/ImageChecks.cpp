@@ -199,6 +199,12 @@ void ImagesList::decideDatesAndGPS()
 void ImagesList::writeKMLFile()
 {
     hasKMLFile_ = !kmlLocn_.empty() && writeKmlDocument(kmlFile_, kmlLocn_, kmlLatLon_);
+    // The movie's copy is still made from the positions; the person is told
+    // where the working file is missing.
+    if (!kmlLocn_.empty() && !hasKMLFile_)
+        alerts_.alert("KML file error", "The GPS positions could not be written to " + kmlFile_ + ".");
 }
+
+std::string ImagesList::kmlText() const { return kmlLocn_.empty() ? std::string() : kmlDocument(kmlLocn_, kmlLatLon_); }
 
 } // namespace mv

@@ -46,6 +46,8 @@ public:
     bool isKML() const { return isKML_; }
     // The last run wrote the KML file (its images have GPS positions).
     bool hasKMLFile() const { return hasKMLFile_; }
+    // The KML document of this list's positions; empty without any.
+    std::string kmlText() const;
     bool isLayerImages() const { return isLayerImages_; }
     bool isMaskImages() const { return isMaskImages_; }
     // Runs then fill the layer list (layer mode), or with both set the mask

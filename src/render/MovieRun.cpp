@@ -95,9 +95,8 @@ const char* kCannotWrite =
 
 } // namespace
 
-MovieRun::MovieRun(JobSettings& settings, ImagesList& list, AlertPort& alerts, MainWindowPort& window,
-                   std::string kmlFile)
-    : settings_(settings), list_(list), alerts_(alerts), window_(window), kmlFile_(std::move(kmlFile)),
+MovieRun::MovieRun(JobSettings& settings, ImagesList& list, AlertPort& alerts, MainWindowPort& window)
+    : settings_(settings), list_(list), alerts_(alerts), window_(window),
       playSound_([] { playCompletionSound(false); })
 {
 }
@@ -205,8 +204,6 @@ void MovieRun::copySideFiles()
     kmlCopyPath_.clear();
     kmlCopyText_.reset();
     animCopyText_.reset();
-    // Only a KML file of this list: one left by an earlier list would put
-    // another list's positions beside the movie.
     auto read = [](const std::string& path, std::string& text) {
         std::ifstream in(path, std::ios::binary);
         std::stringstream buf;
@@ -214,9 +211,10 @@ void MovieRun::copySideFiles()
         text = buf.str();
         return bool(in);
     };
-    std::string text;
-    if (list_.isKML() && list_.hasKMLFile() && settings_.isCreateKML && !kmlFile_.empty() && read(kmlFile_, text)) {
-        text = fromMacRoman(text);
+    // The positions of this list, made anew: the data folder's file may be
+    // another list's, or could not be written there.
+    std::string text = list_.isKML() && settings_.isCreateKML ? list_.kmlText() : std::string();
+    if (!text.empty()) {
         const std::string from = "MV Location", to = kmlName(movieName);
         for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
             text.replace(at, from.size(), to);

@@ -26,8 +26,7 @@ namespace mv {
 
 class MovieRun {
 public:
-    MovieRun(JobSettings& settings, ImagesList& list, AlertPort& alerts, MainWindowPort& window,
-             std::string kmlFile = {});
+    MovieRun(JobSettings& settings, ImagesList& list, AlertPort& alerts, MainWindowPort& window);
     ~MovieRun();
     MovieRun(const MovieRun&) = delete;
     MovieRun& operator=(const MovieRun&) = delete;
@@ -99,7 +98,6 @@ private:
     ImagesList& list_;
     AlertPort& alerts_;
     MainWindowPort& window_;
-    std::string kmlFile_;
 
     std::string outputPath_;
     std::string kmlCopyPath_;

@@ -177,7 +177,7 @@ MVWindow::MVWindow(std::unique_ptr<PreferenceStore> store, QWidget* parent)
     const std::string kml = files_ ? files_->kmlFile : std::string();
     list_ = std::make_unique<ImagesList>(settings_, *ports_, *ports_, *ports_, *ports_, *verifyList_, kml);
     cropWindow_ = std::make_unique<CropWindow>(settings_, *ports_, cropView_);
-    run_ = std::make_unique<MovieRun>(settings_, *list_, *ports_, *ports_, kml);
+    run_ = std::make_unique<MovieRun>(settings_, *list_, *ports_, *ports_);
     run_->setAnimationEditor(cropWindow_.get(), &cropView_);
     textLayer_ = std::make_unique<CITextLayer>(*list_);
     textLayer_->createAttributes();
