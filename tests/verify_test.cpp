@@ -227,13 +227,18 @@ TEST_F(VerifyFixture, DamagedFilesGetTheirLines)
     const std::string text = dir / "pics/1-text.jpg";
     std::ofstream(text) << "this is not a picture at all";
 
-    // Each ends the run where it stands; the images after it are not listed.
+    // Each ends the run where it stands; the images after it are not listed,
+    // and the movie would not use them either.
     for (const std::string& bad : {cut("1-cut.jpg"), cut("1-cut.png"), cut("1-cut.tif"), text}) {
         const std::string name = fs::path(bad).filename().string();
         listImages({good, bad, image("2-after.jpg", 64, 48)});
         EXPECT_EQ(problems().back(), name + " (image format error, can not create an image)");
         EXPECT_EQ(ports.lastAlert(), "Image Verification error / View the Verify List file for details.");
         EXPECT_EQ(ports.text, "0-good.jpg\n") << name;
+        EXPECT_EQ(list.imageFiles(), std::vector<std::string>{good});
+        EXPECT_EQ(settings.numListImages, 1u);
+        EXPECT_EQ(ports.numList, 1u);
+        EXPECT_EQ(ports.labels().back(), "1 Images:");
         EXPECT_EQ(ports.dateEnabled, false);
         EXPECT_EQ(ports.gpsEnabled, false);
         fs::remove(bad);
