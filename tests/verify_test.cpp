@@ -227,22 +227,27 @@ TEST_F(VerifyFixture, DamagedFilesGetTheirLines)
     const std::string text = dir / "pics/1-text.jpg";
     std::ofstream(text) << "this is not a picture at all";
 
-    // Each ends the run where it stands; the images after it are not listed,
-    // and the movie would not use them either.
+    // Each is skipped with its line, and the images after it are still
+    // checked: the list shows what the movie will use, all of it checked.
+    const std::string after = image("2-after.jpg", 64, 48), wider = image("3-wider.jpg", 80, 48);
     for (const std::string& bad : {cut("1-cut.jpg"), cut("1-cut.png"), cut("1-cut.tif"), text}) {
         const std::string name = fs::path(bad).filename().string();
-        listImages({good, bad, image("2-after.jpg", 64, 48)});
-        EXPECT_EQ(problems().back(), name + " (image format error, can not create an image)");
-        EXPECT_EQ(ports.lastAlert(), "Image Verification error / View the Verify List file for details.");
-        EXPECT_EQ(ports.text, "0-good.jpg\n") << name;
-        EXPECT_EQ(list.imageFiles(), std::vector<std::string>{good});
-        EXPECT_EQ(settings.numListImages, 1u);
-        EXPECT_EQ(ports.numList, 1u);
-        EXPECT_EQ(ports.labels().back(), "1 Images:");
-        EXPECT_EQ(ports.dateEnabled, false);
+        listImages({good, bad, after, wider});
+        const auto lines = problems();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), name + " (image format error, can not create an image)"),
+                  lines.end());
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "3-wider.jpg (size 80X48 does not match first image size 64X48)"),
+                  lines.end());
+        EXPECT_THAT(ports.lastAlert(), HasSubstr("images were found with errors"));
+        EXPECT_EQ(ports.text, "0-good.jpg\n2-after.jpg\n") << name;
+        EXPECT_EQ(settings.numListImages, 4u);
+        EXPECT_EQ(ports.numList, 4u);
+        EXPECT_EQ(ports.dateEnabled, false); // the dates no longer cover the list
         EXPECT_EQ(ports.gpsEnabled, false);
         fs::remove(bad);
     }
+    fs::remove(after);
+    fs::remove(wider);
 
     // Data after the end of the JPEG (as some cameras add) is no damage.
     const std::string trailer = image("1-trailer.jpg", 64, 48);

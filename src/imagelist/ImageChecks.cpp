@@ -98,15 +98,15 @@ ImagesList::Verdict ImagesList::verifyImage(unsigned index)
         return Verdict::Skip;
     }
 
+    // An unreadable image is skipped like one of another size, and the
+    // images after it are still checked: the movie uses every listed file,
+    // so ending the run here would leave the rest unchecked (any size, any
+    // damage) while the list showed none of them.
     const auto header = probePicture(path);
     if (!header) {
         writeProblem(name + " (image format error, can not create an image)\n");
-        // The run ends here with the dates and positions read so far, which
-        // cover only part of the list: no stamps from them.
-        window_.setDateEnable(false);
-        window_.setGPSEnable(false);
-        alerts_.alert("Image Verification error", verifyListAdvice());
-        return Verdict::Abort;
+        ++errorCount_;
+        return Verdict::Skip;
     }
     if (header->width != firstWidth_ || header->height != firstHeight_) {
         std::snprintf(line, sizeof line, " (size %dX%d does not match first image size %dX%d)\n", header->width,

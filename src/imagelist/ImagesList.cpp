@@ -172,19 +172,8 @@ void ImagesList::addLinkToFiles(const std::vector<std::string>& paths)
     for (unsigned i = 0; i < count; ++i) {
         if (!isSkipChecks_) {
             const Verdict verdict = verifyImage(i);
-            if (verdict == Verdict::Abort) {
-                // An unreadable image ends the run: the list, its count and
-                // the movie are the images checked before it, never files
-                // that were not checked at all.
-                if (i > 0) {
-                    imageFiles_.resize(i);
-                    settings_.numListImages = i;
-                    window_.setNumList(i);
-                    std::snprintf(label, sizeof label, "%u ", i);
-                    view_.setLabel(label + word);
-                }
+            if (verdict == Verdict::Abort)
                 return;
-            }
             if (verdict == Verdict::Skip)
                 continue;
             readMetadata(i);
