@@ -1,5 +1,6 @@
 #include "render/RunTexts.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace mv {
@@ -40,6 +41,48 @@ std::string containerProblem(std::uint16_t codec, const std::string& path)
 }
 
 const char* movieExtension(std::uint16_t codec) { return codec == kCodecAV1 ? "mp4" : "mov"; }
+
+std::string frameSizeProblem(const std::string& codecType, int w, int h)
+{
+    const FrameSizeLimit limit = frameSizeLimit(codecType);
+    // The limits are the encoder's, which may get each side one larger.
+    const std::int64_t ew = limit.evenSides ? (std::int64_t(w) + 1) & ~1 : w;
+    const std::int64_t eh = limit.evenSides ? (std::int64_t(h) + 1) & ~1 : h;
+    char message[320];
+    if (ew < limit.minSide || eh < limit.minSide) {
+        std::snprintf(message, sizeof message,
+                      "The frame size %dX%d is too small for the chosen codec, which takes at least %d pixels a "
+                      "side. Select a larger size.",
+                      w, h, limit.minSide);
+        return message;
+    }
+    if (w > kMovieMaxSide || h > kMovieMaxSide) {
+        std::snprintf(message, sizeof message,
+                      "The frame size %dX%d is too large for a movie file, which describes at most %d pixels a "
+                      "side. Select a smaller size.",
+                      w, h, kMovieMaxSide);
+        return message;
+    }
+    if (std::min(ew, eh) < limit.narrowSide && std::max(ew, eh) > limit.narrowMaxSide) {
+        std::snprintf(message, sizeof message,
+                      "The frame size %dX%d is too large for the chosen codec, which takes at most %d pixels a side "
+                      "when the other is below %d. Select a different size.",
+                      w, h, limit.narrowMaxSide, limit.narrowSide);
+        return message;
+    }
+    if (ew <= limit.maxWidth && eh <= limit.maxHeight && std::int64_t(w) * h <= limit.maxPixels)
+        return {};
+    char sides[64];
+    if (limit.maxWidth == limit.maxHeight)
+        std::snprintf(sides, sizeof sides, "%d pixels a side", limit.maxWidth);
+    else
+        std::snprintf(sides, sizeof sides, "%d pixels wide, %d high", limit.maxWidth, limit.maxHeight);
+    std::snprintf(message, sizeof message,
+                  "The frame size %dX%d is too large for the chosen codec, which takes at most %s and %lld pixels "
+                  "in all. Select a smaller size.",
+                  w, h, sides, static_cast<long long>(limit.maxPixels));
+    return message;
+}
 
 FrameTiming frameTiming(float fps, bool isVariableFPS)
 {

@@ -23,6 +23,10 @@ std::string containerProblem(std::uint16_t codec, const std::string& path);
 // The extension a new movie of the codec gets.
 const char* movieExtension(std::uint16_t codec);
 
+// Empty when a movie of the codec (a MovieAttributes codecType) takes frames
+// of w x h, else the message that says which limit they pass.
+std::string frameSizeProblem(const std::string& codecType, int w, int h);
+
 // "Time Left: ..." once 10 or more pictures were appended, else empty.
 std::string timeLeftText(const std::string& label, double secondsSinceStart, unsigned actualImages,
                          unsigned expectedImages);
