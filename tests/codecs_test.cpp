@@ -110,6 +110,11 @@ TEST(Codecs, CodecsTheFileCannotHoldAreRefusedBeforeAnythingIsWritten)
         {"--codec jpeg in", "j.mp4", 2, "An .mp4 movie holds H.264, HEVC or AV1 only, not JPEG."},
         {"--codec av1 in", "a.mov", 2, "AV1 movies are written as .mp4 files."},
         {"--codec av1 --size 50% in", "small.mp4", 1, "The frame size 48X32 is too small for the chosen codec"},
+        // A movie's name ends in its file's extension: a movie named like an
+        // image would be listed as one.
+        {"--codec jpeg in", "in/img-1.png", 2, "JPEG movies are written as .mov files. Choose a name ending "
+                                               "in .mov."},
+        {"--codec hevc in", "Clip", 2, "HEVC movies are written as .mov or .mp4 files."},
         // The encoders' own limits, named before the movie opens.
         {"--codec hevc --size 50% thin", "h1.mov", 1, "2200X10 is too small for the chosen codec, which takes "
                                                       "at least 16 pixels a side"},
@@ -125,7 +130,8 @@ TEST(Codecs, CodecsTheFileCannotHoldAreRefusedBeforeAnythingIsWritten)
         const auto r = moirevance(dir, "make --skip-verify " + c.args + " -o " + quote(dir / c.file));
         EXPECT_EQ(r.status, c.status);
         EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr(c.message));
-        EXPECT_FALSE(fs::exists(dir / c.file));
+        EXPECT_EQ(fs::exists(dir / c.file), fs::path(c.file).parent_path() == "in");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir / "in"), fs::directory_iterator()), 2);
     }
 
     // 15 x 15 is encoded as 16 x 16, which x265 takes.

@@ -112,6 +112,11 @@ bool MovieRun::setMovieName(FileDialogPort& dialogs)
     const auto choice = dialogs.saveFile(request);
     if (!choice)
         return false;
+    // The dialog adds the extension only to a name without one.
+    if (const std::string problem = containerProblem(settings_.codec, choice->path); !problem.empty()) {
+        alerts_.alert(windowText("Create movie error"), problem);
+        return false;
+    }
     moviePath = choice->path;
     movieName = fs::path(moviePath).stem().string();
     overwriteMovie = choice->replaceConfirmed && fileExists(moviePath);
