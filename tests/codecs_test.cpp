@@ -92,6 +92,11 @@ TEST(Codecs, EachNewCodecAndMp4WithTheirTagsProfilesDurationsAndAppend)
     EXPECT_EQ(info.at("nb_read_packets"), "6");
     const auto boxes = topLevelBoxes(dir / "both.mp4");
     EXPECT_LT(std::find(boxes.begin(), boxes.end(), "moov"), std::find(boxes.begin(), boxes.end(), "mdat"));
+
+    // A name that cannot hold the codec is a usage error, as for make.
+    EXPECT_EQ(moirevance(dir, "append -o " + quote(dir / "av1.mov") + " " + quote(dir / "d.MP4")).status, 2);
+    EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr("AV1 movies are written as .mp4 files."));
+    EXPECT_FALSE(fs::exists(dir / "av1.mov"));
 }
 
 TEST(Codecs, CodecsTheFileCannotHoldAreRefusedBeforeAnythingIsWritten)
