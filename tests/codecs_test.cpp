@@ -104,7 +104,8 @@ TEST(Codecs, CodecsTheFileCannotHoldAreRefusedBeforeAnythingIsWritten)
     TempDir dir;
     writeImages(dir / "in", 2, W, H);
     writeImages(dir / "thin", 2, 4400, 20);
-    writeImages(dir / "tall", 2, 64, 22000);
+    writeImages(dir / "tall", 2, 64, 16000);
+    writeImages(dir / "column", 2, 4, 33000);
     struct Case {
         std::string args, file;
         int status;
@@ -124,10 +125,10 @@ TEST(Codecs, CodecsTheFileCannotHoldAreRefusedBeforeAnythingIsWritten)
         {"--codec hevc --size 50% thin", "h1.mov", 1, "2200X10 is too small for the chosen codec, which takes "
                                                       "at least 16 pixels a side"},
         {"--codec hevc --size 100% thin", "h2.mov", 1, "at most 4216 pixels a side when the other is below 32"},
-        {"--codec av1 --size 100% tall", "a2.mp4", 1, "64X22000 is too large for the chosen codec, which takes "
+        {"--codec av1 --size 100% tall", "a2.mp4", 1, "64X16000 is too large for the chosen codec, which takes "
                                                       "at most 16384 pixels wide, 8704 high"},
         // Beyond what the track header can describe.
-        {"--codec tiff --size 150% tall", "t.mov", 1, "96X33000 is too large for a movie file, which describes "
+        {"--codec tiff --size 100% column", "t.mov", 1, "4X33000 is too large for a movie file, which describes "
                                                       "at most 32767 pixels a side"},
     };
     for (const Case& c : cases) {
