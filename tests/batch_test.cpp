@@ -168,6 +168,12 @@ TEST(BatchCommand, ExitStatusAndMessages)
     EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr("--codec: \"divx\""));
     EXPECT_EQ(moirevance(dir, "make -o x.mov " + quote(dir / "missing")).status, 2);
     EXPECT_EQ(moirevance(dir, "explode").status, 2);
+    EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr("unknown command \"explode\""));
+    // A path that is not there is named, not taken for a command; nothing opens.
+    for (const std::string& path : {dir / "nowhere", std::string("missing.jpg")}) {
+        EXPECT_EQ(moirevance(dir, quote(path)).status, 2);
+        EXPECT_EQ(readFile(dir / "stderr.txt"), "moirevance: No such file or folder: " + path + "\n");
+    }
 }
 
 TEST(BatchCommand, SameJobTwiceKeepsTheFirstMovie)

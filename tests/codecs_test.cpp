@@ -92,31 +92,59 @@ TEST(Codecs, EachNewCodecAndMp4WithTheirTagsProfilesDurationsAndAppend)
     EXPECT_EQ(info.at("nb_read_packets"), "6");
     const auto boxes = topLevelBoxes(dir / "both.mp4");
     EXPECT_LT(std::find(boxes.begin(), boxes.end(), "moov"), std::find(boxes.begin(), boxes.end(), "mdat"));
+
+    // A name that cannot hold the codec is a usage error, as for make.
+    EXPECT_EQ(moirevance(dir, "append -o " + quote(dir / "av1.mov") + " " + quote(dir / "d.MP4")).status, 2);
+    EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr("AV1 movies are written as .mp4 files."));
+    EXPECT_FALSE(fs::exists(dir / "av1.mov"));
 }
 
 TEST(Codecs, CodecsTheFileCannotHoldAreRefusedBeforeAnythingIsWritten)
 {
     TempDir dir;
     writeImages(dir / "in", 2, W, H);
+    writeImages(dir / "thin", 2, 4400, 20);
+    writeImages(dir / "tall", 2, 64, 16000);
+    writeImages(dir / "column", 2, 4, 33000);
     struct Case {
         std::string args, file;
         int status;
         std::string message;
     };
     const Case cases[] = {
-        {"--codec prores", "p.mp4", 2, "An .mp4 movie holds H.264, HEVC or AV1 only, not ProRes 422 HQ."},
-        {"--codec jpeg", "j.mp4", 2, "An .mp4 movie holds H.264, HEVC or AV1 only, not JPEG."},
-        {"--codec av1", "a.mov", 2, "AV1 movies are written as .mp4 files."},
-        {"--codec av1 --size 50%", "small.mp4", 1, "The frame size 48X32 is too small for the chosen codec"},
+        {"--codec prores in", "p.mp4", 2, "An .mp4 movie holds H.264, HEVC or AV1 only, not ProRes 422 HQ."},
+        {"--codec jpeg in", "j.mp4", 2, "An .mp4 movie holds H.264, HEVC or AV1 only, not JPEG."},
+        {"--codec av1 in", "a.mov", 2, "AV1 movies are written as .mp4 files."},
+        {"--codec av1 --size 50% in", "small.mp4", 1, "The frame size 48X32 is too small for the chosen codec"},
+        // A movie's name ends in its file's extension: a movie named like an
+        // image would be listed as one.
+        {"--codec jpeg in", "in/img-1.png", 2, "JPEG movies are written as .mov files. Choose a name ending "
+                                               "in .mov."},
+        {"--codec hevc in", "Clip", 2, "HEVC movies are written as .mov or .mp4 files."},
+        // The encoders' own limits, named before the movie opens.
+        {"--codec hevc --size 50% thin", "h1.mov", 1, "2200X10 is too small for the chosen codec, which takes "
+                                                      "at least 16 pixels a side"},
+        {"--codec hevc --size 100% thin", "h2.mov", 1, "at most 4216 pixels a side when the other is below 32"},
+        {"--codec av1 --size 100% tall", "a2.mp4", 1, "64X16000 is too large for the chosen codec, which takes "
+                                                      "at most 16384 pixels wide, 8704 high"},
+        // Beyond what the track header can describe.
+        {"--codec tiff --size 100% column", "t.mov", 1, "4X33000 is too large for a movie file, which describes "
+                                                      "at most 32767 pixels a side"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        const auto r = moirevance(dir, "make --skip-verify " + c.args + " -o " + quote(dir / c.file) + " " +
-                                           quote(dir / "in"));
+        const auto r = moirevance(dir, "make --skip-verify " + c.args + " -o " + quote(dir / c.file));
         EXPECT_EQ(r.status, c.status);
         EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr(c.message));
-        EXPECT_FALSE(fs::exists(dir / c.file));
+        EXPECT_EQ(fs::exists(dir / c.file), fs::path(c.file).parent_path() == "in");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir / "in"), fs::directory_iterator()), 2);
     }
+
+    // 15 x 15 is encoded as 16 x 16, which x265 takes.
+    writeImages(dir / "tiny", 2, 15, 15);
+    ASSERT_EQ(moirevance(dir, "make --skip-verify --codec hevc --size 100% -o tiny.mov tiny").status, 0)
+        << readFile(dir / "stderr.txt");
+    EXPECT_EQ(probeStream(dir / "tiny.mov").at("nb_read_packets"), "2");
 }
 
 // SVT-AV1 waits for ever when it is freed before its stream has ended: a

@@ -82,6 +82,14 @@ TEST(MovieName, SaveDialogIsAskedOnceAndCanBeCancelled)
     EXPECT_FALSE(run.hasMovieName);
     EXPECT_EQ(ports.saveProposals.back(), "Movie Name|Enter the movie name.|MV(25,VGA,H264,Norm,1X).mov");
 
+    // A name the movie's file cannot have is refused there, as on the
+    // command line; the dialog is asked again next time.
+    ports.nextSave = FileDialogPort::SaveChoice{dir / "Garden.jpg", false};
+    EXPECT_FALSE(run.setMovieName(ports));
+    EXPECT_FALSE(run.hasMovieName);
+    EXPECT_EQ(ports.lastAlert(), "Create movie error / H264 movies are written as .mov or .mp4 files. Choose a "
+                                 "name ending in .mov or .mp4.");
+
     std::ofstream(dir / "Garden.mov") << "old";
     ports.nextSave = FileDialogPort::SaveChoice{dir / "Garden.mov", true};
     EXPECT_TRUE(run.setMovieName(ports));

@@ -229,20 +229,38 @@ TEST_F(AppendFixture, FailuresLeaveNoFile)
     std::ofstream(dir / "text.mov") << "not a movie";
     fs::copy_file(dir / "text.mov", dir / "0-text.mov"); // sorts before the others
 
+    // Other movies whose codec or size the output cannot take: an AV1 movie
+    // made elsewhere at a size SVT-AV1 does not encode.
+    writeMovie(dir / "tiff.mov", "tiff", 64, 64, {60});
+    writeMovie(dir / "av1.mp4", "av01", 64, 64, {60});
+    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc=size=32x32 -frames:v 1 -c:v libaom-av1 -cpu-used 8", dir / "aom.mp4"));
+    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc=size=32x32 -frames:v 1 -c:v mjpeg", dir / "jpeg32.mov"));
+
     struct Case {
         std::vector<std::string> movies;
+        std::string output;
         int code;
-        const char* message;
+        std::string message;
     };
-    for (const Case& c : {Case{{big, small}, kAppendSizeMismatch, "Movie frame sizes do not match"},
-                          Case{{big, dir / "0-text.mov"}, kAppendFirstUnreadable, "Can not read first movie"},
-                          Case{{big, dir / "text.mov"}, kAppendOtherUnreadable, "Can not read a secondary movie"}}) {
+    const std::string mp4Only = "An .mp4 movie holds H.264, HEVC or AV1 only, not ";
+    for (const Case& c :
+         {Case{{big, small}, "out.mov", kAppendSizeMismatch, "Movie frame sizes do not match"},
+          Case{{big, dir / "0-text.mov"}, "out.mov", kAppendFirstUnreadable, "Can not read first movie"},
+          Case{{big, dir / "text.mov"}, "out.mov", kAppendOtherUnreadable, "Can not read a secondary movie"},
+          // The rules of a new movie, before anything is written.
+          Case{{small}, "out.mp4", kAppendWrongContainer, mp4Only + "JPEG."},
+          Case{{dir / "tiff.mov"}, "out.mp4", kAppendWrongContainer, mp4Only + "TIFF."},
+          Case{{dir / "av1.mp4"}, "out.mov", kAppendWrongContainer, "AV1 movies are written as .mp4 files."},
+          Case{{small}, "out.jpg", kAppendWrongContainer, "A movie's name ends in .mov or .mp4."},
+          Case{{dir / "aom.mp4", dir / "jpeg32.mov"}, "out.mp4", kAppendFrameSizeRefused,
+               "The frame size 32X32 is too small for the chosen codec, which takes at least 64 pixels a side."}}) {
+        SCOPED_TRACE(c.output + " " + c.message);
         const std::size_t before = ports.alerts().size();
-        EXPECT_EQ(append(dir / "out.mov", c.movies), c.code);
+        EXPECT_EQ(append(dir / c.output, c.movies), c.code);
         ASSERT_EQ(ports.alerts().size(), before + 1);
-        EXPECT_EQ(ports.lastAlert(), "Append movies has failed. / " + std::string(c.message));
+        EXPECT_THAT(ports.lastAlert(), HasSubstr("Append movies has failed. / " + c.message));
         EXPECT_EQ(ports.statusTexts().back(), " ");
-        EXPECT_FALSE(fs::exists(dir / "out.mov"));
+        EXPECT_FALSE(fs::exists(dir / c.output));
     }
     EXPECT_EQ(sounds, 0);
 

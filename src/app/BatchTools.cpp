@@ -183,8 +183,9 @@ std::string appendUsage()
            "when the movies share codec and format; otherwise the others are encoded in\n"
            "the first movie's codec.\n"
            "\n"
-           "  -o, --output PATH     the movie to write; an existing file is kept and the\n"
-           "                        movie is written as PATH-1.mov, -2.mov ...\n"
+           "  -o, --output PATH     the movie to write: .mov, or .mp4 when the first movie is\n"
+           "                        H.264, HEVC or AV1 (AV1 only .mp4); an existing file is\n"
+           "                        kept and the movie is written as PATH-1.mov, -2.mov ...\n"
            "  -h, --help            show this help\n"
            "\n"
            "Exit status: 0 when a movie was written, 1 when none was, 2 for a usage error.\n";
@@ -230,8 +231,9 @@ int runAppend(const std::vector<std::string>& args)
     ToolPorts ports(fs::absolute(request.output).string(), inputs);
     AppendMovies tool(ports, ports, ports);
     tool.setCompletionSound([] { playCompletionSound(true); });
-    if (tool.appendMoviesCommand() != kAppendDone)
-        return 1;
+    // A name that cannot hold the movie's codec is a usage error, as for make.
+    if (const int code = tool.appendMoviesCommand(); code != kAppendDone)
+        return code == kAppendWrongContainer ? 2 : 1;
     return printWrittenPaths({tool.outputPath()}) ? 0 : 1;
 }
 

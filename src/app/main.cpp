@@ -34,18 +34,23 @@ int main(int argc, char** argv)
         std::cout << mv::mainUsage() << mv::toolsUsage() << kWindowUsage;
         return 0;
     }
-    // Files and folders: the window opens with them listed; a path that is
+    // Files and folders: the window opens with them listed. A path that is
     // not there is named and left out rather than listed as an unreadable
-    // image.
+    // image; when none is left, nothing opens. A first word that is not there
+    // is a path when it looks like one (a "/" or an extension), else a
+    // mistyped command.
     std::error_code ec;
-    if (std::filesystem::exists(command, ec)) {
+    const bool looksLikePath = command[0] != '-' && command.find_first_of("/.") != std::string::npos;
+    if (looksLikePath || std::filesystem::exists(command, ec)) {
         std::vector<std::string> paths;
         for (const std::string& a : args) {
             if (std::filesystem::exists(a, ec))
                 paths.push_back(a);
             else
-                std::cerr << "moirevance: " << a << ": no such file or folder\n";
+                std::cerr << "moirevance: No such file or folder: " << a << '\n';
         }
+        if (paths.empty())
+            return 2;
         return mv::shell::runWindow(argc, argv, paths);
     }
     std::cerr << "moirevance: unknown command \"" << command << "\"\n\n" << mv::mainUsage() << mv::toolsUsage() << kWindowUsage;

@@ -128,6 +128,48 @@ int qualityForEncoderSetting(const std::string& codecType, double setting)
     return kQuality[best];
 }
 
+// The encoders' own limits, tried on this machine (FFmpeg 5.1, x264 164,
+// x265 3.5, SVT-AV1 1.4.1) one frame at a time, sides as encoded, with
+// "ffmpeg -f rawvideo -pix_fmt rgba -s WxH -i /dev/zero -frames:v 1
+// -c:v ENCODER -pix_fmt FORMAT -f null -" and the options used here:
+//   libx264    2 ... 16384 a side
+//   libx265   16 ... 16384 and more a side; with a side below 32 it codes
+//              16-pixel blocks, which its level check refuses beyond 4216
+//              along the other side (8192 x 30 fails, 8192 x 32 and
+//              4216 x 16 pass)
+//   libsvtav1 64 ... 16384 wide, 64 ... 8704 high
+//   mpeg4      1 ... 8190 a side (13-bit sizes, kept even)
+//   mjpeg      1 ... 65500 a side
+//   prores_ks, tiff, qtrle: 1 ... 65536 and more
+// HEVC and ProRes are held to 8192, what their players take.
+FrameSizeLimit frameSizeLimit(const std::string& codecType)
+{
+    FrameSizeLimit limit;
+    int maxSide = 65535;
+    if (codecType == "avc1") {
+        maxSide = 16384;
+    } else if (codecType == "hvc1") {
+        maxSide = 8192;
+        limit.minSide = 16;
+        limit.narrowSide = 32;
+        limit.narrowMaxSide = 4216;
+    } else if (codecType == "apch") {
+        maxSide = 8192;
+    } else if (codecType == "av01") {
+        maxSide = 16384;
+        limit.minSide = 64;
+    } else if (codecType == "mp4v") {
+        maxSide = 8190;
+    } else if (codecType == "jpeg") {
+        maxSide = 65500;
+    }
+    limit.maxWidth = maxSide;
+    limit.maxHeight = codecType == "av01" ? 8704 : maxSide;
+    limit.maxPixels = std::int64_t(8192) * 4352;
+    limit.evenSides = encoderFor(codecType).needsEvenSize;
+    return limit;
+}
+
 // How often the frames so far are made playable in the partial file.
 constexpr auto kFragmentInterval = std::chrono::milliseconds(500);
 

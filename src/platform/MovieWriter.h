@@ -37,31 +37,26 @@ constexpr int kEncoderUnavailable = -2012;
 // "mp4v". 512 for the lossless codecs, which have no setting.
 int qualityForEncoderSetting(const std::string& codecType, double setting);
 
-// The largest frame the encoder of `codecType` takes: each side at most
-// maxSide pixels (the size a 4:2:0 codec encodes is even), and at most
-// maxPixels pixels, the largest frame of H.264 (level 6.2, 8192 x 4352),
-// held for every codec so that the frames in flight stay within a few
-// hundred megabytes.
+// The frame sizes that the encoder of `codecType` takes, as it encodes them:
+// a 4:2:0 or 4:2:2 codec encodes an odd side one pixel larger (evenSides).
+// Every codec is also held to maxPixels, the largest frame of H.264 (level
+// 6.2, 8192 x 4352), so that the frames in flight stay within a few hundred
+// megabytes, and to what the movie file can describe (kMovieMaxSide).
 struct FrameSizeLimit {
-    int maxSide;
-    std::int64_t maxPixels;
     int minSide = 1;
+    int maxWidth = 0, maxHeight = 0;
+    std::int64_t maxPixels = 0;
+    bool evenSides = false;
+    // A frame with a side below narrowSide has at most narrowMaxSide pixels
+    // along the other (0: no such rule).
+    int narrowSide = 0, narrowMaxSide = 0;
 };
-inline FrameSizeLimit frameSizeLimit(const std::string& codecType)
-{
-    constexpr std::int64_t kPixels = std::int64_t(139264) * 256;
-    if (codecType == "avc1")
-        return {16384, kPixels}; // x264
-    if (codecType == "hvc1" || codecType == "apch")
-        return {8192, kPixels}; // what HEVC and ProRes players take
-    if (codecType == "av01")
-        return {16384, kPixels, 64}; // SVT-AV1
-    if (codecType == "mp4v")
-        return {8190, kPixels}; // 13-bit sizes of MPEG-4 part 2
-    if (codecType == "jpeg")
-        return {65500, kPixels};
-    return {65535, kPixels}; // 16-bit sizes of the movie file
-}
+FrameSizeLimit frameSizeLimit(const std::string& codecType);
+
+// The track header of a QuickTime or MPEG-4 file holds the frame size as
+// signed 16.16 fixed point: FFmpeg reads a side of 32768 or more as negative
+// (a 4 x 65000 track gets the aspect ratio -8125:67).
+constexpr int kMovieMaxSide = 32767;
 
 class MovieWriter {
 public:

@@ -68,27 +68,6 @@ std::optional<std::pair<int, int>> plannedFrameSize(JobSettings settings, const 
     return std::pair{g.frameWidth(), g.frameHeight()};
 }
 
-// Empty when the encoder takes frames of w x h, else the alert's message.
-std::string frameSizeProblem(const std::string& codecType, int w, int h)
-{
-    const FrameSizeLimit limit = frameSizeLimit(codecType);
-    char message[256];
-    if (w < limit.minSide || h < limit.minSide) {
-        std::snprintf(message, sizeof message,
-                      "The frame size %dX%d is too small for the chosen codec, which takes at least %d pixels a "
-                      "side. Select a larger size.",
-                      w, h, limit.minSide);
-        return message;
-    }
-    if (w <= limit.maxSide && h <= limit.maxSide && std::int64_t(w) * h <= limit.maxPixels)
-        return {};
-    std::snprintf(message, sizeof message,
-                  "The frame size %dX%d is too large for the chosen codec, which takes at most %d pixels a side "
-                  "and %lld pixels in all. Select a smaller size.",
-                  w, h, limit.maxSide, static_cast<long long>(limit.maxPixels));
-    return message;
-}
-
 const char* kRejectedImage = "The movie encoder has rejected the image. Select a different codec or smaller scale.";
 const char* kCannotWrite =
     "The movie writer can not write the movie file. Try selecting a different location for the movie.";
@@ -132,6 +111,11 @@ bool MovieRun::setMovieName(FileDialogPort& dialogs)
     const auto choice = dialogs.saveFile(request);
     if (!choice)
         return false;
+    // The dialog adds the extension only to a name without one.
+    if (const std::string problem = containerProblem(settings_.codec, choice->path); !problem.empty()) {
+        alerts_.alert(windowText("Create movie error"), problem);
+        return false;
+    }
     moviePath = choice->path;
     movieName = fs::path(moviePath).stem().string();
     overwriteMovie = choice->replaceConfirmed && fileExists(moviePath);

@@ -1,6 +1,9 @@
 #include "render/RunTexts.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
 
 namespace mv {
 
@@ -28,18 +31,90 @@ MovieAttributes movieAttributes(const JobSettings& s)
     return a;
 }
 
+namespace {
+bool endsWith(const std::string& path, const char* extension)
+{
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == extension;
+}
+} // namespace
+
 std::string containerProblem(std::uint16_t codec, const std::string& path)
 {
     const bool mp4Codec = codec == kCodecH264 || codec == kCodecHEVC || codec == kCodecAV1;
-    if (isMp4Path(path) && !mp4Codec)
+    const bool mp4 = isMp4Path(path);
+    if (!mp4 && codec == kCodecAV1)
+        return "AV1 movies are written as .mp4 files. Choose a name ending in .mp4.";
+    // A movie named like a picture would be taken for one, by the next
+    // listing of its folder too.
+    if (!mp4 && !endsWith(path, ".mov")) {
+        if (codec == 0)
+            return "A movie's name ends in .mov or .mp4. Choose such a name.";
+        return std::string(codecTitle(codec)) + " movies are written as " + (mp4Codec ? ".mov or .mp4" : ".mov") +
+               " files. Choose a name ending in " + (mp4Codec ? ".mov or .mp4." : ".mov.");
+    }
+    if (mp4 && codec != 0 && !mp4Codec)
         return std::string("An .mp4 movie holds H.264, HEVC or AV1 only, not ") + codecTitle(codec) +
                ". Choose one of them, or a name ending in .mov.";
-    if (!isMp4Path(path) && codec == kCodecAV1)
-        return "AV1 movies are written as .mp4 files. Choose a name ending in .mp4.";
     return {};
 }
 
+std::uint16_t codecOfType(const std::string& codecType)
+{
+    for (std::uint16_t codec = 1; codec <= kLastCodec; ++codec) {
+        JobSettings s;
+        s.codec = codec;
+        if (movieAttributes(s).codecType == codecType)
+            return codec;
+    }
+    return 0;
+}
+
 const char* movieExtension(std::uint16_t codec) { return codec == kCodecAV1 ? "mp4" : "mov"; }
+
+std::string frameSizeProblem(const std::string& codecType, int w, int h)
+{
+    const FrameSizeLimit limit = frameSizeLimit(codecType);
+    // The limits are the encoder's, which may get each side one larger.
+    const std::int64_t ew = limit.evenSides ? (std::int64_t(w) + 1) & ~1 : w;
+    const std::int64_t eh = limit.evenSides ? (std::int64_t(h) + 1) & ~1 : h;
+    char message[320];
+    if (ew < limit.minSide || eh < limit.minSide) {
+        std::snprintf(message, sizeof message,
+                      "The frame size %dX%d is too small for the chosen codec, which takes at least %d pixels a "
+                      "side. Select a larger size.",
+                      w, h, limit.minSide);
+        return message;
+    }
+    if (w > kMovieMaxSide || h > kMovieMaxSide) {
+        std::snprintf(message, sizeof message,
+                      "The frame size %dX%d is too large for a movie file, which describes at most %d pixels a "
+                      "side. Select a smaller size.",
+                      w, h, kMovieMaxSide);
+        return message;
+    }
+    if (std::min(ew, eh) < limit.narrowSide && std::max(ew, eh) > limit.narrowMaxSide) {
+        std::snprintf(message, sizeof message,
+                      "The frame size %dX%d is too large for the chosen codec, which takes at most %d pixels a side "
+                      "when the other is below %d. Select a different size.",
+                      w, h, limit.narrowMaxSide, limit.narrowSide);
+        return message;
+    }
+    if (ew <= limit.maxWidth && eh <= limit.maxHeight && std::int64_t(w) * h <= limit.maxPixels)
+        return {};
+    char sides[64];
+    if (limit.maxWidth == limit.maxHeight)
+        std::snprintf(sides, sizeof sides, "%d pixels a side", limit.maxWidth);
+    else
+        std::snprintf(sides, sizeof sides, "%d pixels wide, %d high", limit.maxWidth, limit.maxHeight);
+    std::snprintf(message, sizeof message,
+                  "The frame size %dX%d is too large for the chosen codec, which takes at most %s and %lld pixels "
+                  "in all. Select a smaller size.",
+                  w, h, sides, static_cast<long long>(limit.maxPixels));
+    return message;
+}
 
 FrameTiming frameTiming(float fps, bool isVariableFPS)
 {

@@ -16,12 +16,19 @@ struct FrameTiming {
 };
 FrameTiming frameTiming(float fps, bool isVariableFPS);
 
-// An .mp4 file holds H.264, HEVC and AV1; a QuickTime movie every codec but
-// AV1. The message that says why the codec and the movie's name do not go
-// together, or empty when they do.
+// A movie's name ends in .mov (a QuickTime movie) or .mp4. An .mp4 file holds
+// H.264, HEVC and AV1; a QuickTime movie every codec but AV1. The message
+// that says why the codec and the movie's name do not go together, or empty
+// when they do. Codec 0 (not known yet) checks the name only.
 std::string containerProblem(std::uint16_t codec, const std::string& path);
+// The codec code of a MovieAttributes codecType; 0 for another codec.
+std::uint16_t codecOfType(const std::string& codecType);
 // The extension a new movie of the codec gets.
 const char* movieExtension(std::uint16_t codec);
+
+// Empty when a movie of the codec (a MovieAttributes codecType) takes frames
+// of w x h, else the message that says which limit they pass.
+std::string frameSizeProblem(const std::string& codecType, int w, int h);
 
 // "Time Left: ..." once 10 or more pictures were appended, else empty.
 std::string timeLeftText(const std::string& label, double secondsSinceStart, unsigned actualImages,

@@ -9,6 +9,7 @@
 #include "imagelist/FileSort.h"
 #include "platform/MovieReader.h"
 #include "platform/Sound.h"
+#include "render/RunTexts.h"
 #include "settings/MovieName.h"
 
 namespace fs = std::filesystem;
@@ -39,7 +40,7 @@ int AppendMovies::appendMoviesCommand()
     const int code = appendMovie();
     if (code != kAppendDone) {
         window_.setStatusText(" ");
-        alerts_.alert("Append movies has failed.", appendFailureMessage(code));
+        alerts_.alert("Append movies has failed.", refusal_.empty() ? appendFailureMessage(code) : refusal_);
     }
     return code;
 }
@@ -47,8 +48,10 @@ int AppendMovies::appendMoviesCommand()
 int AppendMovies::appendMovie()
 {
     outputPath_.clear();
+    refusal_.clear();
     copied_ = encoded_ = 0;
-    const std::vector<std::string> types = {"mov"};
+    // AV1 movies are .mp4 files only.
+    const std::vector<std::string> types = {"mov", "mp4"};
 
     FileDialogPort::SaveRequest save;
     save.title = "Enter the appended movie name";
@@ -57,6 +60,9 @@ int AppendMovies::appendMovie()
     const auto chosen = dialogs_.saveFile(save);
     if (!chosen)
         return kAppendDone;
+    // The name alone first; the codec is known once the first movie is read.
+    if (refusal_ = containerProblem(0, chosen->path); !refusal_.empty())
+        return kAppendWrongContainer;
     const std::string output = numberedMoviePath(chosen->path);
 
     FileDialogPort::OpenRequest open;
@@ -98,6 +104,20 @@ int AppendMovies::appendMovie()
         if (!movie->scanFrames() || movie->frames().empty())
             return kAppendFailed;
         movies.push_back(std::move(movie));
+    }
+
+    // The same rules as a new movie's, before anything is written. The
+    // movie takes the first one's codec; one the writer does not make is
+    // encoded as JPEG unless every movie is copied as it is.
+    bool copyAll = true;
+    for (const auto& m : movies)
+        copyAll = copyAll && m->hasSameStreamFormat(*first);
+    const std::string codecType = first->codecType().empty() && !copyAll ? "jpeg" : first->codecType();
+    if (refusal_ = containerProblem(codecOfType(codecType), chosen->path); !refusal_.empty())
+        return kAppendWrongContainer;
+    if (!copyAll) {
+        if (refusal_ = frameSizeProblem(codecType, first->width(), first->height()); !refusal_.empty())
+            return kAppendFrameSizeRefused;
     }
 
     window_.setStatusText("Writing movie...");

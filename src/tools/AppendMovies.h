@@ -17,6 +17,8 @@ enum AppendResult : int {
     kAppendSizeMismatch = 4,
     kAppendFailed = 5,
     kAppendWriteFailed = 6,
+    kAppendWrongContainer = 7, // the codec and the movie's name do not go together
+    kAppendFrameSizeRefused = 8, // the encoder or the file cannot take the frame size
 };
 
 // The alert message for a result code ("" for 0 and unknown codes).
@@ -46,6 +48,7 @@ private:
     MainWindowPort& window_;
     AlertPort& alerts_;
     std::string outputPath_;
+    std::string refusal_; // why the movie was refused, for the last two codes
     int copied_ = 0, encoded_ = 0;
     std::function<void()> playSound_;
     std::function<void()> beep_;
