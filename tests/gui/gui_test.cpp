@@ -723,10 +723,10 @@ private slots:
         const QImage last = preview.copy(300, 360 - 10 - 180, 320, 180);
         const double lastDiff = meanDiff(last, frameOf(frames, 59, 320, 180));
         QVERIFY2(lastDiff < 3, qPrintable(QString::number(lastDiff)));
-        // The second keyframe's values are reached on the frame before its
-        // image (each frame already carries its step): grey, its rectangle.
-        const QImage middle = frameOf(frames, 28, 320, 180);
-        const QImage expectedGrey = QImage(dir + "/img_029.png").copy(100, 360 - 50 - 180, 320, 180)
+        // The second keyframe's image shows exactly its values: grey, its
+        // rectangle.
+        const QImage middle = frameOf(frames, 29, 320, 180);
+        const QImage expectedGrey = QImage(dir + "/img_030.png").copy(100, 360 - 50 - 180, 320, 180)
                                         .convertToFormat(QImage::Format_Grayscale8);
         int colourful = 0;
         for (int y = 0; y < 180; y += 9)
