@@ -157,6 +157,17 @@ inline constexpr ValueRange kSaturationRange{-1e6f, 1e6f}, kBrightnessRange{-1e6
 inline constexpr ValueRange kDeflickerWindowRange{3.0f, 999.0f};
 std::uint16_t deflickerWindowIn(long long images); // held to the range
 
+// At most this many in-between frames per pair of images, and pictures in
+// the motion-blur store; the sliders of both start at 1.
+constexpr std::uint16_t kMaxTweenFrames = 10;
+constexpr std::uint16_t kMotionStoreSize = 10;
+
+// A time of day in hours, held to 0 ... 24 (0 for what is not a number).
+float timeOfDayIn(float hours);
+// A watermark position code, 0 ... 2 across or up; anything else is 0, as
+// the renderer places it.
+double watermarkPlaceIn(double code);
+
 // Point sizes of the stamp and watermark fonts: a huge size would make a
 // bitmap of gigabytes for one line of text.
 inline constexpr ValueRange kFontSizeRange{1.0f, 1000.0f};

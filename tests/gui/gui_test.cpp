@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QFile>
 #include <QScreen>
+#include <QSettings>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +26,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <cstdio>
 #include <memory>
@@ -343,6 +345,42 @@ private slots:
         w.placeWindow();
         QCOMPARE(w.frameGeometry().left(), screen.left() + 30);
         QCOMPARE(w.frameGeometry().bottom(), screen.bottom() - 30);
+    }
+
+    // Stored preferences beyond what the controls take are held to them at
+    // start.
+    void hostilePreferences()
+    {
+        const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+        const QString hostile = tmp_.path() + "/hostile";
+        {
+            QSettings ini(hostile + "/Moirevance/Moirevance.ini", QSettings::IniFormat);
+            const double nan = std::nan(""), two = 2;
+            QByteArray posn(reinterpret_cast<const char*>(&nan), 8);
+            posn.append(reinterpret_cast<const char*>(&two), 8);
+            ini.setValue("WatermarkPosnPref", posn);
+            for (const auto& [key, value] : {std::pair{"FPSPref", "1e30"}, {"FromTimePref", "1e30"},
+                                             {"ToTimePref", "-3"}, {"CodecPref", "99"}, {"QualityPref", "0"},
+                                             {"FormatPref", "-5"}, {"TweenFramePref", "70000"},
+                                             {"MotionFramePref", "0"}})
+                ini.setValue(key, value);
+        }
+        qputenv("XDG_CONFIG_HOME", hostile.toLocal8Bit());
+        {
+            MVWindow w;
+            const mv::JobSettings& s = w.settings();
+            QCOMPARE(w.findChild<QComboBox*>("fpsButton")->currentText(), QString("600"));
+            QCOMPARE(w.findChild<QComboBox*>("codecButton")->currentText(), QString("H264"));
+            QCOMPARE(w.findChild<QComboBox*>("qualityButton")->currentText(), QString("Normal"));
+            QCOMPARE(s.presetSize(), (std::pair{1280, 720})); // the registered preset, not 600% of the image
+            QCOMPARE(w.findChild<QLineEdit*>("rangeFromText")->text(), QString("24:00:00"));
+            QCOMPARE(w.findChild<QLineEdit*>("rangeToText")->text(), QString("0:00:00"));
+            QCOMPARE(w.findChild<QLabel*>("tweenText")->text(), QString("10"));
+            QCOMPARE(w.findChild<QLabel*>("motionText")->text(), QString("1"));
+            QCOMPARE(s.wPosnX, 0.0);
+            QCOMPARE(s.wPosnY, 2.0);
+        }
+        qputenv("XDG_CONFIG_HOME", config);
     }
 
     // The length rule with FPS, tweening, and a rate entered with Alt.
