@@ -33,7 +33,7 @@ public:
         datas[key] = value;
         order.push_back(key);
     }
-    void sync() override {}
+    bool sync() override { return true; }
 
     std::map<std::string, std::string> texts;
     std::map<std::string, std::vector<std::uint8_t>> datas;

@@ -198,7 +198,7 @@ void loadPrefs(const PreferenceStore& store, JobSettings& s)
     unarchive(store, "textFontPref", s.textFont);
 }
 
-void savePrefs(PreferenceStore& store, const JobSettings& s)
+bool savePrefs(PreferenceStore& store, const JobSettings& s)
 {
     auto yes = [](bool b) { return std::string(b ? "YES" : "NO"); };
     store.setText("CodecPref", std::to_string(s.codec));
@@ -226,7 +226,7 @@ void savePrefs(PreferenceStore& store, const JobSettings& s)
     store.setData("WatermarkPosnPref", pointBytes(s.wPosnX, s.wPosnY));
     store.setText("DeflickerPref", yes(s.isDeflicker));
     store.setText("DeflickerWindowPref", std::to_string(s.deflickerWindow));
-    store.sync();
+    return store.sync();
 }
 
 } // namespace mv

@@ -1627,8 +1627,11 @@ void MVWindow::stopAndSave()
     if (saved_)
         return;
     saved_ = true;
-    savePrefs(*prefs_, settings_);
-    prefs_->sync();
+    // Said once, at the first save: the next run would start from the old
+    // settings without a word otherwise.
+    if (!savePrefs(*prefs_, settings_))
+        ports_->alert(windowText("The settings could not be saved."), prefs_->location() + " cannot be written.",
+                      false);
 }
 
 void MVWindow::closeEvent(QCloseEvent* event)

@@ -348,7 +348,7 @@ private slots:
     }
 
     // Stored preferences beyond what the controls take are held to them at
-    // start.
+    // start; a store that cannot be written is said once, at the close.
     void hostilePreferences()
     {
         const QByteArray config = qgetenv("XDG_CONFIG_HOME");
@@ -380,7 +380,29 @@ private slots:
             QCOMPARE(s.wPosnX, 0.0);
             QCOMPARE(s.wPosnY, 2.0);
         }
+        // A folder where the file should be cannot be written, not even by
+        // root (for whom a read-only file is no obstacle).
+        const QString locked = tmp_.path() + "/locked";
+        QVERIFY(QDir().mkpath(locked + "/Moirevance/Moirevance.ini"));
+        qputenv("XDG_CONFIG_HOME", locked.toLocal8Bit());
+        QStringList alerts;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                alerts << box->text() + " / " + box->informativeText();
+                box->accept();
+            }
+        });
+        answer.start(20);
+        {
+            MVWindow w;
+            w.show();
+            w.close();
+            QCoreApplication::processEvents();
+        }
         qputenv("XDG_CONFIG_HOME", config);
+        QCOMPARE(alerts, QStringList{"The settings could not be saved. / " + locked +
+                                     "/Moirevance/Moirevance.ini cannot be written."});
     }
 
     // The length rule with FPS, tweening, and a rate entered with Alt.
