@@ -181,6 +181,10 @@ TEST_F(AnimFile, EachProblemEndsInItsAlert)
     };
     std::string wrongImages = header();
     wrongImages.replace(wrongImages.find("Images: 90"), 10, "Images: 45");
+    std::string keyframePerImage = header(), beyondTheImages;
+    for (int k = 0; k < 90; ++k)
+        keyframePerImage += block(1);
+    beyondTheImages = keyframePerImage + block(1);
     const Case cases[] = {
         {header() + block(1), kNot + " / The animation file has less than two frames."},
         {"just some\ntext file\nwith lines\n", kNot + " / This file is not a Moirevance animation file."},
@@ -197,6 +201,7 @@ TEST_F(AnimFile, EachProblemEndsInItsAlert)
         {"abc", kNot + " / This file is not a Moirevance animation file."},
         {"", kNot + " / This file is not a Moirevance animation file."},
         {wrongImages + block(1) + block(2), kNot + " / Number of images do not match the current list."},
+        {beyondTheImages, kNot + " / The animation file has more keyframes than the list has images."},
     };
     for (const Case& c : cases) {
         CropWindow reader(settings, ports, view);
@@ -213,6 +218,22 @@ TEST_F(AnimFile, EachProblemEndsInItsAlert)
     ASSERT_TRUE(read(header() + block(1) + block(11) + block(11), repeated)) << ports.lastAlert();
     EXPECT_EQ(repeated.frameArray().size(), 3u);
     EXPECT_EQ(repeated.rectArray().size(), 2u);
+    CropWindow perImage(settings, ports, view);
+    ASSERT_TRUE(read(keyframePerImage, perImage)) << ports.lastAlert();
+    EXPECT_EQ(perImage.frameArray().size(), 90u);
+
+    // Past the size limit nothing more is read (the file is sparse: no
+    // disk is filled); a file at the limit is read.
+    const std::string path = dir / "huge.txt";
+    std::ofstream(path, std::ios::binary) << header() + block(1) + block(2);
+    std::filesystem::resize_file(path, CropWindow::kMaxFileBytes + 1);
+    CropWindow huge(settings, ports, view);
+    EXPECT_FALSE(huge.readAnimFile(path));
+    EXPECT_EQ(ports.lastAlert(), kNot + " / The file is larger than 16 MB, more than any animation file.");
+    std::string atLimit = header() + block(1) + block(2) + "\n";
+    atLimit.resize(CropWindow::kMaxFileBytes, 'x'); // one stray line
+    CropWindow full(settings, ports, view);
+    EXPECT_TRUE(read(atLimit, full)) << ports.lastAlert();
 }
 
 TEST_F(AnimFile, RateZeroIsHarmlessAndValuesTheSettingsRefuseAreAlerts)

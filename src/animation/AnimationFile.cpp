@@ -10,7 +10,6 @@
 #include <fstream>
 #include <locale.h>
 #include <optional>
-#include <sstream>
 #include <sys/stat.h>
 
 #include "animation/CropWindow.h"
@@ -289,13 +288,22 @@ bool CropWindow::readAnimFile(const std::string& path)
     const std::string kNotProcessed = "The animation file could not be processed";
     const std::string kIncomplete = "The animation file ends in the middle of its text.";
     std::ifstream in(path.empty() ? animFile : path, std::ios::binary);
-    std::stringstream buffer;
-    if (in)
-        buffer << in.rdbuf();
-    if (!in || in.bad())
+    if (!in)
+        return failRead("Could not read animation file", " ");
+    // Read up to the limit and no further: what lies beyond (a file of a
+    // gigabyte, a device that never ends) is never held.
+    std::string text;
+    char chunk[1 << 16];
+    while (in) {
+        in.read(chunk, sizeof chunk);
+        text.append(chunk, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > kMaxFileBytes)
+            return failRead(kNotProcessed, printed("The file is larger than %zu MB, more than any animation file.",
+                                                   kMaxFileBytes >> 20));
+    }
+    if (in.bad())
         return failRead("Could not read animation file", " ");
     // Mac OS Roman: one byte is one character, so positions count bytes.
-    const std::string text = buffer.str();
     const std::uint32_t n = settings_.numListImages;
 
     resetArrays();
@@ -444,6 +452,8 @@ bool CropWindow::readAnimFile(const std::string& path)
         const auto blockFrame = static_cast<std::uint32_t>(intAt(*t, 7) - 1);
         if (blockFrame >= n)
             return failRead(kNotProcessed, "Frame number is larger than the number of images.");
+        if (static_cast<std::uint32_t>(records) >= n)
+            return failRead(kNotProcessed, "The animation file has more keyframes than the list has images.");
 
         auto rateText = fetcher.fetch();
         if (!rateText)

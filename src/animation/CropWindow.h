@@ -52,6 +52,11 @@ public:
     // Reads an animation file (the data folder's one when path is empty),
     // replacing the keyframes. False after an alert.
     bool readAnimFile(const std::string& path = {});
+    // What the reader takes: a file the editor writes for a list of tens of
+    // thousands of images fits (a block is at most 300 bytes), and the read
+    // stays short enough for the window to wait for it. A keyframe per
+    // image is the most the editor enters.
+    static constexpr std::size_t kMaxFileBytes = std::size_t(16) << 20;
     // A successful Read: the movie will follow the file's keyframes.
     void setReadAnim();
     // Before a Read: the animation so far no longer counts.
