@@ -259,6 +259,7 @@ TEST_F(AnimFile, RateZeroIsHarmlessAndValuesTheSettingsRefuseAreAlerts)
          kNot + "Frame 1: the crop rectangle (-100, 0, 40, 30) does not lie inside the 400X300 window."},
         {withValue(good, "FPS: ", "0"), kNot + "The frame rate 0 is outside 0.01 ... 600."},
         {withValue(good, "Window: ", "0X1000000"), kNot + "The window size 0X1e+06 is not valid."},
+        {withValue(good, "Window: ", "20000X15000"), kNot + "The window size 20000X15000 is not valid."},
         {withValue(good, "Scale: ", "NOFORMAT (1e30%)"), "Could not find scale value /  "},
     };
     for (const auto& [text, alert] : cases) {

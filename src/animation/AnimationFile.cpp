@@ -430,9 +430,10 @@ bool CropWindow::readAnimFile(const std::string& path)
     if (!kFPSRange.contains(fileFps))
         return failRead(kNotProcessed, printed("The frame rate %g is outside %g ... %g.", fileFps, kFPSRange.low,
                                                kFPSRange.high));
-    // The window is written as 16-bit numbers; anything else would size a
+    // The window a preview had on a screen; anything else would size a
     // preview, and the zoom of every frame, from nonsense.
-    if (!(cvRect_.width > 0 && cvRect_.width <= 65535 && cvRect_.height > 0 && cvRect_.height <= 65535))
+    if (!(cvRect_.width > 0 && cvRect_.width <= kMaxWindowSide && cvRect_.height > 0 &&
+          cvRect_.height <= kMaxWindowSide))
         return failRead(kNotProcessed, printed("The window size %gX%g is not valid.", cvRect_.width, cvRect_.height));
     fps = fileFps;
 

@@ -816,6 +816,49 @@ private slots:
         QVERIFY(!w.cropWindow().isReadAnim() && !w.cropWindow().isAnimation());
     }
 
+    // A file's window larger than the screen: the preview is held to the
+    // screen at the same shape and the read animation stays, its keyframes
+    // shown at the preview's scale.
+    void editorReadHeldToTheScreen()
+    {
+        MVWindow w;
+        w.show();
+        listNewImages(w, "held", 3, 640, 360);
+        QFile file(QString::fromStdString(w.cropWindow().animFile));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+        const int wide = std::min(4 * room.width(), 16000), high = wide * 9 / 16;
+        QString text = QString("*** Moirevance 06 Dec 2026 07:00:00 ***\n\nImage: img_001.png (640X360)\n"
+                               "Window: %1X%2\nImages: 3\nFPS: 25.00\nScale: HD720P\nCodec: H264\n"
+                               "Quality: Low\nDateStamp: No\nGPS: No\nVertical: No\n\n*** Animation Sequence ***\n")
+                           .arg(wide)
+                           .arg(high);
+        for (const auto& [frame, x] : {std::pair{1, 0}, {3, wide / 4}})
+            text += QString("\nFrame: %1\nRate: 1X\ncropRect: (%2, 0, %3, %4)\nSaturation: 1.000\n"
+                            "Brightness: 0.000\nContrast: 1.000\nExposure: 0.000\nMonoI: 0.000\n"
+                            "MonoColor: 1 1 1 1\nSepia: 0.000\nBlur: 0.000\nRotate: 0.000\nAnimFPS: 30.0\n")
+                        .arg(frame)
+                        .arg(x)
+                        .arg(wide / 2)
+                        .arg(high / 2);
+        file.write(text.toLatin1());
+        file.close();
+        choose(w.findChild<QComboBox*>("cropButton"), "Custom");
+        auto* editor = w.editorWindow();
+        auto title = answerNextAlert();
+        editor->findChild<QPushButton*>("readButton")->click();
+        QCOMPARE(*title, QString("You can Create Movie now"));
+        QCoreApplication::processEvents();
+        const QSize preview = editor->cropView()->size();
+        QVERIFY2(editor->frameGeometry().width() <= room.width() && editor->frameGeometry().height() <= room.height(),
+                 qPrintable(QString("%1x%2").arg(editor->width()).arg(editor->height())));
+        QVERIFY(std::abs(preview.width() * 9 - preview.height() * 16) <= 16);
+        QVERIFY(w.cropWindow().isReadAnim());
+        QCOMPARE(w.cropWindow().frameArray().size(), 2u);
+        const mv::Rect shown = w.cropWindow().inPreview(w.cropWindow().frameArray()[1].rect);
+        QVERIFY(std::abs(shown.width - preview.width() / 2.0) <= 1);
+    }
+
     // Measurement, not a check: MOIREVANCE_EDITOR_BENCH names a folder of
     // large JPEGs. Prints how long the preview takes for a new image and an
     // adjustment, and how fast it redraws while the rectangle is dragged.
