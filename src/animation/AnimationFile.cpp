@@ -114,13 +114,19 @@ std::size_t skipBlanks(const std::string& s, std::size_t i)
     return i;
 }
 
-float floatAt(const std::string& s, std::size_t i)
+// The number as written, infinite when it is beyond a float.
+float rawFloatAt(const std::string& s, std::size_t i)
 {
     i = skipBlanks(s, i);
     const std::size_t n = i < s.size() ? numberLength(s, i, false) : 0;
     if (n == 0)
         return 0;
-    const float v = strtof_l(s.substr(i, n).c_str(), nullptr, cLocale());
+    return strtof_l(s.substr(i, n).c_str(), nullptr, cLocale());
+}
+
+float floatAt(const std::string& s, std::size_t i)
+{
+    const float v = rawFloatAt(s, i);
     return std::isfinite(v) ? v : 0;
 }
 
@@ -145,7 +151,7 @@ std::vector<float> numbersIn(const std::string& s, std::size_t from, std::size_t
             ++i;
             continue;
         }
-        out.push_back(floatAt(s, i));
+        out.push_back(rawFloatAt(s, i));
         i += n;
     }
     out.resize(count, 0.0f);
@@ -185,9 +191,13 @@ std::optional<bool> yesOrNo(const std::string& v)
 
 // What is wrong with a keyframe block's crop rectangle or values, if
 // anything. The editor keeps the rectangle inside its window; a small slack
-// covers the six decimals the file keeps.
+// covers the six decimals the file keeps. Numbers beyond a float are read as
+// infinite and so lie outside every range.
 std::optional<std::string> valueProblem(const Rect& r, const std::array<float, 12>& values, const Rect& window)
 {
+    // The Straighten slider's half turn either way, as written with three
+    // decimals (3.1416 becomes 3.142).
+    constexpr ValueRange kWrittenRotate{kStraightenRange.low - 0.0005f, kStraightenRange.high + 0.0005f};
     const bool inside = r.width > 0 && r.height > 0 && r.x >= -0.5 && r.y >= -0.5 &&
                         r.x + r.width <= window.width + 0.5 && r.y + r.height <= window.height + 0.5;
     if (!inside)
@@ -197,7 +207,7 @@ std::optional<std::string> valueProblem(const Rect& r, const std::array<float, 1
                                          "Rotate",     "AnimFPS",    "MonoI",    "MonoColor", "MonoColor",
                                          "MonoColor"};
     static const ValueRange kRanges[] = {kSaturationRange, kBrightnessRange, kContrastRange, kSepiaRange,
-                                         kExposureRange,   kBlurRange,       kRotateRange,   {0.0f, kFPSRange.high},
+                                         kExposureRange,   kBlurRange,       kWrittenRotate, {0.0f, kFPSRange.high},
                                          kMonoRange,       kColorRange,      kColorRange,    kColorRange};
     for (std::size_t i = 0; i < values.size(); ++i)
         if (!kRanges[i].contains(values[i]))
@@ -303,6 +313,13 @@ bool CropWindow::readAnimFile(const std::string& path)
     }
     if (in.bad())
         return failRead("Could not read animation file", " ");
+    // Lines ended by a carriage return and a line feed (a file saved by an
+    // editor on another system) read as the line feeds the writer puts.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            text[kept++] = text[i];
+    text.resize(kept);
     // Mac OS Roman: one byte is one character, so positions count bytes.
     const std::uint32_t n = settings_.numListImages;
 
@@ -332,6 +349,7 @@ bool CropWindow::readAnimFile(const std::string& path)
         return failRead(kNotProcessed, "Current image size does not match animation image size.");
 
     float fileFps = settings_.mvFPS; // a file without an FPS line keeps the job's rate
+    bool imagesMatch = true;          // a file without an Images line is not compared
     bool fileVertical = settings_.isVertical;
     struct Key {
         const char* name;
@@ -349,7 +367,10 @@ bool CropWindow::readAnimFile(const std::string& path)
          nullptr},
         {"Images:",
          [&](const std::string& t, std::size_t k) {
-             numImages = static_cast<std::uint16_t>(intAt(t, k + 1));
+             // The whole number: cut to 16 bits, 65544 would pass for 8.
+             const long long v = intAt(t, k + 1);
+             imagesMatch = v == static_cast<long long>(n);
+             numImages = static_cast<std::uint32_t>(v);
              return true;
          },
          nullptr},
@@ -424,7 +445,7 @@ bool CropWindow::readAnimFile(const std::string& path)
             continue; // a missing key keeps the field as it was
         if (!key.take(*t, std::strlen(key.name)))
             return failRead(key.badValue, " ");
-        if (std::strcmp(key.name, "Images:") == 0 && numImages != n)
+        if (std::strcmp(key.name, "Images:") == 0 && !imagesMatch)
             return failRead(kNotProcessed, "Number of images do not match the current list.");
     }
     if (!kFPSRange.contains(fileFps))
@@ -485,7 +506,7 @@ bool CropWindow::readAnimFile(const std::string& path)
                 orig[9] = c[0], orig[10] = c[1], orig[11] = c[2];
                 continue;
             }
-            orig[kSlot[i]] = floatAt(*v, k);
+            orig[kSlot[i]] = rawFloatAt(*v, k);
         }
 
         if (const auto problem = valueProblem(cr, orig, cvRect_))

@@ -152,6 +152,10 @@ inline constexpr ValueRange kSaturationRange{-1e6f, 1e6f}, kBrightnessRange{-1e6
     kContrastRange{-1e6f, 1e6f}, kExposureRange{-64.0f, 64.0f}, kSepiaRange{0.0f, 1.0f}, kMonoRange{0.0f, 1.0f},
     kSharpenRange{0.0f, 1e6f}, kBlurRange{0.0f, 1000.0f}, kRotateRange{-1e6f, 1e6f}, kColorRange{0.0f, 1.0f};
 
+// The Straighten slider: half a turn either way, in radians. (The command
+// line's --rotate takes any angle of kRotateRange.)
+inline constexpr ValueRange kStraightenRange{-3.1416f, 3.1416f};
+
 // Images in the deflicker window: fewer than 3 cannot tell flicker from a
 // change of light; beyond a thousand the curve is a straight line anyway.
 inline constexpr ValueRange kDeflickerWindowRange{3.0f, 999.0f};
