@@ -100,7 +100,7 @@ TEST_F(AnimFile, WrittenAsKeyframesAreEnteredAndReadBackEqual)
     settings.ciColor = {1, 0.5f, 0.25f};
     editor.sliderFPS = 12.5f;
     enter(30, {100.25, 75, 200, 150});
-    settings.rotateAngle = -0.123f;
+    settings.rotateAngle = kStraightenRange.low; // written as -3.142
     enter(60, {50, 50, 300, 225});
 
     const std::string text = readFile(editor.animFile);
@@ -147,6 +147,21 @@ TEST_F(AnimFile, WrittenAsKeyframesAreEnteredAndReadBackEqual)
     EXPECT_EQ(reader.cvRect(), (Rect{0, 0, 400, 300}));
     EXPECT_EQ(reader.rectArray(), editor.rectArray());
     EXPECT_EQ(reader.fNumArray(), editor.fNumArray());
+
+    // The same text with the line ends of another system reads the same.
+    std::string crlf = text;
+    for (std::size_t at = 0; (at = crlf.find('\n', at)) != std::string::npos; at += 2)
+        crlf.replace(at, 1, "\r\n");
+    CropWindow second(other, ports, view);
+    ASSERT_TRUE(read(crlf, second)) << ports.lastAlert();
+    ASSERT_EQ(second.frameArray().size(), got.size());
+    for (std::size_t k = 0; k < got.size(); ++k) {
+        EXPECT_EQ(second.frameArray()[k].rect, got[k].rect);
+        EXPECT_EQ(second.frameArray()[k].rotateAngle, got[k].rotateAngle);
+        EXPECT_EQ(second.frameArray()[k].monoGreen, got[k].monoGreen);
+    }
+    EXPECT_EQ(second.scale, reader.scale);
+    EXPECT_EQ(second.codec, reader.codec);
 }
 
 TEST_F(AnimFile, HeaderSettingsBecomeTheJobs)
@@ -179,8 +194,13 @@ TEST_F(AnimFile, EachProblemEndsInItsAlert)
     struct Case {
         std::string text, alert;
     };
-    std::string wrongImages = header();
+    std::string wrongImages = header(), wrappedImages = header();
     wrongImages.replace(wrongImages.find("Images: 90"), 10, "Images: 45");
+    wrappedImages.replace(wrappedImages.find("Images: 90"), 10, "Images: 65626"); // 90 in 16 bits
+    std::string keyframePerImage = header(), beyondTheImages;
+    for (int k = 0; k < 90; ++k)
+        keyframePerImage += block(1);
+    beyondTheImages = keyframePerImage + block(1);
     const Case cases[] = {
         {header() + block(1), kNot + " / The animation file has less than two frames."},
         {"just some\ntext file\nwith lines\n", kNot + " / This file is not a Moirevance animation file."},
@@ -188,7 +208,6 @@ TEST_F(AnimFile, EachProblemEndsInItsAlert)
          kNot + " / Current image size does not match animation image size."},
         {header("Image: photo (1).png (400X300)\n") + block(1) + block(2),
          kNot + " / Current image size does not match animation image size."},
-        {header("Image: img-00.png (400X300)\r\n", "\r\n") + block(1) + block(2), "Could not find scale value /  "},
         {header() + block(0) + block(2), kNot + " / Frame number is larger than the number of images."},
         {header() + block(91) + block(2), kNot + " / Frame number is larger than the number of images."},
         {header() + block(10) + block(5), kNot + " / Frame sequence is out of order."},
@@ -197,6 +216,8 @@ TEST_F(AnimFile, EachProblemEndsInItsAlert)
         {"abc", kNot + " / This file is not a Moirevance animation file."},
         {"", kNot + " / This file is not a Moirevance animation file."},
         {wrongImages + block(1) + block(2), kNot + " / Number of images do not match the current list."},
+        {wrappedImages + block(1) + block(2), kNot + " / Number of images do not match the current list."},
+        {beyondTheImages, kNot + " / The animation file has more keyframes than the list has images."},
     };
     for (const Case& c : cases) {
         CropWindow reader(settings, ports, view);
@@ -213,6 +234,22 @@ TEST_F(AnimFile, EachProblemEndsInItsAlert)
     ASSERT_TRUE(read(header() + block(1) + block(11) + block(11), repeated)) << ports.lastAlert();
     EXPECT_EQ(repeated.frameArray().size(), 3u);
     EXPECT_EQ(repeated.rectArray().size(), 2u);
+    CropWindow perImage(settings, ports, view);
+    ASSERT_TRUE(read(keyframePerImage, perImage)) << ports.lastAlert();
+    EXPECT_EQ(perImage.frameArray().size(), 90u);
+
+    // Past the size limit nothing more is read (the file is sparse: no
+    // disk is filled); a file at the limit is read.
+    const std::string path = dir / "huge.txt";
+    std::ofstream(path, std::ios::binary) << header() + block(1) + block(2);
+    std::filesystem::resize_file(path, CropWindow::kMaxFileBytes + 1);
+    CropWindow huge(settings, ports, view);
+    EXPECT_FALSE(huge.readAnimFile(path));
+    EXPECT_EQ(ports.lastAlert(), kNot + " / The file is larger than 16 MB, more than any animation file.");
+    std::string atLimit = header() + block(1) + block(2) + "\n";
+    atLimit.resize(CropWindow::kMaxFileBytes, 'x'); // one stray line
+    CropWindow full(settings, ports, view);
+    EXPECT_TRUE(read(atLimit, full)) << ports.lastAlert();
 }
 
 TEST_F(AnimFile, RateZeroIsHarmlessAndValuesTheSettingsRefuseAreAlerts)
@@ -238,6 +275,13 @@ TEST_F(AnimFile, RateZeroIsHarmlessAndValuesTheSettingsRefuseAreAlerts)
          kNot + "Frame 1: the crop rectangle (-100, 0, 40, 30) does not lie inside the 400X300 window."},
         {withValue(good, "FPS: ", "0"), kNot + "The frame rate 0 is outside 0.01 ... 600."},
         {withValue(good, "Window: ", "0X1000000"), kNot + "The window size 0X1e+06 is not valid."},
+        {withValue(good, "Window: ", "20000X15000"), kNot + "The window size 20000X15000 is not valid."},
+        // What the Straighten slider cannot set, and numbers beyond a float.
+        {withValue(good, "Rotate: ", "1e6"), kNot + "Frame 1: the Rotate value 1e+06 is outside -3.1421 ... 3.1421."},
+        {withValue(good, "Rotate: ", "-3.2"), kNot + "Frame 1: the Rotate value -3.2 is outside -3.1421 ... 3.1421."},
+        {withValue(good, "Rotate: ", "1e39"), kNot + "Frame 1: the Rotate value inf is outside -3.1421 ... 3.1421."},
+        {header() + block(1, 1, "(1e39, 0.000000, 40.000000, 30.000000)") + block(3),
+         kNot + "Frame 1: the crop rectangle (inf, 0, 40, 30) does not lie inside the 400X300 window."},
         {withValue(good, "Scale: ", "NOFORMAT (1e30%)"), "Could not find scale value /  "},
     };
     for (const auto& [text, alert] : cases) {

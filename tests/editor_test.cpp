@@ -40,6 +40,15 @@ TEST(EditorControls, FpsSliderIsLogarithmicAndWindowKeepsTheAspect)
     // A very wide first image: the window is little more than its controls.
     EXPECT_NEAR(editor::contentHeightFor(0.01, 640), 6.4 + editor::kPreviewBottom, 1e-4);
     EXPECT_NEAR(editor::contentHeightFor(0.75, 800), 600 + editor::kPreviewBottom, 1e-9);
+    // A read file's window: as written where the screen has room, else
+    // shrunk at its shape until it and the controls fit.
+    const auto fits = editor::heldPreviewSize(640, 360, 640, 360 + editor::kPreviewBottom);
+    EXPECT_EQ(fits.width, 640);
+    EXPECT_EQ(fits.height, 360);
+    const auto held = editor::heldPreviewSize(16000, 9000, 1920, 1050);
+    EXPECT_EQ(held.height, 1050 - editor::kPreviewBottom);
+    EXPECT_EQ(held.width, 1722); // 16000 * 969 / 9000, whole pixels
+    EXPECT_EQ(editor::heldPreviewSize(4000, 1000, 1000, 1000).width, 1000);
 }
 
 namespace {
@@ -173,6 +182,21 @@ TEST(EditorModel, ResizeAfterAReadDropsTheReadAnimationWhole)
     editor.frame = 5;
     EXPECT_FALSE(editor.enterButtonAction());
     EXPECT_EQ(ports.alerts().back().message, "First enter must be at frame 1.");
+
+    // Read into a preview held to half the file's window (a smaller screen):
+    // keyframes are shown at half their size, and one entered on it is kept
+    // in the file's units like the others.
+    editor.createCropWindow();
+    editor.beginRead();
+    ASSERT_TRUE(editor.readAnimFile()) << ports.lastAlert();
+    editor.setReadAnim();
+    view.frame = {0, 81, 320, 240};
+    EXPECT_EQ(editor.inPreview(editor.frameArray()[1].rect), (Rect{50, 25, 160, 90}));
+    editor.frame = 15;
+    view.cropRect = {60, 30, 160, 90};
+    ASSERT_TRUE(editor.enterButtonAction());
+    EXPECT_EQ(editor.frameArray().back().rect, (Rect{120, 60, 320, 180}));
+    EXPECT_NEAR(editor.frameArray().back().deltaX, 20.0 / 5, 1e-6);
 }
 
 namespace {

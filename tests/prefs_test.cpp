@@ -33,7 +33,7 @@ public:
         datas[key] = value;
         order.push_back(key);
     }
-    void sync() override {}
+    bool sync() override { return true; }
 
     std::map<std::string, std::string> texts;
     std::map<std::string, std::vector<std::uint8_t>> datas;
@@ -124,11 +124,40 @@ TEST(Preferences, StoredValuesAreClampedOnLoad)
     EXPECT_EQ(s.wPosnX, 0);
     std::vector<std::uint8_t> point(16, 0);
     point[7] = 0x40;  // 2.0, little-endian
-    point[15] = 0x3F; // 0.0078125 (exponent bits only)
+    point[14] = 0xF0; // 1.0
+    point[15] = 0x3F;
     store.datas["WatermarkPosnPref"] = point;
     loadPrefs(store, s);
     EXPECT_EQ(s.wPosnX, 2.0);
-    EXPECT_GT(s.wPosnY, 0.0);
+    EXPECT_EQ(s.wPosnY, 1.0);
+    // Positions other than 0, 1, 2 are placed as 0 by the renderer, and so read.
+    point[6] = 0xF8, point[7] = 0x7F; // NaN
+    point[14] = 0x1C, point[15] = 0x40; // 7.0
+    store.datas["WatermarkPosnPref"] = point;
+    loadPrefs(store, s);
+    EXPECT_EQ(s.wPosnX, 0.0);
+    EXPECT_EQ(s.wPosnY, 0.0);
+
+    // Values the controls cannot show are held to them; codes they do not
+    // offer are the registered defaults.
+    MemoryStore hostile;
+    hostile.texts = {{"FPSPref", "1e30"},  {"CodecPref", "99"},        {"QualityPref", "0"},
+                     {"FormatPref", "-5"}, {"TweenFramePref", "70000"}, {"MotionFramePref", "0"},
+                     {"FromTimePref", "1e30"}, {"ToTimePref", "-2"}};
+    loadPrefs(hostile, s);
+    EXPECT_FLOAT_EQ(s.mvFPS, 600);
+    EXPECT_EQ(s.codec, kCodecH264);
+    EXPECT_EQ(s.quality, kQualityNormal);
+    EXPECT_EQ(s.format, 2);
+    EXPECT_EQ(s.tweenFrames, 10);
+    EXPECT_EQ(s.motionFrames, 1);
+    EXPECT_FLOAT_EQ(s.fromTime, 24);
+    EXPECT_FLOAT_EQ(s.toTime, 0);
+    hostile.texts = {{"CodecPref", "8"}, {"QualityPref", "1"}, {"FormatPref", "15"}};
+    loadPrefs(hostile, s);
+    EXPECT_EQ(s.codec, kCodecAV1); // the last of each table is still offered
+    EXPECT_EQ(s.quality, kQualityLossless);
+    EXPECT_EQ(s.format, 15);
     // Unreadable or out-of-range archives: the defaults stay (a font of a
     // million points would want a bitmap of terabytes).
     for (const std::string bad : {"bad", "1 1 1 7"}) {

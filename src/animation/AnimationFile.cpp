@@ -10,7 +10,6 @@
 #include <fstream>
 #include <locale.h>
 #include <optional>
-#include <sstream>
 #include <sys/stat.h>
 
 #include "animation/CropWindow.h"
@@ -115,13 +114,19 @@ std::size_t skipBlanks(const std::string& s, std::size_t i)
     return i;
 }
 
-float floatAt(const std::string& s, std::size_t i)
+// The number as written, infinite when it is beyond a float.
+float rawFloatAt(const std::string& s, std::size_t i)
 {
     i = skipBlanks(s, i);
     const std::size_t n = i < s.size() ? numberLength(s, i, false) : 0;
     if (n == 0)
         return 0;
-    const float v = strtof_l(s.substr(i, n).c_str(), nullptr, cLocale());
+    return strtof_l(s.substr(i, n).c_str(), nullptr, cLocale());
+}
+
+float floatAt(const std::string& s, std::size_t i)
+{
+    const float v = rawFloatAt(s, i);
     return std::isfinite(v) ? v : 0;
 }
 
@@ -146,7 +151,7 @@ std::vector<float> numbersIn(const std::string& s, std::size_t from, std::size_t
             ++i;
             continue;
         }
-        out.push_back(floatAt(s, i));
+        out.push_back(rawFloatAt(s, i));
         i += n;
     }
     out.resize(count, 0.0f);
@@ -186,9 +191,13 @@ std::optional<bool> yesOrNo(const std::string& v)
 
 // What is wrong with a keyframe block's crop rectangle or values, if
 // anything. The editor keeps the rectangle inside its window; a small slack
-// covers the six decimals the file keeps.
+// covers the six decimals the file keeps. Numbers beyond a float are read as
+// infinite and so lie outside every range.
 std::optional<std::string> valueProblem(const Rect& r, const std::array<float, 12>& values, const Rect& window)
 {
+    // The Straighten slider's half turn either way, as written with three
+    // decimals (3.1416 becomes 3.142).
+    constexpr ValueRange kWrittenRotate{kStraightenRange.low - 0.0005f, kStraightenRange.high + 0.0005f};
     const bool inside = r.width > 0 && r.height > 0 && r.x >= -0.5 && r.y >= -0.5 &&
                         r.x + r.width <= window.width + 0.5 && r.y + r.height <= window.height + 0.5;
     if (!inside)
@@ -198,7 +207,7 @@ std::optional<std::string> valueProblem(const Rect& r, const std::array<float, 1
                                          "Rotate",     "AnimFPS",    "MonoI",    "MonoColor", "MonoColor",
                                          "MonoColor"};
     static const ValueRange kRanges[] = {kSaturationRange, kBrightnessRange, kContrastRange, kSepiaRange,
-                                         kExposureRange,   kBlurRange,       kRotateRange,   {0.0f, kFPSRange.high},
+                                         kExposureRange,   kBlurRange,       kWrittenRotate, {0.0f, kFPSRange.high},
                                          kMonoRange,       kColorRange,      kColorRange,    kColorRange};
     for (std::size_t i = 0; i < values.size(); ++i)
         if (!kRanges[i].contains(values[i]))
@@ -289,13 +298,29 @@ bool CropWindow::readAnimFile(const std::string& path)
     const std::string kNotProcessed = "The animation file could not be processed";
     const std::string kIncomplete = "The animation file ends in the middle of its text.";
     std::ifstream in(path.empty() ? animFile : path, std::ios::binary);
-    std::stringstream buffer;
-    if (in)
-        buffer << in.rdbuf();
-    if (!in || in.bad())
+    if (!in)
         return failRead("Could not read animation file", " ");
+    // Read up to the limit and no further: what lies beyond (a file of a
+    // gigabyte, a device that never ends) is never held.
+    std::string text;
+    char chunk[1 << 16];
+    while (in) {
+        in.read(chunk, sizeof chunk);
+        text.append(chunk, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > kMaxFileBytes)
+            return failRead(kNotProcessed, printed("The file is larger than %zu MB, more than any animation file.",
+                                                   kMaxFileBytes >> 20));
+    }
+    if (in.bad())
+        return failRead("Could not read animation file", " ");
+    // Lines ended by a carriage return and a line feed (a file saved by an
+    // editor on another system) read as the line feeds the writer puts.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            text[kept++] = text[i];
+    text.resize(kept);
     // Mac OS Roman: one byte is one character, so positions count bytes.
-    const std::string text = buffer.str();
     const std::uint32_t n = settings_.numListImages;
 
     resetArrays();
@@ -324,6 +349,7 @@ bool CropWindow::readAnimFile(const std::string& path)
         return failRead(kNotProcessed, "Current image size does not match animation image size.");
 
     float fileFps = settings_.mvFPS; // a file without an FPS line keeps the job's rate
+    bool imagesMatch = true;          // a file without an Images line is not compared
     bool fileVertical = settings_.isVertical;
     struct Key {
         const char* name;
@@ -341,7 +367,10 @@ bool CropWindow::readAnimFile(const std::string& path)
          nullptr},
         {"Images:",
          [&](const std::string& t, std::size_t k) {
-             numImages = static_cast<std::uint16_t>(intAt(t, k + 1));
+             // The whole number: cut to 16 bits, 65544 would pass for 8.
+             const long long v = intAt(t, k + 1);
+             imagesMatch = v == static_cast<long long>(n);
+             numImages = static_cast<std::uint32_t>(v);
              return true;
          },
          nullptr},
@@ -416,15 +445,16 @@ bool CropWindow::readAnimFile(const std::string& path)
             continue; // a missing key keeps the field as it was
         if (!key.take(*t, std::strlen(key.name)))
             return failRead(key.badValue, " ");
-        if (std::strcmp(key.name, "Images:") == 0 && numImages != n)
+        if (std::strcmp(key.name, "Images:") == 0 && !imagesMatch)
             return failRead(kNotProcessed, "Number of images do not match the current list.");
     }
     if (!kFPSRange.contains(fileFps))
         return failRead(kNotProcessed, printed("The frame rate %g is outside %g ... %g.", fileFps, kFPSRange.low,
                                                kFPSRange.high));
-    // The window is written as 16-bit numbers; anything else would size a
+    // The window a preview had on a screen; anything else would size a
     // preview, and the zoom of every frame, from nonsense.
-    if (!(cvRect_.width > 0 && cvRect_.width <= 65535 && cvRect_.height > 0 && cvRect_.height <= 65535))
+    if (!(cvRect_.width > 0 && cvRect_.width <= kMaxWindowSide && cvRect_.height > 0 &&
+          cvRect_.height <= kMaxWindowSide))
         return failRead(kNotProcessed, printed("The window size %gX%g is not valid.", cvRect_.width, cvRect_.height));
     fps = fileFps;
 
@@ -444,6 +474,8 @@ bool CropWindow::readAnimFile(const std::string& path)
         const auto blockFrame = static_cast<std::uint32_t>(intAt(*t, 7) - 1);
         if (blockFrame >= n)
             return failRead(kNotProcessed, "Frame number is larger than the number of images.");
+        if (static_cast<std::uint32_t>(records) >= n)
+            return failRead(kNotProcessed, "The animation file has more keyframes than the list has images.");
 
         auto rateText = fetcher.fetch();
         if (!rateText)
@@ -474,7 +506,7 @@ bool CropWindow::readAnimFile(const std::string& path)
                 orig[9] = c[0], orig[10] = c[1], orig[11] = c[2];
                 continue;
             }
-            orig[kSlot[i]] = floatAt(*v, k);
+            orig[kSlot[i]] = rawFloatAt(*v, k);
         }
 
         if (const auto problem = valueProblem(cr, orig, cvRect_))

@@ -8,6 +8,20 @@
 #include "platform/Localize.h"
 
 namespace mv {
+namespace {
+
+// A rectangle in the units of the `from` frame taken to those of `to`;
+// unchanged when the sizes agree, as for keyframes entered on this preview.
+Rect rescaled(const Rect& r, const Rect& from, const Rect& to)
+{
+    const bool sized = from.width > 0 && from.height > 0 && to.width > 0 && to.height > 0;
+    if (!sized || (from.width == to.width && from.height == to.height))
+        return r;
+    const double fx = to.width / from.width, fy = to.height / from.height;
+    return {r.x * fx, r.y * fy, r.width * fx, r.height * fy};
+}
+
+} // namespace
 
 std::string rectText(const Rect& r)
 {
@@ -95,6 +109,10 @@ void CropWindow::setRateSkip(std::uint16_t rate)
         isRateChange_ = true;
 }
 
+Rect CropWindow::inPreview(const Rect& r) const { return rescaled(r, cvRect_, view_.frame); }
+
+Rect CropWindow::fromPreview(const Rect& r) const { return rescaled(r, view_.frame, cvRect_); }
+
 CropWindow::Values CropWindow::currentValues() const
 {
     const JobSettings& s = settings_;
@@ -109,6 +127,7 @@ bool CropWindow::enterButtonAction()
     const Values orig = currentValues();
     std::array<float, 15> delta{}; // x, y, width, then the twelve values
     const bool first = lastFrame_ < 0;
+    Rect cr = view_.cropRect;
 
     if (first) {
         if (frame != 0) {
@@ -156,7 +175,7 @@ bool CropWindow::enterButtonAction()
         const float f = float(step) / float(span);
         prevRateSkip_ = rateSkip_;
 
-        const Rect cr = view_.cropRect;
+        cr = fromPreview(view_.cropRect); // continuing a read file shown smaller
         delta[0] = static_cast<float>((cr.x - lastRect_.x) * f);
         delta[1] = static_cast<float>((cr.y - lastRect_.y) * f);
         delta[2] = static_cast<float>(settings_.isVertical ? (cr.height - lastRect_.height) * f
@@ -172,7 +191,7 @@ bool CropWindow::enterButtonAction()
     }
 
     orig_ = orig;
-    appendRecord(view_.cropRect, orig, delta);
+    appendRecord(cr, orig, delta);
     writeAnimFile(false);
     if (onKeyframe_)
         onKeyframe_(frameArray_.back(), first);

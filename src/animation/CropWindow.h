@@ -52,6 +52,14 @@ public:
     // Reads an animation file (the data folder's one when path is empty),
     // replacing the keyframes. False after an alert.
     bool readAnimFile(const std::string& path = {});
+    // What the reader takes: a file the editor writes for a list of tens of
+    // thousands of images fits (a block is at most 300 bytes), and the read
+    // stays short enough for the window to wait for it. A keyframe per
+    // image is the most the editor enters.
+    static constexpr std::size_t kMaxFileBytes = std::size_t(16) << 20;
+    // The editor's window is held to its screen; no screen is wider or
+    // taller than this.
+    static constexpr double kMaxWindowSide = 16384;
     // A successful Read: the movie will follow the file's keyframes.
     void setReadAnim();
     // Before a Read: the animation so far no longer counts.
@@ -84,6 +92,10 @@ public:
     std::uint32_t totalRemain() const { return totalRemain_; }
     std::uint32_t sliderFrame() const { return frame; }
     const Rect& cvRect() const { return cvRect_; }
+    // Keyframe rectangles are in the units of the preview the animation was
+    // made on (cvRect); a read file's window may be shown smaller, held to
+    // the screen. From those units to the preview's as it is now.
+    Rect inPreview(const Rect& r) const;
     const Rect& imageRect() const { return imageRect_; }
 
 private:
@@ -95,6 +107,8 @@ private:
     // Adds a record; `lastFrame` tells the first keyframe (-1) from later ones.
     void appendRecord(const Rect& rect, const Values& values, const std::array<float, 15>& steps);
     bool failRead(const std::string& title, const std::string& message);
+    // The preview's rectangle in the animation's units (inPreview undone).
+    Rect fromPreview(const Rect& r) const;
 
     JobSettings& settings_;
     AlertPort& alerts_;

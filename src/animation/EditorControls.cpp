@@ -58,4 +58,10 @@ double contentHeightFor(double aspect, double width)
     return double(static_cast<float>(aspect * w)) + kPreviewBottom;
 }
 
+PreviewSize heldPreviewSize(double width, double height, double roomWidth, double roomHeight)
+{
+    const double f = std::min({1.0, roomWidth / width, (roomHeight - kPreviewBottom) / height});
+    return {std::max(1.0, std::floor(width * f)), std::max(1.0, std::floor(height * f))};
+}
+
 } // namespace mv::editor

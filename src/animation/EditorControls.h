@@ -38,4 +38,12 @@ float fpsAtSlider(double position);
 // image's aspect (height / width) plus the controls below it.
 double contentHeightFor(double aspect, double width);
 
+// The preview for a window read from a file, in whole pixels: as the file
+// says when the content (controls included) fits the room the screen
+// offers, else shrunk at the same shape until it does.
+struct PreviewSize {
+    double width, height;
+};
+PreviewSize heldPreviewSize(double width, double height, double roomWidth, double roomHeight);
+
 } // namespace mv::editor

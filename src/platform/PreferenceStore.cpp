@@ -47,7 +47,13 @@ public:
                            QByteArray(reinterpret_cast<const char*>(value.data()), static_cast<qsizetype>(value.size())));
     }
 
-    void sync() override { settings_.sync(); }
+    bool sync() override
+    {
+        settings_.sync();
+        return settings_.status() == QSettings::NoError;
+    }
+
+    std::string location() const override { return settings_.fileName().toStdString(); }
 
 private:
     QSettings settings_;

@@ -16,8 +16,11 @@ public:
     virtual std::optional<std::vector<std::uint8_t>> data(const std::string& key) const = 0;
     virtual void setText(const std::string& key, const std::string& value) = 0;
     virtual void setData(const std::string& key, const std::vector<std::uint8_t>& value) = 0;
-    // Writes what was set to disk.
-    virtual void sync() = 0;
+    // Writes what was set to disk; false when the store could not be
+    // written (a read-only file, say).
+    virtual bool sync() = 0;
+    // Where the store is kept, for messages.
+    virtual std::string location() const { return {}; }
 };
 
 // The user's store ($XDG_CONFIG_HOME/Moirevance/Moirevance.ini).

@@ -12,11 +12,6 @@
 
 namespace mv {
 
-// At most this many in-between frames per pair of images, and pictures in
-// the motion-blur store.
-constexpr std::uint16_t kMaxTweenFrames = 10;
-constexpr std::uint16_t kMotionStoreSize = 10;
-
 // What one movie does, settled when it starts.
 struct SmoothingPlan {
     enum class Mode { None, Tween, MotionBlur };

@@ -190,4 +190,8 @@ std::uint16_t deflickerWindowIn(long long images)
                                                             static_cast<long long>(kDeflickerWindowRange.high)));
 }
 
+float timeOfDayIn(float hours) { return std::isfinite(hours) ? std::clamp(hours, 0.0f, 24.0f) : 0.0f; }
+
+double watermarkPlaceIn(double code) { return std::isfinite(code) && code >= 0 && code < 3 ? std::trunc(code) : 0; }
+
 } // namespace mv

@@ -152,10 +152,25 @@ inline constexpr ValueRange kSaturationRange{-1e6f, 1e6f}, kBrightnessRange{-1e6
     kContrastRange{-1e6f, 1e6f}, kExposureRange{-64.0f, 64.0f}, kSepiaRange{0.0f, 1.0f}, kMonoRange{0.0f, 1.0f},
     kSharpenRange{0.0f, 1e6f}, kBlurRange{0.0f, 1000.0f}, kRotateRange{-1e6f, 1e6f}, kColorRange{0.0f, 1.0f};
 
+// The Straighten slider: half a turn either way, in radians. (The command
+// line's --rotate takes any angle of kRotateRange.)
+inline constexpr ValueRange kStraightenRange{-3.1416f, 3.1416f};
+
 // Images in the deflicker window: fewer than 3 cannot tell flicker from a
 // change of light; beyond a thousand the curve is a straight line anyway.
 inline constexpr ValueRange kDeflickerWindowRange{3.0f, 999.0f};
 std::uint16_t deflickerWindowIn(long long images); // held to the range
+
+// At most this many in-between frames per pair of images, and pictures in
+// the motion-blur store; the sliders of both start at 1.
+constexpr std::uint16_t kMaxTweenFrames = 10;
+constexpr std::uint16_t kMotionStoreSize = 10;
+
+// A time of day in hours, held to 0 ... 24 (0 for what is not a number).
+float timeOfDayIn(float hours);
+// A watermark position code, 0 ... 2 across or up; anything else is 0, as
+// the renderer places it.
+double watermarkPlaceIn(double code);
 
 // Point sizes of the stamp and watermark fonts: a huge size would make a
 // bitmap of gigabytes for one line of text.

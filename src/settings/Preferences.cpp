@@ -67,6 +67,20 @@ bool boolFor(const PreferenceStore& store, const std::string& key)
 
 std::uint16_t code(long long v) { return static_cast<std::uint16_t>(v); }
 
+// A code its control does not offer reads as the registered default, as a
+// key never written does (a stored -5 would otherwise wrap to a format of
+// 65531, taken for a percentage).
+std::uint16_t codeFor(const PreferenceStore& store, const std::string& key, long long first, long long last)
+{
+    const long long v = integerFor(store, key);
+    return code(v >= first && v <= last ? v : std::strtoll(textDefaults().at(key).c_str(), nullptr, 10));
+}
+
+std::uint16_t countFor(const PreferenceStore& store, const std::string& key, long long most)
+{
+    return code(std::clamp<long long>(integerFor(store, key), 1, most));
+}
+
 std::string number(double v)
 {
     char buf[64];
@@ -132,15 +146,15 @@ std::vector<std::uint8_t> pointBytes(double x, double y)
 
 void loadPrefs(const PreferenceStore& store, JobSettings& s)
 {
-    s.codec = code(integerFor(store, "CodecPref"));
-    s.quality = code(integerFor(store, "QualityPref"));
-    s.mvFPS = floatFor(store, "FPSPref");
-    if (s.mvFPS < 0.01f)
-        s.mvFPS = 0.01f;
+    // Every value is held to what its control can show, as the same
+    // controls and the command line's options hold what is typed.
+    s.codec = codeFor(store, "CodecPref", kCodecJPEG, kLastCodec);
+    s.quality = codeFor(store, "QualityPref", kQualityLossless, kQualityLow);
+    s.enterFPS(stored(store, "FPSPref"));
     s.scale = floatFor(store, "ScalePref");
     if (!(s.scale >= 0.05f))
         s.scale = 1.0f;
-    s.format = code(integerFor(store, "FormatPref"));
+    s.format = codeFor(store, "FormatPref", 0, static_cast<long long>(sizePresets().size()) - 1);
     // A percentage is held to what the size box accepts: a stored 1000
     // would make every frame a thousand times the image. With a preset the
     // stored scale is the derived one, which nothing reads.
@@ -153,13 +167,13 @@ void loadPrefs(const PreferenceStore& store, JobSettings& s)
     s.isVertical = boolFor(store, "VerticalPref");
     s.isTweening = boolFor(store, "TweenPref");
     s.isMotionBlur = boolFor(store, "MotionBlurPref");
-    s.tweenFrames = code(integerFor(store, "TweenFramePref"));
-    s.motionFrames = code(integerFor(store, "MotionFramePref"));
+    s.tweenFrames = countFor(store, "TweenFramePref", kMaxTweenFrames);
+    s.motionFrames = countFor(store, "MotionFramePref", kMotionStoreSize);
     s.isDeflicker = boolFor(store, "DeflickerPref");
     s.deflickerWindow = deflickerWindowIn(integerFor(store, "DeflickerWindowPref"));
     s.isTimeRange = false;
-    s.fromTime = floatFor(store, "FromTimePref");
-    s.toTime = floatFor(store, "ToTimePref");
+    s.fromTime = timeOfDayIn(floatFor(store, "FromTimePref"));
+    s.toTime = timeOfDayIn(floatFor(store, "ToTimePref"));
     s.useWatermark = boolFor(store, "WatermarkStatePref");
     s.watermarkStr = stored(store, "WatermarkTextPref");
     // The position is two doubles, nothing else; any other length is (0, 0).
@@ -172,8 +186,8 @@ void loadPrefs(const PreferenceStore& store, JobSettings& s)
                 bits |= std::uint64_t((*d)[k * 8 + b]) << (8 * b);
             std::memcpy(&v[k], &bits, 8);
         }
-        s.wPosnX = v[0];
-        s.wPosnY = v[1];
+        s.wPosnX = watermarkPlaceIn(v[0]);
+        s.wPosnY = watermarkPlaceIn(v[1]);
     }
     s.watermarkColor = {1, 1, 1, 1};
     s.textColor = {1, 1, 1, 0.8};
@@ -184,7 +198,7 @@ void loadPrefs(const PreferenceStore& store, JobSettings& s)
     unarchive(store, "textFontPref", s.textFont);
 }
 
-void savePrefs(PreferenceStore& store, const JobSettings& s)
+bool savePrefs(PreferenceStore& store, const JobSettings& s)
 {
     auto yes = [](bool b) { return std::string(b ? "YES" : "NO"); };
     store.setText("CodecPref", std::to_string(s.codec));
@@ -212,7 +226,7 @@ void savePrefs(PreferenceStore& store, const JobSettings& s)
     store.setData("WatermarkPosnPref", pointBytes(s.wPosnX, s.wPosnY));
     store.setText("DeflickerPref", yes(s.isDeflicker));
     store.setText("DeflickerWindowPref", std::to_string(s.deflickerWindow));
-    store.sync();
+    return store.sync();
 }
 
 } // namespace mv

@@ -8,7 +8,8 @@ namespace mv {
 // Reads the stored settings into the fields, in the fixed load order, with
 // the registered defaults for keys never written.
 void loadPrefs(const PreferenceStore& store, JobSettings& settings);
-// Writes the stored settings as they stand.
-void savePrefs(PreferenceStore& store, const JobSettings& settings);
+// Writes the stored settings as they stand; false when the store could not
+// keep them.
+bool savePrefs(PreferenceStore& store, const JobSettings& settings);
 
 } // namespace mv

@@ -217,9 +217,10 @@ void CropView::paintEvent(QPaintEvent*)
     labelFont.setPointSizeF(9);
     p.setFont(labelFont);
     for (std::size_t k = 0; k < rects.size(); ++k) {
-        const std::optional<Rect> r = parseRect(rects[k]);
+        std::optional<Rect> r = parseRect(rects[k]);
         if (!r)
             continue;
+        r = model_.inPreview(*r);
         p.setPen(QPen(kKeyframeColor, 1.0));
         p.drawRect(toQt(*r));
         if (k < labels.size()) {

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
@@ -311,12 +312,16 @@ void EditorWindow::readButtonAction()
     model_.beginRead();
     if (!model_.readAnimFile(path))
         return;
-    // The keyframes are in the units of the preview they were drawn on.
+    // The keyframes are in the units of the preview they were drawn on; the
+    // preview takes that size as far as this screen has room for it.
     const Rect cv = model_.cvRect();
     if (cv.width > 0 && cv.height > 0) {
         setMinimumSize(0, 0);
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        setContentSize(cv.width, cv.height);
+        const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+        const QSize room = screen->availableGeometry().size() - (frameGeometry().size() - geometry().size());
+        const auto preview = editor::heldPreviewSize(cv.width, cv.height, room.width(), room.height());
+        setContentSize(preview.width, preview.height);
         cropView_->resetCropImage();
         cropView_->setSourceSize(state_.srcRect.width, state_.srcRect.height);
     }

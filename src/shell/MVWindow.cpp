@@ -88,8 +88,8 @@ const SliderDef kSliders[] = {
     {"sepia", QT_TRANSLATE_NOOP("MVWindow", "Sepia"), &JobSettings::sepiaIntensity, 0, 1, 0.001f, "%0.1f%%", 100, 0,
      6},
     {"blur", QT_TRANSLATE_NOOP("MVWindow", "Blur"), &JobSettings::blurRadius, 0, 100, 0.001f, "%0.1f%%", 100, 0, 7},
-    {"rotate", QT_TRANSLATE_NOOP("MVWindow", "Straighten"), &JobSettings::rotateAngle, -3.1416f, 3.1416f, 0.00174f,
-     "%0.1f°", 57.325f, 0, 8},
+    {"rotate", QT_TRANSLATE_NOOP("MVWindow", "Straighten"), &JobSettings::rotateAngle, kStraightenRange.low,
+     kStraightenRange.high, 0.00174f, "%0.1f°", 57.325f, 0, 8},
     {"sharpen", QT_TRANSLATE_NOOP("MVWindow", "Sharpen"), &JobSettings::sharpenValue, 0, 10, 0.001f, "%0.1f%%", 100, 0,
      9},
 };
@@ -1627,8 +1627,11 @@ void MVWindow::stopAndSave()
     if (saved_)
         return;
     saved_ = true;
-    savePrefs(*prefs_, settings_);
-    prefs_->sync();
+    // Said once, at the first save: the next run would start from the old
+    // settings without a word otherwise.
+    if (!savePrefs(*prefs_, settings_))
+        ports_->alert(windowText("The settings could not be saved."), prefs_->location() + " cannot be written.",
+                      false);
 }
 
 void MVWindow::closeEvent(QCloseEvent* event)

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QFile>
 #include <QScreen>
+#include <QSettings>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +26,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <cstdio>
 #include <memory>
@@ -343,6 +345,64 @@ private slots:
         w.placeWindow();
         QCOMPARE(w.frameGeometry().left(), screen.left() + 30);
         QCOMPARE(w.frameGeometry().bottom(), screen.bottom() - 30);
+    }
+
+    // Stored preferences beyond what the controls take are held to them at
+    // start; a store that cannot be written is said once, at the close.
+    void hostilePreferences()
+    {
+        const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+        const QString hostile = tmp_.path() + "/hostile";
+        {
+            QSettings ini(hostile + "/Moirevance/Moirevance.ini", QSettings::IniFormat);
+            const double nan = std::nan(""), two = 2;
+            QByteArray posn(reinterpret_cast<const char*>(&nan), 8);
+            posn.append(reinterpret_cast<const char*>(&two), 8);
+            ini.setValue("WatermarkPosnPref", posn);
+            for (const auto& [key, value] : {std::pair{"FPSPref", "1e30"}, {"FromTimePref", "1e30"},
+                                             {"ToTimePref", "-3"}, {"CodecPref", "99"}, {"QualityPref", "0"},
+                                             {"FormatPref", "-5"}, {"TweenFramePref", "70000"},
+                                             {"MotionFramePref", "0"}})
+                ini.setValue(key, value);
+        }
+        qputenv("XDG_CONFIG_HOME", hostile.toLocal8Bit());
+        {
+            MVWindow w;
+            const mv::JobSettings& s = w.settings();
+            QCOMPARE(w.findChild<QComboBox*>("fpsButton")->currentText(), QString("600"));
+            QCOMPARE(w.findChild<QComboBox*>("codecButton")->currentText(), QString("H264"));
+            QCOMPARE(w.findChild<QComboBox*>("qualityButton")->currentText(), QString("Normal"));
+            QCOMPARE(s.presetSize(), (std::pair{1280, 720})); // the registered preset, not 600% of the image
+            QCOMPARE(w.findChild<QLineEdit*>("rangeFromText")->text(), QString("24:00:00"));
+            QCOMPARE(w.findChild<QLineEdit*>("rangeToText")->text(), QString("0:00:00"));
+            QCOMPARE(w.findChild<QLabel*>("tweenText")->text(), QString("10"));
+            QCOMPARE(w.findChild<QLabel*>("motionText")->text(), QString("1"));
+            QCOMPARE(s.wPosnX, 0.0);
+            QCOMPARE(s.wPosnY, 2.0);
+        }
+        // A folder where the file should be cannot be written, not even by
+        // root (for whom a read-only file is no obstacle).
+        const QString locked = tmp_.path() + "/locked";
+        QVERIFY(QDir().mkpath(locked + "/Moirevance/Moirevance.ini"));
+        qputenv("XDG_CONFIG_HOME", locked.toLocal8Bit());
+        QStringList alerts;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                alerts << box->text() + " / " + box->informativeText();
+                box->accept();
+            }
+        });
+        answer.start(20);
+        {
+            MVWindow w;
+            w.show();
+            w.close();
+            QCoreApplication::processEvents();
+        }
+        qputenv("XDG_CONFIG_HOME", config);
+        QCOMPARE(alerts, QStringList{"The settings could not be saved. / " + locked +
+                                     "/Moirevance/Moirevance.ini cannot be written."});
     }
 
     // The length rule with FPS, tweening, and a rate entered with Alt.
@@ -754,6 +814,49 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(view->width(), 720, kPatience);
         QVERIFY(w.cropWindow().frameArray().empty());
         QVERIFY(!w.cropWindow().isReadAnim() && !w.cropWindow().isAnimation());
+    }
+
+    // A file's window larger than the screen: the preview is held to the
+    // screen at the same shape and the read animation stays, its keyframes
+    // shown at the preview's scale.
+    void editorReadHeldToTheScreen()
+    {
+        MVWindow w;
+        w.show();
+        listNewImages(w, "held", 3, 640, 360);
+        QFile file(QString::fromStdString(w.cropWindow().animFile));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+        const int wide = std::min(4 * room.width(), 16000), high = wide * 9 / 16;
+        QString text = QString("*** Moirevance 06 Dec 2026 07:00:00 ***\n\nImage: img_001.png (640X360)\n"
+                               "Window: %1X%2\nImages: 3\nFPS: 25.00\nScale: HD720P\nCodec: H264\n"
+                               "Quality: Low\nDateStamp: No\nGPS: No\nVertical: No\n\n*** Animation Sequence ***\n")
+                           .arg(wide)
+                           .arg(high);
+        for (const auto& [frame, x] : {std::pair{1, 0}, {3, wide / 4}})
+            text += QString("\nFrame: %1\nRate: 1X\ncropRect: (%2, 0, %3, %4)\nSaturation: 1.000\n"
+                            "Brightness: 0.000\nContrast: 1.000\nExposure: 0.000\nMonoI: 0.000\n"
+                            "MonoColor: 1 1 1 1\nSepia: 0.000\nBlur: 0.000\nRotate: 0.000\nAnimFPS: 30.0\n")
+                        .arg(frame)
+                        .arg(x)
+                        .arg(wide / 2)
+                        .arg(high / 2);
+        file.write(text.toLatin1());
+        file.close();
+        choose(w.findChild<QComboBox*>("cropButton"), "Custom");
+        auto* editor = w.editorWindow();
+        auto title = answerNextAlert();
+        editor->findChild<QPushButton*>("readButton")->click();
+        QCOMPARE(*title, QString("You can Create Movie now"));
+        QCoreApplication::processEvents();
+        const QSize preview = editor->cropView()->size();
+        QVERIFY2(editor->frameGeometry().width() <= room.width() && editor->frameGeometry().height() <= room.height(),
+                 qPrintable(QString("%1x%2").arg(editor->width()).arg(editor->height())));
+        QVERIFY(std::abs(preview.width() * 9 - preview.height() * 16) <= 16);
+        QVERIFY(w.cropWindow().isReadAnim());
+        QCOMPARE(w.cropWindow().frameArray().size(), 2u);
+        const mv::Rect shown = w.cropWindow().inPreview(w.cropWindow().frameArray()[1].rect);
+        QVERIFY(std::abs(shown.width - preview.width() / 2.0) <= 1);
     }
 
     // Measurement, not a check: MOIREVANCE_EDITOR_BENCH names a folder of
