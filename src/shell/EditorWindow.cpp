@@ -255,8 +255,10 @@ void EditorWindow::showRate()
 {
     QSignalBlocker b(rateStepper_);
     rateStepper_->setValue(model_.rateSkip());
-    rateText_->setText(QString::asprintf("Rate: %dX", int(model_.rateSkip())));
+    showRateLabel();
 }
+
+void EditorWindow::showRateLabel() { rateText_->setText(QString::asprintf("Rate: %dX", int(model_.rateSkip()))); }
 
 void EditorWindow::setFrameAction()
 {
@@ -267,7 +269,7 @@ void EditorWindow::setFrameAction()
 void EditorWindow::setRateAction()
 {
     model_.setRateSkip(static_cast<std::uint16_t>(rateStepper_->value()));
-    rateText_->setText(QString::asprintf("Rate: %dX", int(model_.rateSkip())));
+    showRateLabel();
     window_.setRateFromEditor(model_.rateSkip());
 }
 

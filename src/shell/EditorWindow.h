@@ -45,6 +45,9 @@ public:
     void readButtonAction();
     // Up, Down, Left or Right, with or without Alt. False for other keys.
     bool arrowKey(int key, bool option);
+    // The rate label after the main window changed the rate; the stepper
+    // keeps its value.
+    void showRateLabel();
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;

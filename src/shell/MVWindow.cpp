@@ -835,7 +835,7 @@ void MVWindow::setTitles()
     label(rateText_, rateButton_, wt("Rate:"), 'a');
     title(sortCheckbox_, wt("Sort by Image Date"), 'D');
     title(dateCheckbox_, wt("Date/Time"), 'T');
-    title(gpsCheckbox_, wt("GPS Locaton"), 'G');
+    title(gpsCheckbox_, wt("GPS Location"), 'G');
     title(dateFontButton_, wt("Stamp Font…"), 'n');
     title(filterToggle_, wt("Adjustments"), 'j');
     title(watermarkToggle_, wt("Watermark"), 'k');
@@ -1220,6 +1220,8 @@ void MVWindow::mvAction(int tag)
         lastComboText_[rateButton_] = rateButton_->currentText();
         run_->hasMovieName = false;
         cropWindow_->setRateSkip(settings_.rate);
+        if (editor_)
+            editor_->showRateLabel();
         if (list_->fileCount() > 0)
             showLength(list_->fileCount() * settings_.dupImages);
         break;

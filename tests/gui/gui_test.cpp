@@ -638,6 +638,12 @@ private slots:
         choose(w.findChild<QComboBox*>("cropButton"), "Custom");
         QVERIFY(editor->isVisible());
         auto* stepper = editor->findChild<QSpinBox*>("rateStepper");
+        // A rate typed in the main window shows in the editor's label at
+        // once; the stepper keeps its value.
+        enter(w.findChild<QComboBox*>("rateButton"), "7");
+        QCOMPARE(editor->findChild<QLabel*>("rateText")->text(), QString("Rate: 7X"));
+        QCOMPARE(stepper->value(), 1);
+        enter(w.findChild<QComboBox*>("rateButton"), "1");
         auto down = [&](int from, Qt::KeyboardModifiers mods) {
             stepper->setValue(from);
             QTest::keyClick(stepper, Qt::Key_Down, mods); // the window takes the arrows from its controls
