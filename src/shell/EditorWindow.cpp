@@ -159,9 +159,7 @@ bool EditorWindow::createCropWindow()
         return false;
     }
     // 2. Reading needs a file.
-    const bool hasFile = !model_.animFile.empty() && std::filesystem::exists(model_.animFile);
-    window_.enableAnimMenu(hasFile);
-    readButton_->setEnabled(hasFile);
+    enableReading();
     // 3. - 7.
     cropView_->resetCropImage();
     model_.createCropWindow();
@@ -287,9 +285,17 @@ void EditorWindow::setEnableFPSAction()
     window_.keyframesChanged();
 }
 
+void EditorWindow::enableReading()
+{
+    const bool hasFile = !model_.animFile.empty() && std::filesystem::exists(model_.animFile);
+    window_.enableAnimMenu(hasFile);
+    readButton_->setEnabled(hasFile);
+}
+
 void EditorWindow::enterButtonAction()
 {
-    model_.enterButtonAction();
+    if (model_.enterButtonAction())
+        enableReading(); // the keyframe went into the animation file
     cropView_->update();
 }
 

@@ -59,6 +59,8 @@ private:
     // Frame label, title and preview after the shown image changed.
     void showFrame();
     void showRate();
+    // Read and File > Open Animation, while there is an animation file.
+    void enableReading();
     void setContentSize(double width, double previewHeight);
     void placeControls();
 

@@ -730,10 +730,19 @@ private slots:
         enter(w.findChild<QComboBox*>("scaleButton"), "50%");
         choose(w.findChild<QComboBox*>("codecButton"), "JPEG");
         choose(w.findChild<QComboBox*>("qualityButton"), "Lossless");
+        QFile::remove(QString::fromStdString(w.cropWindow().animFile));
         choose(w.findChild<QComboBox*>("cropButton"), "Custom");
         auto* editor = w.editorWindow();
         auto* view = editor->cropView();
         QTRY_COMPARE_WITH_TIMEOUT(view->size(), QSize(640, 360), kPatience);
+        // Read and File > Open Animation wait for an animation file.
+        auto* readButton = editor->findChild<QPushButton*>("readButton");
+        QAction* openAnimation = nullptr;
+        for (QAction* a : w.findChildren<QAction*>())
+            if (a->text().startsWith("Open Animation"))
+                openAnimation = a;
+        QVERIFY(openAnimation);
+        QVERIFY(!readButton->isEnabled() && !openAnimation->isEnabled());
         auto* sepia = w.findChild<mv::shell::FloatSlider*>("sepiaSlider");
         auto* saturation = w.findChild<mv::shell::FloatSlider*>("saturationSlider");
         auto* slider = editor->findChild<QSlider*>("frameSlider");
@@ -743,6 +752,7 @@ private slots:
         waitPicture(view);
         QTest::mouseClick(enterButton, Qt::LeftButton);
         QCOMPARE(editor->minimumSize(), editor->maximumSize());
+        QVERIFY(readButton->isEnabled() && openAnimation->isEnabled()); // the Enter wrote the file
         // 2: at image 30, half the width, moved up and right, grey.
         slider->setValue(492);
         QCOMPARE(w.cropWindow().frame, 29u);
