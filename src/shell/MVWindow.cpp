@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFile>
@@ -34,6 +35,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <utility>
 
 #include "platform/Localize.h"
 #include "platform/Sound.h"
@@ -51,6 +54,30 @@
 namespace fs = std::filesystem;
 
 namespace mv::shell {
+
+namespace {
+
+// Tells when Return goes down and up in a text field: a combo box reports
+// one Return there several times (activated twice, editingFinished), some
+// after the entry has changed the box's text, and it is one entry.
+class ReturnWatch : public QObject {
+public:
+    ReturnWatch(QObject* parent, std::function<void(bool)> held) : QObject(parent), held_(std::move(held)) {}
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
+            const int key = static_cast<QKeyEvent*>(e)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter)
+                held_(e->type() == QEvent::KeyPress);
+        }
+        return false;
+    }
+
+private:
+    std::function<void(bool)> held_;
+};
+
+} // namespace
 namespace {
 
 QString wt(const char* key) { return QCoreApplication::translate("MVWindow", key); }
@@ -376,15 +403,32 @@ void MVWindow::buildWindow()
     connect(codecButton_, &QComboBox::activated, this, [this] { mvAction(3); });
     connect(qualityButton_, &QComboBox::activated, this, [this] { mvAction(4); });
     connect(cropButton_, &QComboBox::activated, this, [this] { mvAction(8); });
+    // A box acts on a new text, once per Return however many signals report
+    // it. The Rate box also acts on an entry of the text it shows: entering 1
+    // undoes an Alt-entered count, which leaves "1" there. (The same FPS or
+    // scale again changes nothing, and would reopen the editor without its
+    // keyframes.)
     for (const auto& entry : {std::pair{fpsButton_, 2}, {scaleButton_, 6}, {rateButton_, 9}}) {
         QComboBox* combo = entry.first;
         const int tag = entry.second;
-        auto act = [this, combo, tag] {
-            if (lastComboText_[combo] != combo->currentText())
+        combo->lineEdit()->installEventFilter(new ReturnWatch(combo, [this, combo](bool down) {
+            returnEntry_ = down ? combo : nullptr;
+            returnActed_ = false;
+            if (down) // ends with the key's handling too, should its release go elsewhere
+                QMetaObject::invokeMethod(
+                    this, [this, combo] { returnEntry_ = returnEntry_ == combo ? nullptr : returnEntry_; },
+                    Qt::QueuedConnection);
+        }));
+        const bool everyEntry = combo == rateButton_;
+        auto act = [this, combo, tag, everyEntry](bool entry) {
+            const bool changed = lastComboText_[combo] != combo->currentText();
+            if (returnEntry_ == combo && std::exchange(returnActed_, true))
+                return; // this Return was answered
+            if (changed || (everyEntry && (entry || returnEntry_ == combo)))
                 mvAction(tag);
         };
-        connect(combo, &QComboBox::activated, this, act);
-        connect(combo->lineEdit(), &QLineEdit::editingFinished, this, act);
+        connect(combo, &QComboBox::activated, this, [act] { act(true); });
+        connect(combo->lineEdit(), &QLineEdit::editingFinished, this, [act] { act(false); });
     }
     connect(sortCheckbox_, &QCheckBox::clicked, this, [this] { mvAction(10); });
     connect(dateCheckbox_, &QCheckBox::clicked, this, [this] { mvAction(11); });

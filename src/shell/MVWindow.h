@@ -183,9 +183,11 @@ private:
     bool isTextFont_ = false;
     bool saved_ = false;
     std::optional<bool> optionOverride_;
-    // Last text each combo box acted on: an entry acts once however many
-    // signals report it.
+    // Last text each combo box acted on: leaving a box acts only on a new
+    // text. The box whose Return is being handled, and whether it acted.
     std::map<QComboBox*, QString> lastComboText_;
+    QComboBox* returnEntry_ = nullptr;
+    bool returnActed_ = false;
 
     // Main window controls
     ImageListView* listView_ = nullptr;

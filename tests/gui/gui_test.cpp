@@ -448,6 +448,23 @@ private slots:
         QCOMPARE(w.settings().rate, 1);
         QCOMPARE(w.findChild<QComboBox*>("rateButton")->currentText(), QString("1"));
         QCOMPARE(status(w), QString("Length:  0m 20.0s"));
+        // Choosing 1, the text the box already shows, undoes the count; so
+        // does typing it. A Return is one entry, however many signals report it.
+        auto* rate = w.findChild<QComboBox*>("rateButton");
+        choose(rate, "1");
+        QCOMPARE(w.settings().dupImages, 1);
+        auto type = [&](const QString& text) {
+            rate->lineEdit()->selectAll();
+            QTest::keyClicks(rate->lineEdit(), text);
+            QTest::keyClick(rate->lineEdit(), Qt::Key_Return);
+        };
+        w.setOptionOverride(true);
+        type("2");
+        w.setOptionOverride(false);
+        QCOMPARE(w.settings().dupImages, 2);
+        QCOMPARE(rate->currentText(), QString("1"));
+        type("1");
+        QCOMPARE(w.settings().dupImages, 1);
         enter(fps, "10.0");
         QCOMPARE(status(w), QString("Length:  0m 10.0s"));
         w.setNumList(0);
