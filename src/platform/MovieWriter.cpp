@@ -107,13 +107,16 @@ std::string ffmpegError(int code)
 
 } // namespace
 
-bool isMp4Path(const std::string& path)
+static std::string lowerExtension(const std::string& path)
 {
     std::string ext = std::filesystem::path(path).extension().string();
     for (char& c : ext)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".mp4";
+    return ext;
 }
+
+bool isMp4Path(const std::string& path) { return lowerExtension(path) == ".mp4"; }
+bool isMovPath(const std::string& path) { return lowerExtension(path) == ".mov"; }
 
 int qualityForEncoderSetting(const std::string& codecType, double setting)
 {

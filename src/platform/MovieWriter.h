@@ -25,8 +25,10 @@ struct MovieAttributes {
 };
 
 // Whether the movie at `path` is an MPEG-4 file: its name ends in ".mp4"
-// (any case). Every other name is a QuickTime movie.
+// (any case). Every other name is a QuickTime movie. isMovPath: its name
+// ends in ".mov".
 bool isMp4Path(const std::string& path);
+bool isMovPath(const std::string& path);
 
 // Error code of a movie that cannot be opened because the encoder for its
 // codec is missing from this build.

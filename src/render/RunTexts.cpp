@@ -1,9 +1,7 @@
 #include "render/RunTexts.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <filesystem>
 
 namespace mv {
 
@@ -31,16 +29,6 @@ MovieAttributes movieAttributes(const JobSettings& s)
     return a;
 }
 
-namespace {
-bool endsWith(const std::string& path, const char* extension)
-{
-    std::string ext = std::filesystem::path(path).extension().string();
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == extension;
-}
-} // namespace
-
 std::string containerProblem(std::uint16_t codec, const std::string& path)
 {
     const bool mp4Codec = codec == kCodecH264 || codec == kCodecHEVC || codec == kCodecAV1;
@@ -49,7 +37,7 @@ std::string containerProblem(std::uint16_t codec, const std::string& path)
         return "AV1 movies are written as .mp4 files. Choose a name ending in .mp4.";
     // A movie named like a picture would be taken for one, by the next
     // listing of its folder too.
-    if (!mp4 && !endsWith(path, ".mov")) {
+    if (!mp4 && !isMovPath(path)) {
         if (codec == 0)
             return "A movie's name ends in .mov or .mp4. Choose such a name.";
         return std::string(codecTitle(codec)) + " movies are written as " + (mp4Codec ? ".mov or .mp4" : ".mov") +
