@@ -11,6 +11,11 @@
 
 #include "TestSupport.h"
 #include "platform/AtomicFile.h"
+#include "platform/MovieWriter.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace mvtest;
 namespace fs = std::filesystem;
@@ -154,6 +159,51 @@ TEST_F(CrashFixture, SignalsAndAClosedStandardErrorStopWithACompleteMovie)
                              "echo ${PIPESTATUS[0]}"));
     EXPECT_EQ(r.out, "0\n");
     EXPECT_EQ(completeMovieFrames(dir / "Piped.mov"), 120);
+}
+
+// A writer that dies in the middle of a fragment (here when the file may
+// not grow, as on a full disk) leaves a partial file that plays its whole
+// fragments and has no cut frame at its end, for every codec.
+TEST(PartialFile, AFragmentCutShortIsNotPlayed)
+{
+    for (const char* codec : {"tiff", "apch"}) {
+        SCOPED_TRACE(codec);
+        TempDir dir;
+        const std::string movie = dir / "Cut.mov", partial = movie + ".partial";
+        const auto picture = bitmapOf(320, 240, [](int x, int y) { return wavePattern(x * 7, y * 3); });
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            mv::MovieWriter::Error error;
+            auto writer = mv::MovieWriter::create(movie, mv::MovieAttributes{codec, 1024, 600}, error);
+            // Frames until the first fragment is in the partial file (the
+            // encoder may hold a few); the next fragment is cut by the file
+            // size limit, in the middle of its first frame.
+            for (int i = 0; !fs::exists(partial); ++i) {
+                if (i == 200 || !writer || !writer->addImage(picture, {60, 600}))
+                    _exit(3);
+                for (int waited = 0; waited < 1000 && !fs::exists(partial); waited += 10)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            std::ofstream(dir / "frames") << readFrames(partial);
+            const rlimit limit{fs::file_size(partial) + 1000, RLIM_INFINITY};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                _exit(4);
+            for (int i = 0; i < 40; ++i)
+                writer->addImage(picture, {60, 600});
+            std::string message;
+            writer->update(message);
+            _exit(5); // the limit should have stopped it
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+        EXPECT_FALSE(fs::exists(movie));
+        const long frames = std::stol(readFile(dir / "frames"));
+        EXPECT_GE(frames, 1);
+        EXPECT_EQ(completeMovieFrames(partial), frames);
+    }
 }
 
 // `make --kml`: the list's KML file in the data folder and the movie's copy

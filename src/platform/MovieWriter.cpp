@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include "platform/AtomicFile.h"
 
 extern "C" {
@@ -173,6 +175,99 @@ FrameSizeLimit frameSizeLimit(const std::string& codecType)
     return limit;
 }
 
+// The work file as the muxer's output. A fragment is written with its
+// "moof" box named "free" and renamed once all its samples are in the file,
+// so that a partial file cut short by a kill (or a full disk) ends in boxes
+// that readers skip, never in a cut sample.
+struct WorkOutput {
+    int fd = -1;
+    std::int64_t pos = 0, end = 0;
+    std::int64_t fragmentAt = -1; // where the fragment being written starts
+    std::int64_t hiddenAt = -1;   // a fragment written under "free"
+
+    // Libavformat's write callback; its buffer is const from FFmpeg 7 on.
+    template <typename Byte>
+    static int write(void* opaque, Byte* bytes, int size)
+    {
+        auto& out = *static_cast<WorkOutput*>(opaque);
+        const std::uint8_t* data = bytes;
+        std::vector<std::uint8_t> renamed;
+        if (out.fragmentAt >= 0 && out.pos <= out.fragmentAt && out.fragmentAt + 8 <= out.pos + size) {
+            const std::size_t type = std::size_t(out.fragmentAt - out.pos) + 4;
+            if (std::memcmp(data + type, "moof", 4) == 0) {
+                renamed.assign(data, data + size);
+                std::memcpy(renamed.data() + type, "free", 4);
+                data = renamed.data();
+                out.hiddenAt = out.fragmentAt;
+            }
+            out.fragmentAt = -1;
+        }
+        for (int done = 0; done < size;) {
+            const ssize_t n = ::pwrite(out.fd, data + done, std::size_t(size - done), out.pos);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return AVERROR(n < 0 ? errno : EIO);
+            done += int(n);
+            out.pos += n;
+        }
+        out.end = std::max(out.end, out.pos);
+        return size;
+    }
+
+    static std::int64_t seek(void* opaque, std::int64_t offset, int whence)
+    {
+        auto& out = *static_cast<WorkOutput*>(opaque);
+        switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE: return out.end;
+        case SEEK_SET: break;
+        case SEEK_CUR: offset += out.pos; break;
+        case SEEK_END: offset += out.end; break;
+        default: return AVERROR(EINVAL);
+        }
+        if (offset < 0)
+            return AVERROR(EINVAL);
+        return out.pos = offset;
+    }
+
+    // Gives the fragment written since the last call its real name.
+    bool reveal()
+    {
+        fragmentAt = -1;
+        if (hiddenAt < 0)
+            return true;
+        const bool ok = ::pwrite(fd, "moof", 4, hiddenAt + 4) == 4;
+        hiddenAt = -1;
+        return ok;
+    }
+};
+
+AVIOContext* openWorkOutput(WorkOutput& out)
+{
+    constexpr int kBufferSize = 1 << 16;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+    AVIOContext* pb = buffer ? avio_alloc_context(buffer, kBufferSize, 1, &out, nullptr, WorkOutput::write,
+                                                  WorkOutput::seek)
+                             : nullptr;
+    if (pb)
+        pb->seekable = AVIO_SEEKABLE_NORMAL; // the regular scratch movie patches its sizes
+    else
+        av_free(buffer);
+    return pb;
+}
+
+// Flushes and frees what openWorkOutput() made; false when a write failed.
+bool closeWorkOutput(AVIOContext*& pb)
+{
+    if (!pb)
+        return true;
+    avio_flush(pb);
+    const bool ok = !pb->error;
+    av_freep(&pb->buffer);
+    avio_context_free(&pb);
+    return ok;
+}
+
 // How often the frames so far are made playable in the partial file.
 constexpr auto kFragmentInterval = std::chrono::milliseconds(500);
 
@@ -180,6 +275,7 @@ struct MovieWriter::Impl {
     std::string path;
     Options options;
     AtomicFile work; // the partial file (or the unnamed scratch movie)
+    WorkOutput output;
     MovieAttributes attributes;
     EncoderChoice choice{};
     const AVCodec* codec = nullptr;
@@ -230,13 +326,19 @@ struct MovieWriter::Impl {
         if (packetsInFragment == 0 || failed)
             return;
         packetsInFragment = 0;
-        if (av_write_frame(format, nullptr) < 0) {
+        if (!writeFragment([this] { return av_write_frame(format, nullptr); }) || !work.publish(partialName()))
             failed = true;
-            return;
-        }
+    }
+
+    // Writes what `write` gives the muxer as one fragment, named when whole.
+    template <typename Write>
+    bool writeFragment(Write write)
+    {
         avio_flush(format->pb);
-        if (format->pb->error || !work.publish(partialName()))
-            failed = true;
+        output.fragmentAt = avio_tell(format->pb);
+        const bool ok = write() >= 0;
+        avio_flush(format->pb);
+        return ok && !format->pb->error && output.reveal();
     }
 
     void startFlusher()
@@ -308,8 +410,7 @@ struct MovieWriter::Impl {
         av_packet_free(&packet);
         avcodec_free_context(&encoder);
         if (format) {
-            if (format->pb)
-                avio_closep(&format->pb);
+            closeWorkOutput(format->pb);
             avformat_free_context(format);
             format = nullptr;
         }
@@ -355,6 +456,11 @@ struct MovieWriter::Impl {
         } else if (name == "libsvtav1") {
             av_opt_set_int(encoder->priv_data, "crf", kSvtAv1Crf[step], 0);
             av_opt_set_int(encoder->priv_data, "preset", 8, 0); // near x264's medium in time per frame
+            // Without its look-ahead the encoder gives its first packet
+            // after 22 frames instead of 39, so the partial file trails
+            // the run about as little as with H.264; it costs 1 to 3 % in
+            // size at the same PSNR. Lower delays cost 5 to 18 %.
+            av_opt_set(encoder->priv_data, "svtav1-params", "lookahead=0", 0);
         } else if (name == "prores_ks") {
             av_opt_set(encoder->priv_data, "profile", "hq", 0);
             av_opt_set(encoder->priv_data, "vendor", "apl0", 0); // what editing programs expect
@@ -605,9 +711,9 @@ std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path, const 
         error = {AVERROR(errno), "The movie file could not be created (" + ffmpegError(AVERROR(errno)) + ")."};
         return nullptr;
     }
-    if (const int rc = avio_open(&impl->format->pb, ("file:" + impl->work.ioPath()).c_str(), AVIO_FLAG_WRITE);
-        rc < 0) {
-        error = {rc, "The movie file could not be created (" + ffmpegError(rc) + ")."};
+    impl->output.fd = impl->work.fd();
+    if (!(impl->format->pb = openWorkOutput(impl->output))) {
+        error = {AVERROR(ENOMEM), "The movie file could not be created (" + ffmpegError(AVERROR(ENOMEM)) + ")."};
         return nullptr;
     }
     return std::unique_ptr<MovieWriter>(new MovieWriter(std::move(impl)));
@@ -679,10 +785,9 @@ bool MovieWriter::update(std::string& error)
     m.stopFlushing();
     bool ok = !m.failed && avcodec_send_frame(m.encoder, nullptr) == 0 && m.drain();
     m.flushed = true;
-    ok = ok && av_write_trailer(m.format) >= 0; // the fragmented muxer answers a byte count
-    ok = ok && !m.format->pb->error;
-    const int closed = avio_closep(&m.format->pb);
-    ok = ok && closed == 0;
+    // The last fragment is written by the trailer.
+    ok = ok && m.writeFragment([&] { return av_write_trailer(m.format); });
+    ok = closeWorkOutput(m.format->pb) && ok;
     m.finished = true;
     if (!ok) {
         error = "The movie data could not be written.";
