@@ -381,8 +381,12 @@ void RecordingPorts::setText(const std::string& t) { text = t; }
 void RecordingPorts::appendText(const std::string& t) { text += t; }
 void RecordingPorts::setLabel(const std::string& label)
 {
-    std::lock_guard lock(mutex_);
-    labels_.push_back(label);
+    {
+        std::lock_guard lock(mutex_);
+        labels_.push_back(label);
+    }
+    if (onLabel)
+        onLabel(label);
 }
 void RecordingPorts::highlight(std::size_t offset, std::size_t length) { highlighted = {offset, length}; }
 void RecordingPorts::setStatusText(const std::string& t)

@@ -167,6 +167,7 @@ public:
     std::optional<std::vector<std::string>> nextChoice; // what the open dialog answers
     std::optional<SaveChoice> nextSave;                  // what the save dialog answers
     std::vector<std::string> saveProposals;              // "title|message|name.extension" per save dialog
+    std::function<void(const std::string&)> onLabel; // called with each label, on the thread that sets it
     std::string text;
     std::pair<std::size_t, std::size_t> highlighted{0, 0};
     unsigned numList = 0;

@@ -325,6 +325,7 @@ void ImagesList::selectFile(unsigned index)
     char label[64];
     std::snprintf(label, sizeof label, "(%u/%u) ", index + 1, fileCount());
     view_.setLabel(label + labelWord());
+    view_.showImage(index);
     if (settings_.isElCapitan)
         return;
     const std::string name = fs::path(imageFiles_[index]).filename().string();

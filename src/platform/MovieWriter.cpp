@@ -295,6 +295,7 @@ struct MovieWriter::Impl {
     bool flushed = false; // the encoder was told that the stream ends
     std::int64_t nextPts = 0;
     std::int64_t frames = 0;
+    std::int64_t keepFrames = 0; // 0: all
     std::map<std::int64_t, std::int64_t> pendingDurations; // by pts
     // Every packet's time and length in stream units, in order (no frame is
     // reordered: max_b_frames is 0).
@@ -655,7 +656,9 @@ static bool remuxRegular(const std::string& from, const char* muxer, const AVStr
         av_dict_free(&options);
     }
     int rc = 0;
-    while (ok && (rc = av_read_frame(in, packet)) >= 0) {
+    std::size_t copied = 0; // the packets after the lengths given are left out
+    while (ok && copied < lengths.size() && (rc = av_read_frame(in, packet)) >= 0) {
+        ++copied;
         av_packet_rescale_ts(packet, in->streams[0]->time_base, os->time_base);
         const auto it = std::lower_bound(lengths.begin(), lengths.end(), std::pair{packet->pts, std::int64_t(0)});
         if (it != lengths.end() && it->first == packet->pts)
@@ -665,7 +668,7 @@ static bool remuxRegular(const std::string& from, const char* muxer, const AVStr
         ok = av_write_frame(out, packet) >= 0;
         av_packet_unref(packet);
     }
-    ok = ok && rc == AVERROR_EOF && av_write_trailer(out) >= 0 && !out->pb->error;
+    ok = ok && (rc == AVERROR_EOF || copied == lengths.size()) && av_write_trailer(out) >= 0 && !out->pb->error;
     if (out && out->pb && avio_closep(&out->pb) < 0)
         ok = false;
     if (!ok)
@@ -750,6 +753,8 @@ bool MovieWriter::addImage(const Yuv420Bitmap& picture, MovieTime duration)
     });
 }
 
+void MovieWriter::keepFirstFrames(std::int64_t frames) { impl_->keepFrames = frames; }
+
 bool MovieWriter::hasPicture() const { return impl_->frames > 0; }
 
 bool MovieWriter::canUpdate() const
@@ -784,6 +789,12 @@ bool MovieWriter::update(std::string& error)
     }
     m.stopFlushing();
     bool ok = !m.failed && avcodec_send_frame(m.encoder, nullptr) == 0 && m.drain();
+    if (ok && m.keepFrames >= 1 && std::size_t(m.keepFrames) < m.lengths.size()) {
+        m.lengths.resize(std::size_t(m.keepFrames));
+        m.frames = m.keepFrames;
+        m.nextPts = av_rescale_q(m.lengths.back().first + m.lengths.back().second, m.stream->time_base,
+                                 m.encoder->time_base);
+    }
     m.flushed = true;
     // The last fragment is written by the trailer.
     ok = ok && m.writeFragment([&] { return av_write_trailer(m.format); });

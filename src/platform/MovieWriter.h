@@ -108,6 +108,10 @@ public:
     std::int64_t frameCount() const;
     double durationSeconds() const;
 
+    // The movie that update() writes ends after its first `frames` frames
+    // (a run stopped at a picture behind the ones it had written).
+    void keepFirstFrames(std::int64_t frames);
+
     // Finishes the file: flushes the encoder, writes the movie as one
     // regular movie under its name, flushed to disk, and removes the partial
     // file. True when the file is complete and playable. When a file has

@@ -28,6 +28,8 @@ public:
     virtual void setLabel(const std::string& label) = 0;
     // Select the characters [offset, offset + length) of the text (bytes).
     virtual void highlight(std::size_t offset, std::size_t length) = 0;
+    // Image `index` of the list is now the current one.
+    virtual void showImage(unsigned /*index*/) {}
     virtual void scrollTo(double y) = 0;
     // Height of the whole text in view units (0 where nothing is drawn).
     virtual double documentHeight() const { return 0; }

@@ -290,6 +290,8 @@ bool MovieRun::createMovie()
     {
         std::lock_guard lock(movieMutex_);
         runOpen_ = true;
+        stopAsked_ = false;
+        framesAfterImage_.clear();
         isCreatingMovie_ = true;
     }
     window_.setResizable(false);
@@ -545,8 +547,8 @@ void MovieRun::createMovieFrames()
     }
 
     while (std::optional<RenderedFrame> frame = pipeline.pop()) {
-        if (!isCreatingMovie_)
-            return; // stopped by the user: the movie is already written
+        if (!isCreatingMovie_ || stopAsked_)
+            return; // stopped by the user: the movie is (being) written
         const MovieTime frameDuration = frame->duration; // this image's in-between frames, own frame and duplicates
         const std::string name = fileName(files[frame->index]);
         const char* problem = nullptr;
@@ -572,10 +574,10 @@ void MovieRun::createMovieFrames()
         // mixes are made from the pictures without their text.
         const auto appendTween = [&](const RgbaBitmap& tween) {
             std::lock_guard lock(movieMutex_);
-            return isCreatingMovie_ && mvMovie_->addImage(tween, frameDuration);
+            return isCreatingMovie_ && !stopAsked_ && mvMovie_->addImage(tween, frameDuration);
         };
         if (smoothing.active() && !smoothing.apply(frame->bitmap, appendTween)) {
-            if (!isCreatingMovie_)
+            if (!isCreatingMovie_ || stopAsked_)
                 return;
             pipeline.cancel();
             alerts_.alert(windowText("Create movie error"), kCannotWrite);
@@ -590,12 +592,13 @@ void MovieRun::createMovieFrames()
         bool appended = true;
         {
             std::lock_guard lock(movieMutex_);
-            if (!isCreatingMovie_)
+            if (!isCreatingMovie_ || stopAsked_)
                 return;
             ++actualImages_;
             for (unsigned d = 0; d < dupImages && appended; ++d)
                 appended = frame->planes.width > 0 ? mvMovie_->addImage(frame->planes, frameDuration)
                                                    : mvMovie_->addImage(frame->bitmap, frameDuration);
+            framesAfterImage_.emplace_back(frame->index, mvMovie_->frameCount());
         }
         if (actualImages_ == 1) { // the first picture, image 0 unless the time range left it out
             std::unique_lock lock(movieMutex_);
@@ -625,7 +628,7 @@ void MovieRun::createMovieFrames()
                              list_.verifyListFailed(), overlayFailed, textOverlay_ && textOverlay_->textCut()});
 }
 
-bool MovieRun::finishRun()
+bool MovieRun::finishRun(std::optional<unsigned> shownImage)
 {
     std::string error;
     bool written = false, writeFailed = false;
@@ -635,6 +638,8 @@ bool MovieRun::finishRun()
             return false;
         runOpen_ = false;
         if (mvMovie_ && isCreatingMovie_) {
+            if (shownImage)
+                keepUpToImage(*shownImage);
             if (!mvMovie_->hasPicture()) {
                 mvMovie_->discard(); // a movie without a single frame is not kept
             } else if (mvMovie_->update(error)) {
@@ -670,6 +675,25 @@ bool MovieRun::finishRun()
     return true;
 }
 
-void MovieRun::stopMovie() { finishRun(); }
+void MovieRun::stopMovie(std::optional<unsigned> shownImage)
+{
+    // Asked before the lock: the worker, with frames rendered ahead, could
+    // otherwise take the lock again and again while this waits for it, and
+    // the movie would run on for several images after Stop.
+    stopAsked_ = true;
+    finishRun(shownImage);
+}
+
+// Called with movieMutex_ held. The window shows the images a little after
+// they were written: the movie ends with the one that was on screen.
+void MovieRun::keepUpToImage(unsigned index)
+{
+    auto after = std::upper_bound(framesAfterImage_.begin(), framesAfterImage_.end(), index,
+                                  [](unsigned i, const auto& entry) { return i < entry.first; });
+    if (after == framesAfterImage_.begin() || after == framesAfterImage_.end())
+        return; // nothing shown yet, or the last image written is the one shown
+    mvMovie_->keepFirstFrames(std::prev(after)->second);
+    actualImages_ = static_cast<unsigned>(after - framesAfterImage_.begin());
+}
 
 } // namespace mv

@@ -52,12 +52,16 @@ public:
     // The frame loop; runs on the worker thread.
     void createMovieFrames();
     // Finishes the run and writes the movie; from any thread. A frame being
-    // appended at that moment is completed first.
-    void stopMovie();
+    // appended at that moment is completed first. With the image the window
+    // shows as the current one, the movie ends with that image even when
+    // later ones were written meanwhile.
+    void stopMovie(std::optional<unsigned> shownImage = std::nullopt);
     // Waits until the worker has ended.
     void waitForWorker();
 
     bool isCreatingMovie() const { return isCreatingMovie_; }
+    // Stop was asked and the movie is being finished.
+    bool isStopping() const { return isCreatingMovie_ && stopAsked_; }
     const std::string& outputPath() const { return outputPath_; }
     // The last run ended with a complete movie file.
     bool wasWritten() const { return written_; }
@@ -91,8 +95,9 @@ private:
     void writeSideFiles();
     // Ends the run after a fatal error of the worker: no file is left.
     void abortRun();
-    // Returns true when this call ended the run.
-    bool finishRun();
+    // Returns true when this call ended the run; see stopMovie().
+    bool finishRun(std::optional<unsigned> shownImage = std::nullopt);
+    void keepUpToImage(unsigned index);
 
     JobSettings& settings_;
     ImagesList& list_;
@@ -105,6 +110,9 @@ private:
     std::unique_ptr<MovieWriter> mvMovie_;
     MovieAttributes attributes_;
     std::atomic<bool> isCreatingMovie_{false};
+    std::atomic<bool> stopAsked_{false}; // from stopMovie, before it has the lock
+    // (image index, frames in the movie after it), in the order written.
+    std::vector<std::pair<unsigned, std::int64_t>> framesAfterImage_;
     bool runOpen_ = false; // between a successful createMovie and stopMovie
     std::atomic<bool> written_{false};
     std::atomic<unsigned> actualImages_{0};

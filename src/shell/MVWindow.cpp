@@ -1170,8 +1170,9 @@ void MVWindow::createOrStop(bool fromMenu)
         fileItems_[4]->setEnabled(false);
         if (stopWorker_.joinable())
             stopWorker_.join(); // an earlier stop, long finished
-        stopWorker_ = std::thread([this] {
-            run_->stopMovie();
+        setStatusText(tr("Finishing the movie…"));
+        stopWorker_ = std::thread([this, shown = shownImage_] {
+            run_->stopMovie(shown);
             main_->post([this] {
                 stopping_ = false;
                 refreshCreateEnable();
@@ -1190,6 +1191,7 @@ void MVWindow::createOrStop(bool fromMenu)
             handStampStyleToRenderer();
     }
     rereadRate();
+    shownImage_.reset();
     if (run_->createCommand(ports_.get()))
         refreshCreateEnable();
 }
@@ -1658,8 +1660,12 @@ void MVWindow::stopAndSave()
     if (stopWorker_.joinable())
         stopWorker_.join();
     if (run_) {
-        if (run_->isCreatingMovie())
-            run_->stopMovie();
+        if (run_->isCreatingMovie()) {
+            // Writing the movie can take seconds: the window says why it stays.
+            setStatusText(tr("Finishing the movie…"));
+            timeRemainText_->repaint();
+            run_->stopMovie(shownImage_);
+        }
         run_->waitForWorker();
     }
     if (listWorker_.joinable())

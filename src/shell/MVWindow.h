@@ -176,6 +176,9 @@ private:
     // while for a long movie: it never runs on the main thread.
     std::thread stopWorker_;
     std::atomic<bool> stopping_{false};
+    // The image the list shows as the current one during a run: Stop ends
+    // the movie there.
+    std::optional<unsigned> shownImage_;
     std::atomic<bool> listing_{false};
     bool createWanted_ = false;
     bool runControlsOn_ = true;

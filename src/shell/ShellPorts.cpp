@@ -152,6 +152,11 @@ void ShellPorts::setLabel(const std::string& label)
     main_.post([this, t = qs(label)] { w_.imagesText_->setText(t); });
 }
 
+void ShellPorts::showImage(unsigned index)
+{
+    main_.post([this, index] { w_.shownImage_ = index; });
+}
+
 void ShellPorts::highlight(std::size_t offset, std::size_t length)
 {
     int start = 0, count = 0;

@@ -32,6 +32,7 @@ public:
     void appendText(const std::string& text) override;
     void setLabel(const std::string& label) override;
     void highlight(std::size_t offset, std::size_t length) override;
+    void showImage(unsigned index) override;
     void scrollTo(double y) override;
     double documentHeight() const override;
 
