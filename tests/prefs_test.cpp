@@ -72,8 +72,8 @@ JobSettings unusual()
     s.wPosnY = 1;
     s.textColor = {0.1, 0.2, 0.30000001, 0.45};
     s.watermarkColor = {1, 0, 0.5, 1};
-    s.textFont = {"DejaVu Sans Mono", 18.5};
-    s.watermarkFont = {"Liberation Serif", 9};
+    s.textFont = {"DejaVu Sans Mono", 18.5, ""};
+    s.watermarkFont = {"DejaVu Sans", 36, "Bold Oblique"};
     return s;
 }
 
@@ -170,6 +170,13 @@ TEST(Preferences, StoredValuesAreClampedOnLoad)
         loadPrefs(store, s);
         EXPECT_DOUBLE_EQ(s.textFont.pointSize, 12) << bad;
     }
+    // A font stored before styles were kept is the family's regular face.
+    const std::string old = "36 DejaVu Sans";
+    store.datas["textFontPref"] = {old.begin(), old.end()};
+    s.textFont.style = "Bold";
+    loadPrefs(store, s);
+    EXPECT_EQ(s.textFont.family, "DejaVu Sans");
+    EXPECT_EQ(s.textFont.style, "");
 }
 
 TEST(Preferences, SaveWritesEveryKeyInOrder)

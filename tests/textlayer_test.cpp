@@ -150,7 +150,7 @@ TEST_F(TextLayerTest, WatermarkLandsWhereItsTableSays)
     for (const Case c : {Case{1920, 1080, 36, 1, 1, "Wg centre"}, Case{300, 120, 24, 2, 2, "A long watermark wider than the frame"},
                          Case{200, 50, 40, 0, 0, "Wg"}}) {
         SCOPED_TRACE(c.text);
-        layer.watermarkText({"Geneva", c.size}, {1, 1, 1, 1}, c.text, c.posnX, c.posnY);
+        layer.watermarkText({"Geneva", c.size, ""}, {1, 1, 1, 1}, c.text, c.posnX, c.posnY);
         RgbaBitmap frame = frameOf(c.W, c.H);
         ASSERT_TRUE(layer.renderWatermark(&frame, c.text, c.W, c.H));
         const auto w = static_cast<long>(layer.mWidth()), h = static_cast<long>(layer.mHeight());
@@ -169,6 +169,18 @@ TEST_F(TextLayerTest, WatermarkLandsWhereItsTableSays)
             EXPECT_EQ(o.x, 0);
         }
     }
+
+    // The face's style reaches the frame: bold has more ink than regular.
+    const auto ink = [&](const std::string& style) {
+        layer.watermarkText({"DejaVu Sans", 36, style}, {1, 1, 1, 1}, "Wg", 0, 0);
+        RgbaBitmap frame = frameOf(400, 100);
+        EXPECT_TRUE(layer.renderWatermark(&frame, "Wg", 400, 100));
+        long sum = 0;
+        for (std::size_t i = 0; i < frame.pixels.size(); i += 4)
+            sum += frame.pixels[i];
+        return sum;
+    };
+    EXPECT_GT(ink("Bold"), ink("") * 5 / 4);
 }
 
 // A block larger than any picture can be (a line of 6,000 characters, or
@@ -181,9 +193,9 @@ TEST_F(TextLayerTest, WatermarkLargerThanAnyPictureDrawsWhatFits)
         lines += "Line\n";
     for (const std::string& text : {std::string(6000, 'W'), lines}) {
         SCOPED_TRACE(text.size());
-        layer.watermarkText({"Geneva", 12}, {1, 1, 1, 1}, "Wg", 0, 0);
+        layer.watermarkText({"Geneva", 12, ""}, {1, 1, 1, 1}, "Wg", 0, 0);
         EXPECT_FALSE(layer.watermarkCut());
-        layer.watermarkText({"Geneva", 12}, {1, 1, 1, 1}, text, 0, 0);
+        layer.watermarkText({"Geneva", 12, ""}, {1, 1, 1, 1}, text, 0, 0);
         EXPECT_TRUE(layer.watermarkCut());
         RgbaBitmap frame = frameOf(320, 240);
         ASSERT_TRUE(layer.renderWatermark(&frame, text, 320, 240));
@@ -274,8 +286,8 @@ TEST_F(TextLayerTest, SizingNeverTearsARenderInProgress)
         }
     });
     for (int i = 0; i < 300; ++i) {
-        layer.dateText({"Geneva", 8.0 + i % 40}, {1, 0, 0, 1});
-        layer.watermarkText({"DejaVu Serif", 8.0 + i % 30}, {0, 1, 0, 0.5}, std::string(1 + i % 50, 'M'), 2, 0);
+        layer.dateText({"Geneva", 8.0 + i % 40, ""}, {1, 0, 0, 1});
+        layer.watermarkText({"DejaVu Serif", 8.0 + i % 30, ""}, {0, 1, 0, 0.5}, std::string(1 + i % 50, 'M'), 2, 0);
     }
     worker.join();
     EXPECT_EQ(drawn, 600);

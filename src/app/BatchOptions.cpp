@@ -97,7 +97,7 @@ FontSpec fontSpec(const std::string& option, const std::string& text)
     const std::size_t comma = text.rfind(',');
     if (comma == std::string::npos || comma == 0)
         throw UsageError{option + ": \"" + text + "\" is not FAMILY,SIZE"};
-    return {text.substr(0, comma), bounded(option, text.substr(comma + 1), kFontSizeRange)};
+    return {text.substr(0, comma), bounded(option, text.substr(comma + 1), kFontSizeRange), ""};
 }
 
 void applySize(const std::string& text, JobSettings& s)

@@ -74,6 +74,14 @@ const char* kCannotWrite =
 
 } // namespace
 
+// Animation mode: keyframes entered or read, and the Custom crop chosen
+// (a file read brings it).
+bool followsKeyframes(const CropWindow* editor, const JobSettings& settings)
+{
+    return editor && editor->isAnimation() && !editor->frameArray().empty() &&
+           (settings.crop == kCropCustom || editor->isReadAnim());
+}
+
 MovieRun::MovieRun(JobSettings& settings, ImagesList& list, AlertPort& alerts, MainWindowPort& window)
     : settings_(settings), list_(list), alerts_(alerts), window_(window),
       playSound_([] { playCompletionSound(false); })
@@ -367,9 +375,7 @@ void MovieRun::createMovieFrames()
         setAnim(settings_, *cropWindow_);
         settings_.crop = kCropCustom;
     }
-    // Animation mode: keyframes entered or read, and the Custom crop chosen.
-    const bool animation = cropWindow_ && cropWindow_->isAnimation() && !cropWindow_->frameArray().empty() &&
-                           settings_.crop == kCropCustom;
+    const bool animation = followsKeyframes(cropWindow_, settings_);
     const bool isCropRect = cropView_ && cropView_->isCropRect;
     const std::vector<frameS> keyframes = animation ? cropWindow_->frameArray() : std::vector<frameS>{};
 

@@ -24,6 +24,10 @@
 namespace mv {
 
 
+// Whether a movie made now follows the editor's keyframes, whose
+// adjustments then win over the window's.
+bool followsKeyframes(const CropWindow* editor, const JobSettings& settings);
+
 class MovieRun {
 public:
     MovieRun(JobSettings& settings, ImagesList& list, AlertPort& alerts, MainWindowPort& window);

@@ -47,6 +47,7 @@ struct RGBAColor {
 struct FontSpec {
     std::string family = "Geneva";
     double pointSize = 12;
+    std::string style; // the family's style as the font panel names it ("Bold"); empty: regular
 };
 struct RGBColor {
     float red = 1, green = 1, blue = 1;

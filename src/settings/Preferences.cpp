@@ -98,7 +98,12 @@ std::vector<std::uint8_t> archived(const RGBAColor& c)
     return bytesOf(number(c.red) + " " + number(c.green) + " " + number(c.blue) + " " + number(c.alpha));
 }
 
-std::vector<std::uint8_t> archived(const FontSpec& f) { return bytesOf(number(f.pointSize) + " " + f.family); }
+// Fonts: "size family", and the style on a line of its own when there is
+// one (stores written before styles were kept have none).
+std::vector<std::uint8_t> archived(const FontSpec& f)
+{
+    return bytesOf(number(f.pointSize) + " " + f.family + (f.style.empty() ? "" : "\n" + f.style));
+}
 
 void unarchive(const PreferenceStore& store, const std::string& key, RGBAColor& c)
 {
@@ -125,8 +130,10 @@ void unarchive(const PreferenceStore& store, const std::string& key, FontSpec& f
     if (blank == std::string::npos || blank + 1 >= s.size())
         return;
     const float size = strtof_l(s.substr(0, blank).c_str(), nullptr, cLocale());
+    const std::size_t newline = s.find('\n', blank + 1);
     if (kFontSizeRange.contains(size))
-        f = {s.substr(blank + 1), size};
+        f = {s.substr(blank + 1, newline - blank - 1), size,
+             newline == std::string::npos ? std::string() : s.substr(newline + 1)};
 }
 
 std::vector<std::uint8_t> pointBytes(double x, double y)

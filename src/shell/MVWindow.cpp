@@ -12,7 +12,9 @@
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QFontDialog>
+#include <QTimer>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -77,6 +79,24 @@ private:
     std::function<void(bool)> held_;
 };
 
+// Calls back whenever a window is shown or becomes the active one.
+class ActivationWatch : public QObject {
+public:
+    ActivationWatch(QObject* parent, std::function<void()> activated)
+        : QObject(parent), activated_(std::move(activated))
+    {
+    }
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Show || e->type() == QEvent::WindowActivate)
+            activated_();
+        return false;
+    }
+
+private:
+    std::function<void()> activated_;
+};
+
 } // namespace
 namespace {
 
@@ -99,26 +119,29 @@ struct SliderDef {
     const char* format;
     float mul, add; // shown value = field * mul + add
     int resetTag;
+    const char* tip;
 };
 
 const SliderDef kSliders[] = {
     {"saturation", QT_TRANSLATE_NOOP("MVWindow", "Saturation"), &JobSettings::saturation, 0, 4, 0.001f, "%0.1f", 100,
-     -100, 3},
+     -100, 3, QT_TRANSLATE_NOOP("MVWindow", "Colour saturation: left for grey, right for stronger colours")},
     {"brightness", QT_TRANSLATE_NOOP("MVWindow", "Brightness"), &JobSettings::brightness, -1, 1, 0.001f, "%0.1f", 100,
-     0, 3},
+     0, 3, QT_TRANSLATE_NOOP("MVWindow", "Brightness added to every pixel")},
     {"contrast", QT_TRANSLATE_NOOP("MVWindow", "Contrast"), &JobSettings::contrast, 0.25f, 4, 0.001f, "%0.1f", 100,
-     -100, 3},
+     -100, 3, QT_TRANSLATE_NOOP("MVWindow", "Contrast about mid-grey")},
     {"exposure", QT_TRANSLATE_NOOP("MVWindow", "Exposure"), &JobSettings::exposureEV, -10, 10, 0.01f, "%0.2fev", 1, 0,
-     4},
+     4, QT_TRANSLATE_NOOP("MVWindow", "Exposure in stops: +1 doubles the light")},
     {"mono", QT_TRANSLATE_NOOP("MVWindow", "Monochrome"), &JobSettings::monoIntensity, 0, 1, 0.001f, "%0.1f%%", 100,
-     0, 5},
+     0, 5, QT_TRANSLATE_NOOP("MVWindow", "Strength of the monochrome tint (its colour: Tint Colour…)")},
     {"sepia", QT_TRANSLATE_NOOP("MVWindow", "Sepia"), &JobSettings::sepiaIntensity, 0, 1, 0.001f, "%0.1f%%", 100, 0,
-     6},
-    {"blur", QT_TRANSLATE_NOOP("MVWindow", "Blur"), &JobSettings::blurRadius, 0, 100, 0.001f, "%0.1f%%", 100, 0, 7},
+     6, QT_TRANSLATE_NOOP("MVWindow", "Strength of the sepia tone")},
+    {"blur", QT_TRANSLATE_NOOP("MVWindow", "Blur"), &JobSettings::blurRadius, 0, 100, 0.001f, "%0.1f%%", 100, 0, 7,
+     QT_TRANSLATE_NOOP("MVWindow", "Gaussian blur radius")},
     {"rotate", QT_TRANSLATE_NOOP("MVWindow", "Straighten"), &JobSettings::rotateAngle, kStraightenRange.low,
-     kStraightenRange.high, 0.00174f, "%0.1f°", 57.325f, 0, 8},
+     kStraightenRange.high, 0.00174f, "%0.1f°", 57.325f, 0, 8,
+     QT_TRANSLATE_NOOP("MVWindow", "Turns the picture to straighten a tilted horizon")},
     {"sharpen", QT_TRANSLATE_NOOP("MVWindow", "Sharpen"), &JobSettings::sharpenValue, 0, 10, 0.001f, "%0.1f%%", 100, 0,
-     9},
+     9, QT_TRANSLATE_NOOP("MVWindow", "Sharpens the picture's detail")},
 };
 
 // The title with a keyboard accelerator before the first `letter` (a
@@ -156,11 +179,16 @@ QColor toQColor(const RGBAColor& c) { return QColor::fromRgbF(c.red, c.green, c.
 RGBAColor fromQColor(const QColor& c) { return {c.redF(), c.greenF(), c.blueF(), c.alphaF()}; }
 QFont toQFont(const FontSpec& f)
 {
-    QFont font(QString::fromStdString(f.family));
+    const QString family = QString::fromStdString(f.family), style = QString::fromStdString(f.style);
+    QFont font = style.isEmpty() ? QFont(family) : QFontDatabase::font(family, style, 12);
     font.setPointSizeF(f.pointSize > 0 ? f.pointSize : 12);
     return font;
 }
-FontSpec fromQFont(const QFont& f) { return {f.family().toStdString(), f.pointSizeF()}; }
+// The panel's style name ("Bold Italic") goes with the family and size.
+FontSpec fromQFont(const QFont& f)
+{
+    return {f.family().toStdString(), f.pointSizeF(), QFontDatabase::styleString(f).toStdString()};
+}
 
 // Puts a label and its control in a form row, with both named.
 void addRow(QGridLayout* grid, int row, QLabel* label, QWidget* control, const char* labelName,
@@ -536,12 +564,14 @@ void MVWindow::buildFilterPanel()
     auto* v = new QVBoxLayout(filterPanel_);
     auto* grid = new QGridLayout;
     int row = 0;
-    auto addSlider = [&](const QString& name, const QString& title, float min, float max, float fine, int resetTag) {
+    auto addSlider = [&](const QString& name, const QString& title, float min, float max, float fine, int resetTag,
+                         const QString& tip) {
         auto* label = new QLabel(title + ":", filterPanel_);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         auto* slider = new FloatSlider(min, max, fine, filterPanel_);
         slider->setObjectName(name + "Slider");
         slider->setAccessibleName(title);
+        slider->setToolTip(tip + tr(". Arrow keys step; with Alt held, finer."));
         slider->setMinimumWidth(200);
         label->setBuddy(slider);
         auto* value = new QLabel(filterPanel_);
@@ -567,7 +597,7 @@ void MVWindow::buildFilterPanel()
         return slider;
     };
     for (const SliderDef& d : kSliders)
-        addSlider(d.name, wt(d.title), d.min, d.max, d.fineStep, d.resetTag);
+        addSlider(d.name, wt(d.title), d.min, d.max, d.fineStep, d.resetTag, tr(d.tip));
 
     auto* resetRow = new QHBoxLayout;
     auto* tint = new QPushButton(tr("Tint Colour…"), filterPanel_);
@@ -587,6 +617,18 @@ void MVWindow::buildFilterPanel()
     resetRow->addWidget(resetColor);
     resetRow->addWidget(resetAll);
     grid->addLayout(resetRow, row++, 0, 1, 4);
+    keyframesNote_ = new QLabel(tr("This movie follows its keyframes: the adjustments are taken from them. "
+                                   "Change them in the keyframe editor (Crop: Custom), or choose another crop "
+                                   "to use the sliders."),
+                                filterPanel_);
+    keyframesNote_->setObjectName("keyframesNote");
+    keyframesNote_->setWordWrap(true);
+    keyframesNote_->setStyleSheet("QLabel { background: palette(tooltip-base); color: palette(tooltip-text); "
+                                  "padding: 4px; }");
+    keyframesNote_->hide();
+    // The keyframes change in the editor, another window.
+    filterPanel_->installEventFilter(new ActivationWatch(filterPanel_, [this] { showKeyframesNote(); }));
+    grid->addWidget(keyframesNote_, row++, 0, 1, 4);
     grid->setRowMinimumHeight(row++, 8);
 
     // Smoothing, in the same columns as the adjustments
@@ -695,6 +737,7 @@ void MVWindow::buildWatermarkPanel()
 {
     watermarkPanel_ = new QDialog(this, Qt::Tool);
     watermarkPanel_->setObjectName("watermarkPanel");
+    connect(watermarkPanel_, &QDialog::finished, this, [this] { hideWatermarkTextPanels(); });
     auto* v = new QVBoxLayout(watermarkPanel_);
     watermarkUseCheckbox_ = new QCheckBox(watermarkPanel_);
     watermarkUseCheckbox_->setObjectName("watermarkUseCheckbox");
@@ -889,8 +932,7 @@ void MVWindow::setTitles()
     watermarkPanel_->setWindowTitle(wt("Watermark"));
     layerModePanel_->setWindowTitle(wt("Layer Mode"));
     convertPanel_->setWindowTitle(wt("Movie to Frames"));
-    fontPanel_->setWindowTitle(wt("Fonts"));
-    colorPanel_->setWindowTitle(wt("Colours"));
+    titleTextPanels();
 
     fileMenu_->setTitle(mt("&File"));
     windowMenu_->setTitle(mt("&Window"));
@@ -1199,6 +1241,8 @@ void MVWindow::createOrStop(bool fromMenu)
 void MVWindow::mvAction(int tag)
 {
     isTextFont_ = false;
+    titleTextPanels();
+    QTimer::singleShot(0, this, [this] { showKeyframesNote(); }); // once the action has had its effect
     // The list being built is the listing worker's until it ends.
     if (listing_ && (tag == 8 || tag == 9 || tag == 10))
         return;
@@ -1300,6 +1344,7 @@ void MVWindow::mvAction(int tag)
 void MVWindow::mvMenu(int tag)
 {
     isTextFont_ = false;
+    titleTextPanels();
     switch (tag) {
     case 1:
         QDesktopServices::openUrl(QUrl::fromLocalFile(manualPath()));
@@ -1413,6 +1458,8 @@ void MVWindow::writeLabels(bool atStart)
 void MVWindow::mvFilters(int tag)
 {
     isTextFont_ = false;
+    titleTextPanels();
+    showKeyframesNote();
     auto resetFields = [this](std::initializer_list<float JobSettings::*> fields) {
         for (auto f : fields)
             settings_.*f = (f == &JobSettings::saturation || f == &JobSettings::contrast) ? 1.0f : 0.0f;
@@ -1528,6 +1575,7 @@ void MVWindow::mvFilters(int tag)
     case 21:
         if (watermarkPanel_->isVisible()) {
             watermarkPanel_->hide();
+            hideWatermarkTextPanels();
         } else {
             watermarkPanel_->show();
             watermarkPanel_->raise();
@@ -1537,6 +1585,7 @@ void MVWindow::mvFilters(int tag)
             fontPanel_->setCurrentFont(toQFont(settings_.watermarkFont));
             watermarkUseCheckbox_->setChecked(settings_.useWatermark);
         }
+        titleTextPanels();
         return;
     default:
         break;
@@ -1551,6 +1600,7 @@ void MVWindow::mvFilters(int tag)
 void MVWindow::mvWatermarkAction(int tag)
 {
     isTextFont_ = false;
+    titleTextPanels();
     int x = static_cast<int>(settings_.wPosnX), y = static_cast<int>(settings_.wPosnY);
     switch (tag) {
     case 1:
@@ -1568,9 +1618,10 @@ void MVWindow::mvWatermarkAction(int tag)
             fontPanel_->hide();
             hideIfVisible(colorPanel_);
         } else {
-            fontPanel_->show();
-            fontPanel_->raise();
-            fontPanel_->activateWindow();
+            QSignalBlocker bc(colorPanel_), bf(fontPanel_);
+            colorPanel_->setCurrentColor(toQColor(settings_.watermarkColor));
+            fontPanel_->setCurrentFont(toQFont(settings_.watermarkFont));
+            showTextPanels();
         }
         break;
     case 4:
@@ -1630,17 +1681,60 @@ void MVWindow::mvColorAction()
     }
 }
 
+// Says, while it is so, that the movie takes its adjustments from the
+// keyframes, whatever the sliders show.
+void MVWindow::showKeyframesNote()
+{
+    if (keyframesNote_)
+        keyframesNote_->setVisible(followsKeyframes(cropWindow_.get(), settings_));
+}
+
+// The colour panel beside the font panel, both titled for what they change.
+void MVWindow::showTextPanels()
+{
+    titleTextPanels();
+    fontPanel_->show();
+    if (!colorPanel_->isVisible()) // beside the font panel, not over it
+        colorPanel_->move(fontPanel_->frameGeometry().topRight() + QPoint(8, 0));
+    colorPanel_->show();
+    colorPanel_->raise();
+    fontPanel_->raise();
+    fontPanel_->activateWindow();
+}
+
+// The watermark's font and colour panels go with its panel.
+void MVWindow::hideWatermarkTextPanels()
+{
+    if (!isTextFont_) {
+        hideIfVisible(fontPanel_);
+        hideIfVisible(colorPanel_);
+    }
+    titleTextPanels();
+}
+
+// The font and colour panels change the watermark while its panel is open,
+// else the stamp after Stamp Font…, else (colour) the tint: their titles say
+// which.
+void MVWindow::titleTextPanels()
+{
+    if (!fontPanel_ || !colorPanel_)
+        return; // while the window is built
+    const bool watermark = watermarkPanel_ && watermarkPanel_->isVisible();
+    fontPanel_->setWindowTitle(watermark ? tr("Watermark Font") : tr("Stamp Font"));
+    colorPanel_->setWindowTitle(watermark     ? tr("Watermark Colour")
+                                : isTextFont_ ? tr("Stamp Colour")
+                                              : tr("Tint Colour"));
+}
+
 void MVWindow::toggleFontPanelForStamp()
 {
     if (!fontPanel_->isVisible()) {
         QSignalBlocker bc(colorPanel_), bf(fontPanel_);
         colorPanel_->setCurrentColor(toQColor(settings_.textColor));
         fontPanel_->setCurrentFont(toQFont(settings_.textFont));
-        fontPanel_->show();
-        fontPanel_->raise();
-        fontPanel_->activateWindow();
         isTextFont_ = true;
         hideIfVisible(watermarkPanel_);
+        showTextPanels();
     } else {
         fontPanel_->hide();
         hideIfVisible(colorPanel_);

@@ -144,6 +144,10 @@ private:
     void setSlidersFromSettings();
     void hideIfVisible(QWidget* w);
     void toggleFontPanelForStamp();
+    void showTextPanels();
+    void hideWatermarkTextPanels();
+    void showKeyframesNote();
+    void titleTextPanels();
     // The text renderer gets the watermark and the stamp style from here.
     void handWatermarkToRenderer();
     void handStampStyleToRenderer();
@@ -196,6 +200,7 @@ private:
     ImageListView* listView_ = nullptr;
     QLabel* imagesText_ = nullptr;
     QProgressBar* sortProg_ = nullptr;
+    QLabel* keyframesNote_ = nullptr; // in the adjustment panel
     QPushButton* listImagesButton_ = nullptr;
     QPushButton* createMovieButton_ = nullptr;
     QLabel *fpsText_ = nullptr, *scaleText_ = nullptr, *codecText_ = nullptr, *qualityText_ = nullptr,

@@ -3,6 +3,7 @@
 #include <QtCore/QStringList>
 #include <QtGui/QColor>
 #include <QtGui/QFont>
+#include <QtGui/QFontDatabase>
 #include <QtGui/QFontInfo>
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QGuiApplication>
@@ -30,7 +31,12 @@ bool textEngineReady() { return qobject_cast<QGuiApplication*>(QCoreApplication:
 
 QFont makeFont(const FontSpec& spec)
 {
-    QFont font(QString::fromStdString(spec.family));
+    const QString family = QString::fromStdString(spec.family), style = QString::fromStdString(spec.style);
+    // The family's own face of that style (its weight, slant and width);
+    // a style the family does not have leaves the regular face.
+    QFont font = !style.isEmpty() && QFontDatabase::styles(family).contains(style)
+                     ? QFontDatabase::font(family, style, 12)
+                     : QFont(family);
     const double size = std::isfinite(spec.pointSize) ? std::clamp(spec.pointSize, 1.0, 1000.0) : 12.0;
     font.setPointSizeF(size);
     return font;

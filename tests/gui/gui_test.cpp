@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
+#include <QFontDatabase>
 #include <QFontDialog>
 #include <QComboBox>
 #include <QAction>
@@ -512,20 +513,32 @@ private slots:
         QVERIFY(!kml->isEnabled() && !kml->isChecked() && w.settings().isCreateKML);
 
         QColorDialog* colors = w.colorPanel();
+        QFontDialog* fonts = w.fontPanel();
         w.mvFilters(21); // watermark panel open: the colour is the watermark's
+        w.findChild<QPushButton*>("watermarkFontButton")->click();
+        QVERIFY(fonts->isVisible() && colors->isVisible());
+        QCOMPARE(colors->windowTitle(), QString("Watermark Colour"));
+        QCOMPARE(fonts->windowTitle(), QString("Watermark Font"));
         colors->setCurrentColor(Qt::red);
         QCOMPARE(w.settings().watermarkColor.red, 1.0);
         QCOMPARE(w.settings().watermarkColor.green, 0.0);
+        fonts->setCurrentFont(QFontDatabase::font("DejaVu Sans", "Bold", 36)); // the style is kept
+        QCOMPARE(w.settings().watermarkFont.family, std::string("DejaVu Sans"));
+        QCOMPARE(w.settings().watermarkFont.style, std::string("Bold"));
+        QCOMPARE(w.settings().watermarkFont.pointSize, 36.0);
         saveShot(w.watermarkPanel(), "watermark-panel");
+        saveShot(colors, "watermark-colour-panel");
         w.mvFilters(21);
-        w.mvAction(13); // date-font button: the stamp's
-        QVERIFY(w.isTextFont());
+        w.findChild<QPushButton*>("dateFontButton")->click(); // the stamp's
+        QVERIFY(w.isTextFont() && colors->isVisible());
+        QCOMPARE(colors->windowTitle(), QString("Stamp Colour"));
         saveShot(w.fontPanel(), "font-panel");
         colors->setCurrentColor(Qt::green);
         QCOMPARE(w.settings().textColor.green, 1.0);
         QCOMPARE(w.settings().textColor.red, 0.0);
         w.mvAction(11); // any other command: the monochrome tint's
         QVERIFY(!w.isTextFont());
+        QCOMPARE(colors->windowTitle(), QString("Tint Colour"));
         colors->setCurrentColor(Qt::blue);
         saveShot(colors, "colour-panel");
         QCOMPARE(w.settings().ciColor.blue, 1.0f);
@@ -798,6 +811,12 @@ private slots:
         QCOMPARE(w.cropWindow().frameArray().size(), 3u);
         QCOMPARE(w.cropWindow().frameTotal(), 60);
         saveShot(editor, "editor-keyframes");
+        // The adjustment panel says that the keyframes' values win.
+        auto* note = w.findChild<QLabel*>("keyframesNote");
+        w.mvFilters(20);
+        QTRY_VERIFY_WITH_TIMEOUT(note->isVisible(), kPatience);
+        saveShot(w.filterPanel(), "adjustment-panel-keyframes");
+        w.mvFilters(20);
 
         const QString movie = tmp_.path() + "/panned.mov";
         nameMovie(w, movie);
@@ -847,6 +866,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(view->width(), 720, kPatience);
         QVERIFY(w.cropWindow().frameArray().empty());
         QVERIFY(!w.cropWindow().isReadAnim() && !w.cropWindow().isAnimation());
+        w.mvFilters(20);
+        QTRY_VERIFY_WITH_TIMEOUT(w.filterPanel()->isVisible(), kPatience);
+        QVERIFY(!note->isVisible());
+        w.mvFilters(20);
     }
 
     // A file's window larger than the screen: the preview is held to the
