@@ -404,7 +404,8 @@ std::optional<std::vector<std::string>> RecordingPorts::chooseFiles(const std::s
 std::optional<mv::FileDialogPort::SaveChoice> RecordingPorts::saveFile(const SaveRequest& r)
 {
     saveProposals.push_back(r.title + "|" + r.message + "|" + r.proposedName + "." +
-                            (r.extensions.empty() ? "" : r.extensions.front()));
+                            (r.extensions.empty() ? "" : r.extensions.front()) +
+                            (r.folder.empty() ? "" : " in " + r.folder));
     return nextSave;
 }
 std::vector<RecordingPorts::Alert> RecordingPorts::alerts() const

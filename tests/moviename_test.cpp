@@ -102,6 +102,12 @@ TEST(MovieName, SaveDialogIsAskedOnceAndCanBeCancelled)
     EXPECT_TRUE(run.setMovieName(ports)); // a name is known: no dialog
     EXPECT_EQ(ports.saveProposals.size(), asked);
     EXPECT_FALSE(run.overwriteMovie);
+    // Save As proposes the settings' name again, in the last movie's folder.
+    run.hasMovieName = false;
+    ports.nextSave.reset();
+    EXPECT_FALSE(run.setMovieName(ports));
+    EXPECT_EQ(ports.saveProposals.back(),
+              "Movie Name|Enter the movie name.|MV(25,VGA,H264,Norm,1X).mov in " + dir.path());
 }
 
 TEST(SetAnim, FrameRateShownAsTheFileHadIt)

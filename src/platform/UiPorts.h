@@ -59,6 +59,7 @@ public:
     struct SaveRequest {
         std::string title, message, proposedName;
         std::vector<std::string> extensions; // empty: any name
+        std::string folder;                  // where the dialog opens; empty: where it last was
         bool canCreateFolders = true;
     };
     struct SaveChoice {

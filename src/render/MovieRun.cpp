@@ -112,6 +112,10 @@ bool MovieRun::setMovieName(FileDialogPort& dialogs)
     request.title = windowText("Movie Name");
     request.message = windowText("Enter the movie name.");
     request.proposedName = movieName;
+    // Next to the last movie: a series of movies usually goes to one folder.
+    const std::string lastMovie = !outputPath_.empty() ? outputPath_ : moviePath;
+    if (!lastMovie.empty())
+        request.folder = fs::path(lastMovie).parent_path().string();
     // The codec's own file type first; H.264 and HEVC may go into either.
     request.extensions = {movieExtension(settings_.codec)};
     if (settings_.codec == kCodecH264 || settings_.codec == kCodecHEVC)

@@ -15,6 +15,8 @@
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QTimer>
+#include <QDialogButtonBox>
+#include <QTextBrowser>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -188,6 +190,15 @@ QFont toQFont(const FontSpec& f)
 FontSpec fromQFont(const QFont& f)
 {
     return {f.family().toStdString(), f.pointSizeF(), QFontDatabase::styleString(f).toStdString()};
+}
+
+// The text of an editable box, with the list's matching entry current so
+// that its popup opens on it.
+void showComboText(QComboBox* box, const QString& text)
+{
+    if (const int i = box->findText(text); i >= 0)
+        box->setCurrentIndex(i);
+    box->setEditText(text);
 }
 
 // Puts a label and its control in a form row, with both named.
@@ -454,6 +465,7 @@ void MVWindow::buildWindow()
                 return; // this Return was answered
             if (changed || (everyEntry && (entry || returnEntry_ == combo)))
                 mvAction(tag);
+            showComboText(combo, combo->currentText());
         };
         connect(combo, &QComboBox::activated, this, [act] { act(true); });
         connect(combo->lineEdit(), &QLineEdit::editingFinished, this, [act] { act(false); });
@@ -746,6 +758,7 @@ void MVWindow::buildWatermarkPanel()
     watermarkText_ = new QLineEdit(watermarkPanel_);
     watermarkText_->setObjectName("watermarkText");
     watermarkText_->setToolTip(tr("The watermark text"));
+    watermarkText_->setMinimumWidth(320);
     v->addWidget(watermarkText_);
     auto* groups = new QHBoxLayout;
     auto group = [&](QButtonGroup*& g, const char* name, const QString& title, const QStringList& rows, int tag) {
@@ -844,6 +857,7 @@ void MVWindow::placeWindow()
 void MVWindow::showSettings()
 {
     watermarkText_->setText(QString::fromStdString(settings_.watermarkStr));
+    watermarkText_->setCursorPosition(0); // a long text shows its beginning
     const int x = static_cast<int>(settings_.wPosnX), y = static_cast<int>(settings_.wPosnY);
     if (auto* b = watermarkHorizRadio_->button(x >= 0 && x <= 2 ? x : 0))
         b->setChecked(true);
@@ -879,10 +893,10 @@ void MVWindow::showSettings()
         if (settings_.format > 0 && settings_.format < sizePresets().size())
             scaleButton_->setCurrentIndex(settings_.format + kPresetComboOffset);
         else
-            scaleButton_->setEditText(QString::fromStdString(settings_.scaleText()));
+            showComboText(scaleButton_, QString::fromStdString(settings_.scaleText()));
     }
-    fpsButton_->setEditText(QString::fromStdString(settings_.fpsText()));
-    rateButton_->setEditText(QString::number(settings_.rate));
+    showComboText(fpsButton_, QString::fromStdString(settings_.fpsText()));
+    showComboText(rateButton_, QString::number(settings_.rate));
     codecButton_->setCurrentIndex(codecButton_->findData(settings_.codec));
     qualityButton_->setCurrentIndex(qualityButton_->findData(settings_.quality));
     cropButton_->setCurrentIndex(cropButton_->findData(settings_.crop == kCropCustom ? std::uint16_t(kCropMiddle) : settings_.crop));
@@ -904,6 +918,9 @@ void MVWindow::setTitles()
         l->setAccessibleName(t);
         if (control)
             control->setAccessibleName(QString(t).remove(':'));
+        // A screen reader reads the text field of an editable box, not the box.
+        if (auto* box = qobject_cast<QComboBox*>(control); box && box->lineEdit())
+            box->lineEdit()->setAccessibleName(QString(t).remove(':'));
     };
     label(imagesText_, nullptr, wt("Images:"));
     title(listImagesButton_, wt("List Images"), 'L');
@@ -1030,14 +1047,43 @@ void MVWindow::redrawPreview()
 void MVWindow::setRateFromEditor(std::uint16_t rate)
 {
     settings_.rate = rate;
-    rateButton_->setEditText(QString::number(rate));
+    showComboText(rateButton_, QString::number(rate));
     lastComboText_[rateButton_] = rateButton_->currentText();
     run_->hasMovieName = false;
     keyframesChanged();
 }
 
+// The manual in a window of its own: a machine may have no web browser.
+void MVWindow::showManual()
+{
+    if (!manualWindow_) {
+        manualWindow_ = new QDialog(this, Qt::Window);
+        manualWindow_->setObjectName("manualWindow");
+        manualWindow_->setWindowTitle(tr("Moirevance Manual"));
+        auto* v = new QVBoxLayout(manualWindow_);
+        auto* text = new QTextBrowser(manualWindow_);
+        text->setObjectName("manualText");
+        text->setOpenExternalLinks(true);
+        text->setSource(QUrl::fromLocalFile(manualPath()));
+        v->addWidget(text);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, manualWindow_);
+        auto* browser = buttons->addButton(tr("Open in Web Browser"), QDialogButtonBox::ActionRole);
+        browser->setToolTip(tr("Show the manual in the desktop's web browser"));
+        connect(browser, &QPushButton::clicked, this,
+                [] { QDesktopServices::openUrl(QUrl::fromLocalFile(manualPath())); });
+        connect(buttons, &QDialogButtonBox::rejected, manualWindow_, &QDialog::hide);
+        v->addWidget(buttons);
+        const QRect avail = screen()->availableGeometry();
+        manualWindow_->resize(std::min(820, avail.width() - 40), std::min(760, avail.height() - 60));
+    }
+    manualWindow_->show();
+    manualWindow_->raise();
+    manualWindow_->activateWindow();
+}
+
 void MVWindow::keyframesChanged()
 {
+    showKeyframesNote();
     if (settings_.numListImages > 0)
         showLength(settings_.numListImages);
 }
@@ -1306,7 +1352,7 @@ void MVWindow::mvAction(int tag)
     case 9:
         settings_.enterRate(rateButton_->currentText().toStdString(), optionHeld());
         if (settings_.dupImages > 1)
-            rateButton_->setEditText("1");
+            showComboText(rateButton_, "1");
         lastComboText_[rateButton_] = rateButton_->currentText();
         run_->hasMovieName = false;
         cropWindow_->setRateSkip(settings_.rate);
@@ -1347,7 +1393,7 @@ void MVWindow::mvMenu(int tag)
     titleTextPanels();
     switch (tag) {
     case 1:
-        QDesktopServices::openUrl(QUrl::fromLocalFile(manualPath()));
+        showManual();
         break;
     case 2:
         if (listing_ || run_->isCreatingMovie())

@@ -145,6 +145,7 @@ private:
     void hideIfVisible(QWidget* w);
     void toggleFontPanelForStamp();
     void showTextPanels();
+    void showManual();
     void hideWatermarkTextPanels();
     void showKeyframesNote();
     void titleTextPanels();
@@ -239,6 +240,7 @@ private:
 
     // Movie-to-frames panel
     QDialog* convertPanel_ = nullptr;
+    QDialog* manualWindow_ = nullptr; // made at the first Help > Manual
     QLabel *convImagesText_ = nullptr, *convTimeText_ = nullptr, *convSizeText_ = nullptr;
 
     QFontDialog* fontPanel_ = nullptr;

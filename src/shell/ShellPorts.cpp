@@ -228,6 +228,8 @@ std::optional<FileDialogPort::SaveChoice> ShellPorts::saveFile(const SaveRequest
                 dialog.setDefaultSuffix(qs(r.extensions.front()));
             }
             dialog.setLabelText(QFileDialog::FileName, qs(r.message));
+            if (!r.folder.empty() && QFileInfo(qs(r.folder)).isDir())
+                dialog.setDirectory(qs(r.folder));
             dialog.selectFile(qs(r.proposedName) +
                               (r.extensions.empty() ? QString() : "." + qs(r.extensions.front())));
             if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QTest>
 #include <QTimer>
 
@@ -241,7 +242,20 @@ private slots:
         QVERIFY(!w.windowIcon().pixmap(48).isNull());
         QCOMPARE(create->accessibleName(), QString("Create Movie"));
         QCOMPARE(w.findChild<QPushButton*>("listImagesButton")->accessibleName(), QString("List Images"));
-        QCOMPARE(w.findChild<QComboBox*>("fpsButton")->accessibleName(), QString("FPS"));
+        auto* fps = w.findChild<QComboBox*>("fpsButton");
+        QCOMPARE(fps->accessibleName(), QString("FPS"));
+        QCOMPARE(fps->lineEdit()->accessibleName(), QString("FPS")); // what a screen reader reads
+        QVERIFY(!w.findChild<QSlider*>("sepiaSlider")->toolTip().isEmpty());
+        // The popup opens on the value entered.
+        enter(fps, "24");
+        QCOMPARE(fps->itemText(fps->currentIndex()), QString("24"));
+        // The manual in a window of the program's own.
+        w.mvMenu(1);
+        auto* manual = w.findChild<QDialog*>("manualWindow");
+        QVERIFY(manual && manual->isVisible());
+        QVERIFY(manual->findChild<QTextBrowser*>("manualText")->toPlainText().contains("Moirevance"));
+        saveShot(manual, "manual-window");
+        manual->hide();
 
         // "Custom" without images: an alert and Middle again.
         auto title = answerNextAlert();
