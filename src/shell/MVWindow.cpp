@@ -1804,7 +1804,7 @@ void MVWindow::stopAndSave()
             // Writing the movie can take seconds: the window says why it stays.
             setStatusText(tr("Finishing the movie…"));
             timeRemainText_->repaint();
-            run_->stopMovie(shownImage_);
+            run_->stopMovie(); // keeps every frame written: closing is not a choice of the last image
         }
         run_->waitForWorker();
     }

@@ -628,6 +628,10 @@ private slots:
                 QVERIFY2(!w.findChild<QWidget*>(locked)->isEnabled(), locked);
             QVERIFY(create->isEnabled());
             QTRY_VERIFY_WITH_TIMEOUT(w.movieRun().actualImages() >= 8, kPatience);
+            // The movie ends with the image the window shows at the click.
+            const QString shown = w.findChild<QLabel*>("imagesText")->text(); // "(n/120) Images:"
+            const int shownImage = shown.mid(1, shown.indexOf('/') - 1).toInt();
+            QVERIFY2(shownImage >= 1, qPrintable(shown));
             QElapsedTimer clock;
             clock.start();
             create->click();
@@ -637,7 +641,7 @@ private slots:
             QVERIFY(!create->isEnabled()); // no second stop or new movie meanwhile
             QTRY_VERIFY_WITH_TIMEOUT(!w.movieRun().isCreatingMovie() && create->isEnabled(), kPatience);
             QVERIFY(w.movieRun().wasWritten());
-            QVERIFY(probe(stopped).startsWith("tiff,"));
+            QCOMPARE(probe(stopped), QString("tiff,4096,2160,%1").arg(shownImage));
 
             nameMovie(w, closed);
             create->click();
