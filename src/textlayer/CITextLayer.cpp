@@ -39,6 +39,13 @@ QFont makeFont(const FontSpec& spec)
                      : QFont(family);
     const double size = std::isfinite(spec.pointSize) ? std::clamp(spec.pointSize, 1.0, 1000.0) : 12.0;
     font.setPointSizeF(size);
+    // Qt shares a font engine between fonts of the same pixel size whatever
+    // their point size: a 12-point font here (12 pixels at 72 dpi) would
+    // lend its engine to the window's 9-point font (12 pixels at 96 dpi),
+    // whose menus then measure at 9 points and draw at 12. A hinting setting
+    // of their own keeps the frame's fonts apart; frames are not the screen
+    // grid that hinting is for anyway.
+    font.setHintingPreference(QFont::PreferNoHinting);
     return font;
 }
 

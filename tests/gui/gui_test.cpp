@@ -6,6 +6,7 @@
 #include <QColorDialog>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QComboBox>
 #include <QAction>
 #include <QDir>
@@ -17,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -242,6 +244,10 @@ private slots:
         QVERIFY(!w.windowIcon().pixmap(48).isNull());
         QCOMPARE(create->accessibleName(), QString("Create Movie"));
         QCOMPARE(w.findChild<QPushButton*>("listImagesButton")->accessibleName(), QString("List Images"));
+        // Menus draw text at the size they measure it at (the frames' text,
+        // 12 points at 72 dpi, once lent them its 12-pixel font engine).
+        const QFont menuFont = w.findChild<QMenu*>("fileMenu")->font();
+        QCOMPARE(QFontInfo(menuFont).pointSizeF(), menuFont.pointSizeF());
         auto* fps = w.findChild<QComboBox*>("fpsButton");
         QCOMPARE(fps->accessibleName(), QString("FPS"));
         QCOMPARE(fps->lineEdit()->accessibleName(), QString("FPS")); // what a screen reader reads
