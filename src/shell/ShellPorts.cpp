@@ -10,6 +10,8 @@
 #include <QTreeView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QFontMetrics>
+#include <QSpacerItem>
 #include <QPushButton>
 
 #include <algorithm>
@@ -93,6 +95,21 @@ ShellPorts::ShellPorts(MVWindow& window, MainThread& main, double lineHeight)
 {
 }
 
+// A short alert is narrower than its title bar needs: the window manager
+// then cuts the program's name. The box keeps room for the title, with the
+// title bar's buttons (a message box takes no minimum width of its own).
+static void holdWidthForTitle(QMessageBox& box)
+{
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid)
+        return;
+    QFont bold = box.font();
+    bold.setBold(true);
+    const int width = QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + 160;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
+
 AlertButton ShellPorts::alert(const std::string& title, const std::string& message, bool withCancel)
 {
     auto show = [this, title, message, withCancel] {
@@ -105,6 +122,7 @@ AlertButton ShellPorts::alert(const std::string& title, const std::string& messa
             box.setInformativeText(qs(message));
         box.setStandardButtons(withCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok);
         box.setDefaultButton(QMessageBox::Ok);
+        holdWidthForTitle(box);
         return box.exec() == QMessageBox::Cancel ? AlertButton::Cancel : AlertButton::OK;
     };
     // An alert with the single answer OK need not hold the worker: it shows
