@@ -722,6 +722,26 @@ private slots:
         QCOMPARE(g.cropRect().x, 200.0);
         m.release();
 
+        // The date stamp shows where the movie draws it on the rectangle's
+        // frame: 10 output pixels in from its lower left, at its scale.
+        const QImage plain = view->grab().toImage();
+        w.findChild<QCheckBox*>("dateCheckbox")->click();
+        QVERIFY(w.settings().isDateStamped);
+        const QImage stamped = view->grab().toImage();
+        QRect changed;
+        for (int y = 0; y < plain.height(); ++y)
+            for (int x = 0; x < plain.width(); ++x)
+                if (plain.pixel(x, y) != stamped.pixel(x, y))
+                    changed |= QRect(x, y, 1, 1);
+        mv::RgbaBitmap stamp;
+        QVERIFY(w.textLayer()->stampBitmap(stamp));
+        const mv::Rect at = g.stampRect(stamp.width, stamp.height);
+        QCOMPARE(at.x, 200 + 10 * 400 / 1920.0);
+        const QRect expected = QRectF(at.x, 450 - at.y - at.height, at.width, at.height).toAlignedRect();
+        QVERIFY2(!changed.isEmpty() && expected.adjusted(-1, -1, 1, 1).contains(changed),
+                 qPrintable(QString("changed %1,%2 %3x%4").arg(changed.x()).arg(changed.y()).arg(changed.width())
+                                .arg(changed.height())));
+
         // An image that cannot be shown: one alert, and nothing drawn of it.
         QFile broken(QString::fromStdString(w.imagesList().imageFiles()[1]));
         QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
