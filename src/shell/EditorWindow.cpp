@@ -122,16 +122,26 @@ void EditorWindow::buildControls()
     connect(readButton_, &QPushButton::clicked, this, [this] { readButtonAction(); });
     enterButton_ = new QPushButton(controls_);
     enterButton_->setObjectName("enterButton");
-    enterButton_->setToolTip(tr("Record a keyframe: this image, the crop rectangle and the adjustments (Alt+E)"));
+    enterButton_->setToolTip(
+        tr("Record a keyframe: this image, the crop rectangle and the adjustments (Return or Alt+E)"));
     connect(enterButton_, &QPushButton::clicked, this, [this] { enterButtonAction(); });
     const QString enter = wt("Enter"), read = wt("Read");
     enterButton_->setText(enter.startsWith('E') ? "&" + enter : enter);
     readButton_->setText(read.startsWith('R') ? "&" + read : read);
     enterButton_->setAccessibleName(enter);
     readButton_->setAccessibleName(read);
-    for (QWidget* w : std::initializer_list<QWidget*>{frameSlider_, fpsSlider_, enableFPSCheckbox_, readButton_,
-                                                      enterButton_})
-        w->setFocusPolicy(Qt::NoFocus); // arrow keys belong to the window
+    enterButton_->setDefault(true); // drawn as the button that Return presses
+    // Tab goes through the controls as they are laid out. The arrow keys
+    // still belong to the window (the event filter), whichever has the focus.
+    const std::initializer_list<QWidget*> chain{frameSlider_,  fpsSlider_,  enableFPSCheckbox_,
+                                                rateStepper_, readButton_, enterButton_};
+    QWidget* previous = nullptr;
+    for (QWidget* w : chain) {
+        w->setFocusPolicy(Qt::StrongFocus);
+        if (previous)
+            setTabOrder(previous, w);
+        previous = w;
+    }
 
     grid->addWidget(frameText_, 0, 0);
     grid->addWidget(frameSlider_, 0, 1, 1, 6);
@@ -198,6 +208,8 @@ bool EditorWindow::createCropWindow()
     setMinimumSize(ownSize_);
     // 13.
     setWindowTitle(name);
+    if (!isVisible())
+        rateStepper_->setFocus();
     show();
     raise();
     activateWindow();
@@ -374,7 +386,16 @@ bool EditorWindow::arrowKey(int key, bool option)
 
 void EditorWindow::keyPressEvent(QKeyEvent* e)
 {
-    arrowKey(e->key(), e->modifiers().testFlag(Qt::AltModifier));
+    // Return reaches the window from whichever control has the focus (the
+    // Rate box takes its text first) and records a keyframe, as the Enter
+    // button does. Held down it records one, not one per repeat.
+    const bool plain = (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && plain) {
+        if (!e->isAutoRepeat())
+            enterButton_->click();
+    } else {
+        arrowKey(e->key(), e->modifiers().testFlag(Qt::AltModifier));
+    }
     e->accept(); // other keys are ignored, not passed on
 }
 

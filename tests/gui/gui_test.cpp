@@ -681,6 +681,40 @@ private slots:
         QTest::keyClick(editor, Qt::Key_Left);
         QCOMPARE(label->text(), QString("Frame: 59"));
         QCOMPARE(slider->value(), 58 * 1000 / 59);
+
+        // Tab goes through every control as laid out and round again; Read
+        // (without an animation file) and the FPS slider (without Variable
+        // FPS) are off and left out.
+        stepper->setFocus();
+        QStringList tabbed;
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(editor->focusWidget(), Qt::Key_Tab);
+            tabbed << editor->focusWidget()->objectName();
+        }
+        QCOMPARE(tabbed.join(' '), QString("enterButton frameSlider enableFPSCheckbox rateStepper"));
+        // An emptied Rate box takes its value back when left or on Return;
+        // Return and keypad Enter record a keyframe from any control.
+        auto emptyRate = [&] {
+            stepper->setFocus();
+            QTest::keyClick(stepper, Qt::Key_End);
+            QTest::keyClick(stepper, Qt::Key_Backspace);
+            QCOMPARE(stepper->text(), QString());
+        };
+        emptyRate();
+        QTest::keyClick(stepper, Qt::Key_Tab);
+        QCOMPARE(stepper->text(), QString("1"));
+        QCOMPARE(editor->focusWidget(), editor->findChild<QWidget*>("enterButton"));
+        slider->setValue(0);
+        emptyRate();
+        QTest::keyClick(stepper, Qt::Key_Return);
+        QCOMPARE(stepper->text(), QString("1"));
+        QCOMPARE(w.cropWindow().frameArray().size(), 1u);
+        slider->setValue(500);
+        slider->setFocus();
+        QTest::keyClick(slider, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(w.cropWindow().frameArray().size(), 2u);
+        QCOMPARE(w.cropWindow().frameArray()[1].frame, w.cropWindow().frame);
+
         // An index at the count (as a read file can leave it) shows the last image.
         w.cropWindow().frame = 60;
         QCOMPARE(editor->cropView()->shownIndex(), 59u);
