@@ -905,7 +905,8 @@ private slots:
 
     // A file's window larger than the screen: the preview is held to the
     // screen at the same shape and the read animation stays, its keyframes
-    // shown at the preview's scale.
+    // shown at the preview's scale. A first image too large opens the
+    // editor held to the screen too, and the window can be made smaller.
     void editorReadHeldToTheScreen()
     {
         MVWindow w;
@@ -944,6 +945,28 @@ private slots:
         QCOMPARE(w.cropWindow().frameArray().size(), 2u);
         const mv::Rect shown = w.cropWindow().inPreview(w.cropWindow().frameArray()[1].rect);
         QVERIFY(std::abs(shown.width - preview.width() / 2.0) <= 1);
+
+        // A first image too tall for the screen: the editor opens held to
+        // it, and whole on the screen though it was left at its corner.
+        editor->move(room.right() - 100, room.bottom() - 100);
+        w.imagesList().clearList();
+        listNewImages(w, "tall", 2, 90, 400);
+        QTRY_VERIFY_WITH_TIMEOUT(editor->isVisible(), kPatience);
+        const QRect frame = editor->frameGeometry();
+        QVERIFY2(room.contains(frame), qPrintable(QString("%1,%2 %3x%4").arg(frame.x()).arg(frame.y())
+                                                      .arg(frame.width()).arg(frame.height())));
+        QVERIFY(std::abs(editor->cropView()->width() * 400 - editor->cropView()->height() * 90) <= 400);
+        // It can be made as small as its controls need, over a low preview.
+        const QSize least = editor->minimumSizeHint();
+        QCOMPARE(editor->minimumSize(), least);
+        QVERIFY(least.width() <= 1024 && least.height() <= 600);
+        editor->resize(least);
+        QTRY_COMPARE_WITH_TIMEOUT(editor->size(), least, kPatience);
+        QVERIFY(editor->cropView()->height() < frame.height() / 2);
+        for (const char* name : {"frameSlider", "enterButton", "readButton", "rateStepper"}) {
+            auto* control = editor->findChild<QWidget*>(name);
+            QVERIFY2(editor->rect().contains(QRect(control->mapTo(editor, QPoint()), control->size())), name);
+        }
     }
 
     // Measurement, not a check: MOIREVANCE_EDITOR_BENCH names a folder of
