@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "textlayer/CITextLayer.h"
+
 namespace mv {
 
 std::pair<double, double> CropViewGeometry::outputSize(const JobSettings& s, const Rect& srcRect)
@@ -93,6 +95,15 @@ void CropViewGeometry::resizeBy(float d, float viewW, float viewH, bool isVertic
     if (r.y < 0)
         r.y = 0;
     state_.isCropRect = true;
+}
+
+Rect CropViewGeometry::stampRect(double w, double h) const
+{
+    const Rect& r = state_.cropRect;
+    // View units per output pixel of the rectangle as it is now (scale_ is
+    // the starting rectangle's); the sides keep the output's aspect.
+    const double s = width_ > 0 ? r.width / width_ : 1;
+    return {r.x + kStampInset * s, r.y + kStampInset * s, w * s, h * s};
 }
 
 } // namespace mv

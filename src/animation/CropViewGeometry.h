@@ -41,6 +41,12 @@ public:
     // inside the view.
     void resizeBy(float d, float viewW, float viewH, bool isVertical);
 
+    // Where the movie's date/GPS stamp, a bitmap of w x h output pixels,
+    // shows on the rectangle: the movie draws it kStampInset pixels in from
+    // its frame's lower left corner, and the rectangle is that frame at
+    // its own scale.
+    Rect stampRect(double w, double h) const;
+
     float scale() const { return scale_; }   // view units per output pixel
     float aspect() const { return aspect_; } // ties the rectangle's sides
     float width() const { return width_; }   // output size, swapped when vertical

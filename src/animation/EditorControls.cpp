@@ -64,4 +64,43 @@ PreviewSize heldPreviewSize(double width, double height, double roomWidth, doubl
     return {std::max(1.0, std::floor(width * f)), std::max(1.0, std::floor(height * f))};
 }
 
+PreviewSize openPreviewSize(double aspect, double width, double roomWidth, double roomHeight)
+{
+    double height = contentHeightFor(aspect, width) - kPreviewBottom;
+    if (height > 0 && height < kMinPreviewHeight) { // enlarged at the same shape
+        width *= kMinPreviewHeight / height;
+        height = kMinPreviewHeight;
+    }
+    return heldPreviewSize(width, height, roomWidth, roomHeight);
+}
+
+PreviewSize resizedPreviewSize(double aspect, double oldWidth, double oldHeight, double width, double height)
+{
+    const double byHeight = (height - kPreviewBottom) / aspect;
+    double previewWidth;
+    if (height == oldHeight)
+        previewWidth = width;
+    else if (width == oldWidth)
+        previewWidth = byHeight;
+    else
+        previewWidth = std::min(width, byHeight);
+    // The user's size stands, though larger than the screen.
+    return openPreviewSize(aspect, previewWidth, HUGE_VAL, HUGE_VAL);
+}
+
+ContentSize contentFor(const PreviewSize& preview, int controlsWidth)
+{
+    return {std::max(static_cast<int>(std::lround(preview.width)), controlsWidth),
+            static_cast<int>(std::lround(preview.height + kPreviewBottom))};
+}
+
+Corner cornerWithin(int x, int y, int w, int h, int roomX, int roomY, int roomWidth, int roomHeight)
+{
+    // Right and bottom edges first, so that a frame too large for the room
+    // ends at its left and top edges.
+    x = std::max(std::min(x, roomX + roomWidth - w), roomX);
+    y = std::max(std::min(y, roomY + roomHeight - h), roomY);
+    return {x, y};
+}
+
 } // namespace mv::editor

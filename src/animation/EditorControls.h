@@ -43,7 +43,40 @@ double contentHeightFor(double aspect, double width);
 // offers, else shrunk at the same shape until it does.
 struct PreviewSize {
     double width, height;
+    bool operator==(const PreviewSize&) const = default;
 };
 PreviewSize heldPreviewSize(double width, double height, double roomWidth, double roomHeight);
+
+// The preview is never made lower than this by opening or resizing (a file
+// read may ask for less): the crop rectangle has room to be dragged.
+constexpr double kMinPreviewHeight = 100;
+
+// The preview of a newly opened window, `width` wide at the first image's
+// aspect (height / width) and at least kMinPreviewHeight high, then shrunk
+// at the same shape until it and the controls fit the room the screen
+// offers.
+PreviewSize openPreviewSize(double aspect, double width, double roomWidth, double roomHeight);
+
+// The preview after the user resized the window's content from
+// (oldWidth, oldHeight) to (width, height). The side the user dragged sets
+// the preview's size, the other follows the image's aspect: a drag of the
+// right edge alone sets the width, of the bottom edge alone the height, of
+// a corner the smaller of the two; never lower than kMinPreviewHeight.
+PreviewSize resizedPreviewSize(double aspect, double oldWidth, double oldHeight, double width, double height);
+
+// The window's content around a preview: at least as wide as the controls
+// need (the preview is centred then), with the controls below the preview.
+struct ContentSize {
+    int width, height;
+};
+ContentSize contentFor(const PreviewSize& preview, int controlsWidth);
+
+// The top left corner that puts a window frame of w x h at (x, y) inside
+// the screen's room; a frame larger than the room keeps its top left corner
+// (the title bar) on the screen.
+struct Corner {
+    int x, y;
+};
+Corner cornerWithin(int x, int y, int w, int h, int roomX, int roomY, int roomWidth, int roomHeight);
 
 } // namespace mv::editor

@@ -194,10 +194,15 @@ void CropView::paintEvent(QPaintEvent*)
         p.fillRect(bounds, Qt::black);
     else
         p.drawImage(bounds, picture_);
-    if (!stamp_.isNull()) {
+    if (!stamp_.isNull() && isCropImage_ && state_.isCropRect) {
+        // Where and as large as the movie draws it on the frame that the
+        // rectangle shows, and cut at the frame's edges as there.
+        p.save();
+        p.setClipRect(toQt(state_.cropRect));
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
         p.setOpacity(0.8);
-        p.drawImage(QPointF(0, rh - stamp_.height()), stamp_);
-        p.setOpacity(1.0);
+        p.drawImage(toQt(geometry_.stampRect(stamp_.width(), stamp_.height())), stamp_);
+        p.restore();
     }
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(Qt::darkGray, 2.0));

@@ -61,8 +61,8 @@ EditorWindow::EditorWindow(MVWindow& window, CropWindow& model, CropViewState& s
     });
     for (QWidget* w : findChildren<QWidget*>())
         w->installEventFilter(this);
-    const double h = std::floor(editor::contentHeightFor(aspect_, editor::kOpenWidth));
-    setContentSize(editor::kOpenWidth, h - editor::kPreviewBottom);
+    const QRect room = contentRoom();
+    setContentSize(editor::openPreviewSize(aspect_, editor::kOpenWidth, room.width(), room.height()));
 }
 
 void EditorWindow::buildControls()
@@ -97,6 +97,7 @@ void EditorWindow::buildControls()
     fpsSlider_->setAccessibleName(tr("Animation FPS"));
     fpsSlider_->setToolTip(tr("Frame rate recorded with the next keyframe, for a variable frame rate movie"));
     fpsSlider_->setEnabled(false);
+    fpsSlider_->setMinimumWidth(60); // still a slider in the narrowest window
     connect(fpsSlider_, &QSlider::valueChanged, this, [this] { setFPSAction(); });
 
     enableFPSCheckbox_ = new QCheckBox(tr("&Variable FPS"), controls_);
@@ -122,16 +123,26 @@ void EditorWindow::buildControls()
     connect(readButton_, &QPushButton::clicked, this, [this] { readButtonAction(); });
     enterButton_ = new QPushButton(controls_);
     enterButton_->setObjectName("enterButton");
-    enterButton_->setToolTip(tr("Record a keyframe: this image, the crop rectangle and the adjustments (Alt+E)"));
+    enterButton_->setToolTip(
+        tr("Record a keyframe: this image, the crop rectangle and the adjustments (Return or Alt+E)"));
     connect(enterButton_, &QPushButton::clicked, this, [this] { enterButtonAction(); });
     const QString enter = wt("Enter"), read = wt("Read");
     enterButton_->setText(enter.startsWith('E') ? "&" + enter : enter);
     readButton_->setText(read.startsWith('R') ? "&" + read : read);
     enterButton_->setAccessibleName(enter);
     readButton_->setAccessibleName(read);
-    for (QWidget* w : std::initializer_list<QWidget*>{frameSlider_, fpsSlider_, enableFPSCheckbox_, readButton_,
-                                                      enterButton_})
-        w->setFocusPolicy(Qt::NoFocus); // arrow keys belong to the window
+    enterButton_->setDefault(true); // drawn as the button that Return presses
+    // Tab goes through the controls as they are laid out. The arrow keys
+    // still belong to the window (the event filter), whichever has the focus.
+    const std::initializer_list<QWidget*> chain{frameSlider_,  fpsSlider_,  enableFPSCheckbox_,
+                                                rateStepper_, readButton_, enterButton_};
+    QWidget* previous = nullptr;
+    for (QWidget* w : chain) {
+        w->setFocusPolicy(Qt::StrongFocus);
+        if (previous)
+            setTabOrder(previous, w);
+        previous = w;
+    }
 
     grid->addWidget(frameText_, 0, 0);
     grid->addWidget(frameSlider_, 0, 1, 1, 6);
@@ -191,13 +202,15 @@ bool EditorWindow::createCropWindow()
     aspect_ = h / w;
     model_.firstImageName = name.toStdString();
     cropView_->setSourceSize(w, h);
-    const double previewH = static_cast<float>(aspect_ * editor::kOpenWidth);
     setMinimumSize(0, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    setContentSize(editor::kOpenWidth, previewH);
-    setMinimumSize(ownSize_);
+    const QRect room = contentRoom();
+    setContentSize(editor::openPreviewSize(aspect_, editor::kOpenWidth, room.width(), room.height()));
     // 13.
     setWindowTitle(name);
+    if (!isVisible())
+        rateStepper_->setFocus();
+    placeOnScreen();
     show();
     raise();
     activateWindow();
@@ -205,39 +218,88 @@ bool EditorWindow::createCropWindow()
     return true;
 }
 
-void EditorWindow::setContentSize(double width, double previewHeight)
+void EditorWindow::setContentSize(const editor::PreviewSize& preview)
 {
-    ownSize_ = QSize(static_cast<int>(std::lround(width)),
-                     static_cast<int>(std::lround(previewHeight + editor::kPreviewBottom)));
+    const bool adjusting = adjusting_;
+    adjusting_ = true;
+    preview_ = preview;
+    const auto content = editor::contentFor(preview, controls_->minimumSizeHint().width());
+    ownSize_ = QSize(content.width, content.height);
     resize(ownSize_);
+    setMinimumSize(minimumSizeHint());
     placeControls();
+    adjusting_ = adjusting;
+}
+
+QSize EditorWindow::minimumSizeHint() const
+{
+    // The controls whole, over a preview as low as a resize may make it.
+    const double previewH = std::min(preview_.height, editor::kMinPreviewHeight);
+    return {controls_->minimumSizeHint().width(), static_cast<int>(std::lround(previewH + editor::kPreviewBottom))};
 }
 
 void EditorWindow::placeControls()
 {
-    const int previewH = std::max(1, height() - static_cast<int>(editor::kPreviewBottom));
-    cropView_->setGeometry(0, 0, width(), previewH);
-    controls_->setGeometry(0, previewH, width(), static_cast<int>(editor::kPreviewBottom));
-    state_.frame = {0, editor::kPreviewBottom, double(width()), double(previewH)};
+    // The preview at its own size, centred when the controls need more
+    // width; the controls along the bottom.
+    const int previewW = static_cast<int>(std::lround(preview_.width));
+    const int previewH = static_cast<int>(std::lround(preview_.height));
+    const int x = std::max(0, (width() - previewW) / 2);
+    const int bottom = static_cast<int>(editor::kPreviewBottom);
+    cropView_->setGeometry(x, 0, previewW, previewH);
+    controls_->setGeometry(0, std::max(0, height() - bottom), width(), bottom);
+    state_.frame = {double(x), editor::kPreviewBottom, double(previewW), double(previewH)};
+}
+
+QScreen* EditorWindow::targetScreen() const
+{
+    QScreen* s = placed_ ? screen() : window_.screen();
+    return s ? s : QGuiApplication::primaryScreen();
+}
+
+QRect EditorWindow::contentRoom() const
+{
+    // The window manager's frame: this window's once it has one, else the
+    // main window's, which the same window manager draws.
+    const QWidget* framed = this;
+    if (!isVisible() || frameGeometry() == geometry())
+        framed = &window_;
+    const QRect outer = framed->frameGeometry(), inner = framed->geometry();
+    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                         outer.bottom() - inner.bottom());
+    return targetScreen()->availableGeometry().marginsRemoved(frame);
+}
+
+void EditorWindow::placeOnScreen()
+{
+    const QRect available = targetScreen()->availableGeometry(), room = contentRoom();
+    const QSize frame = ownSize_ + (available.size() - room.size());
+    // Over the middle of the main window the first time, as a window of its
+    // own is placed; then where it was left.
+    const QPoint at = placed_ ? frameGeometry().topLeft()
+                              : window_.frameGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2);
+    const auto corner = editor::cornerWithin(at.x(), at.y(), frame.width(), frame.height(), available.x(),
+                                             available.y(), available.width(), available.height());
+    move(corner.x, corner.y);
+    placed_ = true;
 }
 
 void EditorWindow::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
-    placeControls();
-    if (adjusting_ || size() == ownSize_)
+    if (adjusting_ || size() == ownSize_) {
+        placeControls();
         return;
-    // The user's resize: the height follows the width, and the preview starts
-    // again at its new size.
-    adjusting_ = true;
-    const int wanted = static_cast<int>(std::lround(editor::contentHeightFor(aspect_, width())));
-    ownSize_ = QSize(width(), wanted);
-    if (height() != wanted)
-        resize(ownSize_);
-    placeControls();
-    cropView_->resetCropImage();
-    model_.windowResized();
-    adjusting_ = false;
+    }
+    // The user's resize: the side dragged sets the preview, the other side
+    // follows the image's shape, and a new preview starts at its new size.
+    const auto preview = editor::resizedPreviewSize(aspect_, ownSize_.width(), ownSize_.height(), width(), height());
+    const bool changed = !(preview == preview_);
+    setContentSize(preview);
+    if (changed) {
+        cropView_->resetCropImage();
+        model_.windowResized();
+    }
 }
 
 void EditorWindow::showFrame()
@@ -326,10 +388,9 @@ void EditorWindow::readButtonAction()
     if (cv.width > 0 && cv.height > 0) {
         setMinimumSize(0, 0);
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-        const QSize room = screen->availableGeometry().size() - (frameGeometry().size() - geometry().size());
-        const auto preview = editor::heldPreviewSize(cv.width, cv.height, room.width(), room.height());
-        setContentSize(preview.width, preview.height);
+        const QRect room = contentRoom();
+        setContentSize(editor::heldPreviewSize(cv.width, cv.height, room.width(), room.height()));
+        placeOnScreen();
         cropView_->resetCropImage();
         cropView_->setSourceSize(state_.srcRect.width, state_.srcRect.height);
     }
@@ -374,7 +435,16 @@ bool EditorWindow::arrowKey(int key, bool option)
 
 void EditorWindow::keyPressEvent(QKeyEvent* e)
 {
-    arrowKey(e->key(), e->modifiers().testFlag(Qt::AltModifier));
+    // Return reaches the window from whichever control has the focus (the
+    // Rate box takes its text first) and records a keyframe, as the Enter
+    // button does. Held down it records one, not one per repeat.
+    const bool plain = (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && plain) {
+        if (!e->isAutoRepeat())
+            enterButton_->click();
+    } else {
+        arrowKey(e->key(), e->modifiers().testFlag(Qt::AltModifier));
+    }
     e->accept(); // other keys are ignored, not passed on
 }
 

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "animation/EditorControls.h"
+
 namespace mv {
 class AlertPort;
 class CropWindow;
@@ -15,6 +17,7 @@ struct CropViewState;
 } // namespace mv
 
 class QCheckBox;
+class QScreen;
 class QLabel;
 class QPushButton;
 class QSlider;
@@ -48,6 +51,8 @@ public:
     // The rate label after the main window changed the rate; the stepper
     // keeps its value.
     void showRateLabel();
+    // The controls whole over the lowest preview a resize leaves.
+    QSize minimumSizeHint() const override;
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
@@ -61,8 +66,17 @@ private:
     void showRate();
     // Read and File > Open Animation, while there is an animation file.
     void enableReading();
-    void setContentSize(double width, double previewHeight);
+    // The preview at this size, and the window around it with the controls.
+    void setContentSize(const editor::PreviewSize& preview);
     void placeControls();
+    // The screen the window is on (the main window's until it is shown) and
+    // the room it offers the window's content: its available area less the
+    // window frame.
+    QScreen* targetScreen() const;
+    QRect contentRoom() const;
+    // Moves the window's frame inside the screen's available area; the first
+    // time over the middle of the main window.
+    void placeOnScreen();
 
     MVWindow& window_;
     CropWindow& model_;
@@ -79,9 +93,11 @@ private:
     QPushButton *enterButton_ = nullptr, *readButton_ = nullptr;
 
     double aspect_ = 0.75; // height / width of the first image
+    editor::PreviewSize preview_{0, 0};
     // A size the window set itself: not the user's resize.
     QSize ownSize_;
     bool adjusting_ = false;
+    bool placed_ = false; // placed on a screen before
 };
 
 } // namespace mv::shell

@@ -316,7 +316,7 @@ bool CITextLayer::renderText(unsigned index, RgbaBitmap* frame, bool isDate, boo
     }
     d.text = chosen;
     d.stamp.clear();
-    const double at = frame ? 10 : 0;
+    const double at = frame ? kStampInset : 0;
     drawBlock(target, *d.textAttributes, chosen, at, at);
     return true;
 }

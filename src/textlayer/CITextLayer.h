@@ -28,6 +28,10 @@ struct TextOrigin {
 TextOrigin watermarkOrigin(unsigned frameW, unsigned frameH, std::uint64_t w, std::uint64_t h, double posnX,
                            double posnY);
 
+// The stamp's block starts this many pixels in from the frame's lower left
+// corner, in both directions.
+constexpr double kStampInset = 10;
+
 class CITextLayer {
 public:
     // The list gives each image's date and position texts, and takes the
@@ -45,9 +49,9 @@ public:
                        double posnY);
 
     // Draws the stamp of image `index` into `frame` with the block's lower
-    // left corner at (10, 10). Without a frame the text goes into the
-    // renderer's own bitmap at its lower left (stampBitmap), for a caller that
-    // places it itself. False, with a Verify List line, when there is nothing
+    // left corner at (kStampInset, kStampInset). Without a frame the text
+    // goes into the renderer's own bitmap at its lower left (stampBitmap),
+    // for a caller that places it itself. False, with a Verify List line, when there is nothing
     // to draw or nothing to draw it with; then nothing is drawn.
     bool renderText(unsigned index, RgbaBitmap* frame, bool isDate, bool isGPS);
     // Draws `text` at the watermark position of a frame of frameW x frameH

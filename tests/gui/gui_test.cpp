@@ -718,6 +718,40 @@ private slots:
         QTest::keyClick(editor, Qt::Key_Left);
         QCOMPARE(label->text(), QString("Frame: 59"));
         QCOMPARE(slider->value(), 58 * 1000 / 59);
+
+        // Tab goes through every control as laid out and round again; Read
+        // (without an animation file) and the FPS slider (without Variable
+        // FPS) are off and left out.
+        stepper->setFocus();
+        QStringList tabbed;
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(editor->focusWidget(), Qt::Key_Tab);
+            tabbed << editor->focusWidget()->objectName();
+        }
+        QCOMPARE(tabbed.join(' '), QString("enterButton frameSlider enableFPSCheckbox rateStepper"));
+        // An emptied Rate box takes its value back when left or on Return;
+        // Return and keypad Enter record a keyframe from any control.
+        auto emptyRate = [&] {
+            stepper->setFocus();
+            QTest::keyClick(stepper, Qt::Key_End);
+            QTest::keyClick(stepper, Qt::Key_Backspace);
+            QCOMPARE(stepper->text(), QString());
+        };
+        emptyRate();
+        QTest::keyClick(stepper, Qt::Key_Tab);
+        QCOMPARE(stepper->text(), QString("1"));
+        QCOMPARE(editor->focusWidget(), editor->findChild<QWidget*>("enterButton"));
+        slider->setValue(0);
+        emptyRate();
+        QTest::keyClick(stepper, Qt::Key_Return);
+        QCOMPARE(stepper->text(), QString("1"));
+        QCOMPARE(w.cropWindow().frameArray().size(), 1u);
+        slider->setValue(500);
+        slider->setFocus();
+        QTest::keyClick(slider, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(w.cropWindow().frameArray().size(), 2u);
+        QCOMPARE(w.cropWindow().frameArray()[1].frame, w.cropWindow().frame);
+
         // An index at the count (as a read file can leave it) shows the last image.
         w.cropWindow().frame = 60;
         QCOMPARE(editor->cropView()->shownIndex(), 59u);
@@ -758,6 +792,26 @@ private slots:
         m.drag(200, 0, 4);
         QCOMPARE(g.cropRect().x, 200.0);
         m.release();
+
+        // The date stamp shows where the movie draws it on the rectangle's
+        // frame: 10 output pixels in from its lower left, at its scale.
+        const QImage plain = view->grab().toImage();
+        w.findChild<QCheckBox*>("dateCheckbox")->click();
+        QVERIFY(w.settings().isDateStamped);
+        const QImage stamped = view->grab().toImage();
+        QRect changed;
+        for (int y = 0; y < plain.height(); ++y)
+            for (int x = 0; x < plain.width(); ++x)
+                if (plain.pixel(x, y) != stamped.pixel(x, y))
+                    changed |= QRect(x, y, 1, 1);
+        mv::RgbaBitmap stamp;
+        QVERIFY(w.textLayer()->stampBitmap(stamp));
+        const mv::Rect at = g.stampRect(stamp.width, stamp.height);
+        QCOMPARE(at.x, 200 + 10 * 400 / 1920.0);
+        const QRect expected = QRectF(at.x, 450 - at.y - at.height, at.width, at.height).toAlignedRect();
+        QVERIFY2(!changed.isEmpty() && expected.adjusted(-1, -1, 1, 1).contains(changed),
+                 qPrintable(QString("changed %1,%2 %3x%4").arg(changed.x()).arg(changed.y()).arg(changed.width())
+                                .arg(changed.height())));
 
         // An image that cannot be shown: one alert, and nothing drawn of it.
         QFile broken(QString::fromStdString(w.imagesList().imageFiles()[1]));
@@ -898,7 +952,8 @@ private slots:
 
     // A file's window larger than the screen: the preview is held to the
     // screen at the same shape and the read animation stays, its keyframes
-    // shown at the preview's scale.
+    // shown at the preview's scale. A first image too large opens the
+    // editor held to the screen too, and the window can be made smaller.
     void editorReadHeldToTheScreen()
     {
         MVWindow w;
@@ -937,6 +992,28 @@ private slots:
         QCOMPARE(w.cropWindow().frameArray().size(), 2u);
         const mv::Rect shown = w.cropWindow().inPreview(w.cropWindow().frameArray()[1].rect);
         QVERIFY(std::abs(shown.width - preview.width() / 2.0) <= 1);
+
+        // A first image too tall for the screen: the editor opens held to
+        // it, and whole on the screen though it was left at its corner.
+        editor->move(room.right() - 100, room.bottom() - 100);
+        w.imagesList().clearList();
+        listNewImages(w, "tall", 2, 90, 400);
+        QTRY_VERIFY_WITH_TIMEOUT(editor->isVisible(), kPatience);
+        const QRect frame = editor->frameGeometry();
+        QVERIFY2(room.contains(frame), qPrintable(QString("%1,%2 %3x%4").arg(frame.x()).arg(frame.y())
+                                                      .arg(frame.width()).arg(frame.height())));
+        QVERIFY(std::abs(editor->cropView()->width() * 400 - editor->cropView()->height() * 90) <= 400);
+        // It can be made as small as its controls need, over a low preview.
+        const QSize least = editor->minimumSizeHint();
+        QCOMPARE(editor->minimumSize(), least);
+        QVERIFY(least.width() <= 1024 && least.height() <= 600);
+        editor->resize(least);
+        QTRY_COMPARE_WITH_TIMEOUT(editor->size(), least, kPatience);
+        QVERIFY(editor->cropView()->height() < frame.height() / 2);
+        for (const char* name : {"frameSlider", "enterButton", "readButton", "rateStepper"}) {
+            auto* control = editor->findChild<QWidget*>(name);
+            QVERIFY2(editor->rect().contains(QRect(control->mapTo(editor, QPoint()), control->size())), name);
+        }
     }
 
     // Measurement, not a check: MOIREVANCE_EDITOR_BENCH names a folder of
