@@ -50,6 +50,7 @@
 #include "shell/Application.h"
 #include "shell/FloatSlider.h"
 #include "shell/CropView.h"
+#include "animation/EditorControls.h"
 #include "shell/EditorWindow.h"
 #include "shell/ImageListView.h"
 #include "shell/MainThread.h"
@@ -849,9 +850,19 @@ void MVWindow::placeWindow()
     if (screens.size() != 1)
         return;
     const QRect avail = screens.front()->availableGeometry();
+    // Smaller on a small screen (the list gives way, down to what the
+    // controls need), and never above its top: the title bar stays reachable.
+    const QSize decoration = frameGeometry().size() - size();
+    const QSize least = minimumSizeHint();
+    resize(std::max(std::min(width(), avail.width() - decoration.width()), least.width()),
+           std::max(std::min(height(), avail.height() - decoration.height()), least.height()));
     const QRect frame = frameGeometry();
-    if (!avail.contains(frame))
-        move(avail.left() + 30, avail.top() + avail.height() - 30 - frame.height());
+    if (!avail.contains(frame)) {
+        const auto corner = editor::cornerWithin(avail.left() + 30, avail.top() + avail.height() - 30 - frame.height(),
+                                                 frame.width(), frame.height(), avail.x(), avail.y(), avail.width(),
+                                                 avail.height());
+        move(corner.x, corner.y);
+    }
 }
 
 void MVWindow::showSettings()
