@@ -93,10 +93,55 @@ result=$(ffprobe -v error -count_frames -select_streams v:0 \
 echo "e2e: movie $result"
 [ "$result" = "mjpeg,160,120,12/1,24" ] || fail "unexpected movie: $result"
 
+# The menus, each with the corner of the window under it.
+menus() {
+  eval "$(xdotool getwindowgeometry --shell "$main")"
+  local x=$X y=$Y
+  for menu in file window help; do
+    xdotool windowfocus --sync "$main"
+    key "alt+${menu:0:1}"
+    sleep 0.5
+    ffmpeg -loglevel error -y -f x11grab -video_size "$1" -i "$DISPLAY+$x,$y" -frames:v 1 "$shots/menu-$menu$2.png"
+    key Escape
+  done
+}
+menus 460x300 ""
+
 # Quit (Ctrl+Q) saves the settings.
 xdotool windowfocus --sync "$main"
 key ctrl+q
 gone() { ! kill -0 "$app" 2>/dev/null; }
 until_true gone || fail "the program did not quit"
 grep -q "12" "$XDG_CONFIG_HOME/Moirevance/Moirevance.ini" || fail "settings not saved"
+
+# At twice the scale the window is larger than this 1280 x 800 screen: it
+# opens smaller, whole on the screen.
+QT_SCALE_FACTOR=2 "$bin" "$work/frames" & app=$!
+main=$(timeout "$patience" bash -c "$(declare -f waitwin); waitwin '^Moirevance$'") || fail "no main window at scale 2"
+xdotool windowfocus --sync "$main"
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$main")"
+[ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1280 ] && [ $((Y + HEIGHT)) -le 800 ] ||
+  fail "the window at scale 2 is not on the screen: ${WIDTH}x${HEIGHT} at $X,$Y"
+shot main-window-scale2 "$main"
+menus 920x600 -scale2
+# Crop: Custom opens the keyframe editor, whole on the screen too.
+# While the list is still being built the window says "List images first."
+# and goes back to Middle: answer it and ask again.
+open_editor() {
+  xdotool windowfocus --sync "$main"
+  key alt+r Down Down
+  editor=$(timeout 5 bash -c "$(declare -f waitwin); waitwin '^shot_001.jpg$'") && [ -n "$editor" ] && return 0
+  key Return
+  return 1
+}
+until_true open_editor || fail "no editor at scale 2"
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$editor")"
+[ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1280 ] && [ $((Y + HEIGHT)) -le 800 ] ||
+  fail "the editor at scale 2 is not on the screen: ${WIDTH}x${HEIGHT} at $X,$Y"
+shot editor-scale2 "$editor"
+xdotool windowfocus --sync "$main"
+key ctrl+q
+until_true gone || fail "the program did not quit at scale 2"
 echo "e2e: ok"
