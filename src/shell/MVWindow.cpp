@@ -781,7 +781,7 @@ void MVWindow::buildWatermarkPanel()
     group(watermarkHorizRadio_, "watermarkHorizRadio", tr("Horizontal"), {tr("Left"), tr("Centre"), tr("Right")}, 1);
     group(watermarkVertRadio_, "watermarkVertRadio", tr("Vertical"), {tr("Top"), tr("Middle"), tr("Bottom")}, 2);
     v->addLayout(groups);
-    auto* font = new QPushButton(tr("Font and Colour…"), watermarkPanel_);
+    auto* font = new QPushButton(tr("Font and Colo&ur…"), watermarkPanel_);
     font->setObjectName("watermarkFontButton");
     font->setToolTip(tr("Show or hide the font and colour panels for the watermark"));
     v->addWidget(font);
@@ -1751,8 +1751,14 @@ void MVWindow::showTextPanels()
 {
     titleTextPanels();
     fontPanel_->show();
-    if (!colorPanel_->isVisible()) // beside the font panel, not over it
-        colorPanel_->move(fontPanel_->frameGeometry().topRight() + QPoint(8, 0));
+    if (!colorPanel_->isVisible()) { // beside the font panel, not over it, on the screen
+        const QRect room = fontPanel_->screen()->availableGeometry();
+        const QPoint beside = fontPanel_->frameGeometry().topRight() + QPoint(8, 0);
+        const QSize size = colorPanel_->frameGeometry().size().expandedTo(colorPanel_->sizeHint());
+        const auto corner = editor::cornerWithin(beside.x(), beside.y(), size.width(), size.height(), room.x(),
+                                                 room.y(), room.width(), room.height());
+        colorPanel_->move(corner.x, corner.y);
+    }
     colorPanel_->show();
     colorPanel_->raise();
     fontPanel_->raise();

@@ -18,6 +18,9 @@ fail() { echo "e2e: $*" >&2; exit 1; }
 # A screenshot of one window (there is no window manager: no frame to add).
 shot() {
   eval "$(xdotool getwindowgeometry --shell "$2")"
+  # What is on the screen of a window larger than it.
+  read -r screen_w screen_h < <(xdotool getdisplaygeometry)
+  WIDTH=$((WIDTH < screen_w - X ? WIDTH : screen_w - X)) HEIGHT=$((HEIGHT < screen_h - Y ? HEIGHT : screen_h - Y))
   ffmpeg -loglevel error -y -f x11grab -video_size "${WIDTH}x${HEIGHT}" -i "$DISPLAY+$X,$Y" -frames:v 1 "$shots/$1.png"
 }
 key() { xdotool key --clearmodifiers "$@"; sleep 0.2; }
@@ -141,6 +144,18 @@ eval "$(xdotool getwindowgeometry --shell "$editor")"
 [ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1280 ] && [ $((Y + HEIGHT)) -le 800 ] ||
   fail "the editor at scale 2 is not on the screen: ${WIDTH}x${HEIGHT} at $X,$Y"
 shot editor-scale2 "$editor"
+# The watermark's panels: Watermark (Alt+K), then Font and Colour (Alt+U).
+xdotool windowfocus --sync "$main"
+key alt+k
+panel=$(timeout "$patience" bash -c "$(declare -f waitwin); waitwin '^Watermark$'") || fail "no watermark panel"
+xdotool windowfocus --sync "$panel"
+key alt+u
+colours=$(timeout "$patience" bash -c "$(declare -f waitwin); waitwin '^Watermark Colour$'") ||
+  fail "no watermark colour panel"
+sleep 0.5
+xdotool windowraise "$colours"
+sleep 0.5
+shot watermark-colour-panel-scale2 "$colours"
 xdotool windowfocus --sync "$main"
 key ctrl+q
 until_true gone || fail "the program did not quit at scale 2"
