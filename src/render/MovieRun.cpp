@@ -557,7 +557,7 @@ void MovieRun::createMovieFrames()
     }
 
     while (std::optional<RenderedFrame> frame = pipeline.pop()) {
-        if (!isCreatingMovie_ || stopAsked_)
+        if (stopped())
             return; // stopped by the user: the movie is (being) written
         const MovieTime frameDuration = frame->duration; // this image's in-between frames, own frame and duplicates
         const std::string name = fileName(files[frame->index]);
@@ -584,10 +584,10 @@ void MovieRun::createMovieFrames()
         // mixes are made from the pictures without their text.
         const auto appendTween = [&](const RgbaBitmap& tween) {
             std::lock_guard lock(movieMutex_);
-            return isCreatingMovie_ && !stopAsked_ && mvMovie_->addImage(tween, frameDuration);
+            return !stopped() && mvMovie_->addImage(tween, frameDuration);
         };
         if (smoothing.active() && !smoothing.apply(frame->bitmap, appendTween)) {
-            if (!isCreatingMovie_ || stopAsked_)
+            if (stopped())
                 return;
             pipeline.cancel();
             alerts_.alert(windowText("Create movie error"), kCannotWrite);
@@ -602,7 +602,7 @@ void MovieRun::createMovieFrames()
         bool appended = true;
         {
             std::lock_guard lock(movieMutex_);
-            if (!isCreatingMovie_ || stopAsked_)
+            if (stopped())
                 return;
             ++actualImages_;
             for (unsigned d = 0; d < dupImages && appended; ++d)

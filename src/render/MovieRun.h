@@ -99,6 +99,8 @@ private:
     void writeSideFiles();
     // Ends the run after a fatal error of the worker: no file is left.
     void abortRun();
+    // The run ended, or a stop was asked: the worker appends nothing more.
+    bool stopped() const { return !isCreatingMovie_ || stopAsked_; }
     // Returns true when this call ended the run; see stopMovie().
     bool finishRun(std::optional<unsigned> shownImage = std::nullopt);
     void keepUpToImage(unsigned index);

@@ -1297,8 +1297,7 @@ void MVWindow::createOrStop(bool fromMenu)
 
 void MVWindow::mvAction(int tag)
 {
-    isTextFont_ = false;
-    titleTextPanels();
+    forgetStampTarget();
     QTimer::singleShot(0, this, [this] { showKeyframesNote(); }); // once the action has had its effect
     // The list being built is the listing worker's until it ends.
     if (listing_ && (tag == 8 || tag == 9 || tag == 10))
@@ -1400,8 +1399,7 @@ void MVWindow::mvAction(int tag)
 
 void MVWindow::mvMenu(int tag)
 {
-    isTextFont_ = false;
-    titleTextPanels();
+    forgetStampTarget();
     switch (tag) {
     case 1:
         showManual();
@@ -1514,9 +1512,7 @@ void MVWindow::writeLabels(bool atStart)
 
 void MVWindow::mvFilters(int tag)
 {
-    isTextFont_ = false;
-    titleTextPanels();
-    showKeyframesNote();
+    forgetStampTarget();
     auto resetFields = [this](std::initializer_list<float JobSettings::*> fields) {
         for (auto f : fields)
             settings_.*f = (f == &JobSettings::saturation || f == &JobSettings::contrast) ? 1.0f : 0.0f;
@@ -1656,8 +1652,7 @@ void MVWindow::mvFilters(int tag)
 
 void MVWindow::mvWatermarkAction(int tag)
 {
-    isTextFont_ = false;
-    titleTextPanels();
+    forgetStampTarget();
     int x = static_cast<int>(settings_.wPosnX), y = static_cast<int>(settings_.wPosnY);
     switch (tag) {
     case 1:
@@ -1772,6 +1767,13 @@ void MVWindow::hideWatermarkTextPanels()
         hideIfVisible(fontPanel_);
         hideIfVisible(colorPanel_);
     }
+    titleTextPanels();
+}
+
+// Every command but Stamp Font… ends the panels' work on the stamp.
+void MVWindow::forgetStampTarget()
+{
+    isTextFont_ = false;
     titleTextPanels();
 }
 

@@ -149,6 +149,7 @@ private:
     void hideWatermarkTextPanels();
     void showKeyframesNote();
     void titleTextPanels();
+    void forgetStampTarget();
     // The text renderer gets the watermark and the stamp style from here.
     void handWatermarkToRenderer();
     void handStampStyleToRenderer();

@@ -23,6 +23,13 @@ shot() {
   WIDTH=$((WIDTH < screen_w - X ? WIDTH : screen_w - X)) HEIGHT=$((HEIGHT < screen_h - Y ? HEIGHT : screen_h - Y))
   ffmpeg -loglevel error -y -f x11grab -video_size "${WIDTH}x${HEIGHT}" -i "$DISPLAY+$X,$Y" -frames:v 1 "$shots/$1.png"
 }
+# Fails unless the window lies whole on the screen.
+on_screen() {
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  read -r screen_w screen_h < <(xdotool getdisplaygeometry)
+  [ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le "$screen_w" ] && [ $((Y + HEIGHT)) -le "$screen_h" ] ||
+    fail "$2 is not on the screen: ${WIDTH}x${HEIGHT} at $X,$Y"
+}
 key() { xdotool key --clearmodifiers "$@"; sleep 0.2; }
 typed() { xdotool type --delay 20 "$1"; sleep 0.2; }
 waitwin() { xdotool search --sync --onlyvisible --name "$1" | head -1; }
@@ -123,9 +130,7 @@ QT_SCALE_FACTOR=2 "$bin" "$work/frames" & app=$!
 main=$(timeout "$patience" bash -c "$(declare -f waitwin); waitwin '^Moirevance$'") || fail "no main window at scale 2"
 xdotool windowfocus --sync "$main"
 sleep 1
-eval "$(xdotool getwindowgeometry --shell "$main")"
-[ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1280 ] && [ $((Y + HEIGHT)) -le 800 ] ||
-  fail "the window at scale 2 is not on the screen: ${WIDTH}x${HEIGHT} at $X,$Y"
+on_screen "$main" "the window at scale 2"
 shot main-window-scale2 "$main"
 menus 920x600 -scale2
 # Crop: Custom opens the keyframe editor, whole on the screen too.
@@ -140,9 +145,7 @@ open_editor() {
 }
 until_true open_editor || fail "no editor at scale 2"
 sleep 1
-eval "$(xdotool getwindowgeometry --shell "$editor")"
-[ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1280 ] && [ $((Y + HEIGHT)) -le 800 ] ||
-  fail "the editor at scale 2 is not on the screen: ${WIDTH}x${HEIGHT} at $X,$Y"
+on_screen "$editor" "the editor at scale 2"
 shot editor-scale2 "$editor"
 # The watermark's panels: Watermark (Alt+K), then Font and Colour (Alt+U).
 xdotool windowfocus --sync "$main"
