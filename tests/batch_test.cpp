@@ -66,12 +66,14 @@ TEST(BatchOptions, DeflickerTakesAnOptionalWindow)
     JobSettings s;
     EXPECT_EQ(parse({"--deflicker", "in/"}, s).inputs, (std::vector<std::string>{"in/"}));
     EXPECT_TRUE(s.isDeflicker);
-    EXPECT_EQ(s.deflickerWindow, 51);
+    EXPECT_EQ(s.deflickerWindow, 0); // chosen from the images
     parse({"--deflicker", "31", "in/"}, s);
     EXPECT_EQ(s.deflickerWindow, 31);
     parse({"--deflicker=9", "--no-deflicker", "in/"}, s);
     EXPECT_EQ(s.deflickerWindow, 9);
     EXPECT_FALSE(s.isDeflicker);
+    EXPECT_EQ(parse({"--deflicker", "auto", "in/"}, s).inputs, (std::vector<std::string>{"in/"}));
+    EXPECT_EQ(s.deflickerWindow, 0);
 }
 
 // Adjustments in the units of the settings, text, watermark and layers.

@@ -46,43 +46,97 @@ double level(const std::vector<std::uint8_t>& rgb)
     return std::log2(sum / (rgb.size() / 3));
 }
 
+// What the images come out at: measured plus gain.
+std::vector<double> deflickered(const BrightnessSeries& series, unsigned window)
+{
+    const std::vector<float> gains = deflickerGains(series, deflickerCurve(series, window));
+    std::vector<double> out(series.brightness.size());
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = series.brightness[i] + gains[i];
+    return out;
+}
+
+double rmsAgainst(const std::vector<double>& got, const std::vector<double>& light)
+{
+    std::vector<double> e(got.size());
+    for (std::size_t i = 0; i < e.size(); ++i)
+        e[i] = got[i] - light[i];
+    return rmsAboutMean(e);
+}
+
 } // namespace
 
-// The curve on numbers: flicker on a slow ramp is removed, ends included; a
-// ramp alone and a single dark shot among steady ones are left alone.
-TEST(DeflickerCurve, KeepsSlowLightRemovesFlickerAndIgnoresOneOddImage)
+// The curve on numbers, with the window chosen from the data: flicker on a
+// ramp and on a sunset that bends within 40 images is removed (a fixed
+// straight window of 51 cannot bend with the sunset), a ramp alone and a
+// single dark shot among steady ones are left alone.
+TEST(DeflickerCurve, FollowsBendingLightAndIgnoresOneOddImage)
 {
-    const int n = 120;
-    std::mt19937 random(16);
-    std::uniform_real_distribution<double> jitter(-0.3, 0.3);
-    std::vector<double> ramp(n), shots(n);
+    const int n = 150;
+    std::mt19937 random(23);
+    std::uniform_real_distribution<double> jitter(-0.15, 0.15);
+    std::vector<double> ramp(n), sunset(n);
+    BrightnessSeries onRamp, atSunset;
     for (int i = 0; i < n; ++i) {
         ramp[i] = -2.0 * i / (n - 1);
-        shots[i] = ramp[i] + jitter(random);
+        sunset[i] = -3 / (1 + std::exp(-(i - 75) / 6.0));
+        onRamp.brightness.push_back(ramp[i] + 2 * jitter(random));
+        atSunset.brightness.push_back(sunset[i] + jitter(random));
     }
-    std::vector<float> gains = deflickerGains(shots, 51);
-    std::vector<double> error(n);
-    for (int i = 0; i < n; ++i)
-        error[i] = shots[i] + gains[i] - ramp[i];
-    EXPECT_LT(rmsAboutMean(error), 0.04);
+    std::vector<double> out = deflickered(onRamp, 0);
+    EXPECT_LT(rmsAgainst(out, ramp), 0.04); // the flicker's own: 0.17
     for (int i : {0, 1, 2, n - 3, n - 2, n - 1}) // the window is one-sided there
-        EXPECT_NEAR(error[i], error[n / 2], 0.15) << i;
+        EXPECT_NEAR(out[i] - ramp[i], out[n / 2] - ramp[n / 2], 0.15) << i;
+    EXPECT_LT(rmsAgainst(deflickered(atSunset, 0), sunset), 0.05); // the flicker's own: 0.09
+    EXPECT_GT(rmsAgainst(deflickered(atSunset, 51), sunset), 0.08);
 
     // A ramp without flicker, with one image that could not be measured.
-    std::vector<double> clean = ramp;
-    clean[10] = std::nan("");
-    gains = deflickerGains(clean, 51);
-    for (int i = 0; i < n; ++i)
-        EXPECT_NEAR(gains[i], 0.0, 0.01) << i;
+    BrightnessSeries clean{ramp, {}};
+    clean.brightness[10] = std::nan("");
+    for (unsigned window : {0u, 51u}) {
+        const std::vector<float> gains = deflickerGains(clean, deflickerCurve(clean, window));
+        for (int i = 0; i < n; ++i)
+            EXPECT_NEAR(gains[i], 0.0, 0.01) << i;
+    }
 
     // One shot four stops dark: lifted as far as gains go, its neighbours
     // untouched.
-    std::vector<double> steady(n, -1.0);
-    steady[60] = -5.0;
-    gains = deflickerGains(steady, 51);
+    BrightnessSeries steady{std::vector<double>(n, -1.0), {}};
+    steady.brightness[60] = -5.0;
+    const std::vector<float> gains = deflickerGains(steady, deflickerCurve(steady, 0));
     EXPECT_FLOAT_EQ(gains[60], kDeflickerMaxGain);
     for (int i = 0; i < n; ++i)
         EXPECT_NEAR(i == 60 ? 0.0f : gains[i], 0.0, 0.02) << i;
+}
+
+// The light falls while the photographer lengthens the shutter a third of
+// a stop each time it has fallen another third: with the recorded exposure
+// the steps are levelled exactly and the result is smooth; the gains stay
+// small, since the photographer's ramp is kept. Without it the steps are
+// taken for light.
+TEST(DeflickerCurve, LevelsTheCameraExposureStepsItIsGiven)
+{
+    const int n = 150;
+    std::mt19937 random(41);
+    std::uniform_real_distribution<double> jitter(-0.05, 0.05);
+    BrightnessSeries series;
+    for (int i = 0; i < n; ++i) {
+        const double light = -3.0 * i / (n - 1) - 0.5 * std::sin(3.14159 * i / n);
+        const double shutter = std::floor(-light * 3 + 1e-9) / 3;
+        series.exposure.push_back(shutter);
+        series.brightness.push_back(light + shutter + jitter(random));
+    }
+    auto largestStep = [](const std::vector<double>& v) {
+        double most = 0;
+        for (std::size_t i = 1; i < v.size(); ++i)
+            most = std::max(most, std::abs(v[i] - v[i - 1]));
+        return most;
+    };
+    EXPECT_LT(largestStep(deflickered(series, 0)), 0.02); // the input's: 0.4
+    const std::vector<float> gains = deflickerGains(series, deflickerCurve(series, 0));
+    EXPECT_LT(*std::max_element(gains.begin(), gains.end()) - *std::min_element(gains.begin(), gains.end()), 0.5);
+    series.exposure.clear();
+    EXPECT_GT(largestStep(deflickered(series, 0)), 0.03);
 }
 
 // Exposure steps are read from files through content that moves, a clipped
@@ -108,13 +162,30 @@ TEST(DeflickerAnalysis, MeasuresStepsPastMovingContentAndClippingAndSkipsBadFile
     std::ofstream(files[5], std::ios::trunc) << "not a picture";
 
     unsigned reported = 0;
-    const auto levels = measureSequence(files, 2, [] { return true; }, [&](unsigned done) { reported = done; });
-    ASSERT_TRUE(levels);
+    auto series = measureSequence(files, 2, [] { return true; }, [&](unsigned done) { reported = done; });
+    ASSERT_TRUE(series);
     EXPECT_EQ(reported, files.size());
-    EXPECT_TRUE(std::isnan((*levels)[5]));
+    const std::vector<double>& levels = series->brightness;
+    EXPECT_TRUE(std::isnan(levels[5]));
     for (std::size_t i = 0; i < ev.size(); ++i)
-        EXPECT_NEAR(i == 5 ? 0.0 : (*levels)[i] - (*levels)[0] - (ev[i] - ev[0]), 0.0, 0.03) << i;
+        EXPECT_NEAR(i == 5 ? 0.0 : levels[i] - levels[0] - (ev[i] - ev[0]), 0.0, 0.03) << i;
+    EXPECT_TRUE(series->exposure.empty()); // nothing recorded
     EXPECT_FALSE(measureSequence(files, 2, [] { return false; }, nullptr));
+
+    // The camera's settings as recorded: a setting that one image lacks
+    // (here the ISO of the last) counts for none, and an image that does
+    // not decode does not count.
+    const std::vector<std::string> shots = writeImages(dir / "exif", 4, 64, 48, "jpg");
+    exif(shots[0], "-ExposureTime=1/100 -FNumber=8 -ISO=100");
+    exif(shots[1], "-ExposureTime=1/50 -FNumber=5.6 -ISO=400");
+    exif(shots[2], "-ExposureTime=1/200 -FNumber=8 -ISO=200");
+    exif(shots[3], "-ExposureTime=0.8 -FNumber=11");
+    series = measureSequence(shots, 2, [] { return true; }, nullptr);
+    ASSERT_TRUE(series);
+    ASSERT_EQ(series->exposure.size(), 4u);
+    const double expected[] = {0, 1 - 2 * std::log2(5.6 / 8), -1, std::log2(80) - 2 * std::log2(11 / 8.0)};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_NEAR(series->exposure[i] - series->exposure[0], expected[i], 1e-9) << i;
 }
 
 namespace {
@@ -160,7 +231,6 @@ TEST_F(DeflickerFixture, FramesFollowTheRampWithTheExposureAddedOn)
     std::ofstream(files[10], std::ios::trunc) << "not a picture";
     const std::string base = dir / "base.png";
     writeImage(base, 48, 32, exposed(0));
-    settings.deflickerWindow = 15;
     settings.exposureEV = 0.5f;
 
     start(files);

@@ -192,7 +192,10 @@ std::string makeUsage()
            "  --variable-fps        frames last as long as the keyframes' frame rate says\n"
            "  --deflicker [WINDOW]  even out the brightness from image to image, keeping\n"
            "                        changes of light that are slow against WINDOW images\n"
-           "                        (3 to 999) [51]; gains are held to +-2 EV\n"
+           "                        (3 to 999, or auto: the window the images support\n"
+           "                        best) [auto]; steps of the camera's exposure time,\n"
+           "                        aperture and ISO are levelled as recorded; gains are\n"
+           "                        held to +-2 EV\n"
            "  --no-deflicker        no deflicker, even when the window last had it\n"
            "\n"
            "Text on every frame:\n"
@@ -338,13 +341,16 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
             s.toTime = timeOfDayOption(arg, range, range.substr(dash + 1));
             s.isTimeRange = true;
         } else if (arg == "--deflicker") {
-            // The window is optional: a following whole number is taken as
-            // it, anything else is the next argument.
+            // The window is optional: a following whole number (or "auto")
+            // is taken as it, anything else is the next argument.
             const bool nextIsWindow = !hasInlineValue && i + 1 < args.size() && !args[i + 1].empty() &&
-                                      std::all_of(args[i + 1].begin(), args[i + 1].end(),
-                                                  [](unsigned char c) { return std::isdigit(c); });
-            if (hasInlineValue || nextIsWindow) {
-                const float window = bounded(arg, needValue(), kDeflickerWindowRange);
+                                      (args[i + 1] == "auto" ||
+                                       std::all_of(args[i + 1].begin(), args[i + 1].end(),
+                                                   [](unsigned char c) { return std::isdigit(c); }));
+            if ((hasInlineValue || nextIsWindow) && needValue() == "auto") {
+                s.deflickerWindow = 0;
+            } else if (hasInlineValue || nextIsWindow) {
+                const float window = bounded(arg, value, kDeflickerWindowRange);
                 if (window != std::floor(window))
                     throw UsageError{arg + ": \"" + value + "\" must be a whole number from 3 to 999"};
                 s.deflickerWindow = static_cast<std::uint16_t>(window);

@@ -87,6 +87,18 @@ std::optional<double> decimalDegrees(const Exiv2::ExifData& exif, const char* ke
     return value;
 }
 
+// A positive number from the tag the library finds for a camera setting
+// (the EXIF tag, else the maker's own).
+std::optional<double> positive(const Exiv2::ExifData& exif, Exiv2::ExifData::const_iterator it)
+{
+    if (it == exif.end() || it->count() == 0)
+        return std::nullopt;
+    const Exiv2::Rational r = it->toRational(0);
+    if (r.first <= 0 || r.second <= 0)
+        return std::nullopt;
+    return double(r.first) / double(r.second);
+}
+
 } // namespace
 
 CaptureDate readCaptureDate(const std::string& path)
@@ -108,6 +120,9 @@ ImageMetadata readImageMetadata(const std::string& path)
         const Exiv2::ExifData& exif = image->exifData();
         result.hasExif = hasGroup(exif, "Photo");
         result.captureDate = trimmedText(exif, "Exif.Photo.DateTimeOriginal");
+        result.exposureTime = positive(exif, Exiv2::exposureTime(exif));
+        result.fNumber = positive(exif, Exiv2::fNumber(exif));
+        result.isoSpeed = positive(exif, Exiv2::isoSpeed(exif));
         result.hasGPS = hasGroup(exif, "GPSInfo");
         if (result.hasGPS) {
             result.latitude = decimalDegrees(exif, "Exif.GPSInfo.GPSLatitude", 90.0);

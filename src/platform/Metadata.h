@@ -25,6 +25,9 @@ struct ImageMetadata {
     // denominator) or out of range (above 90 or 180 degrees).
     std::optional<double> latitude, longitude;
     std::string latitudeRef, longitudeRef; // "N"/"S", "E"/"W"; empty when missing
+    // The camera's exposure: seconds, f-number and ISO speed, each absent
+    // when not recorded or not a positive number.
+    std::optional<double> exposureTime, fNumber, isoSpeed;
 };
 
 ImageMetadata readImageMetadata(const std::string& path);

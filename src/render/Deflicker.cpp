@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/Localize.h"
+#include "platform/Metadata.h"
 #include "platform/PictureProbe.h"
 #include "render/RunTexts.h"
 
@@ -62,28 +63,128 @@ double median(std::vector<double>& v)
     return 0.5 * (upper + *std::max_element(v.begin(), v.begin() + mid));
 }
 
-// The weighted least-squares line through (x[j], y[j]) for j in [lo, hi],
-// evaluated at x0; the weighted mean where the points do not fix a line.
-// Nothing when every weight is 0.
-std::optional<double> localLine(const std::vector<double>& x, const std::vector<double>& y,
-                                const std::vector<double>& w, std::size_t lo, std::size_t hi, double x0)
+// A local fit at every point: the value at each x[i] of the polynomial of
+// `degree` (1 or 2) fitted by weighted least squares to the `span` points
+// nearest it (shifted inside the sequence at its ends, so that a ramp stays
+// a ramp there), with tricube weights for distance times the points' own
+// weights; and each point's weight on its own fit (the smoother's
+// diagonal), which cross-validation needs.
+struct LocalFit {
+    std::vector<double> value, own;
+};
+
+LocalFit localFit(const std::vector<double>& x, const std::vector<double>& y, const std::vector<double>& weight,
+                  std::size_t span, unsigned degree)
 {
-    double sw = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
-    for (std::size_t j = lo; j <= hi; ++j) {
-        const double dx = x[j] - x0;
-        sw += w[j];
-        sx += w[j] * dx;
-        sy += w[j] * y[j];
-        sxx += w[j] * dx * dx;
-        sxy += w[j] * dx * y[j];
+    const std::size_t n = y.size();
+    LocalFit fit{std::vector<double>(n), std::vector<double>(n)};
+    span = std::clamp<std::size_t>(span, 1, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t lo = std::min(i - std::min(i, span / 2), n - span);
+        const std::size_t hi = lo + span - 1;
+        // Distances in units of the window's reach keep the sums well scaled.
+        const double reach = std::max(x[i] - x[lo], x[hi] - x[i]) + 1;
+        double s[5] = {}, t[3] = {}; // sums of k d^p and of k d^p y
+        for (std::size_t j = lo; j <= hi; ++j) {
+            const double d = (x[j] - x[i]) / reach;
+            const double a = 1 - std::abs(d * d * d);
+            const double k = a * a * a * weight[j];
+            const double d2 = d * d;
+            s[0] += k, s[1] += k * d, s[2] += k * d2, s[3] += k * d2 * d, s[4] += k * d2 * d2;
+            t[0] += k * y[j], t[1] += k * d * y[j], t[2] += k * d2 * y[j];
+        }
+        const double self = weight[i]; // the tricube weight is 1 at the point itself
+        // The fitted value at d = 0 is the first coefficient; with the
+        // points too few or too close for the degree, the next lower one.
+        bool done = false;
+        if (degree >= 2) {
+            const double c00 = s[2] * s[4] - s[3] * s[3], c01 = s[2] * s[3] - s[1] * s[4], c02 = s[1] * s[3] - s[2] * s[2];
+            const double det = s[0] * c00 + s[1] * c01 + s[2] * c02;
+            if (det > 1e-9 * s[0] * s[2] * s[4]) {
+                fit.value[i] = (c00 * t[0] + c01 * t[1] + c02 * t[2]) / det;
+                fit.own[i] = self * c00 / det;
+                done = true;
+            }
+        }
+        if (!done && degree >= 1) {
+            const double det = s[0] * s[2] - s[1] * s[1];
+            if (det > 1e-9 * s[0] * s[2]) {
+                fit.value[i] = (s[2] * t[0] - s[1] * t[1]) / det;
+                fit.own[i] = self * s[2] / det;
+                done = true;
+            }
+        }
+        if (!done) {
+            if (s[0] > 0) {
+                fit.value[i] = t[0] / s[0];
+                fit.own[i] = self / s[0];
+            } else { // every neighbour weighted out: the point stands for itself
+                fit.value[i] = y[i];
+                fit.own[i] = 1;
+            }
+        }
     }
-    if (!(sw > 0))
-        return std::nullopt;
-    const double det = sw * sxx - sx * sx;
-    if (det > 1e-9 * sw * sxx)
-        return (sy * sxx - sx * sxy) / det;
-    return sy / sw;
+    return fit;
 }
+
+struct RobustFit {
+    LocalFit fit;
+    std::vector<double> weight;
+};
+
+// Residuals far beyond the typical one (an odd image, a passing cloud)
+// lose their weight: bisquare weights with a cut at nine median residuals,
+// and never below 0.3 EV, so that a sequence without flicker keeps every
+// image; two passes.
+RobustFit robustFit(const std::vector<double>& x, const std::vector<double>& y, std::size_t span, unsigned degree)
+{
+    const std::size_t n = y.size();
+    RobustFit r{{}, std::vector<double>(n, 1.0)};
+    r.fit = localFit(x, y, r.weight, span, degree);
+    std::vector<double> residual(n), sorted;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::size_t i = 0; i < n; ++i)
+            residual[i] = std::abs(y[i] - r.fit.value[i]);
+        sorted = residual;
+        const double cut = std::max(9.0 * median(sorted), 0.3);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double u = residual[i] / cut;
+            r.weight[i] = u < 1 ? (1 - u * u) * (1 - u * u) : 0.0;
+        }
+        r.fit = localFit(x, y, r.weight, span, degree);
+    }
+    return r;
+}
+
+// Generalized cross-validation of a fit over the images that kept their
+// weight: the mean squared residual over (1 - 1.4 tr/m)^2. The factor 1.4
+// on the smoother's trace keeps the choice from the shortest windows that
+// chase the flicker, which plain cross-validation picks now and then.
+double crossValidation(const std::vector<double>& y, const RobustFit& r)
+{
+    double sum = 0, trace = 0;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < y.size(); ++i)
+        if (r.weight[i] > 0.5) {
+            const double e = y[i] - r.fit.value[i];
+            sum += e * e;
+            trace += r.fit.own[i];
+            ++kept;
+        }
+    const double free = 1 - 1.4 * trace / double(std::max<std::size_t>(kept, 1));
+    if (kept == 0 || free <= 0)
+        return std::numeric_limits<double>::infinity();
+    return sum / double(kept) / (free * free);
+}
+
+// Windows tried when none is given: about sqrt(2) apart, from a fit that
+// bends within a few images to one that stays straight for hundreds.
+constexpr unsigned kWindows[] = {7, 11, 15, 21, 29, 41, 57, 81, 113, 161, 227, 321, 455, 643, 909};
+
+// The camera's exposure goes back on smoothed over at least this many
+// images and four runs between its changes, so that a photographer's
+// steps become a ramp and an automatic exposure's wavering goes.
+constexpr std::size_t kExposureSpan = 51;
 
 } // namespace
 
@@ -173,64 +274,133 @@ double BrightnessChain::add(const BrightnessCells& cells)
     return level;
 }
 
-std::vector<float> deflickerGains(const std::vector<double>& logBrightness, unsigned window)
+DeflickerCurve deflickerCurve(const BrightnessSeries& series, unsigned window)
 {
-    std::vector<float> gains(logBrightness.size(), 0.0f);
-    std::vector<double> x, y;
-    for (std::size_t i = 0; i < logBrightness.size(); ++i)
-        if (std::isfinite(logBrightness[i])) {
+    const std::vector<double>& measured = series.brightness;
+    const bool exposureKnown = series.exposure.size() == measured.size();
+    DeflickerCurve curve;
+    curve.target.assign(measured.size(), std::numeric_limits<double>::quiet_NaN());
+    std::vector<double> x, light, exposure;
+    for (std::size_t i = 0; i < measured.size(); ++i)
+        if (std::isfinite(measured[i])) {
+            const double e = exposureKnown ? series.exposure[i] : 0.0;
             x.push_back(double(i));
-            y.push_back(logBrightness[i]);
+            light.push_back(measured[i] - e);
+            exposure.push_back(e);
         }
-    const std::size_t n = y.size();
-    if (n < 3)
-        return gains;
-    const std::size_t span = std::clamp<std::size_t>(window, 2, n);
-    std::vector<double> weight(n, 1.0), target(n, 0.0);
-    auto fit = [&] {
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::size_t lo = std::min(i - std::min(i, span / 2), n - span);
-            if (const auto t = localLine(x, y, weight, lo, lo + span - 1, x[i]))
-                target[i] = *t;
-        }
-    };
-    for (std::size_t i = 0; i < n; ++i) // a start for images whose whole window is weighted out
-        target[i] = y[i];
-    fit();
-    // Residuals far beyond the typical one (an odd image, a passing cloud)
-    // lose their weight: bisquare weights with a cut at nine median
-    // residuals, and never below 0.3 EV, so that a sequence without
-    // flicker keeps every image.
-    for (int pass = 0; pass < 2; ++pass) {
-        std::vector<double> residual(n);
+    const std::size_t n = x.size();
+    if (n < 3) { // too few to tell flicker from light: left as they are
         for (std::size_t i = 0; i < n; ++i)
-            residual[i] = std::abs(y[i] - target[i]);
-        std::vector<double> sorted = residual;
-        const double cut = std::max(9.0 * median(sorted), 0.3);
-        for (std::size_t i = 0; i < n; ++i) {
-            const double u = residual[i] / cut;
-            weight[i] = u < 1 ? (1 - u * u) * (1 - u * u) : 0.0;
+            curve.target[std::size_t(x[i])] = measured[std::size_t(x[i])];
+        curve.window = unsigned(n);
+        return curve;
+    }
+    std::vector<double> fitted;
+    if (window != 0) {
+        curve.window = unsigned(std::clamp<std::size_t>(window, 2, n));
+        fitted = robustFit(x, light, curve.window, 1).fit.value;
+    } else {
+        double best = std::numeric_limits<double>::infinity();
+        for (unsigned degree : {1u, 2u}) {
+            unsigned previous = 0;
+            for (unsigned span : kWindows) {
+                const unsigned used = unsigned(std::min<std::size_t>(span, n)); // the whole sequence, once
+                if (used == previous)
+                    break;
+                previous = used;
+                if (used < degree + 2)
+                    continue;
+                RobustFit r = robustFit(x, light, used, degree);
+                const double score = crossValidation(light, r);
+                if (score < best || fitted.empty()) {
+                    best = score;
+                    fitted = std::move(r.fit.value);
+                    curve.window = used;
+                    curve.degree = degree;
+                }
+            }
         }
-        fit();
+    }
+    if (exposureKnown) {
+        std::size_t changes = 0;
+        for (std::size_t i = 1; i < n; ++i)
+            changes += std::abs(exposure[i] - exposure[i - 1]) > 1e-6;
+        const std::size_t span = std::min(n, std::max(kExposureSpan, 4 * n / (changes + 1) + 1));
+        const std::vector<double> ramp = localFit(x, exposure, std::vector<double>(n, 1.0), span, 1).value;
+        for (std::size_t i = 0; i < n; ++i)
+            fitted[i] += ramp[i];
     }
     for (std::size_t i = 0; i < n; ++i)
-        gains[static_cast<std::size_t>(x[i])] =
-            static_cast<float>(std::clamp(target[i] - y[i], double(-kDeflickerMaxGain), double(kDeflickerMaxGain)));
+        curve.target[std::size_t(x[i])] = fitted[i];
+    return curve;
+}
+
+std::vector<float> deflickerGains(const BrightnessSeries& series, const DeflickerCurve& curve)
+{
+    std::vector<float> gains(series.brightness.size(), 0.0f);
+    for (std::size_t i = 0; i < gains.size() && i < curve.target.size(); ++i) {
+        const double gain = curve.target[i] - series.brightness[i];
+        if (std::isfinite(gain))
+            gains[i] = static_cast<float>(std::clamp(gain, double(-kDeflickerMaxGain), double(kDeflickerMaxGain)));
+    }
     return gains;
 }
 
-std::optional<std::vector<double>> measureSequence(const std::vector<std::string>& files, unsigned threads,
-                                                   const std::function<bool()>& keepGoing,
-                                                   const std::function<void(unsigned done)>& progress)
+namespace {
+
+struct CameraSettings {
+    std::optional<double> exposureTime, fNumber, isoSpeed;
+};
+
+struct Sample {
+    std::optional<BrightnessCells> cells;
+    CameraSettings camera;
+};
+
+// log2 of each measured image's exposure, from the settings that every
+// measured image records (a setting missing from some images is taken as
+// unchanged); empty when none is recorded by all.
+std::vector<double> recordedExposure(const std::vector<std::optional<CameraSettings>>& cameras)
+{
+    using Setting = std::optional<double> CameraSettings::*;
+    // A longer time and a higher ISO brighten the picture, a larger f-number
+    // darkens it by the square.
+    const std::pair<Setting, double> settings[] = {
+        {&CameraSettings::exposureTime, 1.0}, {&CameraSettings::fNumber, -2.0}, {&CameraSettings::isoSpeed, 1.0}};
+    std::vector<double> exposure(cameras.size(), 0.0);
+    bool any = false;
+    for (const auto& [setting, power] : settings) {
+        bool everywhere = true;
+        for (const auto& camera : cameras)
+            everywhere = everywhere && (!camera || ((*camera).*setting).has_value());
+        if (!everywhere)
+            continue;
+        any = true;
+        for (std::size_t i = 0; i < cameras.size(); ++i)
+            if (cameras[i])
+                exposure[i] += power * std::log2(*((*cameras[i]).*setting));
+    }
+    if (!any)
+        exposure.clear();
+    return exposure;
+}
+
+} // namespace
+
+std::optional<BrightnessSeries> measureSequence(const std::vector<std::string>& files, unsigned threads,
+                                                const std::function<bool()>& keepGoing,
+                                                const std::function<void(unsigned done)>& progress)
 {
     const std::size_t n = files.size();
     const std::size_t depth = 2 * std::size_t(std::max(1u, threads)) + 2;
-    std::vector<double> levels(n, std::numeric_limits<double>::quiet_NaN());
+    BrightnessSeries series;
+    series.brightness.assign(n, std::numeric_limits<double>::quiet_NaN());
+    std::vector<std::optional<CameraSettings>> cameras(n); // of the images measured
     std::mutex mutex;
     std::condition_variable changed;
     std::size_t taken = 0, consumed = 0;
     bool ended = false;
-    std::map<std::size_t, std::optional<BrightnessCells>> done;
+    std::map<std::size_t, Sample> done;
     // One band for the whole sequence, so that every image is measured on
     // the same part of the picture.
     double band = 1.0;
@@ -248,16 +418,20 @@ std::optional<std::vector<double>> measureSequence(const std::vector<std::string
                 return;
             const std::size_t k = taken++;
             lock.unlock();
-            std::optional<BrightnessCells> cells;
+            Sample sample;
             if (keepGoing()) {
                 try {
-                    cells = measureBrightness(files[k], band);
+                    sample.cells = measureBrightness(files[k], band);
                 } catch (const std::exception&) {
                     // Measured as unreadable; the frame loop decides what the image becomes.
                 }
+                if (sample.cells) {
+                    const ImageMetadata m = readImageMetadata(files[k]);
+                    sample.camera = {m.exposureTime, m.fNumber, m.isoSpeed};
+                }
             }
             lock.lock();
-            done.emplace(k, std::move(cells));
+            done.emplace(k, std::move(sample));
             changed.notify_all();
         }
     };
@@ -275,13 +449,15 @@ std::optional<std::vector<double>> measureSequence(const std::vector<std::string
             changed.wait_for(lock, std::chrono::milliseconds(50));
         if (stopped)
             break;
-        std::optional<BrightnessCells> cells = std::move(done[k]);
+        Sample sample = std::move(done[k]);
         done.erase(k);
         ++consumed;
         changed.notify_all();
         lock.unlock();
-        if (cells)
-            levels[k] = chain.add(*cells);
+        if (sample.cells) {
+            series.brightness[k] = chain.add(*sample.cells);
+            cameras[k] = sample.camera;
+        }
         if (progress)
             progress(static_cast<unsigned>(k + 1));
     }
@@ -294,7 +470,8 @@ std::optional<std::vector<double>> measureSequence(const std::vector<std::string
         t.join();
     if (stopped || !keepGoing())
         return std::nullopt;
-    return levels;
+    series.exposure = recordedExposure(cameras);
+    return series;
 }
 
 bool addDeflickerGains(std::vector<FrameJob>& jobs, const std::vector<std::string>& files, unsigned window,
@@ -309,7 +486,7 @@ bool addDeflickerGains(std::vector<FrameJob>& jobs, const std::vector<std::strin
     port.setStatusText(label);
     const auto start = std::chrono::steady_clock::now();
     const auto total = static_cast<unsigned>(used.size());
-    const auto levels = measureSequence(
+    const auto series = measureSequence(
         used, threads, [&running] { return running.load(); },
         [&](unsigned done) {
             const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -317,9 +494,9 @@ bool addDeflickerGains(std::vector<FrameJob>& jobs, const std::vector<std::strin
             if (!left.empty())
                 port.setStatusText(label + "  " + left);
         });
-    if (!levels)
+    if (!series)
         return false;
-    const std::vector<float> gains = deflickerGains(*levels, window);
+    const std::vector<float> gains = deflickerGains(*series, deflickerCurve(*series, window));
     for (std::size_t i = 0; i < jobs.size(); ++i)
         jobs[i].adjustments.deflickerEV = gains[i];
     port.setStatusText(" ");

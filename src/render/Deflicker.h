@@ -67,20 +67,39 @@ private:
     std::vector<Measured> recent_; // the latest last
 };
 
-// The target curve and the gains: a robust local linear fit through each
-// image's `window` nearest measurements (shifted inside the sequence at its
-// ends, so that a ramp stays a ramp there), with outliers weighted down and
-// then out. Returns target minus measured in EV, clamped to
-// +-kDeflickerMaxGain; 0 for NaN entries (images that were not measured).
-std::vector<float> deflickerGains(const std::vector<double>& logBrightness, unsigned window);
+// What the analysis found, in movie order: each image's log2 brightness
+// relative to the first (NaN where it was not measured) and, when every
+// measured image records it, the log2 of the exposure the camera gave it
+// (relative to 1 s at f/1 and ISO 100), else empty.
+struct BrightnessSeries {
+    std::vector<double> brightness;
+    std::vector<double> exposure;
+};
+
+// The curve deflicker brings the images onto, in log2 brightness (NaN
+// where an image was not measured), and how it was fitted.
+struct DeflickerCurve {
+    std::vector<double> target;
+    unsigned window = 0; // images in each local fit, given or chosen
+    unsigned degree = 1; // of the local polynomial
+};
+
+// The light's curve is the measured brightness less the camera's exposure:
+// a robust local polynomial through it (outliers weighted down and then
+// out), of the window given, or with the window and degree (1 or 2) that
+// the sequence itself supports best (window 0). The camera's exposure goes
+// back on as a smooth ramp, so that its steps are levelled exactly.
+DeflickerCurve deflickerCurve(const BrightnessSeries& series, unsigned window);
+// Target minus measured in EV, held to +-kDeflickerMaxGain; 0 for images
+// that were not measured.
+std::vector<float> deflickerGains(const BrightnessSeries& series, const DeflickerCurve& curve);
 
 // Measures the files in order on `threads` threads (a few images ahead at
-// most, so memory stays flat): log2 brightness per file, NaN where a file
-// does not decode. progress(done) after each file; nothing when keepGoing()
-// turned false before the end.
-std::optional<std::vector<double>> measureSequence(const std::vector<std::string>& files, unsigned threads,
-                                                   const std::function<bool()>& keepGoing,
-                                                   const std::function<void(unsigned done)>& progress);
+// most, so memory stays flat). progress(done) after each file; nothing when
+// keepGoing() turned false before the end.
+std::optional<BrightnessSeries> measureSequence(const std::vector<std::string>& files, unsigned threads,
+                                                const std::function<bool()>& keepGoing,
+                                                const std::function<void(unsigned done)>& progress);
 
 // The analysis of a movie run: measures the images of the jobs, shows
 // "Analysing brightness" with the time left, and sets each job's gain. False

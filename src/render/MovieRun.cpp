@@ -295,7 +295,8 @@ bool MovieRun::createMovie()
 
     // Held to what a movie can use, here on the thread that starts the run.
     smoothingPlan_ = settleSmoothing(settings_);
-    deflickerWindow_ = settings_.isDeflicker ? settings_.deflickerWindow : 0;
+    isDeflicker_ = settings_.isDeflicker;
+    deflickerWindow_ = settings_.deflickerWindow;
     window_.setWindowTitle(fileName(outputPath_));
     written_ = false;
     actualImages_ = 0;
@@ -524,7 +525,7 @@ void MovieRun::createMovieFrames()
         return out;
     };
     // The time range asks and deflicker measures before the first frame.
-    if ((settings_.isTimeRange || deflickerWindow_ != 0) && !firstImageDecodes())
+    if ((settings_.isTimeRange || isDeflicker_) && !firstImageDecodes())
         return refuseFirstImage();
     timeRange.begin(); // asks at image 0, before anything is rendered
     // Deflicker needs the brightness of every image the movie uses before
@@ -532,8 +533,7 @@ void MovieRun::createMovieFrames()
     // to the pipeline with their gains.
     std::vector<FrameJob> plannedJobs;
     std::size_t nextPlanned = 0;
-    const bool deflicker = deflickerWindow_ != 0;
-    if (deflicker) {
+    if (isDeflicker_) {
         while (std::optional<FrameJob> job = nextJob())
             plannedJobs.push_back(std::move(*job));
         if (!isCreatingMovie_ || !addDeflickerGains(plannedJobs, files, deflickerWindow_, renderThreads_,
@@ -541,7 +541,7 @@ void MovieRun::createMovieFrames()
             return; // stopped: no frame was written, so no movie is left
     }
     auto takeJob = [&]() -> std::optional<FrameJob> {
-        if (!deflicker)
+        if (!isDeflicker_)
             return nextJob();
         if (!isCreatingMovie_ || nextPlanned == plannedJobs.size())
             return std::nullopt;

@@ -133,7 +133,9 @@ private:
     RunningValues running_;
     Overlay overlay_; // the layer and mask lists of the run, taken when it starts
     SmoothingPlan smoothingPlan_; // settled when the run starts
-    unsigned deflickerWindow_ = 0; // 0: no deflicker; settled when the run starts
+    // Settled when the run starts; window 0: chosen from the images.
+    bool isDeflicker_ = false;
+    unsigned deflickerWindow_ = 0;
 };
 
 } // namespace mv

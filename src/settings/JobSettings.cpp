@@ -186,6 +186,8 @@ float parseTime(const std::string& text)
 
 std::uint16_t deflickerWindowIn(long long images)
 {
+    if (images == 0)
+        return 0;
     return static_cast<std::uint16_t>(std::clamp<long long>(images, static_cast<long long>(kDeflickerWindowRange.low),
                                                             static_cast<long long>(kDeflickerWindowRange.high)));
 }

@@ -99,9 +99,10 @@ struct JobSettings {
     std::uint16_t motionFrames = 2;
 
     // Deflicker: each image's exposure evened out against the smoothed
-    // brightness of the deflickerWindow images around it.
+    // brightness of the deflickerWindow images around it; with window 0,
+    // the window that the images themselves support best.
     bool isDeflicker = false;
-    std::uint16_t deflickerWindow = 51;
+    std::uint16_t deflickerWindow = 0;
 
     // Picture adjustments, at their neutral values
     float saturation = 1.0f;
@@ -160,7 +161,7 @@ inline constexpr ValueRange kStraightenRange{-3.1416f, 3.1416f};
 // Images in the deflicker window: fewer than 3 cannot tell flicker from a
 // change of light; beyond a thousand the curve is a straight line anyway.
 inline constexpr ValueRange kDeflickerWindowRange{3.0f, 999.0f};
-std::uint16_t deflickerWindowIn(long long images); // held to the range
+std::uint16_t deflickerWindowIn(long long images); // held to the range; 0 (chosen) stays
 
 // At most this many in-between frames per pair of images, and pictures in
 // the motion-blur store; the sliders of both start at 1.

@@ -21,7 +21,7 @@ const std::map<std::string, std::string>& textDefaults()
         {"KMLPref", "NO"},          {"VerticalPref", "NO"}, {"TweenPref", "NO"},         {"MotionBlurPref", "NO"},
         {"WatermarkStatePref", "NO"}, {"FromTimePref", "0.0"}, {"ToTimePref", "0.0"},    {"TweenFramePref", "1"},
         {"MotionFramePref", "2"},   {"WatermarkTextPref", "Watermark"}, {"DeflickerPref", "NO"},
-        {"DeflickerWindowPref", "51"},
+        {"DeflickerWindowPref", "0"},
     };
     return d;
 }

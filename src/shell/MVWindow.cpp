@@ -680,9 +680,12 @@ void MVWindow::buildFilterPanel()
     deflickerWindowField_ = new QSpinBox(filterPanel_);
     deflickerWindowField_->setObjectName("deflickerWindowField");
     deflickerWindowField_->setAccessibleName(tr("Deflicker window"));
-    deflickerWindowField_->setToolTip(tr("Changes of light slower than this many images are kept"));
-    deflickerWindowField_->setRange(static_cast<int>(kDeflickerWindowRange.low),
+    deflickerWindowField_->setToolTip(
+        tr("Changes of light slower than this many images are kept; Automatic: the window the images support best"));
+    // One below the smallest window stands for the automatic choice.
+    deflickerWindowField_->setRange(static_cast<int>(kDeflickerWindowRange.low) - 1,
                                     static_cast<int>(kDeflickerWindowRange.high));
+    deflickerWindowField_->setSpecialValueText(tr("Automatic"));
     deflickerWindowField_->setSuffix(tr(" images"));
     smooth->addWidget(deflickerCheckbox_, row + 2, 0);
     smooth->addWidget(deflickerWindowField_, row + 2, 1, Qt::AlignLeft);
@@ -894,7 +897,8 @@ void MVWindow::showSettings()
     motionBlurCheckbox_->setChecked(settings_.isMotionBlur);
     {
         QSignalBlocker b(deflickerWindowField_);
-        deflickerWindowField_->setValue(settings_.deflickerWindow);
+        deflickerWindowField_->setValue(settings_.deflickerWindow == 0 ? deflickerWindowField_->minimum()
+                                                                       : settings_.deflickerWindow);
     }
     deflickerCheckbox_->setChecked(settings_.isDeflicker);
     deflickerWindowField_->setEnabled(settings_.isDeflicker);
@@ -1613,7 +1617,9 @@ void MVWindow::mvFilters(int tag)
     }
     case 19:
         settings_.isDeflicker = deflickerCheckbox_->isChecked();
-        settings_.deflickerWindow = deflickerWindowIn(deflickerWindowField_->value());
+        settings_.deflickerWindow = deflickerWindowField_->value() == deflickerWindowField_->minimum()
+                                        ? 0
+                                        : deflickerWindowIn(deflickerWindowField_->value());
         deflickerWindowField_->setEnabled(settings_.isDeflicker);
         return; // the preview shows one image: nothing to redraw
     case 20:

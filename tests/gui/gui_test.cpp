@@ -456,8 +456,11 @@ private slots:
         QVERIFY(!window->isEnabled());
         deflicker->click();
         QVERIFY(w.settings().isDeflicker && window->isEnabled());
+        QCOMPARE(window->text(), QString("Automatic"));
         window->setValue(25);
         QCOMPARE(w.settings().deflickerWindow, 25);
+        window->setValue(window->minimum());
+        QCOMPARE(w.settings().deflickerWindow, 0);
         deflicker->click();
         QVERIFY(!w.settings().isDeflicker && !window->isEnabled());
 
