@@ -201,6 +201,17 @@ TEST(BatchCommand, SameJobTwiceKeepsTheFirstMovie)
     EXPECT_EQ(second.out, dir / "Clip-1.mov\n");
     EXPECT_EQ(readFile(dir / "Clip.mov"), bytes);
     EXPECT_TRUE(fs::exists(dir / "data/Moirevance")); // the data folder is made on first use
+
+    // The deflicker chart instead of a movie: a PNG, numbered beside one
+    // already there.
+    const std::string plot = "make --deflicker-plot " + quote(dir / "Clip.png") + " " + quote(dir / "pics");
+    for (const char* name : {"Clip.png", "Clip-1.png"}) {
+        auto r = moirevance(dir, plot);
+        ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
+        EXPECT_EQ(r.out, dir / name + "\n");
+        EXPECT_EQ(probeStream(dir / name).at("codec_name"), "png");
+    }
+    EXPECT_FALSE(fs::exists(dir / "Clip-2.mov"));
 }
 
 TEST(BatchCommand, DefaultNameAndAnimationFile)

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "RunFixture.h"
+#include "render/BrightnessAnalysis.h"
 #include "render/Deflicker.h"
 
 using namespace mv;
@@ -276,4 +280,72 @@ TEST_F(DeflickerFixture, StopWhileAnalysingLeavesNoMovieAndNoVerifyLines)
     EXPECT_FALSE(fs::exists(dir / "movie.mov.partial"));
     EXPECT_EQ(fs::exists(verify.path()) ? readFile(verify.path()) : "", verifyBefore);
     EXPECT_EQ(ports.alerts().size(), alertsBefore);
+}
+
+// The window's analysis: measures on its own thread with progress, fits
+// again for another window without measuring, and a stop ends it with
+// nothing; answers carry the serial of their request.
+TEST(BrightnessAnalysisTest, MeasuresRefitsAndStops)
+{
+    TempDir dir;
+    const std::vector<std::string> files = writeImages(dir.path(), 12, 96, 64, "png");
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::pair<std::uint64_t, std::optional<BrightnessAnalysis::Result>>> answers;
+    unsigned lastDone = 0;
+    bool stopNow = false;
+    BrightnessAnalysis analysis(
+        [&](std::uint64_t, unsigned done, unsigned total) {
+            std::unique_lock lock(mutex);
+            lastDone = done;
+            changed.notify_all();
+            EXPECT_EQ(total, files.size());
+            // The third run is stopped from within, once it is under way.
+            changed.wait(lock, [&] { return !stopNow || done < 3; });
+        },
+        [&](std::uint64_t serial, std::optional<BrightnessAnalysis::Result> r) {
+            std::lock_guard lock(mutex);
+            answers.emplace_back(serial, std::move(r));
+            changed.notify_all();
+        });
+    auto answer = [&](std::size_t k) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return answers.size() > k; });
+        return answers[k];
+    };
+    const std::uint64_t first = analysis.start(files, 0, 2);
+    auto [serial, result] = answer(0);
+    EXPECT_EQ(serial, first);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(lastDone, files.size());
+    EXPECT_EQ(result->series.brightness.size(), files.size());
+    EXPECT_EQ(result->curve.target.size(), files.size());
+
+    const auto refit = analysis.refit(5);
+    ASSERT_TRUE(refit);
+    std::tie(serial, result) = answer(1);
+    EXPECT_EQ(serial, *refit);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->curve.window, 5u);
+    EXPECT_EQ(result->curve.degree, 1u);
+
+    {
+        std::lock_guard lock(mutex);
+        stopNow = true;
+    }
+    const std::uint64_t third = analysis.start(files, 0, 1);
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return lastDone >= 3 && lastDone < files.size(); });
+    }
+    analysis.stop();
+    {
+        std::lock_guard lock(mutex);
+        stopNow = false;
+        changed.notify_all();
+    }
+    std::tie(serial, result) = answer(2);
+    EXPECT_EQ(serial, third);
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(analysis.refit(0)); // nothing measured to fit
 }

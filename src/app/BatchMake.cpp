@@ -1,5 +1,6 @@
 #include "app/BatchMake.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -15,6 +16,10 @@
 #include "platform/DataFolder.h"
 #include "platform/PreferenceStore.h"
 #include "platform/Sound.h"
+#include "platform/AtomicFile.h"
+#include "platform/PngFile.h"
+#include "render/BrightnessPlot.h"
+#include "render/Deflicker.h"
 #include "render/MovieRun.h"
 #include "render/RunTexts.h"
 #include "settings/Preferences.h"
@@ -147,6 +152,17 @@ private:
 
 // The layer list, then the masks, as the window's layer command and mask
 // row take them; a run that ends at one of their checks has given its alert.
+void watchInterrupts()
+{
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaction(sig, &action, nullptr);
+    // A reader that went away (`make ... 2>&1 | head -1`) makes writes fail
+    // instead of ending the program in the middle of its work.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 bool takeLayers(ImagesList& list, const MakeRequest& request)
 {
     if (list.fileCount() == 0)
@@ -162,6 +178,38 @@ bool takeLayers(ImagesList& list, const MakeRequest& request)
     list.processImageList(request.masks);
     list.setIsMaskImages(false);
     return list.layerRunPassed();
+}
+
+// The analysis alone, as a chart. Ctrl-C stops it; the chart takes a
+// numbered name rather than replace a file.
+int saveDeflickerPlot(const std::string& path, const std::vector<std::string>& files, unsigned window,
+                      BatchPorts& ports)
+{
+    if (files.empty())
+        return 1; // the list said why
+    std::atomic<bool> running{true};
+    std::thread watch([&] {
+        while (running && !gInterrupted)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        running = false;
+    });
+    watchInterrupts();
+    const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    const std::optional<BrightnessSeries> series = analyseBrightness(files, threads, running, ports);
+    const bool stopped = !running.exchange(false);
+    watch.join();
+    ports.finish();
+    if (!series || stopped)
+        return 1;
+    ensureTextEngine();
+    const RgbaBitmap chart = brightnessPlot(series->brightness, deflickerCurve(*series, window).target, 1000, 450);
+    const std::string target = numberedFreePath(fs::absolute(path).string());
+    std::string error;
+    if (target.empty() || !writePng(chart, target, &error, false)) {
+        std::cerr << "moirevance make: " << (error.empty() ? path + ": no free name" : error) << '\n';
+        return 1;
+    }
+    return printWrittenPaths({target}) ? 0 : 1;
 }
 
 } // namespace
@@ -208,6 +256,9 @@ int runMake(const std::vector<std::string>& args)
     list.selectFiles();
     if (!request.layers.empty() && !takeLayers(list, request))
         return 1;
+
+    if (!request.deflickerPlot.empty())
+        return saveDeflickerPlot(request.deflickerPlot, list.imageFiles(), settings.deflickerWindow, ports);
 
     CropViewState view;
     CropWindow editor(settings, ports, view);
@@ -257,13 +308,7 @@ int runMake(const std::vector<std::string>& args)
 
     // Every request to end (Ctrl-C, kill, a closed terminal) stops the movie
     // as the Stop button does: the frames so far are kept in a complete movie.
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-        sigaction(sig, &action, nullptr);
-    // A reader that went away (`make ... 2>&1 | head -1`) makes writes fail
-    // instead of ending the program in the middle of the movie.
-    std::signal(SIGPIPE, SIG_IGN);
+    watchInterrupts();
 
     if (!run.createCommand(&ports)) {
         reportSideFiles();

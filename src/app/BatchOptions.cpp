@@ -197,6 +197,8 @@ std::string makeUsage()
            "                        aperture and ISO are levelled as recorded; gains are\n"
            "                        held to +-2 EV\n"
            "  --no-deflicker        no deflicker, even when the window last had it\n"
+           "  --deflicker-plot FILE make no movie: analyse the images' brightness and save\n"
+           "                        a PNG chart of it and of the curve deflicker follows\n"
            "\n"
            "Text on every frame:\n"
            "  --date-stamp          the image's capture date, in the lower left corner\n"
@@ -356,6 +358,8 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
                 s.deflickerWindow = static_cast<std::uint16_t>(window);
             }
             s.isDeflicker = true;
+        } else if (arg == "--deflicker-plot") {
+            request.deflickerPlot = needValue();
         } else if (arg == "--no-deflicker") {
             noValue();
             s.isDeflicker = false;

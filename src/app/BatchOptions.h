@@ -13,6 +13,7 @@ struct MakeRequest {
     std::vector<std::string> inputs;
     std::vector<std::string> layers; // overlay images, files or folders
     std::vector<std::string> masks;  // mask images for the mask blend
+    std::string deflickerPlot;       // a chart of the deflicker analysis instead of a movie
     bool help = false;
 };
 

@@ -474,6 +474,26 @@ std::optional<BrightnessSeries> measureSequence(const std::vector<std::string>& 
     return series;
 }
 
+std::optional<BrightnessSeries> analyseBrightness(const std::vector<std::string>& files, unsigned threads,
+                                                  const std::atomic<bool>& running, MainWindowPort& port)
+{
+    const std::string label = windowText("Analysing brightness");
+    const std::string timeLeftLabel = windowText("Time Left:");
+    port.setStatusText(label);
+    const auto start = std::chrono::steady_clock::now();
+    const auto total = static_cast<unsigned>(files.size());
+    auto series = measureSequence(
+        files, threads, [&running] { return running.load(); },
+        [&](unsigned done) {
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const std::string left = timeLeftText(timeLeftLabel, seconds, done, total);
+            if (!left.empty())
+                port.setStatusText(label + "  " + left);
+        });
+    port.setStatusText(" ");
+    return series;
+}
+
 bool addDeflickerGains(std::vector<FrameJob>& jobs, const std::vector<std::string>& files, unsigned window,
                        unsigned threads, const std::atomic<bool>& running, MainWindowPort& port)
 {
@@ -481,25 +501,12 @@ bool addDeflickerGains(std::vector<FrameJob>& jobs, const std::vector<std::strin
     used.reserve(jobs.size());
     for (const FrameJob& job : jobs)
         used.push_back(files[job.index]);
-    const std::string label = windowText("Analysing brightness");
-    const std::string timeLeftLabel = windowText("Time Left:");
-    port.setStatusText(label);
-    const auto start = std::chrono::steady_clock::now();
-    const auto total = static_cast<unsigned>(used.size());
-    const auto series = measureSequence(
-        used, threads, [&running] { return running.load(); },
-        [&](unsigned done) {
-            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            const std::string left = timeLeftText(timeLeftLabel, seconds, done, total);
-            if (!left.empty())
-                port.setStatusText(label + "  " + left);
-        });
+    const auto series = analyseBrightness(used, threads, running, port);
     if (!series)
         return false;
     const std::vector<float> gains = deflickerGains(*series, deflickerCurve(*series, window));
     for (std::size_t i = 0; i < jobs.size(); ++i)
         jobs[i].adjustments.deflickerEV = gains[i];
-    port.setStatusText(" ");
     return true;
 }
 

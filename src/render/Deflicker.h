@@ -101,9 +101,12 @@ std::optional<BrightnessSeries> measureSequence(const std::vector<std::string>& 
                                                 const std::function<bool()>& keepGoing,
                                                 const std::function<void(unsigned done)>& progress);
 
-// The analysis of a movie run: measures the images of the jobs, shows
-// "Analysing brightness" with the time left, and sets each job's gain. False
-// when the run was stopped meanwhile.
+// measureSequence that shows "Analysing brightness" with the time left.
+std::optional<BrightnessSeries> analyseBrightness(const std::vector<std::string>& files, unsigned threads,
+                                                  const std::atomic<bool>& running, MainWindowPort& port);
+
+// The analysis of a movie run: measures the images of the jobs and sets each
+// job's gain. False when the run was stopped meanwhile.
 bool addDeflickerGains(std::vector<FrameJob>& jobs, const std::vector<std::string>& files, unsigned window,
                        unsigned threads, const std::atomic<bool>& running, MainWindowPort& port);
 

@@ -48,6 +48,7 @@
 #include "settings/MovieName.h"
 #include "settings/Preferences.h"
 #include "shell/Application.h"
+#include "shell/BrightnessPanel.h"
 #include "shell/FloatSlider.h"
 #include "shell/CropView.h"
 #include "animation/EditorControls.h"
@@ -687,8 +688,13 @@ void MVWindow::buildFilterPanel()
                                     static_cast<int>(kDeflickerWindowRange.high));
     deflickerWindowField_->setSpecialValueText(tr("Automatic"));
     deflickerWindowField_->setSuffix(tr(" images"));
+    auto* brightness = new QPushButton(tr("&Brightness…"), filterPanel_);
+    brightness->setObjectName("brightnessButton");
+    brightness->setToolTip(tr("Plot the brightness of the listed images and the curve deflicker follows"));
+    connect(brightness, &QPushButton::clicked, this, [this] { showBrightnessPanel(); });
     smooth->addWidget(deflickerCheckbox_, row + 2, 0);
     smooth->addWidget(deflickerWindowField_, row + 2, 1, Qt::AlignLeft);
+    smooth->addWidget(brightness, row + 2, 2, 1, 2, Qt::AlignRight);
     connect(deflickerCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(19); });
     connect(deflickerWindowField_, &QSpinBox::valueChanged, this, [this] { mvFilters(19); });
     // Rows with and without a reset button the same height.
@@ -1144,9 +1150,38 @@ void MVWindow::setCreateEnable(bool on)
     refreshCreateEnable();
 }
 
+namespace {
+
+// A panel to the right of another, not over it, and on the screen.
+void placeBeside(QWidget* panel, const QWidget* anchor)
+{
+    const QRect room = anchor->screen()->availableGeometry();
+    const QPoint beside = anchor->frameGeometry().topRight() + QPoint(8, 0);
+    const QSize size = panel->frameGeometry().size().expandedTo(panel->sizeHint());
+    const auto corner = editor::cornerWithin(beside.x(), beside.y(), size.width(), size.height(), room.x(), room.y(),
+                                             room.width(), room.height());
+    panel->move(corner.x, corner.y);
+}
+
+} // namespace
+
+void MVWindow::showBrightnessPanel()
+{
+    if (!brightnessPanel_) {
+        brightnessPanel_ = new BrightnessPanel(
+            this, [this] { return list_->imageFiles(); }, [this] { return unsigned(settings_.deflickerWindow); });
+        placeBeside(brightnessPanel_, filterPanel_);
+    }
+    brightnessPanel_->show();
+    brightnessPanel_->raise();
+    brightnessPanel_->activateWindow();
+}
+
 void MVWindow::setNumList(unsigned n)
 {
     settings_.numListImages = n;
+    if (brightnessPanel_)
+        brightnessPanel_->listChanged();
     if (n == 0)
         return;
     showLength(n);
@@ -1621,6 +1656,8 @@ void MVWindow::mvFilters(int tag)
                                         ? 0
                                         : deflickerWindowIn(deflickerWindowField_->value());
         deflickerWindowField_->setEnabled(settings_.isDeflicker);
+        if (brightnessPanel_)
+            brightnessPanel_->windowChanged();
         return; // the preview shows one image: nothing to redraw
     case 20:
         if (filterPanel_->isVisible()) {
@@ -1752,14 +1789,8 @@ void MVWindow::showTextPanels()
 {
     titleTextPanels();
     fontPanel_->show();
-    if (!colorPanel_->isVisible()) { // beside the font panel, not over it, on the screen
-        const QRect room = fontPanel_->screen()->availableGeometry();
-        const QPoint beside = fontPanel_->frameGeometry().topRight() + QPoint(8, 0);
-        const QSize size = colorPanel_->frameGeometry().size().expandedTo(colorPanel_->sizeHint());
-        const auto corner = editor::cornerWithin(beside.x(), beside.y(), size.width(), size.height(), room.x(),
-                                                 room.y(), room.width(), room.height());
-        colorPanel_->move(corner.x, corner.y);
-    }
+    if (!colorPanel_->isVisible())
+        placeBeside(colorPanel_, fontPanel_);
     colorPanel_->show();
     colorPanel_->raise();
     fontPanel_->raise();

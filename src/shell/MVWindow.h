@@ -40,6 +40,7 @@ class QSlider;
 
 namespace mv::shell {
 
+class BrightnessPanel;
 class EditorWindow;
 class ImageListView;
 class MainThread;
@@ -145,6 +146,7 @@ private:
     void hideIfVisible(QWidget* w);
     void toggleFontPanelForStamp();
     void showTextPanels();
+    void showBrightnessPanel();
     void showManual();
     void hideWatermarkTextPanels();
     void showKeyframesNote();
@@ -226,6 +228,7 @@ private:
               *verticalCheckbox_ = nullptr, *timeRangeCheckbox_ = nullptr, *tweenCheckbox_ = nullptr,
               *motionBlurCheckbox_ = nullptr, *deflickerCheckbox_ = nullptr;
     QSpinBox* deflickerWindowField_ = nullptr;
+    BrightnessPanel* brightnessPanel_ = nullptr; // made when first opened
     QLineEdit *rangeFromText_ = nullptr, *rangeToText_ = nullptr;
     bool rotateChanged_ = false;
 

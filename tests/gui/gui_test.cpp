@@ -8,6 +8,7 @@
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QComboBox>
+#include <QDialog>
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
@@ -575,6 +576,42 @@ private slots:
         w.mvLayerModeAction(5);
         QCOMPARE(w.settings().overlayMode, 5);
         QVERIFY(!w.layerModePanel()->isVisible());
+    }
+
+    // The brightness chart: an analysis on request, off the main thread;
+    // another window fits the curve again without measuring; the list
+    // changing clears it.
+    void brightnessPanel()
+    {
+        MVWindow w;
+        w.show();
+        // A sunset falling 2.5 stops in about 30 images, with flicker.
+        const QString dir = tmp_.path() + "/sunset";
+        QDir().mkpath(dir);
+        const QString gain = "pow(2,(-2.5/(1+exp(-(N-40)/5))+0.15*sin(N*N*1.7))/2.2)";
+        run("ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 80 -vf \"geq=r='min(255,r(X,Y)*" +
+            gain + ")':g='min(255,g(X,Y)*" + gain + ")':b='min(255,b(X,Y)*" + gain + ")'\" '" + dir +
+            "/sun_%03d.png'");
+        w.listPaths({dir});
+        waitListed(w);
+        w.showAdjustments();
+        w.findChild<QPushButton*>("brightnessButton")->click();
+        auto* panel = w.findChild<QDialog*>("brightnessPanel");
+        QVERIFY(panel && panel->isVisible());
+        auto* text = panel->findChild<QLabel*>("brightnessStatus");
+        auto* stop = panel->findChild<QPushButton*>("stopAnalysisButton");
+        QVERIFY(!stop->isEnabled());
+        panel->findChild<QPushButton*>("analyseButton")->click();
+        QVERIFY(stop->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(text->text().startsWith("80 images measured"), 120000);
+        QVERIFY2(text->text().contains("(chosen from the images)"), qPrintable(text->text()));
+        QVERIFY(!stop->isEnabled());
+        saveShot(panel, "brightness-panel");
+        w.findChild<QSpinBox*>("deflickerWindowField")->setValue(9);
+        QTRY_VERIFY_WITH_TIMEOUT(text->text().contains("straight through 9 images"), 60000);
+        w.listPaths({images_});
+        waitListed(w);
+        QTRY_VERIFY(text->text().startsWith("Analyse measures the brightness of the"));
     }
 
     // One image is not a movie; two are. The movie is made by the button,
