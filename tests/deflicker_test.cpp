@@ -117,7 +117,8 @@ TEST(DeflickerCurve, FollowsBendingLightAndIgnoresOneOddImage)
 // a stop each time it has fallen another third: with the recorded exposure
 // the steps are levelled exactly and the result is smooth; the gains stay
 // small, since the photographer's ramp is kept. Without it the steps are
-// taken for light.
+// taken for light; pictures that do not show the recorded steps are taken
+// as they are.
 TEST(DeflickerCurve, LevelsTheCameraExposureStepsItIsGiven)
 {
     const int n = 150;
@@ -139,8 +140,17 @@ TEST(DeflickerCurve, LevelsTheCameraExposureStepsItIsGiven)
     EXPECT_LT(largestStep(deflickered(series, 0)), 0.02); // the input's: 0.4
     const std::vector<float> gains = deflickerGains(series, deflickerCurve(series, 0));
     EXPECT_LT(*std::max_element(gains.begin(), gains.end()) - *std::min_element(gains.begin(), gains.end()), 0.5);
+    const std::vector<double> recorded = series.exposure;
     series.exposure.clear();
     EXPECT_GT(largestStep(deflickered(series, 0)), 0.03);
+
+    // Pictures whose steps were evened out before, with the camera's
+    // record kept: the record is not followed.
+    for (int i = 0; i < n; ++i)
+        series.brightness[i] -= recorded[i];
+    const std::vector<double> plain = deflickered(series, 0);
+    series.exposure = recorded;
+    EXPECT_EQ(deflickered(series, 0), plain);
 }
 
 // Exposure steps are read from files through content that moves, a clipped

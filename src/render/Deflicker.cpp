@@ -274,10 +274,39 @@ double BrightnessChain::add(const BrightnessCells& cells)
     return level;
 }
 
+namespace {
+
+// Whether the pictures show the recorded exposure changes: the measured
+// brightness steps where the exposure changed, regressed on the exposure
+// steps, have a slope near 1. Pictures whose steps were already evened out
+// (exported after an exposure correction, with the camera's EXIF kept)
+// have a slope near 0: taking the recorded steps out would put them in.
+bool picturesFollowExposure(const std::vector<double>& measured, const std::vector<double>& exposure)
+{
+    double sxy = 0, sxx = 0;
+    std::size_t last = measured.size();
+    for (std::size_t i = 0; i < measured.size(); ++i) {
+        if (!std::isfinite(measured[i]))
+            continue;
+        if (last < i) {
+            const double dx = exposure[i] - exposure[last];
+            if (std::abs(dx) > 1e-6) {
+                sxy += dx * (measured[i] - measured[last]);
+                sxx += dx * dx;
+            }
+        }
+        last = i;
+    }
+    return sxx > 0 && std::abs(sxy / sxx - 1) < 0.5;
+}
+
+} // namespace
+
 DeflickerCurve deflickerCurve(const BrightnessSeries& series, unsigned window)
 {
     const std::vector<double>& measured = series.brightness;
-    const bool exposureKnown = series.exposure.size() == measured.size();
+    const bool exposureKnown =
+        series.exposure.size() == measured.size() && picturesFollowExposure(measured, series.exposure);
     DeflickerCurve curve;
     curve.target.assign(measured.size(), std::numeric_limits<double>::quiet_NaN());
     std::vector<double> x, light, exposure;
