@@ -95,7 +95,7 @@ public:
     // As open(), for a picture that will be shown at no more than w x h: a
     // raw file is then decoded at half its size where that is still larger.
     // (A JPEG shrinks while it is decoded in scaled() in any case.)
-    static std::optional<Picture> openForPreview(const std::string& path, int w, int h,
+    static std::optional<Picture> openForSize(const std::string& path, int w, int h,
                                                  std::string* error = nullptr);
 
     // Reads the whole file once, without keeping its pixels: false when they

@@ -222,7 +222,7 @@ BrightnessCells brightnessCells(const RgbaBitmap& bitmap)
 
 std::optional<BrightnessCells> measureBrightness(const std::string& path, double band)
 {
-    const std::optional<Picture> picture = Picture::openForPreview(path, kMeasureSide, kMeasureSide);
+    const std::optional<Picture> picture = Picture::openForSize(path, kMeasureSide, kMeasureSide);
     if (!picture)
         return std::nullopt;
     const double area = double(picture->width()) * picture->height() * band;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -489,7 +490,13 @@ void MovieRun::createMovieFrames()
     const bool planesWanted = mvMovie_->takesYuv420() && !smoothing.active() && !textOverlay_;
     auto render = [&](const FrameJob& job) -> RenderedFrame {
         RenderedFrame out{job.index, RenderedFrame::Status::Ok, {}};
-        std::optional<Picture> picture = job.index == 0 ? first : Picture::open(files[job.index]);
+        // A raw file is decoded at half size where the frame's scale leaves
+        // that covering it.
+        const double upTo = job.applyScale ? std::min(1.0, double(job.scale)) : 1.0;
+        std::optional<Picture> picture =
+            job.index == 0 ? first
+                           : Picture::openForSize(files[job.index], static_cast<int>(std::ceil(imgW * upTo)),
+                                                  static_cast<int>(std::ceil(imgH * upTo)));
         if (!picture) {
             out.status = RenderedFrame::Status::NoImage;
             return out;

@@ -86,7 +86,7 @@ PreviewPicture PreviewLoader::make(const PreviewRequest& r, std::uint64_t serial
     if (r.reload || !kept_ || keptPath_ != r.path || keptW_ != w || keptH_ != h) {
         kept_.reset();
         keptPath_.clear();
-        std::optional<Picture> picture = Picture::openForPreview(r.path, w, h, &out.error);
+        std::optional<Picture> picture = Picture::openForSize(r.path, w, h, &out.error);
         if (!picture)
             return out;
         const double s = double(h) / picture->height();
