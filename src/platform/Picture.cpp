@@ -71,6 +71,8 @@ VImage maskNormalized(VImage in)
     return normalized((linear * alpha).copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_scRGB)));
 }
 
+constexpr int kThumbnailSide = 64; // of the decoding check
+
 // A picture wanted at no more than fitW x fitH (0: whole) is decoded at half
 // size where that still covers it: no demosaic, four times less work. Every
 // picture of a sequence is developed alike: the camera's white balance as
@@ -105,6 +107,7 @@ std::optional<VImage> loadRaw(const std::string& path, std::string* error, int f
     if (rc == LIBRAW_SUCCESS)
         rc = raw->dcraw_process();
     libraw_processed_image_t* mem = rc == LIBRAW_SUCCESS ? raw->dcraw_make_mem_image(&rc) : nullptr;
+    raw.reset(); // the mosaic and the 16-bit picture go before the copy below
     if (!mem || mem->type != LIBRAW_IMAGE_BITMAP || mem->bits != 8 || (mem->colors != 3 && mem->colors != 1)) {
         if (error)
             *error = std::string("raw decoding failed: ") + libraw_strerror(rc);
@@ -454,13 +457,14 @@ std::optional<Picture> Picture::openPicture(const std::string& path, std::string
 
 bool Picture::decodes(const std::string& path)
 {
-    const std::optional<Picture> picture = open(path);
+    // A raw file at half size still passes all its data through the decoder.
+    const std::optional<Picture> picture = openForSize(path, kThumbnailSide, kThumbnailSide);
     if (!picture)
         return false;
     // Scaled down to a thumbnail, every row still passes through the
     // decoder; a JPEG is decoded at an eighth of its size, which reads all
     // of its data as well.
-    const double scale = std::min(1.0, 64.0 / std::max(picture->width(), picture->height()));
+    const double scale = std::min(1.0, double(kThumbnailSide) / std::max(picture->width(), picture->height()));
     RgbaBitmap thumbnail;
     return picture->scaled(scale).render(thumbnail);
 }
