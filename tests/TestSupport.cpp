@@ -285,6 +285,19 @@ std::vector<std::string> writeImages(const std::string& folder, int n, int w, in
     return paths;
 }
 
+std::string realCr2()
+{
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    const char* home = std::getenv("HOME");
+    for (const std::string& path :
+         {std::string("/usr/share/doc/rawtran/IMG_5952.CR2"),
+          (cache ? std::string(cache) : std::string(home ? home : "") + "/.cache") +
+              "/moirevance/rawtran/usr/share/doc/rawtran/IMG_5952.CR2"})
+        if (std::filesystem::is_regular_file(path))
+            return path;
+    return "";
+}
+
 void exif(const std::string& path, const std::string& tags)
 {
     const auto r = run("exiftool -q -overwrite_original " + tags + " " + quote(path) + " 2>&1");

@@ -114,6 +114,11 @@ private:
     std::vector<std::pair<double, std::string>> lines_;
 };
 
+// The real Canon EOS 30D photograph of Debian's rawtran-doc, where
+// scripts/setup put it (the package's documentation, or a cache of it on
+// systems that leave documentation out); "" when missing.
+std::string realCr2();
+
 // exiftool writes the tags into the file in place.
 void exif(const std::string& path, const std::string& tags);
 // `ffmpeg -v error ARGS OUT`, answering whether it succeeded.

@@ -110,6 +110,11 @@ TEST_F(Corpus, DamagedImagesAmongGoodOnesAreSkippedAndNamed)
         {"zero.jpg", "", "zero.jpg (file size error: 0 Bytes)"},
         {"text.jpg", "This is a shopping list, not a picture.\n", "text.jpg ("},
     };
+    // Raw files: the real camera file cut short, and what only has the name.
+    if (const std::string cr2 = realCr2(); !cr2.empty())
+        whole["CR2"] = readFile(cr2);
+    cases.push_back({"text.NEF", "This is a shopping list, not a picture.\n", "text.NEF ("});
+    cases.push_back({"jpeg.NEF", whole["jpg"], "jpeg.NEF ("});
     for (int percent : {10, 50, 99})
         for (const auto& [ext, bytes] : whole) {
             const std::string name = "cut" + std::to_string(percent) + "." + ext;

@@ -13,22 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The real Canon EOS 30D photograph of Debian's rawtran-doc, where
-// scripts/setup put it: the package's documentation, or its cache of the
-// unpacked package on systems that leave documentation out.
-std::string realCr2()
-{
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    const char* home = std::getenv("HOME");
-    for (const std::string& path :
-         {std::string("/usr/share/doc/rawtran/IMG_5952.CR2"),
-          (cache ? std::string(cache) : std::string(home ? home : "") + "/.cache") +
-              "/moirevance/rawtran/usr/share/doc/rawtran/IMG_5952.CR2"})
-        if (fs::is_regular_file(path))
-            return path;
-    return "";
-}
-
 // PSNR of the last frame of `movie` (the first is decoded whole, to learn
 // the sequence's size) against `reference`, in dB.
 double lastFramePsnr(const std::string& movie, const std::string& reference)
