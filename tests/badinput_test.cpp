@@ -111,8 +111,15 @@ TEST_F(Corpus, DamagedImagesAmongGoodOnesAreSkippedAndNamed)
         {"text.jpg", "This is a shopping list, not a picture.\n", "text.jpg ("},
     };
     // Raw files: the real camera file cut short, and what only has the name.
-    if (const std::string cr2 = realCr2(); !cr2.empty())
+    if (const std::string cr2 = realCr2(); !cr2.empty()) {
         whole["CR2"] = readFile(cr2);
+        // Its raw data's header forged to claim a sensor of 65000 x 65000.
+        std::string huge = whole["CR2"];
+        const auto sof = huge.find("\xff\xc3");
+        ASSERT_NE(sof, std::string::npos);
+        huge.replace(sof + 5, 4, "\xfd\xe8\xfd\xe8");
+        cases.push_back({"huge.CR2", huge, "huge.CR2"});
+    }
     cases.push_back({"text.NEF", "This is a shopping list, not a picture.\n", "text.NEF ("});
     cases.push_back({"jpeg.NEF", whole["jpg"], "jpeg.NEF ("});
     for (int percent : {10, 50, 99})
