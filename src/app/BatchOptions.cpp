@@ -143,8 +143,8 @@ float timeOfDayOption(const std::string& option, const std::string& range, const
 std::string makeUsage()
 {
     return "Usage: moirevance make [options] IMAGE_OR_FOLDER...\n"
-           "Makes a movie from still images (TIFF, JPEG, PNG, CR2, NEF); folders are searched\n"
-           "for images at every depth.\n"
+           "Makes a movie from still images (TIFF, JPEG, PNG, CR2, NEF, DNG); folders are\n"
+           "searched for images at every depth.\n"
            "\n"
            "  -o, --output PATH     the movie file to write: .mov, or .mp4 for H.264, HEVC\n"
            "                        and AV1 (AV1 only .mp4); an existing file is kept and\n"

@@ -21,10 +21,12 @@ ImagesList::ImagesList(JobSettings& settings, MainWindowPort& window, ListViewPo
     clearList();
 }
 
-const std::array<std::string, 14>& ImagesList::types()
+const std::array<std::string, 16>& ImagesList::types()
 {
-    static const std::array<std::string, 14> t{"tiff", "tif", "TIFF", "TIF", "jpeg", "JPEG", "jpg",
-                                               "JPG",  "png", "PNG",  "CR2", "cr2", "NEF",  "nef"};
+    static const std::array<std::string, 16> t{"tiff", "tif", "TIFF", "TIF", "jpeg", "JPEG", "jpg",
+                                               "JPG",  "png", "PNG",  "CR2", "cr2", "NEF",  "nef",
+                                               // Adobe's raw format, which many cameras and phones write
+                                               "DNG",  "dng"};
     return t;
 }
 

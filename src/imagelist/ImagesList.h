@@ -18,7 +18,7 @@ public:
                FileDialogPort& dialogs, VerifyList& verifyList, std::string kmlFile = {});
 
     // The 14 accepted file-name extensions, compared case-sensitively.
-    static const std::array<std::string, 14>& types();
+    static const std::array<std::string, 16>& types();
     static bool hasAcceptedExtension(const std::string& path);
 
     // Runs the open dialog and builds the list from what was chosen. False

@@ -88,7 +88,7 @@ void initImageLibrary(const char* argv0);
 
 class Picture {
 public:
-    // Opens a picture file: TIFF, JPEG, PNG by content, CR2 and NEF through
+    // Opens a picture file: TIFF, JPEG, PNG by content, CR2, NEF and DNG through
     // the raw decoder. Only the header is read for the common formats, so
     // this is cheap; decoding errors of the pixel data show at render().
     static std::optional<Picture> open(const std::string& path, std::string* error = nullptr);
