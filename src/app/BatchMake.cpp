@@ -13,11 +13,11 @@
 
 #include "app/BatchOptions.h"
 #include "imagelist/ImagesList.h"
+#include "platform/AtomicFile.h"
 #include "platform/DataFolder.h"
+#include "platform/PngFile.h"
 #include "platform/PreferenceStore.h"
 #include "platform/Sound.h"
-#include "platform/AtomicFile.h"
-#include "platform/PngFile.h"
 #include "render/BrightnessPlot.h"
 #include "render/Deflicker.h"
 #include "render/MovieRun.h"
@@ -150,8 +150,7 @@ private:
     ProgressLine progress_;
 };
 
-// The layer list, then the masks, as the window's layer command and mask
-// row take them; a run that ends at one of their checks has given its alert.
+// Every request to end (Ctrl-C, kill, a closed terminal) sets gInterrupted.
 void watchInterrupts()
 {
     struct sigaction action {};
@@ -163,6 +162,8 @@ void watchInterrupts()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+// The layer list, then the masks, as the window's layer command and mask
+// row take them; a run that ends at one of their checks has given its alert.
 bool takeLayers(ImagesList& list, const MakeRequest& request)
 {
     if (list.fileCount() == 0)
@@ -306,8 +307,8 @@ int runMake(const std::vector<std::string>& args)
         run.hasMovieName = true;
     }
 
-    // Every request to end (Ctrl-C, kill, a closed terminal) stops the movie
-    // as the Stop button does: the frames so far are kept in a complete movie.
+    // A request to end stops the movie as the Stop button does: the frames
+    // so far are kept in a complete movie.
     watchInterrupts();
 
     if (!run.createCommand(&ports)) {
