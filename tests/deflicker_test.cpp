@@ -138,7 +138,9 @@ TEST(DeflickerCurve, LevelsTheCameraExposureStepsItIsGiven)
         return most;
     };
     EXPECT_LT(largestStep(deflickered(series, 0)), 0.02); // the input's: 0.4
-    const std::vector<float> gains = deflickerGains(series, deflickerCurve(series, 0));
+    const DeflickerCurve curve = deflickerCurve(series, 0);
+    EXPECT_TRUE(curve.levelsExposure);
+    const std::vector<float> gains = deflickerGains(series, curve);
     EXPECT_LT(*std::max_element(gains.begin(), gains.end()) - *std::min_element(gains.begin(), gains.end()), 0.5);
     const std::vector<double> recorded = series.exposure;
     series.exposure.clear();
@@ -151,6 +153,7 @@ TEST(DeflickerCurve, LevelsTheCameraExposureStepsItIsGiven)
     const std::vector<double> plain = deflickered(series, 0);
     series.exposure = recorded;
     EXPECT_EQ(deflickered(series, 0), plain);
+    EXPECT_FALSE(deflickerCurve(series, 0).levelsExposure);
 }
 
 // Exposure steps are read from files through content that moves, a clipped

@@ -350,6 +350,7 @@ DeflickerCurve deflickerCurve(const BrightnessSeries& series, unsigned window)
             }
         }
     }
+    curve.levelsExposure = exposureKnown;
     if (exposureKnown) {
         std::size_t changes = 0;
         for (std::size_t i = 1; i < n; ++i)

@@ -82,6 +82,7 @@ struct DeflickerCurve {
     std::vector<double> target;
     unsigned window = 0; // images in each local fit, given or chosen
     unsigned degree = 1; // of the local polynomial
+    bool levelsExposure = false; // the camera's recorded steps were taken out
 };
 
 // The light's curve is the measured brightness less the camera's exposure:

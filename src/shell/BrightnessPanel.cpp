@@ -79,13 +79,15 @@ BrightnessPanel::BrightnessPanel(QWidget* parent, std::function<std::vector<std:
     progress_->setAccessibleName(tr("Analysis progress"));
     progress_->setTextVisible(true);
     row->addWidget(progress_, 1);
-    analyseButton_ = new QPushButton(tr("&Analyse"), this);
+    // Alt+A and Alt+T belong to the main window, whose shortcuts a tool
+    // window shares.
+    analyseButton_ = new QPushButton(tr("Anal&yse"), this);
     analyseButton_->setObjectName("analyseButton");
     analyseButton_->setToolTip(tr("Measure the brightness of every listed image and fit the deflicker curve"));
     analyseButton_->setDefault(true);
-    stopButton_ = new QPushButton(tr("S&top"), this);
+    stopButton_ = new QPushButton(tr("Stop"), this);
     stopButton_->setObjectName("stopAnalysisButton");
-    stopButton_->setToolTip(tr("Stop the analysis"));
+    stopButton_->setToolTip(tr("Stop the analysis (Esc)"));
     row->addWidget(analyseButton_);
     row->addWidget(stopButton_);
     v->addLayout(row);
@@ -130,6 +132,15 @@ void BrightnessPanel::analyse()
 }
 
 void BrightnessPanel::stop() { analysis_->stop(); }
+
+void BrightnessPanel::reject()
+{
+    // Esc stops an analysis under way; otherwise it closes the panel.
+    if (stopButton_->isEnabled())
+        stop();
+    else
+        QDialog::reject();
+}
 
 void BrightnessPanel::windowChanged()
 {
@@ -182,7 +193,7 @@ void BrightnessPanel::finished(std::uint64_t serial, std::optional<BrightnessAna
                                  : tr("The curve is straight through %n images at a time", nullptr,
                                       int(r.curve.window)));
     text += window_() == 0 ? tr(" (chosen from the images).") : tr(" (the window set).");
-    if (!r.series.exposure.empty())
+    if (r.curve.levelsExposure)
         text += " " + tr("The camera's exposure steps are levelled as recorded.");
     status_->setText(text);
     chart_->setResult(std::move(result));

@@ -36,6 +36,7 @@ public:
 
     void analyse();
     void stop();
+    void reject() override;
 
 private:
     void progress(std::uint64_t serial, unsigned done, unsigned total);
