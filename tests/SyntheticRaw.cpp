@@ -2,8 +2,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <vector>
+
+#include <vips/vips8>
 
 #include "TestSupport.h"
 
@@ -92,45 +95,105 @@ private:
     std::vector<Entry> entries_;
 };
 
-} // namespace
-
-void writeDng(const std::string& path, const RawShot& shot)
+// The mosaic, little-endian: each photosite keeps one channel of the
+// picture, scaled so that linear white is `white` at ev 0 and clipped there.
+std::vector<std::uint8_t> mosaic(const LinearPicture& picture, double ev, int white)
 {
-    const int w = shot.width, h = shot.height;
-    // The mosaic: each photosite keeps one channel of the test pattern in
-    // linear light, a stop below white so that +1 EV still fits.
-    std::vector<std::uint8_t> mosaic;
-    mosaic.reserve(std::size_t(w) * h * 2);
-    const double gain = 0.5 * std::exp2(shot.ev) * 65535;
+    const int w = picture.width & ~1, h = picture.height & ~1;
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(std::size_t(w) * h * 2);
+    const double gain = 0.5 * std::exp2(ev) * white / 65535;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const Rgb c = wavePattern(x, y);
             const int channel = (y % 2) + (x % 2); // R G / G B
-            const int code = channel == 0 ? c.r : channel == 1 ? c.g : c.b;
-            const auto v = std::uint16_t(std::min(65535.0, std::round(toLinear(code) * gain)));
-            mosaic.insert(mosaic.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
+            const double v = picture.rgb[(std::size_t(y) * picture.width + x) * 3 + channel];
+            const auto code = std::uint16_t(std::min(double(white), std::round(v * gain)));
+            bytes.insert(bytes.end(), {std::uint8_t(code), std::uint8_t(code >> 8)});
         }
+    return bytes;
+}
 
-    Directory exifDir;
-    exifDir.rationals(33434, 5, {0}); // exiftool writes the time below
-    exifDir.text(36867, shot.date);
+// The directory of the mosaic itself, as both formats have it.
+Directory mosaicDirectory(int w, int h, int bits, std::uint32_t dataAt, std::uint32_t bytes)
+{
+    Directory d;
+    d.longs(254, {0});
+    d.longs(256, {std::uint32_t(w)});
+    d.longs(257, {std::uint32_t(h)});
+    d.shorts(258, {std::uint16_t(bits)});
+    d.shorts(259, {1});
+    d.shorts(262, {32803}); // a colour filter array
+    d.longs(273, {dataAt});
+    d.shorts(277, {1});
+    d.longs(278, {std::uint32_t(h)});
+    d.longs(279, {bytes});
+    d.shorts(284, {1});
+    d.shorts(33421, {2, 2});
+    d.bytes(33422, {0, 1, 1, 2});
+    return d;
+}
+
+// Writes the parts one after another, the TIFF header first.
+void writeParts(const std::string& path, const std::vector<std::vector<std::uint8_t>>& parts)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const char header[8] = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    out.write(header, 8);
+    for (const auto& part : parts)
+        out.write(reinterpret_cast<const char*>(part.data()), std::streamsize(part.size()));
+}
+
+void writeExif(const std::string& path, const RawShot& shot)
+{
+    exif(path, "-ExposureTime=" + shot.exposureTime + " -FNumber=8 -ISO=100 -DateTimeOriginal=" + quote(shot.date) +
+                   " -IFD0:Orientation#=" + std::to_string(shot.orientation));
+}
+
+// Where each part starts, the header being 8 bytes: a directory's size does
+// not depend on the offsets it holds, so it is laid out once with zeros.
+std::vector<std::uint32_t> offsets(const std::vector<std::size_t>& sizes)
+{
+    std::vector<std::uint32_t> at{8};
+    for (std::size_t size : sizes)
+        at.push_back(at.back() + std::uint32_t(size));
+    return at;
+}
+
+} // namespace
+
+LinearPicture linearPattern(int width, int height)
+{
+    LinearPicture p{width, height, {}};
+    p.rgb.reserve(std::size_t(width) * height * 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const Rgb c = wavePattern(x, y);
+            for (int code : {c.r, c.g, c.b})
+                p.rgb.push_back(std::uint16_t(std::lround(toLinear(code) * 65535)));
+        }
+    return p;
+}
+
+LinearPicture readLinearPicture(const std::string& path)
+{
+    const vips::VImage img = vips::VImage::new_from_file(path.c_str()).extract_band(0, vips::VImage::option()->set("n", 3));
+    LinearPicture p{img.width(), img.height(), std::vector<std::uint16_t>(std::size_t(img.width()) * img.height() * 3)};
+    std::size_t size = 0;
+    void* pixels = img.cast(VIPS_FORMAT_USHORT).write_to_memory(&size);
+    std::memcpy(p.rgb.data(), pixels, std::min(size, p.rgb.size() * 2));
+    g_free(pixels);
+    return p;
+}
+
+void writeDng(const std::string& path, const LinearPicture& picture, const RawShot& shot)
+{
+    const int w = picture.width & ~1, h = picture.height & ~1;
+    const std::vector<std::uint8_t> data = mosaic(picture, shot.ev, 65535);
     auto mainDir = [&](std::uint32_t exifAt, std::uint32_t dataAt) {
-        Directory d;
-        d.longs(254, {0});
-        d.longs(256, {std::uint32_t(w)});
-        d.longs(257, {std::uint32_t(h)});
-        d.shorts(258, {16});
-        d.shorts(259, {1});
-        d.shorts(262, {32803}); // a colour filter array
+        Directory d = mosaicDirectory(w, h, 16, dataAt, std::uint32_t(data.size()));
         d.text(271, "Moirevance");
         d.text(272, "Test Mosaic");
-        d.longs(273, {dataAt});
-        d.shorts(277, {1});
-        d.longs(278, {std::uint32_t(h)});
-        d.longs(279, {std::uint32_t(mosaic.size())});
-        d.shorts(284, {1});
-        d.shorts(33421, {2, 2});
-        d.bytes(33422, {0, 1, 1, 2});
+        d.shorts(274, {1});
         d.longs(34665, {exifAt});
         d.bytes(50706, {1, 4, 0, 0});
         d.text(50708, "Moirevance Test Mosaic");
@@ -142,19 +205,53 @@ void writeDng(const std::string& path, const RawShot& shot)
         d.shorts(50778, {21}); // D65
         return d;
     };
-    // Header, main directory, EXIF directory, mosaic: the directories'
-    // sizes do not depend on the offsets they hold.
-    const std::uint32_t mainAt = 8;
-    const std::uint32_t exifAt = mainAt + std::uint32_t(mainDir(0, 0).bytesAt(mainAt).size());
-    const std::uint32_t dataAt = exifAt + std::uint32_t(exifDir.bytesAt(exifAt).size());
+    Directory exifDir;
+    exifDir.rationals(33434, 5, {0}); // exiftool writes the values
+    const auto at = offsets({mainDir(0, 0).bytesAt(0).size(), exifDir.bytesAt(0).size()});
+    writeParts(path, {mainDir(at[1], at[2]).bytesAt(at[0]), exifDir.bytesAt(at[1]), data});
+    writeExif(path, shot);
+}
 
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    const char header[8] = {'I', 'I', 42, 0, 8, 0, 0, 0};
-    out.write(header, 8);
-    for (const auto& part : {mainDir(exifAt, dataAt).bytesAt(mainAt), exifDir.bytesAt(exifAt), mosaic})
-        out.write(reinterpret_cast<const char*>(part.data()), std::streamsize(part.size()));
-    out.close();
-    exif(path, "-ExposureTime=" + shot.exposureTime + " -FNumber=8 -ISO=100");
+void writeNef(const std::string& path, const LinearPicture& picture, const RawShot& shot)
+{
+    const int w = picture.width & ~1, h = picture.height & ~1;
+    const std::vector<std::uint8_t> data = mosaic(picture, shot.ev, 16383);
+    // The thumbnail: every 16th pixel, in sRGB codes.
+    const int tw = std::max(1, w / 16), th = std::max(1, h / 16);
+    std::vector<std::uint8_t> thumbnail;
+    for (int y = 0; y < th; ++y)
+        for (int x = 0; x < tw; ++x)
+            for (int c = 0; c < 3; ++c)
+                thumbnail.push_back(std::uint8_t(
+                    toSrgb(picture.rgb[(std::size_t(y) * 16 * picture.width + std::size_t(x) * 16) * 3 + c] / 65535.0)));
+    auto mainDir = [&](std::uint32_t rawAt, std::uint32_t exifAt, std::uint32_t thumbAt) {
+        Directory d;
+        d.longs(254, {1});
+        d.longs(256, {std::uint32_t(tw)});
+        d.longs(257, {std::uint32_t(th)});
+        d.shorts(258, {8, 8, 8});
+        d.shorts(259, {1});
+        d.shorts(262, {2});
+        d.text(271, "NIKON CORPORATION");
+        d.text(272, "NIKON MV-1");
+        d.longs(273, {thumbAt});
+        d.shorts(274, {1});
+        d.shorts(277, {3});
+        d.longs(278, {std::uint32_t(th)});
+        d.longs(279, {std::uint32_t(thumbnail.size())});
+        d.shorts(284, {1});
+        d.longs(330, {rawAt});
+        d.longs(34665, {exifAt});
+        return d;
+    };
+    Directory exifDir;
+    exifDir.rationals(33434, 5, {0});
+    const auto at = offsets({mainDir(0, 0, 0).bytesAt(0).size(), mosaicDirectory(w, h, 14, 0, 0).bytesAt(0).size(),
+                             exifDir.bytesAt(0).size(), thumbnail.size()});
+    writeParts(path, {mainDir(at[1], at[2], at[3]).bytesAt(at[0]),
+                      mosaicDirectory(w, h, 14, at[4], std::uint32_t(data.size())).bytesAt(at[1]), exifDir.bytesAt(at[2]),
+                      thumbnail, data});
+    writeExif(path, shot);
 }
 
 } // namespace mvtest

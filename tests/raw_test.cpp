@@ -26,30 +26,19 @@ double lastFramePsnr(const std::string& movie, const std::string& reference)
     return at == std::string::npos ? 0.0 : std::atof(r.out.c_str() + at + 8);
 }
 
-} // namespace
-
-// A real camera raw file, a dozen times: a movie of every frame at 720p
-// (decoded at half size) and 1080p (a full demosaic), each frame as
-// LibRaw's own tool develops the file with the same steady settings (the
-// camera's white balance, no brightening by the histogram, the sRGB curve),
-// and the file's capture date and exposure read.
-TEST(RealRaw, ADozenCanonShotsMakeTheMovieAsLibRawDevelopsThem)
+// A dozen copies of a raw file in the folder "shots": a movie of every
+// frame at 720p (decoded at half size) and 1080p (a full demosaic), each
+// frame as LibRaw's own tool develops the file with the same steady
+// settings (the camera's white balance, no brightening by the histogram,
+// the sRGB curve).
+void expectDozenDevelopAsLibRaw(const TempDir& dir, const std::string& raw)
 {
-    const std::string cr2 = realCr2();
-    if (cr2.empty())
-        GTEST_SKIP() << "rawtran-doc's IMG_5952.CR2 is missing: run scripts/setup";
-    TempDir dir;
     fs::create_directories(dir / "shots");
+    const std::string ext = fs::path(raw).extension();
     for (int i = 0; i < 12; ++i)
-        fs::copy_file(cr2, dir / ("shots/IMG_" + std::to_string(5952 + i) + ".CR2"));
-
-    const mv::ImageMetadata m = mv::readImageMetadata(cr2);
-    EXPECT_EQ(m.captureDate.value_or(""), run("exiftool -s3 -DateTimeOriginal " + quote(cr2)).out.substr(0, 19));
-    ASSERT_TRUE(m.exposureTime && m.fNumber && m.isoSpeed);
-    EXPECT_GT(*m.isoSpeed, 0);
-
-    ASSERT_EQ(run("cd " + quote(dir.path()) + " && dcraw_emu -w -W -c 0 -g 2.4 12.92 -q 2 -T -Z reference.tiff " + quote(cr2) +
-                  " 2>&1")
+        fs::create_hard_link(raw, dir / ("shots/IMG_" + std::to_string(5952 + i) + ext));
+    ASSERT_EQ(run("cd " + quote(dir.path()) + " && dcraw_emu -w -W -c 0 -g 2.4 12.92 -q 2 -T -Z reference.tiff " +
+                  quote(raw) + " 2>&1")
                   .status,
               0);
     for (const auto& [size, w, h] : {std::tuple{"720p", 1280, 720}, std::tuple{"1080p", 1920, 1080}}) {
@@ -69,35 +58,77 @@ TEST(RealRaw, ADozenCanonShotsMakeTheMovieAsLibRawDevelopsThem)
     }
 }
 
-// Synthetic DNGs: a mosaic 1 EV brighter develops 1 EV brighter in linear
-// light (no brightening by the picture's own histogram), LibRaw's tools
-// accept the files, and a movie of them has a frame each and their dates.
+// The real Canon photograph, or the same picture (developed to linear
+// light) as the mosaic of a synthetic DNG or NEF.
+std::string realRawAs(const TempDir& dir, const std::string& format)
+{
+    const std::string cr2 = realCr2();
+    if (cr2.empty() || format == "cr2")
+        return cr2;
+    const std::string linear = dir / "linear.tiff", out = dir / ("shot." + format);
+    EXPECT_EQ(run("dcraw_emu -w -W -4 -T -Z " + quote(linear) + " " + quote(cr2) + " 2>&1").status, 0);
+    (format == "dng" ? writeDng : writeNef)(out, readLinearPicture(linear), RawShot{});
+    return out;
+}
+
+} // namespace
+
+class RealRaw : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(RealRaw, ADozenShotsMakeTheMovieAsLibRawDevelopsThem)
+{
+    TempDir dir;
+    const std::string raw = realRawAs(dir, GetParam());
+    if (raw.empty())
+        GTEST_SKIP() << "rawtran-doc's IMG_5952.CR2 is missing: run scripts/setup";
+    expectDozenDevelopAsLibRaw(dir, raw);
+    const mv::ImageMetadata m = mv::readImageMetadata(raw);
+    EXPECT_EQ(m.captureDate.value_or(""), run("exiftool -s3 -DateTimeOriginal " + quote(raw)).out.substr(0, 19));
+    ASSERT_TRUE(m.exposureTime && m.fNumber && m.isoSpeed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, RealRaw, ::testing::Values("cr2", "dng", "nef"));
+
+// Synthetic DNGs and NEFs: a mosaic 1 EV brighter develops 1 EV brighter
+// in linear light (no brightening by the picture's own histogram), LibRaw's
+// tools accept the files, their dates and exposures are read, the picture
+// stays as the sensor recorded it whatever its orientation tag (as a JPEG's
+// does), and a movie of them has a frame each.
 TEST(SyntheticRaw, OneStopMoreIsOneStopBrighterAndTheFilesMakeAMovie)
 {
     TempDir dir;
     fs::create_directories(dir / "shots");
-    const std::string dark = dir / "shots/a.dng", bright = dir / "shots/b.dng";
-    writeDng(dark, {480, 320, 0, "2024:06:01 20:15:00", "1/125"});
-    writeDng(bright, {480, 320, 1, "2024:06:01 20:15:10", "1/60"});
-    EXPECT_THAT(run("raw-identify " + quote(bright)).out, HasSubstr("Moirevance Test Mosaic"));
-    const mv::ImageMetadata m = mv::readImageMetadata(bright);
-    EXPECT_EQ(m.captureDate.value_or(""), "2024:06:01 20:15:10");
-    EXPECT_NEAR(m.exposureTime.value_or(0), 1 / 60.0, 1e-9);
-
-    auto meanLinear = [](const std::string& path) {
-        const auto picture = mv::Picture::open(path);
+    const LinearPicture pattern = linearPattern(480, 320);
+    auto meanLinear = [](const mv::Picture& picture) {
         mv::RgbaBitmap bitmap;
-        EXPECT_TRUE(picture && picture->render(bitmap));
+        EXPECT_TRUE(picture.render(bitmap));
         double sum = 0;
         for (std::size_t i = 0; i + 3 < bitmap.pixels.size(); i += 4)
             sum += toLinear(bitmap.pixels[i]) + toLinear(bitmap.pixels[i + 1]) + toLinear(bitmap.pixels[i + 2]);
         return sum;
     };
-    EXPECT_NEAR(std::log2(meanLinear(bright) / meanLinear(dark)), 1.0, 0.02);
+    for (const std::string format : {"dng", "nef"}) {
+        SCOPED_TRACE(format);
+        const auto write = format == "dng" ? writeDng : writeNef;
+        const std::string dark = dir / ("shots/" + format + "-a." + format);
+        const std::string bright = dir / ("shots/" + format + "-b." + format);
+        write(dark, pattern, {0, "2024:06:01 20:15:00", "1/125", 1});
+        write(bright, pattern, {1, "2024:06:01 20:15:10", "1/60", 6});
+        EXPECT_THAT(run("raw-identify " + quote(bright)).out, HasSubstr(format == "dng" ? "Moirevance" : "Nikon"));
+        const mv::ImageMetadata m = mv::readImageMetadata(bright);
+        EXPECT_EQ(m.captureDate.value_or(""), "2024:06:01 20:15:10");
+        EXPECT_NEAR(m.exposureTime.value_or(0), 1 / 60.0, 1e-9);
+
+        const auto a = mv::Picture::open(dark), b = mv::Picture::open(bright);
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(b->width(), 480);
+        EXPECT_EQ(b->height(), 320);
+        EXPECT_NEAR(std::log2(meanLinear(*b) / meanLinear(*a)), 1.0, 0.02);
+    }
 
     const auto r = moirevance(dir, "make --size 100% --codec tiff --fps 10 --date-stamp -o " + quote(dir / "m.mov") +
                                        " " + quote(dir / "shots"));
     ASSERT_EQ(r.status, 0) << readFile(dir / "stderr.txt");
-    EXPECT_EQ(probeStream(dir / "m.mov").at("nb_read_packets"), "2");
+    EXPECT_EQ(probeStream(dir / "m.mov").at("nb_read_packets"), "4");
     EXPECT_EQ(probeStream(dir / "m.mov").at("width"), "480");
 }

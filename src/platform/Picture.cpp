@@ -94,6 +94,9 @@ std::optional<VImage> loadRaw(const std::string& path, std::string* error, int f
     params.gamm[0] = 1 / 2.4;
     params.gamm[1] = 12.92;
     params.user_qual = 2;
+    // Not turned by the orientation tag: a JPEG is not either, and the raw
+    // and the JPEG of one shot make the same frame.
+    params.user_flip = 0;
     int rc = raw->open_file(path.c_str());
     if (rc == LIBRAW_SUCCESS && fitW > 0 && fitH > 0 && 2 * fitW <= raw->imgdata.sizes.width &&
         2 * fitH <= raw->imgdata.sizes.height)
