@@ -5,8 +5,11 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <functional>
+#include <utility>
 #include <mutex>
 
+#include "SyntheticRaw.h"
 #include "TestSupport.h"
 #include "animation/CropViewGeometry.h"
 #include "animation/CropWindow.h"
@@ -213,6 +216,13 @@ struct Answers {
         got.push_back(std::move(p));
         cv.notify_all();
     }
+    // Waits for n answers and takes them.
+    std::vector<PreviewPicture> take(std::size_t n)
+    {
+        std::unique_lock lock(m);
+        cv.wait_for(lock, std::chrono::seconds(30), [&] { return got.size() >= n; });
+        return std::exchange(got, {});
+    }
     PreviewPicture waitFor(std::uint64_t serial)
     {
         std::unique_lock lock(m);
@@ -274,4 +284,57 @@ TEST(PreviewLoader, DecodesAtTheViewSizeAndAdjustsWithoutRereading)
     p = answers.waitFor(loader.request({broken, 400, 240, {}, false}));
     EXPECT_FALSE(p.ok);
     EXPECT_EQ(p.path, broken);
+}
+
+// A raw file shows the camera's own preview at once and then the picture
+// as the movie develops it, under the same serial; a newer request skips
+// the development of a picture no longer wanted, and a raw without a
+// preview that covers the view is developed straight away.
+TEST(PreviewLoader, ARawShowsTheCamerasPreviewUntilItIsDeveloped)
+{
+    const std::string cr2 = realCr2();
+    if (cr2.empty())
+        GTEST_SKIP() << "rawtran-doc's IMG_5952.CR2 is missing: run scripts/setup";
+    TempDir dir;
+    const std::string dng = dir / "shot.dng";
+    writeDng(dng, linearPattern(480, 320), {});
+    Answers answers;
+    std::function<void(const PreviewPicture&)> onAnswer = [](const PreviewPicture&) {};
+    PreviewLoader loader([&](PreviewPicture p) {
+        onAnswer(p);
+        answers.add(std::move(p));
+    });
+
+    const std::uint64_t serial = loader.request({cr2, 600, 400, {}, false});
+    auto got = answers.take(2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_TRUE(got[0].ok && got[0].draft);
+    EXPECT_TRUE(got[1].ok && !got[1].draft && got[1].reloaded);
+    EXPECT_EQ(got[0].serial, serial);
+    EXPECT_EQ(got[1].serial, serial);
+    const auto developed = Picture::openForSize(cr2, 600, 400);
+    ASSERT_TRUE(developed);
+    RgbaBitmap expected;
+    ASSERT_TRUE(developed->scaled(400.0 / developed->height(), 600.0 / developed->width() / (400.0 / developed->height()))
+                    .render(expected));
+    EXPECT_LE(maxAbsDiff(rgbOf(expected), rgbOf(got[1].bitmap)), 1);
+    // The camera's rendering of the same scene: near, not the same.
+    EXPECT_LT(meanAbsDiff(rgbOf(got[0].bitmap), rgbOf(got[1].bitmap)), 40.0);
+
+    loader.request({cr2, 600, 400, {.exposure = 1}, false});
+    got = answers.take(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_FALSE(got[0].draft || got[0].reloaded);
+
+    // The next picture asked for while the camera's preview of this one is shown.
+    onAnswer = [&](const PreviewPicture& p) {
+        if (p.draft && p.reloaded)
+            loader.request({dng, 600, 400, {}, false});
+    };
+    loader.request({cr2, 640, 400, {}, false});
+    got = answers.take(2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_TRUE(got[0].draft);
+    EXPECT_EQ(got[1].path, dng);
+    EXPECT_TRUE(got[1].ok && !got[1].draft);
 }

@@ -15,6 +15,7 @@
 #include "imagelist/ImagesList.h"
 #include "platform/AtomicFile.h"
 #include "platform/DataFolder.h"
+#include "platform/PictureProbe.h"
 #include "platform/PngFile.h"
 #include "platform/PreferenceStore.h"
 #include "platform/Sound.h"
@@ -266,8 +267,8 @@ int runMake(const std::vector<std::string>& args)
     editor.animFile = workingFiles ? workingFiles->animFile : "";
     if (!request.animFile.empty() && list.fileCount() > 0) {
         // As the editor's Read: the file must fit the list and its first image.
-        if (const auto first = Picture::open(list.imageFiles()[0])) {
-            view.srcRect = {0, 0, double(first->width()), double(first->height())};
+        if (const auto first = probePicture(list.imageFiles()[0])) {
+            view.srcRect = {0, 0, double(first->width), double(first->height)};
             editor.createCropWindow();
             if (!editor.readAnimFile(request.animFile))
                 return 1;

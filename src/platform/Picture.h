@@ -97,6 +97,10 @@ public:
     // (A JPEG shrinks while it is decoded in scaled() in any case.)
     static std::optional<Picture> openForSize(const std::string& path, int w, int h,
                                                  std::string* error = nullptr);
+    // The preview a camera embedded in a raw file, when it covers w x h: a
+    // stand-in to show while the picture is developed (the camera's
+    // rendering, not the movie's). Nothing for other files.
+    static std::optional<Picture> openEmbeddedPreview(const std::string& path, int w, int h);
 
     // Reads the whole file once, without keeping its pixels: false when they
     // do not decode (a damaged or cut file whose header reads).

@@ -1,12 +1,12 @@
 #include "platform/PictureProbe.h"
 
 #include "platform/PictureImpl.h"
+#include "platform/RawFile.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
-#include <libraw/libraw.h>
 #include <memory>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -156,17 +156,6 @@ bool tiffComplete(Bytes p, std::size_t n)
         if (value(offsets, k) + value(counts, k) > n)
             return false;
     return true;
-}
-
-std::optional<PictureHeader> probeRaw(const std::string& path)
-{
-    auto raw = std::make_unique<LibRaw>();
-    if (raw->open_file(path.c_str()) != LIBRAW_SUCCESS || raw->adjust_sizes_info_only() != LIBRAW_SUCCESS)
-        return std::nullopt;
-    const int w = raw->imgdata.sizes.iwidth, h = raw->imgdata.sizes.iheight;
-    if (w <= 0 || h <= 0 || std::int64_t(raw->imgdata.sizes.raw_width) * raw->imgdata.sizes.raw_height > kMaxRawPixels)
-        return std::nullopt;
-    return PictureHeader{w, h};
 }
 
 } // namespace

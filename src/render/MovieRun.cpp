@@ -348,7 +348,9 @@ void MovieRun::createMovieFrames()
         list_.clearList();
         abortRun();
     };
-    std::optional<Picture> first = files.empty() ? std::nullopt : Picture::open(files[0]);
+    // Its size from the header: a raw picture is developed only at the size
+    // its frame needs, with the others.
+    const std::optional<PictureHeader> first = files.empty() ? std::nullopt : probePicture(files[0]);
     if (!first)
         return refuseFirstImage();
     // Its pixels are decoded beside the rendering of the first frames (the
@@ -389,7 +391,7 @@ void MovieRun::createMovieFrames()
                           cropWindow_->imageRect().height > 0;
     FrameGeometry geometry =
         readSize ? computeFrameGeometry(settings_, cropWindow_->imageRect().width, cropWindow_->imageRect().height)
-                 : computeFrameGeometry(settings_, first->width(), first->height());
+                 : computeFrameGeometry(settings_, first->width, first->height);
     const int frameW = geometry.frameWidth(), frameH = geometry.frameHeight();
     // Refused before the movie was opened; this holds when the first image
     // changed since.
@@ -493,10 +495,8 @@ void MovieRun::createMovieFrames()
         // A raw file is decoded at half size where the frame's scale leaves
         // that covering it.
         const double upTo = job.applyScale ? std::min(1.0, double(job.scale)) : 1.0;
-        std::optional<Picture> picture =
-            job.index == 0 ? first
-                           : Picture::openForSize(files[job.index], static_cast<int>(std::ceil(imgW * upTo)),
-                                                  static_cast<int>(std::ceil(imgH * upTo)));
+        std::optional<Picture> picture = Picture::openForSize(
+            files[job.index], static_cast<int>(std::ceil(imgW * upTo)), static_cast<int>(std::ceil(imgH * upTo)));
         if (!picture) {
             out.status = RenderedFrame::Status::NoImage;
             return out;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 namespace mv {
 
@@ -25,7 +26,7 @@ AdjustmentValues previewAdjustments(const JobSettings& s, float viewPerOutput)
 }
 
 PreviewLoader::PreviewLoader(std::function<void(PreviewPicture)> done)
-    : done_(std::move(done)), thread_([this] { work(); })
+    : done_(std::move(done)), thread_([this] { work(); }), developer_([this] { develop(); })
 {
 }
 
@@ -36,6 +37,8 @@ PreviewLoader::~PreviewLoader()
         quit_ = true;
     }
     wake_.notify_all();
+    wakeDeveloper_.notify_all();
+    developer_.join();
     thread_.join();
 }
 
@@ -50,61 +53,125 @@ std::uint64_t PreviewLoader::request(PreviewRequest r)
         pending_ = std::move(r);
         serial = ++serial_;
     }
-    wake_.notify_one();
+    wake_.notify_all();
     return serial;
+}
+
+PreviewLoader::Read PreviewLoader::read(const std::string& path, int w, int h, bool draft)
+{
+    const auto start = std::chrono::steady_clock::now();
+    Read out{path, w, h, std::nullopt, {}};
+    const std::optional<Picture> picture =
+        draft ? Picture::openEmbeddedPreview(path, w, h) : Picture::openForSize(path, w, h, &out.error);
+    if (picture) {
+        // Decoded once here, stretched to the preview; the adjustments then
+        // start from these pixels.
+        const double s = double(h) / picture->height();
+        const double aspect = (double(w) / picture->width()) / s;
+        out.picture = picture->scaled(s, aspect).decoded(draft ? nullptr : &out.error);
+    }
+    out.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return out;
 }
 
 void PreviewLoader::work()
 {
     for (;;) {
-        PreviewRequest r;
+        std::optional<PreviewRequest> r;
+        std::optional<Read> developed;
         std::uint64_t serial;
         {
             std::unique_lock lock(mutex_);
-            wake_.wait(lock, [this] { return quit_ || pending_; });
+            wake_.wait(lock, [this] { return quit_ || pending_ || developed_; });
             if (quit_)
                 return;
-            r = std::move(*pending_);
-            pending_.reset();
+            r = std::exchange(pending_, std::nullopt);
+            developed = std::exchange(developed_, std::nullopt);
             serial = serial_;
         }
-        done_(make(r, serial));
+        // The development of the picture whose camera preview is kept
+        // replaces it; one of a picture since left is dropped.
+        if (developed && keptDraft_ && kept_ && developed->path == kept_->path && developed->width == kept_->width &&
+            developed->height == kept_->height) {
+            kept_ = std::move(developed);
+            keptDraft_ = false;
+            if (!r) {
+                PreviewPicture p = answer(last_, lastSerial_, kept_->ms);
+                p.reloaded = true;
+                done_(std::move(p));
+            }
+        }
+        if (r)
+            done_(make(*r, serial));
+    }
+}
+
+void PreviewLoader::develop()
+{
+    for (;;) {
+        Read wanted;
+        {
+            std::unique_lock lock(mutex_);
+            wakeDeveloper_.wait(lock, [this] { return quit_ || toDevelop_; });
+            if (quit_)
+                return;
+            wanted = std::move(*std::exchange(toDevelop_, std::nullopt));
+        }
+        Read done = read(wanted.path, wanted.width, wanted.height, false);
+        {
+            std::lock_guard lock(mutex_);
+            developed_ = std::move(done);
+        }
+        wake_.notify_all();
     }
 }
 
 PreviewPicture PreviewLoader::make(const PreviewRequest& r, std::uint64_t serial)
 {
     using Clock = std::chrono::steady_clock;
-    const auto ms = [](Clock::time_point a, Clock::time_point b) {
-        return std::chrono::duration<double, std::milli>(b - a).count();
-    };
+    const int w = std::max(1, r.width), h = std::max(1, r.height);
+    const auto start = Clock::now();
+    last_ = r;
+    lastSerial_ = serial;
+    bool reloaded = false;
+    if (r.reload || !kept_ || !kept_->picture || kept_->path != r.path || kept_->width != w || kept_->height != h) {
+        // A raw file takes a third of a second to develop: the camera's
+        // preview shows at once, and the picture is developed beside it.
+        kept_ = read(r.path, w, h, true);
+        keptDraft_ = kept_->picture.has_value();
+        if (keptDraft_) {
+            {
+                std::lock_guard lock(mutex_);
+                toDevelop_ = Read{r.path, w, h, std::nullopt, {}};
+            }
+            wakeDeveloper_.notify_all();
+        } else {
+            kept_ = read(r.path, w, h, false);
+        }
+        reloaded = true;
+    }
+    PreviewPicture out =
+        answer(r, serial, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    out.reloaded = reloaded;
+    return out;
+}
+
+PreviewPicture PreviewLoader::answer(const PreviewRequest& r, std::uint64_t serial, double loadMs)
+{
+    using Clock = std::chrono::steady_clock;
     PreviewPicture out;
     out.serial = serial;
     out.path = r.path;
-    const int w = std::max(1, r.width), h = std::max(1, r.height);
-    const auto start = Clock::now();
-    if (r.reload || !kept_ || keptPath_ != r.path || keptW_ != w || keptH_ != h) {
-        kept_.reset();
-        keptPath_.clear();
-        std::optional<Picture> picture = Picture::openForSize(r.path, w, h, &out.error);
-        if (!picture)
-            return out;
-        const double s = double(h) / picture->height();
-        const double aspect = (double(w) / picture->width()) / s;
-        // Decoded once here; the adjustments then start from these pixels.
-        kept_ = picture->scaled(s, aspect).decoded(&out.error);
-        if (!kept_)
-            return out;
-        keptPath_ = r.path;
-        keptW_ = w;
-        keptH_ = h;
-        out.reloaded = true;
+    out.draft = keptDraft_;
+    out.loadMs = loadMs;
+    if (!kept_->picture) {
+        out.error = kept_->error;
+        return out;
     }
-    const auto loaded = Clock::now();
-    out.loadMs = ms(start, loaded);
-    const Picture shown = anyAdjustment(r.adjustments) ? applyAdjustments(*kept_, r.adjustments) : *kept_;
+    const auto start = Clock::now();
+    const Picture shown = anyAdjustment(r.adjustments) ? applyAdjustments(*kept_->picture, r.adjustments) : *kept_->picture;
     out.ok = shown.render(out.bitmap, &out.error);
-    out.adjustMs = ms(loaded, Clock::now());
+    out.adjustMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     return out;
 }
 

@@ -129,7 +129,7 @@ void CropView::takePicture(PreviewPicture p)
     if (p.serial < shownSerial_)
         return;
     shownSerial_ = p.serial;
-    lastTimes_ = {p.loadMs, p.adjustMs, p.reloaded};
+    lastTimes_ = {p.loadMs, p.adjustMs, p.reloaded, p.draft};
     if (!p.ok) {
         picture_ = QImage();
         update();

@@ -49,6 +49,7 @@ public:
     struct Times {
         double loadMs = 0, adjustMs = 0; // of the picture last shown
         bool reloaded = false;           // its file was read for it
+        bool draft = false;              // the camera's preview of a raw file
     };
     const Times& lastTimes() const { return lastTimes_; }
 

@@ -1072,12 +1072,15 @@ private slots:
         auto* editor = w.editorWindow();
         auto* view = editor->cropView();
         waitPicture(view);
-        // Timed to the moment the picture is handed to the view.
+        // Timed to the moments the picture is handed to the view: a raw
+        // file's camera preview first, then the developed picture.
         QElapsedTimer clock;
-        qint64 shownAt = -1;
-        QObject::connect(view, &mv::shell::CropView::pictureShown, [&] { shownAt = clock.elapsed(); });
+        qint64 shownAt = -1, draftAt = -1;
+        QObject::connect(view, &mv::shell::CropView::pictureShown, [&] {
+            (view->lastTimes().draft ? draftAt : shownAt) = clock.elapsed();
+        });
         auto timed = [&](const std::function<void()>& change) {
-            shownAt = -1;
+            shownAt = draftAt = -1;
             clock.start();
             change();
             QTRY_VERIFY_WITH_TIMEOUT(shownAt >= 0 && !view->isLoading(), kPatience);
@@ -1086,6 +1089,8 @@ private slots:
         for (unsigned i = 1; i < n; ++i) {
             timed([&] { QTest::keyClick(editor, Qt::Key_Right); });
             const long long ms = shownAt;
+            if (draftAt >= 0)
+                std::printf("image %u: the camera's preview shown after %lld ms\n", i + 1, static_cast<long long>(draftAt));
             std::printf("image %u shown after %lld ms (decode and scale %.0f ms, adjustments %.0f ms)\n", i + 1, ms,
                         view->lastTimes().loadMs, view->lastTimes().adjustMs);
         }
