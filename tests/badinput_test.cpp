@@ -119,6 +119,12 @@ TEST_F(Corpus, DamagedImagesAmongGoodOnesAreSkippedAndNamed)
         ASSERT_NE(sof, std::string::npos);
         huge.replace(sof + 5, 4, "\xfd\xe8\xfd\xe8");
         cases.push_back({"huge.CR2", huge, "huge.CR2"});
+        // Its raw data wiped after the scan's header: LibRaw only warns.
+        std::string wiped = whole["CR2"];
+        const auto scan = wiped.find("\xff\xda", sof);
+        ASSERT_NE(scan, std::string::npos);
+        std::fill(wiped.begin() + std::ptrdiff_t(scan) + 20, wiped.end(), '\0');
+        cases.push_back({"wiped.CR2", wiped, "wiped.CR2 ("});
     }
     cases.push_back({"text.NEF", "This is a shopping list, not a picture.\n", "text.NEF ("});
     cases.push_back({"jpeg.NEF", whole["jpg"], "jpeg.NEF ("});
