@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, RealRaw, ::testing::Values("cr2", "dng", "nef"
 
 // Synthetic DNGs and NEFs: a mosaic 1 EV brighter develops 1 EV brighter
 // in linear light (no brightening by the picture's own histogram), LibRaw's
-// tools accept the files, their dates and exposures are read, the picture
+// tools accept the files, their dates, exposures and GPS are read, the picture
 // stays as the sensor recorded it whatever its orientation tag (as a JPEG's
 // does), and a movie of them has a frame each.
 TEST(SyntheticRaw, OneStopMoreIsOneStopBrighterAndTheFilesMakeAMovie)
@@ -114,10 +114,13 @@ TEST(SyntheticRaw, OneStopMoreIsOneStopBrighterAndTheFilesMakeAMovie)
         const std::string bright = dir / ("shots/" + format + "-b." + format);
         write(dark, pattern, {0, "2024:06:01 20:15:00", "1/125", 1});
         write(bright, pattern, {1, "2024:06:01 20:15:10", "1/60", 6});
+        exif(bright, "-GPSLatitude=46.5 -GPSLatitudeRef=N -GPSLongitude=8.25 -GPSLongitudeRef=W");
         EXPECT_THAT(run("raw-identify " + quote(bright)).out, HasSubstr(format == "dng" ? "Moirevance" : "Nikon"));
         const mv::ImageMetadata m = mv::readImageMetadata(bright);
         EXPECT_EQ(m.captureDate.value_or(""), "2024:06:01 20:15:10");
         EXPECT_NEAR(m.exposureTime.value_or(0), 1 / 60.0, 1e-9);
+        EXPECT_NEAR(m.longitude.value_or(0), 8.25, 1e-6);
+        EXPECT_EQ(m.longitudeRef, "W");
 
         const auto a = mv::Picture::open(dark), b = mv::Picture::open(bright);
         ASSERT_TRUE(a && b);
