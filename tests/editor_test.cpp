@@ -321,7 +321,9 @@ TEST(PreviewLoader, ARawShowsTheCamerasPreviewUntilItIsDeveloped)
     // The camera's rendering of the same scene: near, not the same.
     EXPECT_LT(meanAbsDiff(rgbOf(got[0].bitmap), rgbOf(got[1].bitmap)), 40.0);
 
-    loader.request({cr2, 600, 400, {.exposure = 1}, false});
+    AdjustmentValues brighter;
+    brighter.exposure = 1;
+    loader.request({cr2, 600, 400, brighter, false});
     got = answers.take(1);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_FALSE(got[0].draft || got[0].reloaded);

@@ -6,6 +6,7 @@
 
 #include "RunFixture.h"
 #include "render/LoopControls.h"
+#include "render/RunTexts.h"
 
 using namespace mv;
 using namespace mvtest;
@@ -137,21 +138,29 @@ TEST(LoopControls, WhereTheTimeComesFromAndWhenTheFilterTurnsOff)
     EXPECT_EQ(ui.alerts.size(), 3u);
 }
 
-TEST(LoopControls, TimeLeftRestartsAtTheFirstFrame)
+// The status text and the progress bar's, from one clock.
+TEST(LoopControls, TimeLeftAndProgressRestartAtTheFirstFrame)
 {
     using namespace std::chrono;
     steady_clock::time_point now{};
     TimeLeftClock clock([&] { return now; });
-    std::vector<std::string> texts;
+    std::vector<std::string> texts, bars;
     now += seconds(500); // opening the first image and the movie does not count
-    for (unsigned n = 1; n <= 10; ++n, now += seconds(2))
+    for (unsigned n = 1; n <= 10; ++n, now += seconds(2)) {
         texts.push_back(clock.afterAppend("Time Left:", n, 130));
+        bars.push_back(progressText(clock.progress(n, 130)));
+    }
     EXPECT_EQ(texts[8], ""); // the status keeps " " below 10 frames
     // 18 s over 10 images; 120 left: 1 + 120 x 1.8 s.
     EXPECT_EQ(texts[9], "Time Left: 3m 37s");
+    EXPECT_EQ(bars[1], "1 %"); // the time left from the third image on
+    EXPECT_EQ(bars[9], "7 %  \u00b7  3m 36s left");
     now += seconds(1080); // 1100 s over 11 images; 1 + 119 x 100 s left
     EXPECT_EQ(clock.afterAppend("Time Left:", 11, 130), "Time Left: 3h 18m 21s");
+    EXPECT_EQ(progressText(clock.progress(11, 130)), "8 %  \u00b7  3h 18m left");
     EXPECT_EQ(clock.afterAppend("Time Left:", 140, 130), "Time Left: 1s"); // more than expected
+    EXPECT_EQ(progressText(clock.progress(140, 130)), "100 %  \u00b7  0s left");
+    EXPECT_LT(progressAt(5, 0, 0).fraction, 0); // nothing to do: no bar
 }
 
 TEST(LoopControls, EndOfRunAlertsInTheirOrder)

@@ -1,8 +1,10 @@
 // Appending movies into one .mov: packets are copied where the streams agree
 // and encoded again where they do not, into a single video track.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <numeric>
 #include <unordered_map>
 
@@ -31,11 +33,26 @@ std::int32_t commonTimeScale(const std::vector<MovieReader*>& movies)
 } // namespace
 
 struct AppendWriter {
+    // Frames encoded and packets copied, against all there is to do: every
+    // frame copied, and every frame encoded unless all are copied as they are.
+    // What is reported never goes back (a second try encodes again).
+    struct Ticker {
+        std::function<void(double)> report;
+        std::uint64_t done = 0, total = 1;
+        double shown = 0;
+        void tick()
+        {
+            const double part = std::min(1.0, double(++done) / double(total));
+            if (report && done % 8 == 0 && part > shown)
+                report(shown = part);
+        }
+    };
+
     // Encodes every frame of the movies, in order, into one new movie without
     // a name in the folder of `path`; it lasts as long as `writer`.
     static AppendStatus encode(const std::vector<MovieReader*>& movies, const std::string& path,
                                const MovieAttributes& attributes, std::string& error,
-                               std::unique_ptr<MovieWriter>& writer)
+                               std::unique_ptr<MovieWriter>& writer, Ticker& ticker)
     {
         MovieWriter::Error openError;
         MovieWriter::Options options;
@@ -56,6 +73,7 @@ struct AppendWriter {
                     error = "the movie encoder has rejected a frame";
                     return AppendStatus::WriteFailed;
                 }
+                ticker.tick();
             }
         }
         return writer->update(error) ? AppendStatus::Ok : AppendStatus::WriteFailed;
@@ -66,7 +84,7 @@ struct AppendWriter {
     // The movie is built without a name and named when it is whole; `path`
     // becomes the next numbered name when a file has appeared there meanwhile.
     static AppendStatus remux(const std::vector<MovieReader*>& segments, std::string& path, std::int32_t scale,
-                              std::string& error)
+                              std::string& error, Ticker& ticker)
     {
         AVFormatContext* out = nullptr;
         if (avformat_alloc_output_context2(&out, nullptr, isMp4Path(path) ? "mp4" : "mov", nullptr) < 0 || !out) {
@@ -94,7 +112,7 @@ struct AppendWriter {
                 av_dict_set(&options, "movflags", "faststart", 0);
             const int rc = avformat_write_header(out, &options);
             av_dict_free(&options);
-            status = rc < 0 ? AppendStatus::WriteFailed : copySegments(segments, out, os, packet, scale, error);
+            status = rc < 0 ? AppendStatus::WriteFailed : copySegments(segments, out, os, packet, scale, error, ticker);
             if (status == AppendStatus::Ok && (av_write_trailer(out) < 0 || out->pb->error))
                 status = AppendStatus::WriteFailed;
         }
@@ -116,7 +134,7 @@ struct AppendWriter {
     }
 
     static AppendStatus copySegments(const std::vector<MovieReader*>& segments, AVFormatContext* out, AVStream* os,
-                                     AVPacket* packet, std::int32_t scale, std::string& error)
+                                     AVPacket* packet, std::int32_t scale, std::string& error, Ticker& ticker)
     {
         std::int64_t offset = 0;
         std::int64_t lastDts = INT64_MIN;
@@ -164,6 +182,7 @@ struct AppendWriter {
                     return AppendStatus::WriteFailed;
                 }
                 av_packet_unref(packet);
+                ticker.tick();
             }
             if (rc != AVERROR_EOF) {
                 error = "could not read " + m.path;
@@ -174,7 +193,8 @@ struct AppendWriter {
         return AppendStatus::Ok;
     }
 
-    static AppendOutcome write(const std::vector<MovieReader*>& movies, const std::string& path)
+    static AppendOutcome write(const std::vector<MovieReader*>& movies, const std::string& path,
+                               std::function<void(double)> progress)
     {
         AppendOutcome result;
         if (movies.empty()) {
@@ -200,8 +220,13 @@ struct AppendWriter {
         };
 
         bool copyAll = true;
-        for (MovieReader* m : movies)
+        Ticker ticker{std::move(progress)};
+        ticker.total = 0;
+        for (MovieReader* m : movies) {
             copyAll = copyAll && m->hasSameStreamFormat(first);
+            ticker.total += m->frames().size();
+        }
+        ticker.total = std::max<std::uint64_t>(1, copyAll ? ticker.total : 2 * ticker.total);
         if (copyAll) {
             segments = movies;
             result.copiedMovies = int(movies.size());
@@ -223,7 +248,7 @@ struct AppendWriter {
                     continue;
                 }
                 std::unique_ptr<MovieWriter> writer;
-                result.status = encode({movies[i]}, path, attributes, result.error, writer);
+                result.status = encode({movies[i]}, path, attributes, result.error, writer, ticker);
                 if (result.status != AppendStatus::Ok)
                     return result;
                 MovieReader* part = openEncoded(std::move(writer));
@@ -243,7 +268,7 @@ struct AppendWriter {
                 scratch.clear();
                 segments.clear();
                 std::unique_ptr<MovieWriter> writer;
-                result.status = encode(movies, path, attributes, result.error, writer);
+                result.status = encode(movies, path, attributes, result.error, writer, ticker);
                 if (result.status != AppendStatus::Ok)
                     return result;
                 MovieReader* all = openEncoded(std::move(writer));
@@ -256,14 +281,17 @@ struct AppendWriter {
                 result.copiedMovies = 0;
             }
         }
-        result.status = remux(segments, result.path, result.timeScale, result.error);
+        // The copy is the last half of the work when anything was encoded.
+        ticker.done = copyAll ? 0 : ticker.total / 2;
+        result.status = remux(segments, result.path, result.timeScale, result.error, ticker);
         return result;
     }
 };
 
-AppendOutcome writeAppendedMovie(const std::vector<MovieReader*>& movies, const std::string& path)
+AppendOutcome writeAppendedMovie(const std::vector<MovieReader*>& movies, const std::string& path,
+                                 std::function<void(double)> progress)
 {
-    return AppendWriter::write(movies, path);
+    return AppendWriter::write(movies, path, std::move(progress));
 }
 
 } // namespace mv

@@ -3,6 +3,7 @@
 // shown at a time, and writing several movies one after another into one
 // self-contained .mov file.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,6 +86,8 @@ struct AppendOutcome {
 // movie's codec and quality. Every frame keeps its duration. Nothing is at
 // path until the movie is whole; a file that appears there meanwhile is kept
 // and the movie takes the next numbered name. On failure no file is left.
-AppendOutcome writeAppendedMovie(const std::vector<MovieReader*>& movies, const std::string& path);
+// `progress` hears the part done now and then, 0 to 1.
+AppendOutcome writeAppendedMovie(const std::vector<MovieReader*>& movies, const std::string& path,
+                                 std::function<void(double)> progress = {});
 
 } // namespace mv

@@ -10,6 +10,12 @@ namespace mv {
 
 enum class AlertButton { OK, Cancel };
 
+// How far a long piece of work is, for a progress bar.
+struct Progress {
+    double fraction = -1;    // done, 0 to 1; below 0: nothing in progress (no bar)
+    double secondsLeft = -1; // below 0: not known yet
+};
+
 class AlertPort {
 public:
     virtual ~AlertPort() = default;
@@ -90,6 +96,7 @@ public:
     // controls, which are locked while a movie is made.
     virtual void setRunControlsEnabled(bool) {}
     virtual void setStatusText(const std::string&) {}
+    virtual void setProgress(const Progress&) {}
     // The time-range switch, unchecked when a run turns the filter off.
     virtual void setTimeRangeChecked(bool) {}
 };
@@ -101,6 +108,7 @@ public:
     virtual void setImagesText(const std::string&) {}
     virtual void setTimeText(const std::string&) {}
     virtual void setSizeText(const std::string&) {}
+    virtual void setConvertProgress(const Progress&) {}
     virtual void show() {}
     virtual void hide() {}
 };

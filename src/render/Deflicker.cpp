@@ -519,8 +519,10 @@ std::optional<BrightnessSeries> analyseBrightness(const std::vector<std::string>
             const std::string left = timeLeftText(timeLeftLabel, seconds, done, total);
             if (!left.empty())
                 port.setStatusText(label + "  " + left);
+            port.setProgress(progressAt(seconds, done, total));
         });
     port.setStatusText(" ");
+    port.setProgress({});
     return series;
 }
 

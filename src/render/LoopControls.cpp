@@ -130,6 +130,11 @@ std::string TimeLeftClock::afterAppend(const std::string& label, unsigned actual
     return timeLeftText(label, elapsed, actualImages, expectedImages);
 }
 
+Progress TimeLeftClock::progress(unsigned actualImages, unsigned expectedImages) const
+{
+    return progressAt(std::chrono::duration<double>(now_() - startDate_).count(), actualImages, expectedImages);
+}
+
 void endOfRunAlerts(AlertPort& alerts, const RunSummary& run)
 {
     const char* seeVerifyList =

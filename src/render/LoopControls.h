@@ -92,6 +92,8 @@ public:
     // The status text after the actualImages-th picture was appended; empty
     // (the status line keeps what it shows) below 10 pictures.
     std::string afterAppend(const std::string& label, unsigned actualImages, unsigned expectedImages);
+    // The progress bar's, from the same clock.
+    Progress progress(unsigned actualImages, unsigned expectedImages) const;
 
 private:
     Clock now_;

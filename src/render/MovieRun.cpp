@@ -637,6 +637,7 @@ void MovieRun::createMovieFrames()
         const std::string left = timeLeft.afterAppend(timeLeftLabel, actualImages_, expectedImages);
         if (!left.empty())
             window_.setStatusText(left);
+        window_.setProgress(timeLeft.progress(actualImages_, expectedImages));
         list_.selectFile(frame->index);
     }
     if (!finishRun())
@@ -687,6 +688,7 @@ bool MovieRun::finishRun(std::optional<unsigned> shownImage)
         window_.setStatusText(windowText("Create movie error"));
     }
     window_.setRunControlsEnabled(true);
+    window_.setProgress({});
     if (written && playSound_)
         playSound_();
     return true;

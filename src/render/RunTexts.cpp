@@ -1,6 +1,7 @@
 #include "render/RunTexts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace mv {
@@ -135,6 +136,36 @@ std::string timeLeftText(const std::string& label, double secondsSinceStart, uns
         std::snprintf(buf, sizeof buf, "%s %ds", label.c_str(), seconds);
     else
         std::snprintf(buf, sizeof buf, "%s ---", label.c_str());
+    return buf;
+}
+
+Progress progressAt(double secondsSinceStart, unsigned done, unsigned total)
+{
+    if (total == 0)
+        return {};
+    done = std::min(done, total);
+    Progress p;
+    p.fraction = double(done) / total;
+    if (done >= 3)
+        p.secondsLeft = secondsSinceStart / done * (total - done);
+    return p;
+}
+
+std::string progressText(const Progress& p)
+{
+    char buf[64];
+    const int percent = static_cast<int>(std::clamp(p.fraction, 0.0, 1.0) * 100);
+    if (p.secondsLeft < 0) {
+        std::snprintf(buf, sizeof buf, "%d %%", percent);
+        return buf;
+    }
+    const long s = std::lround(std::min(p.secondsLeft, 1e7));
+    if (s >= 3600)
+        std::snprintf(buf, sizeof buf, "%d %%  \u00b7  %ldh %ldm left", percent, s / 3600, s % 3600 / 60);
+    else if (s >= 60)
+        std::snprintf(buf, sizeof buf, "%d %%  \u00b7  %ldm %lds left", percent, s / 60, s % 60);
+    else
+        std::snprintf(buf, sizeof buf, "%d %%  \u00b7  %lds left", percent, s);
     return buf;
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/MovieWriter.h"
+#include "platform/UiPorts.h"
 #include "settings/JobSettings.h"
 
 namespace mv {
@@ -33,6 +34,14 @@ std::string frameSizeProblem(const std::string& codecType, int w, int h);
 // "Time Left: ..." once 10 or more pictures were appended, else empty.
 std::string timeLeftText(const std::string& label, double secondsSinceStart, unsigned actualImages,
                          unsigned expectedImages);
+
+// The progress after `done` of `total` pieces of work; the time left is
+// estimated from the third piece on, the first ones being the slowest.
+Progress progressAt(double secondsSinceStart, unsigned done, unsigned total);
+
+// What a progress bar says: "42 %", then "42 %  ·  1m 20s left" once the
+// time left is known.
+std::string progressText(const Progress& p);
 
 // " (m:s.s)" or " (h:m:s.s)" for a movie length in seconds.
 std::string lengthText(float seconds);

@@ -44,6 +44,7 @@
 
 #include "platform/Localize.h"
 #include "platform/Sound.h"
+#include "render/RunTexts.h"
 #include "render/Smoothing.h"
 #include "settings/MovieName.h"
 #include "settings/Preferences.h"
@@ -222,7 +223,7 @@ MVWindow::MVWindow(std::unique_ptr<PreferenceStore> store, QWidget* parent)
 {
     setTranslator(&translate);
     setObjectName("MVWindow");
-    setWindowTitle("Moirevance");
+    setBaseTitle("Moirevance");
     setWindowIcon(QIcon::fromTheme("moirevance", appIcon()));
 
     buildWindow();
@@ -432,6 +433,13 @@ void MVWindow::buildWindow()
     timeRemainText_->setMinimumWidth(300);
     timeRemainText_->setIndent(6);
     statusBar()->addWidget(timeRemainText_, 1);
+    progressBar_ = new QProgressBar(this);
+    progressBar_->setObjectName("progressBar");
+    progressBar_->setAccessibleName(tr("Progress"));
+    progressBar_->setRange(0, 1000);
+    progressBar_->setMinimumWidth(220);
+    progressBar_->hide();
+    statusBar()->addPermanentWidget(progressBar_);
     statusBar()->setSizeGripEnabled(true);
     setCentralWidget(central);
     resize(620, 430);
@@ -832,7 +840,12 @@ void MVWindow::buildConvertPanel()
     stop->setObjectName("convStopButton");
     connect(stop, &QPushButton::clicked, this, [this] { convert_->stopConversion(); });
     connect(convertPanel_, &QDialog::finished, this, [this] { convert_->panelClosed(); });
-    for (QWidget* w : std::initializer_list<QWidget*>{convImagesText_, convTimeText_, convSizeText_, stop})
+    convProgress_ = new QProgressBar(convertPanel_);
+    convProgress_->setObjectName("convProgress");
+    convProgress_->setAccessibleName(tr("Progress"));
+    convProgress_->setRange(0, 1000);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{convImagesText_, convProgress_, convTimeText_, convSizeText_, stop})
         v->addWidget(w);
     convertPanel_->setMinimumWidth(280);
 }
@@ -1125,6 +1138,36 @@ void MVWindow::handStampStyleToRenderer()
 void MVWindow::openWithDesktop(const std::string& path)
 {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+void MVWindow::showProgress(const Progress& p)
+{
+    const bool on = p.fraction >= 0;
+    progressBar_->setVisible(on);
+    if (on) {
+        progressBar_->setFormat(QString::fromStdString(progressText(p)));
+        progressBar_->setValue(static_cast<int>(std::clamp(p.fraction, 0.0, 1.0) * 1000));
+    }
+    refreshTitle();
+}
+
+void MVWindow::setBaseTitle(const QString& title)
+{
+    baseTitle_ = title;
+    refreshTitle();
+}
+
+void MVWindow::refreshTitle()
+{
+    const bool progress = progressBar_ && progressBar_->isVisible() && !isActiveWindow();
+    setWindowTitle(progress ? QString("%1 % \u2014 %2").arg(progressBar_->value() / 10).arg(baseTitle_) : baseTitle_);
+}
+
+void MVWindow::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ActivationChange)
+        refreshTitle();
+    QMainWindow::changeEvent(event);
 }
 
 void MVWindow::setStatusText(const QString& text)

@@ -90,6 +90,10 @@ public:
     void enableLayerMenu(bool on);
     void setRunControlsEnabled(bool on);
     void setStatusText(const QString& text);
+    // The bar beside the status text (hidden when nothing is in progress);
+    // the title carries the percentage while the window is not active.
+    void showProgress(const Progress& p);
+    void setBaseTitle(const QString& title);
 
     // The animation editor: its rate step and keyframes change the length
     // and the rate shown here.
@@ -118,6 +122,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     friend class ShellPorts;
@@ -215,6 +220,9 @@ private:
     QPushButton* dateFontButton_ = nullptr;
     QPushButton *filterToggle_ = nullptr, *watermarkToggle_ = nullptr;
     QLabel* timeRemainText_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    QString baseTitle_;
+    void refreshTitle();
 
     // Menus, by tag
     QMenu *fileMenu_ = nullptr, *windowMenu_ = nullptr, *helpMenu_ = nullptr, *appMenu_ = nullptr;
@@ -245,6 +253,7 @@ private:
     // Movie-to-frames panel
     QDialog* convertPanel_ = nullptr;
     QDialog* manualWindow_ = nullptr; // made at the first Help > Manual
+    QProgressBar* convProgress_ = nullptr;
     QLabel *convImagesText_ = nullptr, *convTimeText_ = nullptr, *convSizeText_ = nullptr;
 
     QFontDialog* fontPanel_ = nullptr;

@@ -1,5 +1,6 @@
 #include "shell/ShellPorts.h"
 
+#include <QProgressBar>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "render/RunTexts.h"
 #include "shell/ImageListView.h"
 #include "shell/MVWindow.h"
 #include "shell/MainThread.h"
@@ -297,7 +299,7 @@ void ShellPorts::enableVerifyMenu(bool on)
 }
 void ShellPorts::setWindowTitle(const std::string& title)
 {
-    main_.post([this, t = qs(title)] { w_.setWindowTitle(t); });
+    main_.post([this, t = qs(title)] { w_.setBaseTitle(t); });
 }
 void ShellPorts::setCreateButtonTitle(const std::string& title)
 {
@@ -317,6 +319,17 @@ void ShellPorts::setStatusText(const std::string& text)
     main_.post([this, t = qs(text)] { w_.setStatusText(t); });
 }
 
+void ShellPorts::setProgress(const Progress& p)
+{
+    main_.post([this, p] { w_.showProgress(p); });
+}
+void ShellPorts::setConvertProgress(const Progress& p)
+{
+    main_.post([this, p] {
+        w_.convProgress_->setFormat(QString::fromStdString(progressText(p)));
+        w_.convProgress_->setValue(static_cast<int>(std::clamp(p.fraction, 0.0, 1.0) * 1000));
+    });
+}
 void ShellPorts::setImagesText(const std::string& text)
 {
     main_.post([this, t = qs(text)] { w_.convImagesText_->setText(t); });

@@ -56,11 +56,13 @@ public:
     void setCreateButtonTitle(const std::string& title) override;
     void setRunControlsEnabled(bool on) override;
     void setStatusText(const std::string& text) override;
+    void setProgress(const Progress& p) override;
 
     // ConvertPanelPort
     void setImagesText(const std::string& text) override;
     void setTimeText(const std::string& text) override;
     void setSizeText(const std::string& text) override;
+    void setConvertProgress(const Progress& p) override;
     void show() override;
     void hide() override;
 

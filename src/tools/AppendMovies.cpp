@@ -1,6 +1,7 @@
 #include "tools/AppendMovies.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -38,6 +39,7 @@ AppendMovies::AppendMovies(FileDialogPort& dialogs, MainWindowPort& window, Aler
 int AppendMovies::appendMoviesCommand()
 {
     const int code = appendMovie();
+    window_.setProgress({});
     if (code != kAppendDone) {
         window_.setStatusText(" ");
         alerts_.alert("Append movies has failed.", refusal_.empty() ? appendFailureMessage(code) : refusal_);
@@ -126,7 +128,13 @@ int AppendMovies::appendMovie()
     std::vector<MovieReader*> readers;
     for (const auto& m : movies)
         readers.push_back(m.get());
-    const AppendOutcome outcome = writeAppendedMovie(readers, output);
+    const auto start = std::chrono::steady_clock::now();
+    window_.setProgress({0, -1});
+    const AppendOutcome outcome = writeAppendedMovie(readers, output, [&](double part) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        // As a count of thousandths, for the estimate from the third on.
+        window_.setProgress(progressAt(seconds, unsigned(part * 1000), 1000));
+    });
     if (outcome.status == AppendStatus::SourceFailed)
         return kAppendFailed;
     if (outcome.status == AppendStatus::WriteFailed)

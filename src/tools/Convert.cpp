@@ -1,5 +1,6 @@
 #include "tools/Convert.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -100,6 +101,7 @@ bool Convert::selectMovie()
     panel_.setImagesText("Images: Scanning movie...");
     panel_.setTimeText("Time Left:");
     panel_.setSizeText("Folder Size:");
+    panel_.setConvertProgress({0, -1});
     panel_.show();
     panelVisible_ = true;
 
@@ -159,6 +161,8 @@ void Convert::createImages()
         }
         std::snprintf(text, sizeof text, "Images: %u of %u", i + 1, numFrames_);
         panel_.setImagesText(text);
+        panel_.setConvertProgress(progressAt(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - startDate_).count(), i + 1, numFrames_));
 
         const std::string path = frameFilePath(imagesURL_, i + 1);
         // Whole or not at all, and never over a file that appeared meanwhile.

@@ -23,6 +23,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -637,10 +638,22 @@ private slots:
         enter(w.findChild<QComboBox*>("scaleButton"), "50%");
         enter(w.findChild<QComboBox*>("fpsButton"), "20");
         w.movieRun().hasMovieName = true; // the choices above ask for a new name
+        // The bar's texts as they come; the window is not the active one
+        // here, so its title carries the percentage.
+        auto* bar = w.findChild<QProgressBar*>("progressBar");
+        QStringList bars, titles;
+        connect(bar, &QProgressBar::valueChanged, &w, [&] { bars << bar->text(); });
+        connect(&w, &QWidget::windowTitleChanged, &w, [&](const QString& t) { titles << t; });
         create->click();
         QVERIFY(w.movieRun().isCreatingMovie() || status(w).startsWith("Complete"));
         QVERIFY(!w.findChild<QPushButton*>("listImagesButton")->isEnabled() || status(w).startsWith("Complete"));
         QTRY_VERIFY_WITH_TIMEOUT(status(w).startsWith("Complete"), kPatience);
+        QTRY_VERIFY(!bar->isVisible());
+        QVERIFY(bars.size() > 10);
+        QVERIFY(bars.last().startsWith("100 %"));
+        QVERIFY(bars.filter(" left").size() > 0);
+        QVERIFY(titles.filter("100 % \u2014 clicked").size() == 1);
+        QCOMPARE(w.windowTitle(), QString("clicked.mov"));
         QCOMPARE(create->text(), QString("Create Movie"));
         QVERIFY(w.findChild<QPushButton*>("listImagesButton")->isEnabled());
         QCOMPARE(w.findChild<QLabel*>("imagesText")->text(), QString("(100/100) Images:"));
