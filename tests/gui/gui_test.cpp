@@ -642,7 +642,13 @@ private slots:
         // here, so its title carries the percentage.
         auto* bar = w.findChild<QProgressBar*>("progressBar");
         QStringList bars, titles;
-        connect(bar, &QProgressBar::valueChanged, &w, [&] { bars << bar->text(); });
+        bool shot = false;
+        connect(bar, &QProgressBar::valueChanged, &w, [&] {
+            bars << bar->text();
+            if (!shot && bar->value() >= 500)
+                saveShot(&w, "main-window-progress");
+            shot = shot || bar->value() >= 500;
+        });
         connect(&w, &QWidget::windowTitleChanged, &w, [&](const QString& t) { titles << t; });
         create->click();
         QVERIFY(w.movieRun().isCreatingMovie() || status(w).startsWith("Complete"));
