@@ -198,3 +198,21 @@ TEST(KeyframeValues, EveryValueLandsExactlyOnItsKeyframe)
         EXPECT_EQ(reached, keys.size());
     }
 }
+
+// The editor's rectangle for the movie at an image: the keyframe's own at
+// a keyframe, between them on the way, held after the last, in their shape.
+TEST(KeyframeValues, TheMoviesRectangleBetweenKeyframes)
+{
+    frameS a, b;
+    a.rect = {0, 0, 400, 300};
+    b.frame = 40;
+    b.rect = {100, 60, 200, 150};
+    const std::vector<frameS> keys{a, b};
+    EXPECT_EQ(keyframedRect(keys, 0, false), a.rect);
+    EXPECT_EQ(keyframedRect(keys, 10, false), (Rect{25, 15, 350, 262.5}));
+    EXPECT_EQ(keyframedRect(keys, 10, true), (Rect{25, 15, 350, 262.5}));
+    EXPECT_EQ(keyframedRect(keys, 40, false), b.rect);
+    EXPECT_EQ(keyframedRect(keys, 90, false), b.rect);
+    EXPECT_EQ(keyframedRect({a}, 5, false), a.rect);
+    EXPECT_EQ(keyframedRect({}, 5, false), Rect{});
+}

@@ -290,3 +290,78 @@ TEST_F(AnimFile, RateZeroIsHarmlessAndValuesTheSettingsRefuseAreAlerts)
         EXPECT_EQ(ports.lastAlert(), alert);
     }
 }
+
+// Removing the middle of three keyframes leaves the keyframes, the frame
+// count and the animation file that entering the outer two gives (the
+// header's date aside); Undo brings back the three, file and all. The first
+// keyframe goes only as the last one left.
+TEST_F(AnimFile, RemovingAKeyframeIsAsIfItWasNeverEnteredAndUndoTakesItBack)
+{
+    const auto body = [](const std::string& text) { return text.substr(text.find('\n')); };
+    const auto keyframes = [&](std::uint16_t rate) {
+        settings.saturation = 1.25f;
+        enter(0, {0, 0, 400, 300});
+        editor.setRateSkip(rate);
+        settings.saturation = 0.5f;
+        enter(30, {100, 75, 200, 150});
+        settings.saturation = 1.5f;
+        settings.ciColor = {1, 0.5f, 0.25f};
+        enter(60, {50, 50, 300, 225});
+    };
+    // The two outer keyframes alone, in a file of their own.
+    CropWindow outer(settings, ports, view);
+    outer.animFile = dir / "outer.txt";
+    outer.firstImageName = editor.firstImageName;
+    outer.version = editor.version;
+    outer.createCropWindow();
+    settings.saturation = 1.25f;
+    outer.frame = 0;
+    view.cropRect = {0, 0, 400, 300};
+    ASSERT_TRUE(outer.enterButtonAction());
+    settings.saturation = 1.5f;
+    settings.ciColor = {1, 0.5f, 0.25f};
+    outer.setRateSkip(2);
+    outer.frame = 60;
+    view.cropRect = {50, 50, 300, 225};
+    ASSERT_TRUE(outer.enterButtonAction());
+
+    settings.ciColor = {1, 1, 1};
+    keyframes(2);
+    const std::string three = readFile(editor.animFile);
+    EXPECT_FALSE(editor.removeKeyframe(0));
+    EXPECT_FALSE(editor.removeKeyframe(3));
+    ASSERT_TRUE(editor.removeKeyframe(1));
+    EXPECT_EQ(body(readFile(editor.animFile)), body(readFile(outer.animFile)));
+    EXPECT_EQ(editor.frameTotal(), outer.frameTotal());
+    EXPECT_EQ(editor.fNumArray(), outer.fNumArray());
+    const frameS& got = editor.frameArray().back();
+    const frameS& want = outer.frameArray().back();
+    for (auto [a, b] : {std::pair{got.deltaX, want.deltaX}, {got.deltaW, want.deltaW}, {got.deltaS, want.deltaS},
+                        {got.deltaMG, want.deltaMG}})
+        EXPECT_FLOAT_EQ(a, b);
+
+    ASSERT_TRUE(editor.undo());
+    EXPECT_EQ(body(readFile(editor.animFile)), body(three));
+    EXPECT_EQ(editor.frameArray().size(), 3u);
+    EXPECT_FALSE(editor.undo()); // one step back only
+
+    // Removed again, Enter goes on from the last keyframe as it would have,
+    // and its Undo takes back only the Enter.
+    ASSERT_TRUE(editor.removeKeyframe(1));
+    settings.saturation = 1;
+    editor.frame = outer.frame = 80;
+    view.cropRect = {0, 0, 400, 300};
+    ASSERT_TRUE(editor.enterButtonAction());
+    ASSERT_TRUE(outer.enterButtonAction());
+    EXPECT_EQ(body(readFile(editor.animFile)), body(readFile(outer.animFile)));
+    EXPECT_EQ(editor.frameTotal(), outer.frameTotal());
+    ASSERT_TRUE(editor.undo());
+    EXPECT_EQ(editor.frameArray().size(), 2u);
+
+    for (std::size_t k : {1, 0})
+        ASSERT_TRUE(editor.removeKeyframe(k)) << k;
+    EXPECT_FALSE(editor.isAnimation());
+    EXPECT_FALSE(std::filesystem::exists(editor.animFile));
+    editor.frame = 0;
+    EXPECT_TRUE(editor.enterButtonAction()); // a new animation from the first image
+}

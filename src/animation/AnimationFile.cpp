@@ -218,56 +218,41 @@ std::optional<std::string> valueProblem(const Rect& r, const std::array<float, 1
 
 } // namespace
 
-void CropWindow::writeAnimFile(bool headerOnly)
+std::string CropWindow::animHeader()
 {
-    if (animFile.empty())
-        return;
     const JobSettings& s = settings_;
-    if (!fileExists(animFile)) {
-        if (animFH_)
-            std::fclose(animFH_);
-        animFH_ = nullptr;
+    format = s.format;
+    codec = s.codec;
+    quality = s.quality;
+    char date[64];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    strftime_l(date, sizeof date, "%d %b %Y %H:%M:%S", &local, cLocale()); // English month names
+    std::string header = printed("*** Moirevance %s ***\n\n", date);
+    if (!version.empty())
+        header += printed("Version: %s\n", version.c_str());
+    header += printed("\nImage: %s (%dX%d)\n", firstImageName.c_str(),
+                      static_cast<std::uint16_t>(view_.srcRect.width), static_cast<std::uint16_t>(view_.srcRect.height));
+    header += printed("Window: %dX%d\n", static_cast<std::uint16_t>(static_cast<float>(cvRect_.width)),
+                      static_cast<std::uint16_t>(static_cast<float>(cvRect_.height)));
+    // The list's image count, which the reader compares with its list.
+    header += printed("Images: %u\n", s.numListImages);
+    header += printed("FPS: %.2f\n", s.mvFPS);
+    if (s.format == 0 || s.format > 15)
+        header += printed("Scale: NOFORMAT (%.1f%%)\n", s.scale * 100.0f);
+    else
+        header += printed("Scale: %s\n", kScaleNames[s.format]);
+    header += printed("Codec: %s\n", kCodecNames[s.codec >= 2 && s.codec <= kLastCodec ? s.codec : 1]);
+    header += printed("Quality: %s\n", kQualityNames[s.quality >= 1 && s.quality <= 5 ? s.quality : 4]);
+    header += printed("DateStamp: %s\nGPS: %s\nVertical: %s\n", yesNo(s.isDateStamped), yesNo(s.isGPS),
+                      yesNo(s.isVertical));
+    header += "\n*** Animation Sequence ***\n";
+    return toMacRoman(header);
+}
 
-        format = s.format;
-        codec = s.codec;
-        quality = s.quality;
-        char date[64];
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        strftime_l(date, sizeof date, "%d %b %Y %H:%M:%S", &local, cLocale()); // English month names
-        std::string header = printed("*** Moirevance %s ***\n\n", date);
-        if (!version.empty())
-            header += printed("Version: %s\n", version.c_str());
-        header += printed("\nImage: %s (%dX%d)\n", firstImageName.c_str(),
-                          static_cast<std::uint16_t>(view_.srcRect.width), static_cast<std::uint16_t>(view_.srcRect.height));
-        header += printed("Window: %dX%d\n", static_cast<std::uint16_t>(static_cast<float>(cvRect_.width)),
-                          static_cast<std::uint16_t>(static_cast<float>(cvRect_.height)));
-        // The list's image count, which the reader compares with its list.
-        header += printed("Images: %u\n", s.numListImages);
-        header += printed("FPS: %.2f\n", s.mvFPS);
-        if (s.format == 0 || s.format > 15)
-            header += printed("Scale: NOFORMAT (%.1f%%)\n", s.scale * 100.0f);
-        else
-            header += printed("Scale: %s\n", kScaleNames[s.format]);
-        header += printed("Codec: %s\n", kCodecNames[s.codec >= 2 && s.codec <= kLastCodec ? s.codec : 1]);
-        header += printed("Quality: %s\n", kQualityNames[s.quality >= 1 && s.quality <= 5 ? s.quality : 4]);
-        header += printed("DateStamp: %s\nGPS: %s\nVertical: %s\n", yesNo(s.isDateStamped), yesNo(s.isGPS),
-                          yesNo(s.isVertical));
-        header += "\n*** Animation Sequence ***\n";
-        // The file appears with its whole header; each keyframe block is
-        // then appended in one write.
-        if (!writeFileAtomically(animFile, toMacRoman(header), false) && errno != EEXIST)
-            return;
-    }
-    if (headerOnly)
-        return;
-    if (!animFH_) {
-        animFH_ = std::fopen(animFile.c_str(), "ab");
-        if (!animFH_)
-            return;
-    }
-    const frameS& k = frameArray_.back();
+std::string CropWindow::animBlock(const frameS& k)
+{
     std::string block = printed("\nFrame: %d\n", static_cast<int>(k.frame + 1));
     block += printed("Rate: %dX\n", k.rate);
     block += printed("cropRect: (%f, %f, %f, %f)\n", static_cast<float>(k.rect.x), static_cast<float>(k.rect.y),
@@ -277,14 +262,55 @@ void CropWindow::writeAnimFile(bool headerOnly)
     block += printed("Contrast: %.3f\n", k.contrast);
     block += printed("Exposure: %.3f\n", k.exposureEV);
     block += printed("MonoI: %.3f\n", k.monoIntensity);
-    block += printed("MonoColor: %g %g %g 1\n", s.ciColor.red, s.ciColor.green, s.ciColor.blue);
+    block += printed("MonoColor: %g %g %g 1\n", k.monoRed, k.monoGreen, k.monoBlue);
     block += printed("Sepia: %.3f\n", k.sepiaIntensity);
     block += printed("Blur: %.3f\n", k.blurRadius);
     block += printed("Rotate: %.3f\n", k.rotateAngle);
     block += printed("AnimFPS: %.1f\n", k.fps);
-    const std::string bytes = toMacRoman(block);
+    return toMacRoman(block);
+}
+
+void CropWindow::writeAnimFile(bool headerOnly)
+{
+    if (animFile.empty())
+        return;
+    if (!fileExists(animFile)) {
+        if (animFH_)
+            std::fclose(animFH_);
+        animFH_ = nullptr;
+        // The file appears with its whole header; each keyframe block is
+        // then appended in one write.
+        if (!writeFileAtomically(animFile, animHeader(), false) && errno != EEXIST)
+            return;
+    }
+    if (headerOnly)
+        return;
+    if (!animFH_) {
+        animFH_ = std::fopen(animFile.c_str(), "ab");
+        if (!animFH_)
+            return;
+    }
+    const std::string bytes = animBlock(frameArray_.back());
     std::fwrite(bytes.data(), 1, bytes.size(), animFH_);
     std::fflush(animFH_);
+}
+
+void CropWindow::rewriteAnimFile()
+{
+    if (animFile.empty())
+        return;
+    if (animFH_)
+        std::fclose(animFH_);
+    animFH_ = nullptr;
+    if (frameArray_.empty()) {
+        std::remove(animFile.c_str());
+        return;
+    }
+    // Replaced whole: the old file stays until the new one is complete.
+    std::string bytes = animHeader();
+    for (const frameS& k : frameArray_)
+        bytes += animBlock(k);
+    writeFileAtomically(animFile, bytes, true);
 }
 
 bool CropWindow::failRead(const std::string& title, const std::string& message)

@@ -120,8 +120,113 @@ CropWindow::Values CropWindow::currentValues() const
             s.rotateAngle,    sliderFPS,     s.monoIntensity, s.ciColor.red,     s.ciColor.green,  s.ciColor.blue};
 }
 
+CropWindow::Keyframes CropWindow::keyframes() const
+{
+    return {frameArray_, rectArray_,    fNumArray_,  lastFrame_,   lastRect_,     cvRect_,     prevRateSkip_,
+            last_,       orig_,         delta_,      frameTotal_,  totalRemain_,  isAnimation_, isReadAnim_,
+            isRateChange_};
+}
+
+bool CropWindow::undo()
+{
+    if (!undo_)
+        return false;
+    const Keyframes k = std::move(*undo_);
+    undo_.reset();
+    frameArray_ = k.frames;
+    rectArray_ = k.rects;
+    fNumArray_ = k.fNums;
+    lastFrame_ = k.lastFrame;
+    lastRect_ = k.lastRect;
+    cvRect_ = k.cvRect;
+    prevRateSkip_ = k.prevRateSkip;
+    last_ = k.last;
+    orig_ = k.orig;
+    delta_ = k.delta;
+    frameTotal_ = k.frameTotal;
+    totalRemain_ = k.totalRemain;
+    isAnimation_ = k.isAnimation;
+    isReadAnim_ = k.isReadAnim;
+    isRateChange_ = k.isRateChange;
+    rewriteAnimFile();
+    return true;
+}
+
+bool CropWindow::removeKeyframe(std::size_t k)
+{
+    if (k >= frameArray_.size() || (k == 0 && frameArray_.size() > 1))
+        return false;
+    Keyframes before = keyframes();
+    frameArray_.erase(frameArray_.begin() + std::ptrdiff_t(k));
+    if (k < rectArray_.size())
+        rectArray_.erase(rectArray_.begin() + std::ptrdiff_t(k));
+    if (k < fNumArray_.size())
+        fNumArray_.erase(fNumArray_.begin() + std::ptrdiff_t(k));
+    if (k < frameArray_.size()) {
+        // The next keyframe's segment now starts at the one before: its
+        // steps as Enter works them out over the longer span.
+        const frameS& from = frameArray_[k - 1];
+        frameS& to = frameArray_[k];
+        const float f = float(from.rate ? from.rate : 1) / float(to.frame - from.frame);
+        const bool vertical = settings_.isVertical;
+        to.deltaX = static_cast<float>((to.rect.x - from.rect.x) * f);
+        to.deltaY = static_cast<float>((to.rect.y - from.rect.y) * f);
+        to.deltaW = static_cast<float>(vertical ? (to.rect.height - from.rect.height) * f
+                                                : (to.rect.width - from.rect.width) * f);
+        const auto values = [](const frameS& r) {
+            return std::array<float, 12>{r.saturation, r.brightness,   r.contrast,      r.sepiaIntensity,
+                                         r.exposureEV, r.blurRadius,   r.rotateAngle,   r.fps,
+                                         r.monoIntensity, r.monoRed,   r.monoGreen,     r.monoBlue};
+        };
+        const auto a = values(from), b = values(to);
+        float* steps[] = {&to.deltaS, &to.deltaB, &to.deltaC,  &to.deltaT,  &to.deltaE,  &to.deltaP,
+                          &to.deltaR, &to.deltaF, &to.deltaMI, &to.deltaMR, &to.deltaMG, &to.deltaMB};
+        for (std::size_t i = 0; i < a.size(); ++i)
+            *steps[i] = (b[i] - a[i]) * f;
+    }
+    continueFromLastKeyframe();
+    isReadAnim_ = false;
+    undo_ = std::move(before);
+    rewriteAnimFile();
+    return true;
+}
+
+void CropWindow::continueFromLastKeyframe()
+{
+    frameTotal_ = 0;
+    totalRemain_ = 0;
+    if (frameArray_.empty()) {
+        lastFrame_ = -1;
+        isAnimation_ = false;
+        isRateChange_ = false;
+        return;
+    }
+    // As the Enters counted them: each segment's images over the rate of
+    // the keyframe that starts it, then the rest of the list at the last
+    // keyframe's rate.
+    for (std::size_t i = 1; i < frameArray_.size(); ++i) {
+        const std::uint16_t step = frameArray_[i - 1].rate ? frameArray_[i - 1].rate : 1;
+        frameTotal_ += static_cast<std::int32_t>((frameArray_[i].frame - frameArray_[i - 1].frame) / step);
+    }
+    const frameS& last = frameArray_.back();
+    const std::uint32_t n = settings_.numListImages;
+    if (frameArray_.size() > 1)
+        totalRemain_ = (n > last.frame ? n - last.frame : 0) / (last.rate ? last.rate : 1);
+    frameTotal_ += static_cast<std::int32_t>(totalRemain_);
+    lastFrame_ = static_cast<std::int32_t>(last.frame);
+    lastRect_ = last.rect;
+    prevRateSkip_ = last.rate ? last.rate : 1;
+    last_ = {last.saturation, last.brightness, last.contrast,      last.sepiaIntensity,
+             last.exposureEV, last.blurRadius, last.rotateAngle,   last.fps,
+             last.monoIntensity, last.monoRed, last.monoGreen,     last.monoBlue};
+    orig_ = last_;
+    delta_ = {last.deltaX, last.deltaY,  last.deltaW,  last.deltaS,  last.deltaB,  last.deltaC,  last.deltaT, last.deltaE,
+              last.deltaP, last.deltaR,  last.deltaF,  last.deltaMI, last.deltaMR, last.deltaMG, last.deltaMB};
+}
+
 bool CropWindow::enterButtonAction()
 {
+    Keyframes before = keyframes();
     isReadAnim_ = false;
     const std::uint32_t n = settings_.numListImages;
     const Values orig = currentValues();
@@ -192,6 +297,7 @@ bool CropWindow::enterButtonAction()
 
     orig_ = orig;
     appendRecord(cr, orig, delta);
+    undo_ = std::move(before);
     writeAnimFile(false);
     if (onKeyframe_)
         onKeyframe_(frameArray_.back(), first);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,15 @@ public:
     // that the movie never runs animated without a keyframe.
     void windowResized();
     void setRateSkip(std::uint16_t rate);
+    // Removes keyframe k. The one after it takes its steps from the one
+    // before, as Enter computes them; the others keep theirs. The first
+    // keyframe goes only as the last one left (the animation starts at the
+    // first image). The animation file is written again. False when nothing
+    // was removed.
+    bool removeKeyframe(std::size_t k);
+    // Takes back the last Enter or removal, the animation file with it.
+    bool undo();
+    bool canUndo() const { return undo_.has_value(); }
 
     // Called after every keyframe added (the length display follows it).
     void setOnKeyframe(std::function<void(const frameS&, bool first)> f) { onKeyframe_ = std::move(f); }
@@ -106,6 +116,29 @@ private:
     Values currentValues() const;
     // Adds a record; `lastFrame` tells the first keyframe (-1) from later ones.
     void appendRecord(const Rect& rect, const Values& values, const std::array<float, 15>& steps);
+    // The animation file's header, and the block of one keyframe (MacRoman).
+    std::string animHeader();
+    std::string animBlock(const frameS& k);
+    // The file made again from the keyframes there are (none: no file).
+    void rewriteAnimFile();
+    // Where Enter goes on from: the last keyframe, and the counts of frames.
+    void continueFromLastKeyframe();
+
+    // What Enter and removal change, kept for Undo.
+    struct Keyframes {
+        std::vector<frameS> frames;
+        std::vector<std::string> rects, fNums;
+        std::int32_t lastFrame;
+        Rect lastRect, cvRect;
+        std::uint16_t prevRateSkip;
+        std::array<float, 12> last, orig;
+        std::array<float, 15> delta;
+        std::int32_t frameTotal;
+        std::uint32_t totalRemain;
+        bool isAnimation, isReadAnim, isRateChange;
+    };
+    Keyframes keyframes() const;
+    std::optional<Keyframes> undo_;
     bool failRead(const std::string& title, const std::string& message);
     // The preview's rectangle in the animation's units (inPreview undone).
     Rect fromPreview(const Rect& r) const;

@@ -75,4 +75,18 @@ void KeyframeStepper::step(std::uint32_t index, RunningValues& v, std::uint16_t&
     v.rawMG = mix(a.rawMG, b.rawMG), v.rawMB = mix(a.rawMB, b.rawMB), v.rawF = mix(a.rawF, b.rawF);
 }
 
+Rect keyframedRect(const std::vector<frameS>& frames, std::uint32_t index, bool isVertical)
+{
+    if (frames.empty())
+        return {};
+    RunningValues v = keyframeValues(frames[0], isVertical);
+    std::uint16_t rate = frames[0].rate;
+    KeyframeStepper(frames, isVertical).step(index, v, rate);
+    const Rect& shape = frames[0].rect;
+    const double aspect = shape.width > 0 ? shape.height / shape.width : 0;
+    if (isVertical)
+        return {v.rawX, v.rawY, aspect > 0 ? v.rawW / aspect : 0, v.rawW};
+    return {v.rawX, v.rawY, v.rawW, v.rawW * aspect};
+}
+
 } // namespace mv

@@ -43,4 +43,9 @@ private:
     std::size_t keyIndex_ = 1; // the keyframe that ends the current span
 };
 
+// The crop rectangle the movie uses at image `index`, in the keyframes'
+// units: moving evenly between the keyframes around the image and held
+// after the last, with the keyframes' shape. Empty without keyframes.
+Rect keyframedRect(const std::vector<frameS>& frames, std::uint32_t index, bool isVertical);
+
 } // namespace mv
