@@ -13,6 +13,7 @@
 #include "imagelist/ImagesList.h"
 #include "platform/PictureProbe.h"
 #include "platform/UiPorts.h"
+#include "render/RunningValues.h"
 #include "settings/JobSettings.h"
 #include "shell/MainThread.h"
 #include "textlayer/CITextLayer.h"
@@ -39,6 +40,7 @@ QImage wrap(const RgbaBitmap& b)
 
 const QColor kKeyframeColor(255, 255, 0, 128); // yellow at half opacity
 const QColor kLabelColor(255, 255, 0, 191);
+const QColor kMovieRectColor(80, 200, 255); // the movie's rectangle at the image shown
 
 } // namespace
 
@@ -232,6 +234,16 @@ void CropView::paintEvent(QPaintEvent*)
             p.setPen(kLabelColor);
             p.drawText(QPointF(r->x + 5, rh - (r->y + 4)), QString::fromStdString(labels[k]));
         }
+    }
+
+    // What the movie uses at this image, between keyframes too: dashed.
+    if (const auto& keys = model_.frameArray(); !keys.empty()) {
+        const Rect r = model_.inPreview(keyframedRect(keys, shownIndex(), settings_.isVertical));
+        QPen pen(kMovieRectColor, 1.5, Qt::DashLine);
+        p.setPen(pen);
+        p.drawRect(toQt(r));
+        p.setPen(kMovieRectColor);
+        p.drawText(QPointF(r.x + 5, rh - (r.y + r.height) + 14), tr("movie"));
     }
 
     // The crop rectangle: green when the movie needs no enlargement.

@@ -10,7 +10,9 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QShortcut>
 #include <QSpinBox>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +23,7 @@
 #include "platform/PictureProbe.h"
 #include "platform/UiPorts.h"
 #include "shell/CropView.h"
+#include "shell/KeyframePanel.h"
 #include "shell/MVWindow.h"
 
 namespace mv::shell {
@@ -56,9 +59,16 @@ EditorWindow::EditorWindow(MVWindow& window, CropWindow& model, CropViewState& s
         // Keyframe rectangles are in this preview's units: the size stays.
         if (first)
             setFixedSize(size());
-        window_.keyframesChanged();
-        cropView_->update();
+        keyframesEdited();
     });
+    playTimer_ = new QTimer(this);
+    connect(playTimer_, &QTimer::timeout, this, [this] { playStep(); });
+    // A picture that came later than its frame's time goes on at once.
+    connect(cropView_, &CropView::pictureShown, this, [this] {
+        if (playing_ && sinceStep_.elapsed() >= playTimer_->interval())
+            playStep();
+    });
+    connect(new QShortcut(QKeySequence::Undo, this), &QShortcut::activated, this, [this] { undo(); });
     for (QWidget* w : findChildren<QWidget*>())
         w->installEventFilter(this);
     const QRect room = contentRoom();
@@ -117,6 +127,15 @@ void EditorWindow::buildControls()
     rateText_->setBuddy(rateStepper_);
     connect(rateStepper_, &QSpinBox::valueChanged, this, [this] { setRateAction(); });
 
+    playButton_ = new QPushButton(tr("&Play"), controls_);
+    playButton_->setObjectName("playButton");
+    playButton_->setToolTip(tr("Play the movie's path from this image (Space); any key or click stops it"));
+    connect(playButton_, &QPushButton::clicked, this, [this] { playing_ ? stopPlaying() : play(); });
+    keyframesButton_ = new QPushButton(tr("&Keyframes…"), controls_);
+    keyframesButton_->setObjectName("keyframesButton");
+    keyframesButton_->setToolTip(tr("The list of keyframes, to go to one, remove it or undo (Alt+K)"));
+    connect(keyframesButton_, &QPushButton::clicked, this, [this] { showKeyframes(); });
+
     readButton_ = new QPushButton(controls_);
     readButton_->setObjectName("readButton");
     readButton_->setToolTip(tr("Read the keyframes of an animation file (Alt+R)"));
@@ -134,8 +153,8 @@ void EditorWindow::buildControls()
     enterButton_->setDefault(true); // drawn as the button that Return presses
     // Tab goes through the controls as they are laid out. The arrow keys
     // still belong to the window (the event filter), whichever has the focus.
-    const std::initializer_list<QWidget*> chain{frameSlider_,  fpsSlider_,  enableFPSCheckbox_,
-                                                rateStepper_, readButton_, enterButton_};
+    const std::initializer_list<QWidget*> chain{frameSlider_, playButton_, keyframesButton_, fpsSlider_,
+                                                enableFPSCheckbox_, rateStepper_, readButton_, enterButton_};
     QWidget* previous = nullptr;
     for (QWidget* w : chain) {
         w->setFocusPolicy(Qt::StrongFocus);
@@ -145,7 +164,9 @@ void EditorWindow::buildControls()
     }
 
     grid->addWidget(frameText_, 0, 0);
-    grid->addWidget(frameSlider_, 0, 1, 1, 6);
+    grid->addWidget(frameSlider_, 0, 1, 1, 4);
+    grid->addWidget(playButton_, 0, 5);
+    grid->addWidget(keyframesButton_, 0, 6);
     grid->addWidget(fpsText_, 1, 0);
     grid->addWidget(fpsSlider_, 1, 1);
     grid->addWidget(enableFPSCheckbox_, 1, 2);
@@ -354,6 +375,83 @@ void EditorWindow::enableReading()
     readButton_->setEnabled(hasFile);
 }
 
+void EditorWindow::showImage(std::uint32_t image)
+{
+    const std::uint32_t n = window_.imagesList().fileCount();
+    if (n == 0)
+        return;
+    model_.frame = std::min(image, n - 1);
+    {
+        QSignalBlocker b(frameSlider_);
+        frameSlider_->setValue(editor::sliderAtFrame(model_.frame, n));
+    }
+    showFrame();
+}
+
+void EditorWindow::play()
+{
+    const std::uint32_t n = window_.imagesList().fileCount();
+    if (playing_ || n < 2)
+        return;
+    if (model_.frame + 1 >= n)
+        showImage(0); // from the start again
+    playing_ = true;
+    playButton_->setText(tr("Sto&p"));
+    const float fps = window_.settings().mvFPS;
+    playTimer_->start(std::max(1, static_cast<int>(1000 / std::max(0.01f, fps))));
+}
+
+void EditorWindow::stopPlaying()
+{
+    if (!playing_)
+        return;
+    playing_ = false;
+    playTimer_->stop();
+    playButton_->setText(tr("&Play"));
+}
+
+void EditorWindow::playStep()
+{
+    // The next image once this one is on the screen: never faster than the
+    // pictures come.
+    if (cropView_->isLoading())
+        return;
+    if (model_.frame + 1 >= window_.imagesList().fileCount()) {
+        stopPlaying();
+        return;
+    }
+    sinceStep_.start();
+    showImage(model_.frame + 1);
+}
+
+void EditorWindow::showKeyframes()
+{
+    if (!keyframePanel_) {
+        keyframePanel_ = new KeyframePanel(
+            this, model_, [this](std::uint32_t image) { showImage(image); }, [this] { keyframesEdited(); });
+        keyframePanel_->adjustSize();
+        placeBeside(keyframePanel_, this);
+    }
+    keyframePanel_->refresh();
+    keyframePanel_->show();
+    keyframePanel_->raise();
+}
+
+void EditorWindow::undo()
+{
+    if (model_.undo())
+        keyframesEdited();
+}
+
+void EditorWindow::keyframesEdited()
+{
+    if (keyframePanel_)
+        keyframePanel_->refresh();
+    enableReading();
+    window_.keyframesChanged();
+    cropView_->update();
+}
+
 void EditorWindow::enterButtonAction()
 {
     if (model_.enterButtonAction())
@@ -397,8 +495,7 @@ void EditorWindow::readButtonAction()
     alerts_.alert(wt("You can Create Movie now").toStdString(), wt("The animation sequence will be processed").toStdString());
     model_.setReadAnim();
     window_.showAdjustments();
-    window_.keyframesChanged();
-    cropView_->update();
+    keyframesEdited();
 }
 
 bool EditorWindow::arrowKey(int key, bool option)
@@ -439,7 +536,11 @@ void EditorWindow::keyPressEvent(QKeyEvent* e)
     // Rate box takes its text first) and records a keyframe, as the Enter
     // button does. Held down it records one, not one per repeat.
     const bool plain = (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
-    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && plain) {
+    if (playing_) {
+        stopPlaying();
+    } else if (e->key() == Qt::Key_Space && plain) {
+        play();
+    } else if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && plain) {
         if (!e->isAutoRepeat())
             enterButton_->click();
     } else {
@@ -450,10 +551,21 @@ void EditorWindow::keyPressEvent(QKeyEvent* e)
 
 bool EditorWindow::eventFilter(QObject* watched, QEvent* e)
 {
+    if (playing_ && (e->type() == QEvent::MouseButtonPress || e->type() == QEvent::KeyPress) &&
+        watched != playButton_) {
+        stopPlaying();
+        return true;
+    }
     if (e->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(e);
         if (isArrow(k->key()))
             return arrowKey(k->key(), k->modifiers().testFlag(Qt::AltModifier));
+        // Space plays, whichever control has the focus (a button would
+        // take it as a click).
+        if (k->key() == Qt::Key_Space && k->modifiers() == Qt::NoModifier) {
+            play();
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, e);
 }

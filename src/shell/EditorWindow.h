@@ -3,6 +3,7 @@
 // on which the crop rectangle is drawn, and enters keyframes or reads them
 // from an animation file. The keyframe rules are the model's (CropWindow);
 // this window only wires its controls to it.
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -22,10 +23,12 @@ class QLabel;
 class QPushButton;
 class QSlider;
 class QSpinBox;
+class QTimer;
 
 namespace mv::shell {
 
 class CropView;
+class KeyframePanel;
 class MVWindow;
 
 class EditorWindow : public QWidget {
@@ -46,6 +49,15 @@ public:
     void setEnableFPSAction();
     void enterButtonAction();
     void readButtonAction();
+    // Plays the movie's path in the preview, image after image at the
+    // movie's frame rate or as fast as the pictures come; a key or a click
+    // stops it.
+    void play();
+    void stopPlaying();
+    bool isPlaying() const { return playing_; }
+    void showKeyframes();
+    KeyframePanel* keyframePanel() const { return keyframePanel_; }
+    void undo();
     // Up, Down, Left or Right, with or without Alt. False for other keys.
     bool arrowKey(int key, bool option);
     // The rate label after the main window changed the rate; the stepper
@@ -64,6 +76,11 @@ private:
     // Frame label, title and preview after the shown image changed.
     void showFrame();
     void showRate();
+    // Image `image` in the preview, the slider with it.
+    void showImage(std::uint32_t image);
+    void playStep();
+    // After a keyframe was entered, removed or taken back.
+    void keyframesEdited();
     // Read and File > Open Animation, while there is an animation file.
     void enableReading();
     // The preview at this size, and the window around it with the controls.
@@ -90,7 +107,11 @@ private:
     QLabel *frameText_ = nullptr, *fpsText_ = nullptr, *rateText_ = nullptr;
     QCheckBox* enableFPSCheckbox_ = nullptr;
     QSpinBox* rateStepper_ = nullptr;
-    QPushButton *enterButton_ = nullptr, *readButton_ = nullptr;
+    QPushButton *enterButton_ = nullptr, *readButton_ = nullptr, *playButton_ = nullptr, *keyframesButton_ = nullptr;
+    KeyframePanel* keyframePanel_ = nullptr;
+    QTimer* playTimer_ = nullptr;
+    QElapsedTimer sinceStep_; // of the image played last
+    bool playing_ = false;
 
     double aspect_ = 0.75; // height / width of the first image
     editor::PreviewSize preview_{0, 0};

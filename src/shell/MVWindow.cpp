@@ -1193,9 +1193,6 @@ void MVWindow::setCreateEnable(bool on)
     refreshCreateEnable();
 }
 
-namespace {
-
-// A panel to the right of another, not over it, and on the screen.
 void placeBeside(QWidget* panel, const QWidget* anchor)
 {
     const QRect room = anchor->screen()->availableGeometry();
@@ -1205,8 +1202,6 @@ void placeBeside(QWidget* panel, const QWidget* anchor)
                                              room.width(), room.height());
     panel->move(corner.x, corner.y);
 }
-
-} // namespace
 
 void MVWindow::showBrightnessPanel()
 {

@@ -47,6 +47,9 @@ class MainThread;
 class ShellPorts;
 class FloatSlider;
 
+// A panel to the right of another, not over it, and on the screen.
+void placeBeside(QWidget* panel, const QWidget* anchor);
+
 class MVWindow : public QMainWindow {
     Q_OBJECT
 public:

@@ -25,6 +25,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -43,6 +44,7 @@
 #include "platform/Picture.h"
 #include "shell/CropView.h"
 #include "shell/EditorWindow.h"
+#include "shell/KeyframePanel.h"
 #include "shell/FloatSlider.h"
 #include "shell/ImageListView.h"
 #include "shell/MVWindow.h"
@@ -1009,6 +1011,108 @@ private slots:
         w.mvFilters(20);
     }
 
+    // The keyframe list: choosing a keyframe shows its image; removing the
+    // middle one of three makes the movie that entering the outer two
+    // makes; Undo brings it back. Play walks the slider through the images
+    // and stops at a key, or by itself at the last image.
+    void editorKeyframeListAndPlay()
+    {
+        MVWindow w;
+        w.show();
+        listNewImages(w, "keys", 30, 320, 180);
+        enter(w.findChild<QComboBox*>("fpsButton"), "30");
+        choose(w.findChild<QComboBox*>("codecButton"), "JPEG");
+        choose(w.findChild<QComboBox*>("qualityButton"), "Lossless");
+        auto* editor = w.editorWindow();
+        auto* view = editor->cropView();
+        auto* slider = editor->findChild<QSlider*>("frameSlider");
+        auto* enterButton = editor->findChild<QPushButton*>("enterButton");
+        const auto go = [&](std::uint32_t image) { // by the arrow keys
+            while (w.cropWindow().frame != image)
+                QTest::keyClick(editor, w.cropWindow().frame < image ? Qt::Key_Right : Qt::Key_Left);
+        };
+        // Keyframes at images 1, 11 (the rectangle halved, moved right) and
+        // 21 (moved down), or the outer two alone.
+        auto enterKeyframes = [&](bool middle) {
+            QFile::remove(QString::fromStdString(w.cropWindow().animFile));
+            choose(w.findChild<QComboBox*>("cropButton"), "Custom");
+            QTRY_COMPARE_WITH_TIMEOUT(view->size(), QSize(640, 360), kPatience);
+            waitPicture(view);
+            QTest::mouseClick(enterButton, Qt::LeftButton);
+            Mouse m{view, {}};
+            m.press({635, 355});
+            m.drag(-320, 0, 8);
+            m.release();
+            m.press({160, 90});
+            m.drag(200, 100, 5);
+            m.release();
+            if (middle) {
+                go(10);
+                QTest::mouseClick(enterButton, Qt::LeftButton);
+            }
+            m.press({360, 190});
+            m.drag(0, -100, 5);
+            m.release();
+            go(20);
+            QTest::mouseClick(enterButton, Qt::LeftButton);
+        };
+        const auto makeMovie = [&](const QString& name, QByteArray& frames) {
+            const QString movie = tmp_.path() + "/" + name + ".mov";
+            nameMovie(w, movie);
+            w.findChild<QPushButton*>("createMovieButton")->click();
+            QTRY_VERIFY_WITH_TIMEOUT(status(w).startsWith("Complete"), kPatience);
+            frames = rawFrames(movie, tmp_.path() + "/" + name + ".rgb");
+        };
+        enterKeyframes(false);
+        QCOMPARE(w.cropWindow().frameArray().size(), 2u);
+        QByteArray outer, removed, undone;
+        makeMovie("outer", outer);
+
+        enterKeyframes(true);
+        QCOMPARE(w.cropWindow().frameArray().size(), 3u);
+        // Between keyframes the movie's rectangle is drawn at this image.
+        go(15);
+        waitPicture(view);
+        saveShot(editor, "editor-between-keyframes");
+
+        editor->findChild<QPushButton*>("keyframesButton")->click();
+        auto* panel = editor->keyframePanel();
+        QVERIFY(panel && panel->isVisible());
+        auto* list = panel->findChild<QTreeWidget*>("keyframeList");
+        QCOMPARE(list->topLevelItemCount(), 3);
+        QCOMPARE(list->topLevelItem(1)->text(0), QString("11"));
+        list->setCurrentItem(list->topLevelItem(1));
+        QCOMPARE(w.cropWindow().frame, 10u);
+        saveShot(panel, "keyframe-panel");
+        panel->findChild<QPushButton*>("removeKeyframeButton")->click();
+        QCOMPARE(list->topLevelItemCount(), 2);
+        makeMovie("removed", removed);
+        QVERIFY(!outer.isEmpty() && removed == outer);
+
+        panel->findChild<QPushButton*>("undoKeyframeButton")->click();
+        QCOMPARE(list->topLevelItemCount(), 3);
+        QCOMPARE(w.cropWindow().frameArray()[1].frame, 10u);
+        makeMovie("undone", undone);
+        QVERIFY(!undone.isEmpty() && undone != outer);
+
+        // Play from the first image; a key stops it where it is.
+        go(0);
+        editor->findChild<QPushButton*>("playButton")->click();
+        QVERIFY(editor->isPlaying());
+        QTRY_VERIFY_WITH_TIMEOUT(w.cropWindow().frame >= 3, kPatience);
+        QCOMPARE(slider->value(), mv::editor::sliderAtFrame(w.cropWindow().frame, 30));
+        QTest::keyClick(editor, Qt::Key_Escape);
+        QVERIFY(!editor->isPlaying());
+        const std::uint32_t stoppedAt = w.cropWindow().frame;
+        QTest::qWait(0);
+        QCOMPARE(w.cropWindow().frame, stoppedAt);
+        // Space plays again, to the last image.
+        QTest::keyClick(editor, Qt::Key_Space);
+        QVERIFY(editor->isPlaying());
+        QTRY_VERIFY_WITH_TIMEOUT(!editor->isPlaying(), kPatience);
+        QCOMPARE(w.cropWindow().frame, 29u);
+    }
+
     // A file's window larger than the screen: the preview is held to the
     // screen at the same shape and the read animation stays, its keyframes
     // shown at the preview's scale. A first image too large opens the
@@ -1113,6 +1217,15 @@ private slots:
             std::printf("image %u shown after %lld ms (decode and scale %.0f ms, adjustments %.0f ms)\n", i + 1, ms,
                         view->lastTimes().loadMs, view->lastTimes().adjustMs);
         }
+        // Play from the first image to the last.
+        for (unsigned i = 1; i < n; ++i)
+            QTest::keyClick(editor, Qt::Key_Left);
+        waitPicture(view);
+        clock.start();
+        QTest::keyClick(editor, Qt::Key_Space);
+        QTRY_VERIFY_WITH_TIMEOUT(!editor->isPlaying(), kPatience);
+        std::printf("plays %.1f images a second at a %dx%d preview\n", (n - 1) * 1000.0 / clock.elapsed(),
+                    view->width(), view->height());
         auto* saturation = w.findChild<mv::shell::FloatSlider*>("saturationSlider");
         for (double v : {1.5, 0.5, 1.2}) {
             timed([&] { saturation->setFloatValue(v); });
