@@ -1,5 +1,6 @@
 #include "shell/EditorWindow.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileInfo>
@@ -560,9 +561,10 @@ bool EditorWindow::eventFilter(QObject* watched, QEvent* e)
         auto* k = static_cast<QKeyEvent*>(e);
         if (isArrow(k->key()))
             return arrowKey(k->key(), k->modifiers().testFlag(Qt::AltModifier));
-        // Space plays, whichever control has the focus (a button would
-        // take it as a click).
-        if (k->key() == Qt::Key_Space && k->modifiers() == Qt::NoModifier) {
+        // Space plays from the slider, the rate box and the preview; a
+        // button or a check box with the focus takes it as a press, as
+        // everywhere.
+        if (k->key() == Qt::Key_Space && k->modifiers() == Qt::NoModifier && !qobject_cast<QAbstractButton*>(watched)) {
             play();
             return true;
         }

@@ -732,6 +732,7 @@ private slots:
     {
         MVWindow w;
         w.show();
+        QFile::remove(QString::fromStdString(w.cropWindow().animFile)); // Read stays off
         listNewImages(w, "one", 1, 160, 90);
         choose(w.findChild<QComboBox*>("cropButton"), "Custom");
         auto* editor = w.editorWindow();
@@ -785,11 +786,12 @@ private slots:
         // FPS) are off and left out.
         stepper->setFocus();
         QStringList tabbed;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 6; ++i) {
             QTest::keyClick(editor->focusWidget(), Qt::Key_Tab);
             tabbed << editor->focusWidget()->objectName();
         }
-        QCOMPARE(tabbed.join(' '), QString("enterButton frameSlider enableFPSCheckbox rateStepper"));
+        QCOMPARE(tabbed.join(' '),
+                 QString("enterButton frameSlider playButton keyframesButton enableFPSCheckbox rateStepper"));
         // An emptied Rate box takes its value back when left or on Return;
         // Return and keypad Enter record a keyframe from any control.
         auto emptyRate = [&] {
