@@ -19,6 +19,7 @@
 #include "platform/PictureProbe.h"
 #include "platform/Sound.h"
 #include "render/Deflicker.h"
+#include "render/FrameMaker.h"
 #include "render/FramePipeline.h"
 #include "render/LoopControls.h"
 #include "render/RunTexts.h"
@@ -74,14 +75,6 @@ const char* kCannotWrite =
     "The movie writer can not write the movie file. Try selecting a different location for the movie.";
 
 } // namespace
-
-// Animation mode: keyframes entered or read, and the Custom crop chosen
-// (a file read brings it).
-bool followsKeyframes(const CropWindow* editor, const JobSettings& settings)
-{
-    return editor && editor->isAnimation() && !editor->frameArray().empty() &&
-           (settings.crop == kCropCustom || editor->isReadAnim());
-}
 
 MovieRun::MovieRun(JobSettings& settings, ImagesList& list, AlertPort& alerts, MainWindowPort& window)
     : settings_(settings), list_(list), alerts_(alerts), window_(window),
@@ -383,53 +376,34 @@ void MovieRun::createMovieFrames()
         setAnim(settings_, *cropWindow_);
         settings_.crop = kCropCustom;
     }
-    const bool animation = followsKeyframes(cropWindow_, settings_);
-    const bool isCropRect = cropView_ && cropView_->isCropRect;
-    const std::vector<frameS> keyframes = animation ? cropWindow_->frameArray() : std::vector<frameS>{};
-
     const bool readSize = cropWindow_ && cropWindow_->isReadAnim() && cropWindow_->imageRect().width > 0 &&
                           cropWindow_->imageRect().height > 0;
-    FrameGeometry geometry =
-        readSize ? computeFrameGeometry(settings_, cropWindow_->imageRect().width, cropWindow_->imageRect().height)
-                 : computeFrameGeometry(settings_, first->width, first->height);
-    const int frameW = geometry.frameWidth(), frameH = geometry.frameHeight();
-    // Refused before the movie was opened; this holds when the first image
-    // changed since.
-    if (const std::string problem = frameSizeProblem(attributes_.codecType, frameW, frameH); !problem.empty()) {
-        if (!firstImageDecodes())
-            return refuseFirstImage();
-        alerts_.alert(windowText("Create movie error"), problem);
-        abortRun();
-        return;
+    const double firstW = readSize ? cropWindow_->imageRect().width : first->width;
+    const double firstH = readSize ? cropWindow_->imageRect().height : first->height;
+    {
+        // Refused before the movie was opened; this holds when the first
+        // image changed since.
+        const FrameGeometry sized = computeFrameGeometry(settings_, firstW, firstH);
+        if (const std::string problem = frameSizeProblem(attributes_.codecType, sized.frameWidth(), sized.frameHeight());
+            !problem.empty()) {
+            if (!firstImageDecodes())
+                return refuseFirstImage();
+            alerts_.alert(windowText("Create movie error"), problem);
+            abortRun();
+            return;
+        }
     }
-    running_ = startValues(settings_, isCropRect ? cropView_ : nullptr);
-    float cvW = 0, cvH = 0;
-    std::optional<KeyframeStepper> stepper;
-    if (animation) {
-        settings_.rate = keyframes[0].rate ? keyframes[0].rate : 1;
-        cvW = static_cast<float>(cropWindow_->cvRect().width);
-        cvH = static_cast<float>(cropWindow_->cvRect().height);
-        running_ = keyframeValues(keyframes[0], settings_.isVertical);
-        if (keyframes.size() >= 2)
-            stepper.emplace(keyframes, settings_.isVertical);
-    } else if (isCropRect && settings_.crop == kCropCustom) {
-        cvW = static_cast<float>(cropView_->frame.width);
-        cvH = static_cast<float>(cropView_->frame.height);
-    }
-    if (cvW > 0 && cvH > 0)
-        zoomToRect(geometry, running_.rawX, running_.rawY, running_.rawW, cvW, cvH, settings_.isVertical);
-    geometry.applyScale = geometry.scale != 1.0f || isCropRect || animation;
-    geometry.applyCrop = settings_.format != 0 || isCropRect || animation;
+    FrameMaker maker(settings_, cropWindow_, cropView_, firstW, firstH, overlay);
+    running_ = maker.running();
 
     const FrameTiming timing = frameTiming(settings_.mvFPS, settings_.isVariableFPS);
     if (timing.movieTimeScale)
         mvMovie_->setMovieTimeScale(timing.movieTimeScale);
     const unsigned expectedImages =
-        animation ? static_cast<unsigned>(std::max(0, cropWindow_->frameTotal()))
-                  : numListImages / (settings_.rate ? settings_.rate : 1u);
+        maker.animation() ? static_cast<unsigned>(std::max(0, cropWindow_->frameTotal()))
+                          : numListImages / (settings_.rate ? settings_.rate : 1u);
     const std::string timeLeftLabel = windowText("Time Left:");
     const unsigned dupImages = appendCount(settings_.dupImages);
-    const bool sharpenGate = settings_.sharpenValue > 0.01f; // read once per movie
     unsigned skipped = 0, overlayFailed = 0;
 
     // Jobs are made one after the other, in list order: the keyframe values
@@ -437,41 +411,12 @@ void MovieRun::createMovieFrames()
     // An image outside the time range has had its step, so the keyframes keep
     // their place in the list, and is never rendered.
     ImageSelection selection(numListImages);
-    float previousMonoIntensity = 0;
-    // The keyframe step and the adjustments of image `index`.
-    auto stepJob = [&](unsigned index) -> FrameJob {
-        if (stepper) {
-            stepper->step(index, running_, settings_.rate);
-            zoomToRect(geometry, running_.rawX, running_.rawY, running_.rawW, cvW, cvH, settings_.isVertical);
-        }
-        FrameJob job{index, geometry.scale, geometry.cropX, geometry.cropY, geometry.applyScale, geometry.applyCrop,
-                     {}, timing.duration};
-        AdjustmentValues& a = job.adjustments;
-        a.saturation = running_.rawS;
-        a.brightness = running_.rawB;
-        a.contrast = running_.rawC;
-        a.exposure = running_.rawE;
-        a.sepia = running_.rawT;
-        a.blur = running_.rawP;
-        a.rotate = running_.rawR;
-        a.monoIntensity = running_.rawMI;
-        a.sharpenGate = sharpenGate;
-        a.sharpen = settings_.sharpenValue;
-        // The tint colour follows the keyframes only where the tint has just
-        // faded out; the filter then runs once at intensity 0.
-        if (running_.rawMI == 0 && previousMonoIntensity != 0) {
-            settings_.ciColor = {running_.rawMR, running_.rawMG, running_.rawMB};
-            a.monoForced = true;
-        }
-        previousMonoIntensity = running_.rawMI;
-        a.monoColor = settings_.ciColor;
-        return job;
-    };
     auto nextJob = [&]() -> std::optional<FrameJob> {
         while (const std::optional<unsigned> index = selection.current()) {
             if (!isCreatingMovie_)
                 return std::nullopt;
-            FrameJob job = stepJob(*index);
+            FrameJob job = maker.job(*index, timing.duration);
+            running_ = maker.running();
             selection.advance(settings_.rate);
             if (!timeRange.use(*index))
                 continue;
@@ -481,8 +426,6 @@ void MovieRun::createMovieFrames()
         }
         return std::nullopt;
     };
-    const double imgW = geometry.imgW, imgH = geometry.imgH;
-    const std::uint16_t crop = settings_.crop;
     // Smoothing works on the frames in list order, so the same frames come
     // out however many threads render them. It mixes frames and the text
     // overlay draws on them, both in RGB; without them, a JPEG that is only
@@ -490,47 +433,8 @@ void MovieRun::createMovieFrames()
     // without a round trip through RGB.
     Smoothing smoothing(smoothingPlan_);
     const bool planesWanted = mvMovie_->takesYuv420() && !smoothing.active() && !textOverlay_;
-    auto render = [&](const FrameJob& job) -> RenderedFrame {
-        RenderedFrame out{job.index, RenderedFrame::Status::Ok, {}};
-        // A raw file is decoded at half size where the frame's scale leaves
-        // that covering it.
-        const double upTo = job.applyScale ? std::min(1.0, double(job.scale)) : 1.0;
-        std::optional<Picture> picture = Picture::openForSize(
-            files[job.index], static_cast<int>(std::ceil(imgW * upTo)), static_cast<int>(std::ceil(imgH * upTo)));
-        if (!picture) {
-            out.status = RenderedFrame::Status::NoImage;
-            return out;
-        }
-        // The frame, its layer and its mask are all scaled and cut alike.
-        const PictureCut jobCut{job.scale, job.cropX, job.cropY, job.applyScale, job.applyCrop};
-        const auto cutLikeFrame = [&](Picture p) {
-            const PictureCut fit = fitToFirstSize(jobCut, p.width(), p.height(), imgW, imgH, crop, frameW, frameH);
-            if (fit.applyScale)
-                p = p.scaled(fit.scale);
-            if (fit.applyCrop)
-                p = p.cropped(static_cast<int>(std::clamp(fit.cropX, -1e9, 1e9)),
-                              static_cast<int>(std::clamp(fit.cropY, -1e9, 1e9)), frameW, frameH);
-            return p;
-        };
-        picture = cutLikeFrame(*picture);
-        if (anyAdjustment(job.adjustments))
-            picture = applyAdjustments(*picture, job.adjustments);
-        if (overlay.active())
-            picture = overlay.apply(*picture, job.index, jobCut, cutLikeFrame, out.unreadableOverlay);
-        // Only a picture whose scale was held to the largest side can still
-        // differ here: stretched to the frame rather than dropped.
-        if (picture->width() != frameW || picture->height() != frameH) {
-            const double s = double(frameH) / picture->height();
-            picture = picture->scaled(s, (double(frameW) / picture->width()) / s);
-        }
-        if (planesWanted && picture->renderYuv420(out.planes))
-            return out;
-        if (!picture->render(out.bitmap))
-            out.status = RenderedFrame::Status::NoBitmap;
-        else if (out.bitmap.width != frameW || out.bitmap.height != frameH)
-            out.status = RenderedFrame::Status::NoMemory;
-        return out;
-    };
+    const int frameW = maker.frameWidth(), frameH = maker.frameHeight();
+    auto render = [&](const FrameJob& job) { return maker.render(files[job.index], job, planesWanted); };
     // The time range asks and deflicker measures before the first frame.
     if ((settings_.isTimeRange || isDeflicker_) && !firstImageDecodes())
         return refuseFirstImage();

@@ -17,16 +17,12 @@
 #include "render/FrameGeometry.h"
 #include "render/Overlay.h"
 #include "render/RunningValues.h"
+#include "render/FrameMaker.h"
 #include "render/Smoothing.h"
 #include "render/TextOverlay.h"
 #include "settings/JobSettings.h"
 
 namespace mv {
-
-
-// Whether a movie made now follows the editor's keyframes, whose
-// adjustments then win over the window's.
-bool followsKeyframes(const CropWindow* editor, const JobSettings& settings);
 
 class MovieRun {
 public:
