@@ -13,21 +13,32 @@ bool followsKeyframes(const CropWindow* editor, const JobSettings& settings)
            (settings.crop == kCropCustom || editor->isReadAnim());
 }
 
-FrameMaker::FrameMaker(JobSettings& settings, const CropWindow* cropWindow, const CropViewState* cropView,
+Animation animationOf(const CropWindow* editor, const JobSettings& settings)
+{
+    if (!followsKeyframes(editor, settings))
+        return {};
+    Animation a{editor->frameArray(), editor->cvRect()};
+    if (editor->isReadAnim()) {
+        a.sourceW = editor->imageRect().width;
+        a.sourceH = editor->imageRect().height;
+    }
+    return a;
+}
+
+FrameMaker::FrameMaker(JobSettings& settings, const Animation& animation, const CropViewState* cropView,
                        double firstW, double firstH, Overlay overlay)
-    : settings_(settings), animation_(followsKeyframes(cropWindow, settings)), overlay_(std::move(overlay))
+    : settings_(settings), animation_(!animation.keyframes.empty()), keyframes_(animation.keyframes),
+      overlay_(std::move(overlay))
 {
     const bool isCropRect = cropView && cropView->isCropRect;
-    if (animation_)
-        keyframes_ = cropWindow->frameArray();
     geometry_ = computeFrameGeometry(settings_, firstW, firstH);
     frameW_ = geometry_.frameWidth();
     frameH_ = geometry_.frameHeight();
     running_ = startValues(settings_, isCropRect ? cropView : nullptr);
     if (animation_) {
         settings_.rate = keyframes_[0].rate ? keyframes_[0].rate : 1;
-        cvW_ = static_cast<float>(cropWindow->cvRect().width);
-        cvH_ = static_cast<float>(cropWindow->cvRect().height);
+        cvW_ = static_cast<float>(animation.cvRect.width);
+        cvH_ = static_cast<float>(animation.cvRect.height);
         running_ = keyframeValues(keyframes_[0], settings_.isVertical);
         if (keyframes_.size() >= 2)
             stepper_.emplace(keyframes_, settings_.isVertical);

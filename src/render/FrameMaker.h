@@ -21,13 +21,23 @@ namespace mv {
 // the Custom crop chosen (a file read brings it).
 bool followsKeyframes(const CropWindow* editor, const JobSettings& settings);
 
+// The keyframes a movie follows, as values that another thread may keep.
+struct Animation {
+    std::vector<frameS> keyframes; // none: no animation
+    Rect cvRect;                   // the preview the rectangles are in
+    double sourceW = 0, sourceH = 0; // the picture size a read animation file records
+};
+Animation animationOf(const CropWindow* editor, const JobSettings& settings);
+
 class FrameMaker {
 public:
     // The first image (or a read animation file) gives the source size.
     // `settings` are the run's own: the preset's scale, the keyframes' first
     // rate and the tint colour where a tint fades out are written to them.
-    FrameMaker(JobSettings& settings, const CropWindow* cropWindow, const CropViewState* cropView, double firstW,
+    FrameMaker(JobSettings& settings, const Animation& animation, const CropViewState* cropView, double firstW,
                double firstH, Overlay overlay = {});
+    FrameMaker(const FrameMaker&) = delete; // the stepper holds on to the keyframes
+    FrameMaker& operator=(const FrameMaker&) = delete;
 
     int frameWidth() const { return frameW_; }
     int frameHeight() const { return frameH_; }

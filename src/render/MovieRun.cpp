@@ -393,7 +393,7 @@ void MovieRun::createMovieFrames()
             return;
         }
     }
-    FrameMaker maker(settings_, cropWindow_, cropView_, firstW, firstH, overlay);
+    FrameMaker maker(settings_, animationOf(cropWindow_, settings_), cropView_, firstW, firstH, overlay);
     running_ = maker.running();
 
     const FrameTiming timing = frameTiming(settings_.mvFPS, settings_.isVariableFPS);

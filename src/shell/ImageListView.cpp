@@ -1,10 +1,14 @@
 #include "shell/ImageListView.h"
 
 #include <QDragEnterEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace mv::shell {
 namespace {
@@ -33,6 +37,41 @@ ImageListView::ImageListView(QWidget* parent) : QPlainTextEdit(parent)
     f.setPointSizeF(9);
     setFont(f);
     setPlaceholderText(tr("Drop images or folders here, or use List Images."));
+    setFocusPolicy(Qt::StrongFocus); // the arrow keys choose an image
+}
+
+void ImageListView::mousePressEvent(QMouseEvent* event)
+{
+    const QTextCursor at = cursorForPosition(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && !document()->isEmpty() && at.block().isValid() &&
+        !at.block().text().isEmpty()) {
+        setFocus(Qt::MouseFocusReason);
+        chosen_ = at.blockNumber();
+        emit lineChosen(chosen_);
+    }
+    event->accept();
+}
+
+void ImageListView::keyPressEvent(QKeyEvent* event)
+{
+    const int lines = document()->blockCount() - (document()->lastBlock().text().isEmpty() ? 1 : 0);
+    const int page = std::max(1, viewport()->height() / std::max(1, int(lineHeight())) - 1);
+    int line = chosen_;
+    switch (event->key()) {
+    case Qt::Key_Up: line = chosen_ < 0 ? 0 : chosen_ - 1; break;
+    case Qt::Key_Down: line = chosen_ + 1; break;
+    case Qt::Key_PageUp: line = chosen_ - page; break;
+    case Qt::Key_PageDown: line = std::max(0, chosen_) + page; break;
+    case Qt::Key_Home: line = 0; break;
+    case Qt::Key_End: line = lines - 1; break;
+    default: QPlainTextEdit::keyPressEvent(event); return;
+    }
+    line = std::clamp(line, 0, lines - 1);
+    if (lines > 0 && line != chosen_) {
+        chosen_ = line;
+        emit lineChosen(chosen_);
+    }
+    event->accept();
 }
 
 double ImageListView::lineHeight() const { return fontMetrics().lineSpacing(); }

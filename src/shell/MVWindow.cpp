@@ -44,6 +44,7 @@
 
 #include "platform/Localize.h"
 #include "platform/Sound.h"
+#include "render/FramePreview.h"
 #include "render/RunTexts.h"
 #include "render/Smoothing.h"
 #include "settings/MovieName.h"
@@ -54,6 +55,7 @@
 #include "shell/CropView.h"
 #include "animation/EditorControls.h"
 #include "shell/EditorWindow.h"
+#include "shell/FramePreviewView.h"
 #include "shell/ImageListView.h"
 #include "shell/MainThread.h"
 #include "shell/ShellPorts.h"
@@ -249,6 +251,7 @@ MVWindow::MVWindow(std::unique_ptr<PreferenceStore> store, QWidget* parent)
     run_ = std::make_unique<MovieRun>(settings_, *list_, *ports_, *ports_);
     run_->setAnimationEditor(cropWindow_.get(), &cropView_);
     textLayer_ = std::make_unique<CITextLayer>(*list_);
+    framePreview_->setTextLayer(textLayer_.get());
     textLayer_->createAttributes();
     run_->setTextLayer(textLayer_.get());
     editor_ = new EditorWindow(*this, *cropWindow_, cropView_, *ports_, *ports_);
@@ -424,8 +427,11 @@ void MVWindow::buildWindow()
     toggles->addWidget(filterToggle_);
     toggles->addWidget(watermarkToggle_);
     right->addLayout(toggles);
-    right->addStretch();
+    right->addSpacing(4);
+    framePreview_ = new FramePreviewView(central);
+    right->addWidget(framePreview_, 1);
     outer->addLayout(right);
+    connect(listView_, &ImageListView::lineChosen, this, [this](int line) { chooseImage(line); });
 
     timeRemainText_ = new QLabel(this);
     timeRemainText_->setObjectName("timeRemainText");
@@ -442,7 +448,7 @@ void MVWindow::buildWindow()
     statusBar()->addPermanentWidget(progressBar_);
     statusBar()->setSizeGripEnabled(true);
     setCentralWidget(central);
-    resize(620, 430);
+    resize(640, 520);
 
     // Every control acts through mvAction by its tag.
     auto tagged = [](QObject* o, int tag) { o->setProperty("mvTag", tag); };
@@ -1076,6 +1082,27 @@ void MVWindow::redrawPreview()
 {
     if (editor_ && editor_->isVisible())
         editor_->cropView()->settingsChanged();
+    refreshFramePreview();
+}
+
+void MVWindow::chooseImage(int index)
+{
+    // While a movie is made the list follows it; while one is listed the
+    // list is the worker's.
+    if (listing_ || (run_ && run_->isCreatingMovie()) || index < 0 || unsigned(index) >= list_->fileCount())
+        return;
+    listView_->setChosenLine(index);
+    list_->selectFile(unsigned(index));
+    refreshFramePreview();
+}
+
+void MVWindow::refreshFramePreview()
+{
+    const int index = listView_->chosenLine();
+    if (!framePreview_ || listing_ || (run_ && run_->isCreatingMovie()) || index < 0 ||
+        unsigned(index) >= list_->fileCount())
+        return;
+    framePreview_->show(framePreviewRequest(settings_, *list_, cropWindow_.get(), &cropView_, unsigned(index)));
 }
 
 void MVWindow::setRateFromEditor(std::uint16_t rate)
@@ -1117,6 +1144,7 @@ void MVWindow::showManual()
 
 void MVWindow::keyframesChanged()
 {
+    refreshFramePreview();
     showKeyframesNote();
     if (settings_.numListImages > 0)
         showLength(settings_.numListImages);
@@ -1306,6 +1334,8 @@ void MVWindow::startListing(std::function<void()> job)
     // The list is the worker's now: the editor's preview must not read it.
     if (editor_)
         editor_->hide();
+    listView_->setChosenLine(-1);
+    framePreview_->clear();
     setRunControlsEnabled(runControlsOn_);
     sortProg_->setVisible(settings_.isDateSort);
     listWorker_ = std::thread([this, job = std::move(job)] {
@@ -1375,7 +1405,10 @@ void MVWindow::createOrStop(bool fromMenu)
 void MVWindow::mvAction(int tag)
 {
     forgetStampTarget();
-    QTimer::singleShot(0, this, [this] { showKeyframesNote(); }); // once the action has had its effect
+    QTimer::singleShot(0, this, [this] { // once the action has had its effect
+        showKeyframesNote();
+        refreshFramePreview();
+    });
     // The list being built is the listing worker's until it ends.
     if (listing_ && (tag == 8 || tag == 9 || tag == 10))
         return;

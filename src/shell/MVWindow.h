@@ -42,6 +42,7 @@ namespace mv::shell {
 
 class BrightnessPanel;
 class EditorWindow;
+class FramePreviewView;
 class ImageListView;
 class MainThread;
 class ShellPorts;
@@ -93,6 +94,10 @@ public:
     void enableLayerMenu(bool on);
     void setRunControlsEnabled(bool on);
     void setStatusText(const QString& text);
+    // The image chosen in the list, and its frame in the preview.
+    void chooseImage(int index);
+    void refreshFramePreview();
+    FramePreviewView* framePreview() const { return framePreview_; }
     // The bar beside the status text (hidden when nothing is in progress);
     // the title carries the percentage while the window is not active.
     void showProgress(const Progress& p);
@@ -223,6 +228,7 @@ private:
     QPushButton* dateFontButton_ = nullptr;
     QPushButton *filterToggle_ = nullptr, *watermarkToggle_ = nullptr;
     QLabel* timeRemainText_ = nullptr;
+    FramePreviewView* framePreview_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QString baseTitle_;
     void refreshTitle();

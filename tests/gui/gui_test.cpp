@@ -46,6 +46,7 @@
 #include "shell/EditorWindow.h"
 #include "shell/KeyframePanel.h"
 #include "shell/FloatSlider.h"
+#include "shell/FramePreviewView.h"
 #include "shell/ImageListView.h"
 #include "shell/MVWindow.h"
 
@@ -667,6 +668,53 @@ private slots:
         QCOMPARE(w.findChild<QLabel*>("imagesText")->text(), QString("(100/100) Images:"));
         QVERIFY(w.listView()->extraSelections().size() == 1);
         QCOMPARE(probe(movie), QString("mjpeg,32,24,100"));
+    }
+
+    // An image chosen in the list (a click, then the arrow keys) shows its
+    // frame as the movie makes it, and a change of the adjustments shows
+    // at once.
+    void framePreviewFollowsTheListAndTheControls()
+    {
+        MVWindow w;
+        w.show();
+        listNewImages(w, "chosen", 10, 320, 180);
+        choose(w.findChild<QComboBox*>("codecButton"), "TIFF");
+        enter(w.findChild<QComboBox*>("scaleButton"), "50%");
+        choose(w.findChild<QComboBox*>("cropButton"), "Middle");
+        auto* preview = w.framePreview();
+        QVERIFY(preview->frame().isNull());
+        auto* list = w.listView();
+        const int lineH = list->fontMetrics().lineSpacing();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(20, 2 * lineH + lineH / 2));
+        QCOMPARE(list->chosenLine(), 2);
+        QCOMPARE(w.findChild<QLabel*>("imagesText")->text(), QString("(3/10) Images:"));
+        QTRY_VERIFY_WITH_TIMEOUT(!preview->isLoading() && !preview->frame().isNull(), kPatience);
+        QCOMPARE(preview->frame().size(), QSize(160, 90));
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(list->chosenLine(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(!preview->isLoading(), kPatience);
+        const QImage fourth = preview->frame();
+
+        // The movie's own frame of that image.
+        const QString movie = tmp_.path() + "/chosen.mov";
+        nameMovie(w, movie);
+        w.findChild<QPushButton*>("createMovieButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(status(w).startsWith("Complete"), kPatience);
+        const QByteArray frames = rawFrames(movie, tmp_.path() + "/chosen.rgb");
+        QCOMPARE(frames.size(), 10 * 160 * 90 * 3);
+        QVERIFY2(meanDiff(fourth, frameOf(frames, 3, 160, 90)) < 0.5,
+                 qPrintable(QString::number(meanDiff(fourth, frameOf(frames, 3, 160, 90)))));
+
+        // Grey at saturation 0, at once.
+        QTest::keyClick(list, Qt::Key_Down);
+        QTRY_VERIFY_WITH_TIMEOUT(!preview->isLoading(), kPatience);
+        w.findChild<mv::shell::FloatSlider*>("saturationSlider")->setFloatValue(0);
+        QVERIFY(preview->isLoading());
+        QTRY_VERIFY_WITH_TIMEOUT(!preview->isLoading(), kPatience);
+        const QColor c = preview->frame().pixelColor(40, 20);
+        QVERIFY(std::abs(c.red() - c.green()) <= 2 && std::abs(c.green() - c.blue()) <= 2);
+        saveShot(&w, "main-window-preview");
+        w.findChild<mv::shell::FloatSlider*>("saturationSlider")->setFloatValue(1);
     }
 
     // While a movie is written its settings are locked. Stop finishes it (a
