@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# How quickly the animation editor's preview follows on 24-megapixel JPEGs
-# (and on camera raw files):
+# How quickly the animation editor's preview and the main window's preview
+# follow on 24-megapixel JPEGs (and the editor's on camera raw files):
 # a new image from the frame slider, a change of an adjustment, and dragging
 # the crop rectangle. Run from the source folder after a build:
 #   bash bench/editor.sh [PHOTO]
@@ -11,7 +11,7 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 ffmpeg -hide_banner -loglevel error -y -loop 1 -i "$photo" \
   -vf "scale=6000:4000,noise=alls=6:allf=t" -frames:v 12 -q:v 3 "$out/shot-%02d.jpg"
-MOIREVANCE_EDITOR_BENCH=$out QT_QPA_PLATFORM=offscreen build/mv_gui_tests editorSpeed 2>&1 |
+MOIREVANCE_EDITOR_BENCH=$out QT_QPA_PLATFORM=offscreen build/mv_gui_tests editorSpeed mainPreviewSpeed 2>&1 |
   grep -E "shown after|redraws at|plays|PASS|FAIL|SKIP"
 # The same on copies of the real CR2 (rawtran-doc): the camera's preview
 # first, then the developed picture.

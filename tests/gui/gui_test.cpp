@@ -1229,6 +1229,47 @@ private slots:
         }
     }
 
+    // The main window's preview on the images of MOIREVANCE_EDITOR_BENCH:
+    // how long a newly chosen image and a change of saturation take, at
+    // 720p and 1080p frames.
+    void mainPreviewSpeed()
+    {
+        const QString dir = qEnvironmentVariable("MOIREVANCE_EDITOR_BENCH");
+        if (dir.isEmpty())
+            QSKIP("set MOIREVANCE_EDITOR_BENCH to measure");
+        MVWindow w;
+        w.show();
+        w.listPaths({dir});
+        waitListed(w);
+        auto* preview = w.framePreview();
+        QElapsedTimer clock;
+        qint64 shownAt = -1;
+        QObject::connect(preview, &mv::shell::FramePreviewView::frameShown, [&] { shownAt = clock.elapsed(); });
+        auto timed = [&](const std::function<void()>& change) {
+            shownAt = -1;
+            clock.start();
+            change();
+            QTRY_VERIFY_WITH_TIMEOUT(shownAt >= 0 && !preview->isLoading(), kPatience);
+        };
+        auto* saturation = w.findChild<mv::shell::FloatSlider*>("saturationSlider");
+        auto* scale = w.findChild<QComboBox*>("scaleButton");
+        for (const char* size : {"1280 × 720", "1920 × 1080"}) {
+            choose(scale, scale->itemText(scale->findText(QString::fromUtf8(size), Qt::MatchContains)));
+            w.chooseImage(0);
+            QTRY_VERIFY_WITH_TIMEOUT(!preview->isLoading() && !preview->frame().isNull(), kPatience);
+            const unsigned n = w.imagesList().fileCount();
+            for (unsigned i = 1; i < n; ++i) {
+                timed([&] { QTest::keyClick(w.listView(), Qt::Key_Down); });
+                std::printf("%s: image %u shown after %lld ms (frame made in %.0f ms)\n", size, i + 1,
+                            static_cast<long long>(shownAt), preview->lastMs());
+            }
+            for (double v : {1.5, 0.5, 1.0}) {
+                timed([&] { saturation->setFloatValue(v); });
+                std::printf("%s: saturation %.1f shown after %lld ms\n", size, v, static_cast<long long>(shownAt));
+            }
+        }
+    }
+
     // Measurement, not a check: MOIREVANCE_EDITOR_BENCH names a folder of
     // large JPEGs. Prints how long the preview takes for a new image and an
     // adjustment, and how fast it redraws while the rectangle is dragged.
