@@ -150,6 +150,10 @@ void BrightnessPanel::windowChanged()
 
 void BrightnessPanel::listChanged()
 {
+    if (!gains_.empty()) {
+        gains_.clear();
+        emit gainsChanged();
+    }
     analysis_->stop();
     serial_ = 0; // whatever is under way is of the old list
     chart_->setResult(std::nullopt);
@@ -196,6 +200,8 @@ void BrightnessPanel::finished(std::uint64_t serial, std::optional<BrightnessAna
     if (r.curve.levelsExposure)
         text += " " + tr("The camera's exposure steps are levelled as recorded.");
     status_->setText(text);
+    gains_ = deflickerGains(r.series, r.curve);
+    emit gainsChanged();
     chart_->setResult(std::move(result));
 }
 

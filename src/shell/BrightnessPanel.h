@@ -22,6 +22,9 @@ class BrightnessChart;
 
 class BrightnessPanel : public QDialog {
     Q_OBJECT
+signals:
+    void gainsChanged();
+
 public:
     // The listed images and the deflicker window (0: chosen) are asked for
     // when an analysis starts.
@@ -33,6 +36,10 @@ public:
     void windowChanged();
     // Other images are listed: the plot no longer shows them.
     void listChanged();
+
+    // Each listed image's deflicker gain in EV from the last analysis;
+    // empty before one, and once the list changed.
+    const std::vector<float>& gains() const { return gains_; }
 
     void analyse();
     void stop();
@@ -50,6 +57,7 @@ private:
     QProgressBar* progress_ = nullptr;
     QPushButton *analyseButton_ = nullptr, *stopButton_ = nullptr;
     std::uint64_t serial_ = 0; // of the answer awaited
+    std::vector<float> gains_;
     std::unique_ptr<MainThread> main_;
     std::unique_ptr<BrightnessAnalysis> analysis_; // last: its thread ends first
 };

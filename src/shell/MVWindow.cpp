@@ -1102,7 +1102,11 @@ void MVWindow::refreshFramePreview()
     if (!framePreview_ || listing_ || (run_ && run_->isCreatingMovie()) || index < 0 ||
         unsigned(index) >= list_->fileCount())
         return;
-    framePreview_->show(framePreviewRequest(settings_, *list_, cropWindow_.get(), &cropView_, unsigned(index)));
+    FramePreviewRequest r = framePreviewRequest(settings_, *list_, cropWindow_.get(), &cropView_, unsigned(index));
+    // Deflicker's gain once the Brightness panel has measured the list.
+    if (settings_.isDeflicker && brightnessPanel_ && unsigned(index) < brightnessPanel_->gains().size())
+        r.deflickerEV = brightnessPanel_->gains()[unsigned(index)];
+    framePreview_->show(std::move(r));
 }
 
 void MVWindow::setRateFromEditor(std::uint16_t rate)
@@ -1236,6 +1240,7 @@ void MVWindow::showBrightnessPanel()
     if (!brightnessPanel_) {
         brightnessPanel_ = new BrightnessPanel(
             this, [this] { return list_->imageFiles(); }, [this] { return unsigned(settings_.deflickerWindow); });
+        connect(brightnessPanel_, &BrightnessPanel::gainsChanged, this, [this] { refreshFramePreview(); });
         placeBeside(brightnessPanel_, filterPanel_);
     }
     brightnessPanel_->show();
@@ -1729,7 +1734,9 @@ void MVWindow::mvFilters(int tag)
         deflickerWindowField_->setEnabled(settings_.isDeflicker);
         if (brightnessPanel_)
             brightnessPanel_->windowChanged();
-        return; // the preview shows one image: nothing to redraw
+        // The editor's preview shows no gain; the main window's does.
+        refreshFramePreview();
+        return;
     case 20:
         if (filterPanel_->isVisible()) {
             filterPanel_->hide();

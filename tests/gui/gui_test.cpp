@@ -42,6 +42,7 @@
 
 #include "animation/CropWindow.h"
 #include "platform/Picture.h"
+#include "shell/BrightnessPanel.h"
 #include "shell/CropView.h"
 #include "shell/EditorWindow.h"
 #include "shell/KeyframePanel.h"
@@ -613,6 +614,31 @@ private slots:
         saveShot(panel, "brightness-panel");
         w.findChild<QSpinBox*>("deflickerWindowField")->setValue(9);
         QTRY_VERIFY_WITH_TIMEOUT(text->text().contains("straight through 9 images"), 60000);
+
+        // The main window's preview takes the measured gain once Deflicker
+        // is on: the image that needs most is brighter or darker as it says.
+        const std::vector<float>& gains = static_cast<mv::shell::BrightnessPanel*>(panel)->gains();
+        QCOMPARE(gains.size(), std::size_t(80));
+        const auto most = std::max_element(gains.begin(), gains.end(),
+                                           [](float a, float b) { return std::abs(a) < std::abs(b); });
+        QVERIFY(std::abs(*most) > 0.1f);
+        auto* preview = w.framePreview();
+        const auto mean = [&] {
+            const QImage f = preview->frame().convertToFormat(QImage::Format_Grayscale8);
+            double sum = 0;
+            for (int y = 0; y < f.height(); ++y)
+                for (int x = 0; x < f.width(); ++x)
+                    sum += qGray(f.pixel(x, y));
+            return sum / (f.width() * f.height());
+        };
+        w.chooseImage(int(most - gains.begin()));
+        QTRY_VERIFY_WITH_TIMEOUT(!preview->isLoading() && !preview->frame().isNull(), kPatience);
+        const double before = mean();
+        w.findChild<QCheckBox*>("deflickerCheckbox")->click();
+        QVERIFY(preview->isLoading());
+        QTRY_VERIFY_WITH_TIMEOUT(!preview->isLoading(), kPatience);
+        QVERIFY2((mean() - before) * *most > 0, qPrintable(QString("%1 -> %2 at %3 EV").arg(before).arg(mean()).arg(*most)));
+        w.findChild<QCheckBox*>("deflickerCheckbox")->click();
         w.listPaths({images_});
         waitListed(w);
         QTRY_VERIFY(text->text().startsWith("Analyse measures the brightness of the"));
