@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +49,14 @@ struct ToolPorts : RecordingPorts, ConvertPanelPort {
             onImagesText(t);
     }
     void setTimeText(const std::string& t) override { record(times, t); }
+    void setProgress(const Progress& p) override
+    {
+        std::lock_guard lock(progressMutex);
+        progress.push_back(p.fraction);
+    }
+    void setConvertProgress(const Progress& p) override { setProgress(p); }
+    std::mutex progressMutex;
+    std::vector<double> progress; // the fractions shown, -1 when the bar went
     void setSizeText(const std::string& t) override { record(sizes, t); }
     void show() override { shown = true; }
     void hide() override { shown = false; ++hides; }
@@ -168,6 +177,12 @@ TEST_F(AppendFixture, ProjectMoviesOfOneFormatAreCopiedPacketForPacket)
     EXPECT_EQ(ports.saves[0].proposedName, "Appended Movie");
     const auto status = ports.statusTexts();
     EXPECT_EQ(status, (std::vector<std::string>{"Appending movies...", "Writing movie...", " "}));
+    // The bar from 0 to the whole, never back, then gone.
+    ASSERT_GE(ports.progress.size(), 4u);
+    EXPECT_EQ(ports.progress.front(), 0.0);
+    EXPECT_TRUE(std::is_sorted(ports.progress.begin(), ports.progress.end() - 1));
+    EXPECT_EQ(ports.progress.end()[-2], 1.0);
+    EXPECT_LT(ports.progress.back(), 0.0);
 }
 
 TEST_F(AppendFixture, OtherCodecsAreEncodedInTheFirstMoviesCodec)
@@ -339,6 +354,9 @@ TEST_F(ConvertFixture, TiffMovieBecomesNumberedFramesWithEqualPixels)
     EXPECT_EQ(ports.times[1].rfind("Time Left: ", 0), 0u);
     EXPECT_EQ(ports.images.front(), "Images: Scanning movie...");
     EXPECT_EQ(ports.images.back(), "Images: 40 of 40");
+    EXPECT_EQ(ports.progress.size(), 41u); // 0, then a step a frame
+    EXPECT_TRUE(std::is_sorted(ports.progress.begin(), ports.progress.end()));
+    EXPECT_EQ(ports.progress.back(), 1.0);
     EXPECT_EQ(sounds, 1);
     EXPECT_FALSE(ports.shown);
     EXPECT_FALSE(convert->isPanelVisible());

@@ -43,7 +43,7 @@ struct AppendWriter {
         void tick()
         {
             const double part = std::min(1.0, double(++done) / double(total));
-            if (report && done % 8 == 0 && part > shown)
+            if (report && part >= shown + 0.001) // a tenth of a percent
                 report(shown = part);
         }
     };

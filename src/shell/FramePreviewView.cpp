@@ -13,7 +13,7 @@ FramePreviewView::FramePreviewView(QWidget* parent) : QWidget(parent)
     setAccessibleName(tr("Movie preview"));
     setToolTip(tr("The selected image as the movie will show it"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    setMinimumSize(160, 90);
+    setMinimumSize(120, 40); // the window fits a small screen at twice the scale
     main_ = std::make_unique<MainThread>(this);
     preview_ = std::make_unique<FramePreview>([this](FramePreviewPicture p) {
         auto shared = std::make_shared<FramePreviewPicture>(std::move(p));
