@@ -668,8 +668,12 @@ private slots:
         enter(w.findChild<QComboBox*>("scaleButton"), "50%");
         enter(w.findChild<QComboBox*>("fpsButton"), "20");
         w.movieRun().hasMovieName = true; // the choices above ask for a new name
-        // The bar's texts as they come; the window is not the active one
-        // here, so its title carries the percentage.
+        // The bar's texts as they come; with another window active, the
+        // title carries the percentage.
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QTRY_VERIFY(!w.isActiveWindow());
         auto* bar = w.findChild<QProgressBar*>("progressBar");
         QStringList bars, titles;
         bool shot = false;
