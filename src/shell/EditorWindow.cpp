@@ -324,6 +324,20 @@ void EditorWindow::resizeEvent(QResizeEvent* e)
     }
 }
 
+void EditorWindow::hideEvent(QHideEvent* e)
+{
+    stopPlaying(); // nobody to watch
+    QWidget::hideEvent(e);
+}
+
+void EditorWindow::changeEvent(QEvent* e)
+{
+    // A movie being made disables the editor: its images are not stepped.
+    if (e->type() == QEvent::EnabledChange && !isEnabled())
+        stopPlaying();
+    QWidget::changeEvent(e);
+}
+
 void EditorWindow::showFrame()
 {
     frameText_->setText(wt("Frame:") + " " + QString::number(model_.frame + 1));

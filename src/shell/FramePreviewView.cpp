@@ -33,7 +33,9 @@ void FramePreviewView::show(FramePreviewRequest r)
 
 void FramePreviewView::clear()
 {
-    shown_ = waiting_;
+    // An answer still on its way would draw a stamp from a list that is
+    // being rebuilt.
+    cleared_ = waiting_;
     frame_ = QImage();
     message_.clear();
     update();
@@ -41,8 +43,8 @@ void FramePreviewView::clear()
 
 void FramePreviewView::take(FramePreviewPicture p)
 {
-    if (p.serial < waiting_)
-        return; // a newer one is on its way
+    if (p.serial < waiting_ || p.serial <= cleared_)
+        return; // a newer one is on its way, or the preview was cleared since
     shown_ = p.serial;
     lastMs_ = p.ms;
     if (!p.ok) {

@@ -25,7 +25,7 @@ public:
     void setTextLayer(CITextLayer* layer) { text_ = layer; }
     void show(FramePreviewRequest r);
     void clear();
-    bool isLoading() const { return waiting_ > shown_; }
+    bool isLoading() const { return waiting_ > shown_ && waiting_ > cleared_; }
     const QImage& frame() const { return frame_; }
     double lastMs() const { return lastMs_; }
     QSize sizeHint() const override { return {256, 144}; }
@@ -44,6 +44,7 @@ private:
     QString message_;
     double lastMs_ = 0;
     std::uint64_t waiting_ = 0, shown_ = 0;
+    std::uint64_t cleared_ = 0; // answers up to this one come too late
     bool watermark_ = false, date_ = false, gps_ = false; // of the newest request
     std::unique_ptr<MainThread> main_;
     std::unique_ptr<FramePreview> preview_; // last: its thread ends first
