@@ -167,3 +167,79 @@ TEST(Codecs, AnAv1MovieThatFailsIsClosedWithoutWaiting)
     writer.reset();
     EXPECT_TRUE(fs::is_empty(dir.path()));
 }
+
+// A dusk gradient (2 % to 6 % of full scale down the frame) written from
+// 16-bit and from 8-bit pixels. The RMS, in 10-bit code values, of the
+// luma's row means against the gradient's straight line tells the depth
+// that reached the movie: about 1 for 8-bit steps, 0.3 for 10 bits, and
+// little more for 8 bits dithered.
+TEST(Codecs, SixteenBitPixelsKeepTenBitsOrAreDithered)
+{
+    TempDir dir;
+    constexpr int w = 64, h = 256;
+    mv::RgbaBitmap16 deep;
+    mv::RgbaBitmap shallow;
+    deep.width = shallow.width = w;
+    deep.height = shallow.height = h;
+    deep.pixels.resizeForOverwrite(std::size_t(w) * h * 8);
+    shallow.pixels.resizeForOverwrite(std::size_t(w) * h * 4);
+    auto* deep16 = reinterpret_cast<std::uint16_t*>(deep.pixels.data());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 4; ++c) {
+                const double v = c == 3 ? 1.0 : 0.02 + 0.04 * y / (h - 1);
+                const std::size_t i = (std::size_t(y) * w + x) * 4 + c;
+                deep16[i] = std::uint16_t(std::lround(v * 65535));
+                shallow.pixels[i] = std::uint8_t(std::lround(v * 255));
+            }
+    const auto banding = [&](const std::string& movie) {
+        const auto r = run("ffmpeg -v error -i " + quote(movie) +
+                           " -frames:v 1 -f rawvideo -pix_fmt yuv444p16le - | od -An -v -tu2 -w2");
+        std::vector<double> rows(h);
+        std::istringstream in(r.out);
+        int value, i = 0;
+        while (in >> value && i < w * h)
+            rows[i++ / w] += value / 64.0 / w;
+        // Least squares over the rows away from the ends.
+        double sy = 0, sty = 0, st = 0, stt = 0, n = 0;
+        for (int y = 8; y < h - 8; ++y)
+            sy += rows[y], sty += y * rows[y], st += y, stt += double(y) * y, n += 1;
+        const double slope = (n * sty - st * sy) / (n * stt - st * st), at0 = (sy - slope * st) / n;
+        double sq = 0;
+        for (int y = 8; y < h - 8; ++y)
+            sq += std::pow(rows[y] - at0 - slope * y, 2);
+        return std::sqrt(sq / n);
+    };
+    struct Case {
+        const char* codec;
+        int depth;
+        const char* pixFmt;
+        const char* profile;
+    };
+    for (const Case& c : {Case{"apch", 8, "yuv422p10le", "HQ"}, Case{"hvc1", 10, "yuv420p10le", "Main 10"},
+                          Case{"av01", 10, "yuv420p10le", "Main"}, Case{"hvc1", 8, "yuv420p", "Main"},
+                          Case{"avc1", 10, "yuv420p", "High"}, Case{"tiff", 10, "rgb24", ""}}) {
+        SCOPED_TRACE(std::string(c.codec) + " " + std::to_string(c.depth));
+        double rms[2];
+        for (int deepColour = 0; deepColour < 2; ++deepColour) {
+            const std::string movie = dir / (std::string(c.codec) + std::to_string(c.depth) +
+                                             (deepColour ? "deep" : "") + (c.codec == std::string("av01") ? ".mp4" : ".mov"));
+            mv::MovieWriter::Error error;
+            mv::MovieAttributes attributes{c.codec, 1023, 600};
+            attributes.depth = c.depth;
+            auto writer = mv::MovieWriter::create(movie, attributes, error);
+            ASSERT_TRUE(writer) << error.description;
+            ASSERT_TRUE(deepColour ? writer->addImage(deep, {20, 600}) : writer->addImage(shallow, {20, 600}));
+            std::string message;
+            ASSERT_TRUE(writer->update(message)) << message;
+            const auto stream = probeStream(movie);
+            EXPECT_EQ(stream.at("pix_fmt"), c.pixFmt);
+            if (*c.profile) {
+                EXPECT_EQ(stream.at("profile"), c.profile);
+            }
+            rms[deepColour] = banding(movie);
+        }
+        EXPECT_GT(rms[0], 0.7);
+        EXPECT_LT(rms[1], 0.45);
+    }
+}

@@ -158,6 +158,8 @@ std::string makeUsage()
            "  --codec C             jpeg, h264, tiff, mp4, animation, hevc, prores (422 HQ,\n"
            "                        10-bit) or av1\n"
            "  --quality Q           lossless, max, high, normal or low\n"
+           "  --depth 8|10          bits a sample of HEVC and AV1 movies (8); ProRes is\n"
+           "                        always 10, the other codecs 8\n"
            "  --crop C              top, middle or bottom: the part kept when the image's\n"
            "                        shape differs from the preset's\n"
            "  --rate N              use every N-th image\n"
@@ -246,7 +248,7 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
     static const char* const kLayerModes[] = {"lighten", "darken", "maximum", "minimum", "overlay", "mask"};
 
     MakeRequest request;
-    bool optionsEnded = false;
+    bool optionsEnded = false, depthGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -292,6 +294,12 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
             s.codec = choice(arg, needValue(), kCodecs);
         } else if (arg == "--quality") {
             s.quality = choice(arg, needValue(), kQualities);
+        } else if (arg == "--depth") {
+            const std::string& v = needValue();
+            if (v != "8" && v != "10")
+                throw UsageError{arg + ": \"" + v + "\" must be 8 or 10"};
+            s.depth = static_cast<std::uint16_t>(std::stoi(v));
+            depthGiven = true;
         } else if (arg == "--crop") {
             s.crop = choice(arg, needValue(), kCrops);
         } else if (arg == "--rate") {
@@ -421,6 +429,8 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
         return request;
     if (request.inputs.empty())
         throw UsageError{"no images or folders given"};
+    if (depthGiven && s.depth == 10 && !codecTakesDepth(s.codec) && s.codec != kCodecProRes)
+        throw UsageError{"--depth 10 needs --codec hevc, av1 or prores"};
     if (!request.masks.empty() && (request.layers.empty() || s.overlayMode != kMaskBlend))
         throw UsageError{"--masks needs --layers and --layer-mode mask"};
     if (!request.layers.empty() && s.overlayMode == kMaskBlend && request.masks.empty())

@@ -1,5 +1,6 @@
 #include "platform/BitmapMix.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -52,6 +53,65 @@ const SrgbTables& tables()
 {
     static const SrgbTables t;
     return t;
+}
+
+// The same for 16-bit codes: linear light back to sRGB through a table of
+// 2^16 steps, read between its steps (the curve is a straight line near
+// black, where it is steepest).
+struct Srgb16Tables {
+    static constexpr int kSteps = 65536;
+    std::vector<float> toLinear = std::vector<float>(65536);
+    std::vector<float> toCode = std::vector<float>(kSteps + 2);
+    Srgb16Tables()
+    {
+        for (int c = 0; c < 65536; ++c) {
+            const double v = c / 65535.0;
+            toLinear[c] = static_cast<float>(v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+        }
+        for (int i = 0; i <= kSteps; ++i) {
+            const double l = double(i) / kSteps;
+            toCode[i] = static_cast<float>(65535.0 * (l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055));
+        }
+        toCode[kSteps + 1] = toCode[kSteps];
+    }
+    std::uint16_t toSrgb(float v) const
+    {
+        if (!(v > 0.0f))
+            return 0;
+        if (v >= 1.0f)
+            return 65535;
+        const float at = v * kSteps;
+        const int i = static_cast<int>(at);
+        const float code = toCode[i] + (at - float(i)) * (toCode[i + 1] - toCode[i]);
+        return static_cast<std::uint16_t>(std::min(65535.0f, code + 0.5f));
+    }
+};
+
+const Srgb16Tables& tables16()
+{
+    static const Srgb16Tables t;
+    return t;
+}
+
+// Runs mix(from, to) over [0, n), split with a second thread when the
+// frame is large: the frame loop waits for the mix, and rendering leaves
+// a core idle then.
+template <typename Mix> void splitWork(std::size_t n, std::size_t unit, std::size_t large, const Mix& mix)
+{
+    if (n < large || std::thread::hardware_concurrency() < 2) {
+        mix(std::size_t(0), n);
+        return;
+    }
+    const std::size_t half = n / (2 * unit) * unit;
+    std::thread other;
+    try {
+        other = std::thread(mix, half, n);
+    } catch (const std::system_error&) {
+        mix(half, n); // no thread to be had: all of it here
+    }
+    mix(std::size_t(0), half);
+    if (other.joinable())
+        other.join();
 }
 
 } // namespace
@@ -111,22 +171,40 @@ bool mixBitmaps(const RgbaBitmap& backdrop, const std::vector<MixLayer>& layers,
             o[i + 3] = 255;
         }
     };
-    // The frame loop waits for the mix: a large frame is shared with a
-    // second thread, which takes the cores that rendering leaves idle.
-    if (bytes < (std::size_t(1) << 20) || std::thread::hardware_concurrency() < 2) {
-        mixBytes(0, bytes);
-        return true;
-    }
-    const std::size_t half = bytes / 8 * 4;
-    std::thread other;
-    try {
-        other = std::thread(mixBytes, half, bytes);
-    } catch (const std::system_error&) {
-        mixBytes(half, bytes); // no thread to be had: all of it here
-    }
-    mixBytes(0, half);
-    if (other.joinable())
-        other.join();
+    splitWork(bytes, 4, std::size_t(1) << 20, mixBytes);
+    return true;
+}
+
+bool mixBitmaps(const RgbaBitmap16& backdrop, const std::vector<MixLayerOf<RgbaBitmap16>>& layers, RgbaBitmap16& out)
+{
+    const int w = backdrop.width, h = backdrop.height;
+    const std::size_t samples = std::size_t(w) * h * 4;
+    if (w <= 0 || h <= 0 || backdrop.pixels.size() < samples * 2 || &backdrop == &out)
+        return false;
+    for (const auto& l : layers)
+        if (!l.source || l.source->width != w || l.source->height != h || l.source->pixels.size() < samples * 2 ||
+            l.source == &out)
+            return false;
+    const Srgb16Tables& t = tables16();
+    out.width = w;
+    out.height = h;
+    out.pixels.resizeForOverwrite(samples * 2);
+    const auto* b = reinterpret_cast<const std::uint16_t*>(backdrop.pixels.data());
+    auto* o = reinterpret_cast<std::uint16_t*>(out.pixels.data());
+    std::vector<const std::uint16_t*> sources;
+    for (const auto& l : layers)
+        sources.push_back(reinterpret_cast<const std::uint16_t*>(l.source->pixels.data()));
+    splitWork(samples, 4, std::size_t(1) << 19, [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; i += 4) {
+            for (std::size_t c = i; c < i + 3; ++c) {
+                float r = t.toLinear[b[c]];
+                for (std::size_t k = 0; k < sources.size(); ++k)
+                    r += layers[k].weight * (t.toLinear[sources[k][c]] - r);
+                o[c] = t.toSrgb(r);
+            }
+            o[i + 3] = 65535;
+        }
+    });
     return true;
 }
 

@@ -10,10 +10,11 @@ namespace mv {
 
 // One layer of a mix: laid over the result so far as a blend through a
 // mask of one value v everywhere, r = r + v (S - r).
-struct MixLayer {
-    const RgbaBitmap* source;
+template <typename Bitmap> struct MixLayerOf {
+    const Bitmap* source;
     float weight;
 };
+using MixLayer = MixLayerOf<RgbaBitmap>;
 
 // Starts from `backdrop` and lays each layer over the result in turn, in
 // linear light and float arithmetic; the result is rounded to 8-bit sRGB
@@ -21,5 +22,7 @@ struct MixLayer {
 // size; false (and `out` untouched) otherwise. `out` must not be one of the
 // inputs.
 bool mixBitmaps(const RgbaBitmap& backdrop, const std::vector<MixLayer>& layers, RgbaBitmap& out);
+// The same at 16 bits a channel, rounded to 16-bit sRGB.
+bool mixBitmaps(const RgbaBitmap16& backdrop, const std::vector<MixLayerOf<RgbaBitmap16>>& layers, RgbaBitmap16& out);
 
 } // namespace mv

@@ -62,14 +62,20 @@ struct AppendWriter {
             error = openError.description;
             return AppendStatus::WriteFailed;
         }
+        // A movie of more than 8 bits is read at 16: the encoder keeps its
+        // depth, or dithers it to 8 bits.
         RgbaBitmap picture;
+        RgbaBitmap16 deepPicture;
         for (MovieReader* m : movies) {
+            const bool deep = m->depth() > 8;
             for (const MovieReader::Frame& f : m->frames()) {
-                if (!m->frameImageAtTime(f.start, picture, true)) {
+                if (deep ? !m->frameImageAtTime(f.start, deepPicture, true)
+                         : !m->frameImageAtTime(f.start, picture, true)) {
                     error = "a frame of " + m->path() + " could not be decoded";
                     return AppendStatus::SourceFailed;
                 }
-                if (!writer->addImage(picture, MovieTime{f.duration, m->timeScale()})) {
+                const MovieTime duration{f.duration, m->timeScale()};
+                if (deep ? !writer->addImage(deepPicture, duration) : !writer->addImage(picture, duration)) {
                     error = "the movie encoder has rejected a frame";
                     return AppendStatus::WriteFailed;
                 }
@@ -235,6 +241,7 @@ struct AppendWriter {
             attributes.codecType = first.codecType().empty() ? "jpeg" : first.codecType();
             attributes.quality = first.estimatedQuality();
             attributes.trackTimeScale = result.timeScale;
+            attributes.depth = first.depth() > 8 ? 10 : 8; // the first movie's
 
             // First try: the first movie's packets stay as they are and each
             // other movie is encoded on its own, so that it starts with a key

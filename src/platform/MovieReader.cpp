@@ -138,13 +138,16 @@ bool MovieReader::Impl::decodeNext(AVFrame* out)
     }
 }
 
-bool MovieReader::Impl::toRgba(const AVFrame* f, RgbaBitmap& out)
+template <typename Bitmap> bool MovieReader::Impl::toRgba(const AVFrame* f, Bitmap& out)
 {
+    constexpr bool deep = std::is_same_v<Bitmap, RgbaBitmap16>;
+    constexpr AVPixelFormat target = deep ? AV_PIX_FMT_RGBA64LE : AV_PIX_FMT_RGBA;
+    constexpr std::size_t pixel = deep ? 8 : 4;
     // The ffmpeg tool's own conversion: its frames and ours are the same
     // bytes. Full chroma interpolation was measurably further from the
     // source on sharp edges.
     sws = sws_getCachedContext(sws, f->width, f->height, AVPixelFormat(f->format), f->width, f->height,
-                               AV_PIX_FMT_RGBA, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                               target, SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!sws)
         return false;
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
@@ -156,12 +159,12 @@ bool MovieReader::Impl::toRgba(const AVFrame* f, RgbaBitmap& out)
     // The scaler writes whole SIMD blocks, past the end of a row of 4 * width
     // bytes: it gets a frame buffer with FFmpeg's alignment and padding, and
     // the rows are copied out of it.
-    if (!rgba || rgba->width != f->width || rgba->height != f->height) {
+    if (!rgba || rgba->width != f->width || rgba->height != f->height || rgba->format != target) {
         av_frame_free(&rgba);
         rgba = av_frame_alloc();
         if (!rgba)
             return false;
-        rgba->format = AV_PIX_FMT_RGBA;
+        rgba->format = target;
         rgba->width = f->width;
         rgba->height = f->height;
         if (av_frame_get_buffer(rgba, 0) < 0) {
@@ -172,7 +175,7 @@ bool MovieReader::Impl::toRgba(const AVFrame* f, RgbaBitmap& out)
     if (sws_scale(sws, f->data, f->linesize, 0, f->height, rgba->data, rgba->linesize) != f->height)
         return false;
     const int w = f->width == stream->codecpar->width ? displayWidth() : f->width;
-    const std::size_t row = std::size_t(w) * 4;
+    const std::size_t row = std::size_t(w) * pixel;
     out.width = w;
     out.height = f->height;
     out.pixels.resizeForOverwrite(row * f->height);
@@ -300,9 +303,9 @@ bool MovieReader::scanFrames()
 
 std::int64_t MovieReader::missingFrames() const { return impl_->missingFrames; }
 
-bool MovieReader::frameImageAtTime(std::int64_t t, RgbaBitmap& out, bool exact)
+template <typename Bitmap> bool MovieReader::Impl::frameAt(std::int64_t t, Bitmap& out, bool exact)
 {
-    Impl& m = *impl_;
+    Impl& m = *this;
     if (!m.openDecoder())
         return false;
     const std::int64_t ts = t / m.stream->time_base.num;
@@ -324,6 +327,19 @@ bool MovieReader::frameImageAtTime(std::int64_t t, RgbaBitmap& out, bool exact)
     }
     // A frame that did not decode leaves the one before it as the current.
     return m.hasCurrent && m.current->pts <= ts && (!exact || m.current->pts == ts) && m.toRgba(m.current, out);
+}
+
+bool MovieReader::frameImageAtTime(std::int64_t t, RgbaBitmap& out, bool exact) { return impl_->frameAt(t, out, exact); }
+
+bool MovieReader::frameImageAtTime(std::int64_t t, RgbaBitmap16& out, bool exact)
+{
+    return impl_->frameAt(t, out, exact);
+}
+
+int MovieReader::depth() const
+{
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(impl_->stream->codecpar->format));
+    return desc ? desc->comp[0].depth : 8;
 }
 
 std::string MovieReader::codecType() const
@@ -373,16 +389,18 @@ bool MovieReader::hasSameStreamFormat(const MovieReader& other) const
            (a->extradata_size == 0 || std::memcmp(a->extradata, b->extradata, a->extradata_size) == 0);
 }
 
-bool tiffData(const RgbaBitmap& picture, std::string& bytes)
+template <typename Bitmap> static bool tiffOf(const Bitmap& picture, std::string& bytes)
 {
+    constexpr bool deep = std::is_same_v<Bitmap, RgbaBitmap16>;
     if (picture.width <= 0 || picture.height <= 0)
         return false;
     try {
         vips::VImage rgba = vips::VImage::new_from_memory(const_cast<std::uint8_t*>(picture.pixels.data()),
                                                           picture.pixels.size(), picture.width, picture.height,
-                                                          4, VIPS_FORMAT_UCHAR);
+                                                          4, deep ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR);
         vips::VImage rgb = rgba.extract_band(0, vips::VImage::option()->set("n", 3))
-                               .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+                               .copy(vips::VImage::option()->set("interpretation", deep ? VIPS_INTERPRETATION_RGB16
+                                                                                        : VIPS_INTERPRETATION_sRGB));
         VipsBlob* blob = rgb.tiffsave_buffer();
         std::size_t size = 0;
         const void* data = vips_blob_get(blob, &size);
@@ -394,5 +412,8 @@ bool tiffData(const RgbaBitmap& picture, std::string& bytes)
         return false;
     }
 }
+
+bool tiffData(const RgbaBitmap& picture, std::string& bytes) { return tiffOf(picture, bytes); }
+bool tiffData(const RgbaBitmap16& picture, std::string& bytes) { return tiffOf(picture, bytes); }
 
 } // namespace mv

@@ -45,6 +45,10 @@ public:
     // Requests in time order decode every frame once. With `exact`, only the
     // frame that starts at t will do: false when it cannot be decoded.
     bool frameImageAtTime(std::int64_t t, RgbaBitmap& out, bool exact = false);
+    bool frameImageAtTime(std::int64_t t, RgbaBitmap16& out, bool exact = false);
+    // Bits a sample of the movie's pictures (8 for most, 10 for ProRes and
+    // for HEVC and AV1 Main 10).
+    int depth() const;
 
     // The four-character code of the codec as the movie writer names it
     // ("avc1", "jpeg", "tiff", "mp4v", "rle ", "hvc1", "apch", "av01"), empty
@@ -66,8 +70,9 @@ private:
     friend struct AppendWriter;
 };
 
-// The TIFF file form of a picture (8-bit RGB, uncompressed).
+// The TIFF file form of a picture (8-bit or 16-bit RGB, uncompressed).
 bool tiffData(const RgbaBitmap& picture, std::string& bytes);
+bool tiffData(const RgbaBitmap16& picture, std::string& bytes);
 
 enum class AppendStatus { Ok, SourceFailed, WriteFailed };
 

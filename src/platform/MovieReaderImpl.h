@@ -40,7 +40,8 @@ struct MovieReader::Impl {
     bool readPacket(AVPacket* out);
     // Decodes the next frame in presentation order into `out`.
     bool decodeNext(AVFrame* out);
-    bool toRgba(const AVFrame* frame, RgbaBitmap& out);
+    template <typename Bitmap> bool toRgba(const AVFrame* frame, Bitmap& out);
+    template <typename Bitmap> bool frameAt(std::int64_t t, Bitmap& out, bool exact);
     int displayWidth() const;
 };
 

@@ -22,6 +22,9 @@ struct MovieAttributes {
     std::string codecType = "jpeg";
     int quality = 512;              // 1024 lossless ... 256 low
     int trackTimeScale = 600;
+    // Bits a sample: 10 asks HEVC and AV1 for Main 10. ProRes is always 10
+    // bits and the other codecs 8, whatever this says.
+    int depth = 8;
 };
 
 // Whether the movie at `path` is an MPEG-4 file: its name ends in ".mp4"
@@ -102,6 +105,11 @@ public:
     // codecs that takesYuv420() take.
     bool addImage(const Yuv420Bitmap& picture, MovieTime duration);
     bool takesYuv420() const;
+    int depth() const; // bits a sample the movie is written with
+    // The same at 16 bits a channel: a codec of 10 bits keeps 10 of them;
+    // on the way to 8 bits they are dithered (an ordered 8 x 8 pattern), so
+    // that a smooth gradient does not come out as flat bands.
+    bool addImage(const RgbaBitmap16& picture, MovieTime duration);
 
     bool hasPicture() const;   // at least one picture was taken
     bool canUpdate() const;    // the file can still be written

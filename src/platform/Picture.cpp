@@ -54,6 +54,20 @@ VImage normalized(VImage in)
     return in;
 }
 
+// A picture of 16 bits a channel kept at that depth: 16-bit sRGB without
+// alpha.
+VImage deepNormalized(VImage in)
+{
+    in = in.colourspace(VIPS_INTERPRETATION_RGB16);
+    if (in.bands() == 2 || in.bands() == 4)
+        in = in.flatten(VImage::option()->set("background", std::vector<double>{0.0}));
+    if (in.bands() > 3)
+        in = in.extract_band(0, VImage::option()->set("n", 3));
+    if (in.format() != VIPS_FORMAT_USHORT)
+        in = in.cast(VIPS_FORMAT_USHORT);
+    return in.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_RGB16));
+}
+
 // A mask's value is its green times its alpha, in linear light. An opaque
 // grey whose sRGB level encodes that value goes through scaling and cutting
 // like any picture, and the blend reads it back from the green.
@@ -366,9 +380,10 @@ std::optional<Picture> Picture::openMask(const std::string& path, std::string* e
     return openPicture(path, error, true);
 }
 
-std::optional<Picture> Picture::openForSize(const std::string& path, int w, int h, std::string* error)
+std::optional<Picture> Picture::openForSize(const std::string& path, int w, int h, std::string* error,
+                                            bool keepDepth)
 {
-    return openPicture(path, error, false, w, h);
+    return openPicture(path, error, false, w, h, keepDepth);
 }
 
 std::optional<Picture> Picture::openEmbeddedPreview(const std::string& path, int w, int h)
@@ -389,15 +404,16 @@ std::optional<Picture> Picture::openEmbeddedPreview(const std::string& path, int
 }
 
 std::optional<Picture> Picture::openPicture(const std::string& path, std::string* error, bool mask, int fitW,
-                                            int fitH)
+                                            int fitH, bool keepDepth)
 {
     try {
         auto impl = std::make_shared<Impl>();
         if (hasRawExtension(path)) {
-            auto raw = developRaw(path, error, fitW, fitH);
+            auto raw = developRaw(path, error, fitW, fitH, keepDepth);
             if (!raw)
                 return std::nullopt;
-            impl->image = normalized(*raw);
+            impl->deep = keepDepth;
+            impl->image = keepDepth ? deepNormalized(*raw) : normalized(*raw);
         } else {
             // A cut file is refused before decoding: how far a decoder gets
             // into one, and whether it notices, can change from run to run.
@@ -410,7 +426,8 @@ std::optional<Picture> Picture::openPicture(const std::string& path, std::string
             if (vips_image_get_typeof(img.get_image(), "vips-loader") &&
                 std::strncmp(img.get_string("vips-loader"), "jpegload", 8) == 0)
                 impl->jpegPath = path;
-            impl->image = mask ? maskNormalized(img) : normalized(img);
+            impl->deep = keepDepth && !mask && img.format() == VIPS_FORMAT_USHORT;
+            impl->image = impl->deep ? deepNormalized(img) : mask ? maskNormalized(img) : normalized(img);
         }
         return Picture(std::move(impl));
     } catch (const vips::VError& e) {
@@ -452,11 +469,13 @@ Picture Picture::scaled(double scale, double aspect) const
         return *this;
 
     VImage img = impl_->materialized();
-    if (impl_->linear) {
-        // Only a picture of another size than the first reaches this after
-        // its adjustments; the image library's own Lanczos does it.
+    if (impl_->linear || impl_->deep) {
+        // The image library's own Lanczos scales deep pictures, and pictures
+        // of another size than the first after their adjustments. Only the
+        // part that is cut is ever computed.
         auto impl = std::make_shared<Impl>();
-        impl->linear = true;
+        impl->linear = impl_->linear;
+        impl->deep = impl_->deep;
         impl->image = img.resize(double(targetW) / img.width(), VImage::option()
                                                                     ->set("vscale", double(targetH) / img.height())
                                                                     ->set("kernel", VIPS_KERNEL_LANCZOS3)
@@ -513,6 +532,7 @@ Picture Picture::cropped(int x, int y, int w, int h) const
     } else {
         impl->image = embedded(impl_->materialized(), x, top, w, h);
         impl->linear = impl_->linear;
+        impl->deep = impl_->deep;
     }
     return Picture(std::move(impl));
 }
@@ -523,6 +543,7 @@ std::optional<Picture> Picture::decoded(std::string* error) const
         auto impl = std::make_shared<Impl>();
         impl->image = impl_->materialized().copy_memory();
         impl->linear = impl_->linear;
+        impl->deep = impl_->deep;
         return Picture(std::move(impl));
     } catch (const vips::VError& e) {
         if (error)
@@ -578,7 +599,7 @@ bool Picture::render(RgbaBitmap& out, std::string* error) const
         }
         if (impl_->pendingScale)
             return impl_->renderPending(out);
-        VImage rgb = impl_->linear ? impl_->image.colourspace(VIPS_INTERPRETATION_sRGB) : impl_->image;
+        VImage rgb = impl_->linear || impl_->deep ? impl_->image.colourspace(VIPS_INTERPRETATION_sRGB) : impl_->image;
         if (rgb.format() != VIPS_FORMAT_UCHAR)
             rgb = rgb.cast(VIPS_FORMAT_UCHAR);
         VImage rgba = rgb.bandjoin_const({255.0});
@@ -590,6 +611,43 @@ bool Picture::render(RgbaBitmap& out, std::string* error) const
         std::memcpy(out.pixels.data(), data, size);
         g_free(data);
         return size == std::size_t(out.width) * out.height * 4;
+    } catch (const vips::VError& e) {
+        if (error)
+            *error = e.what();
+        vips_error_clear();
+        return false;
+    }
+}
+
+bool Picture::render(RgbaBitmap16& out, std::string* error) const
+{
+    try {
+        if (!impl_->linear && !impl_->deep) {
+            // 8-bit pixels widened: 255 becomes 65535.
+            RgbaBitmap narrow;
+            if (!render(narrow, error))
+                return false;
+            out.width = narrow.width;
+            out.height = narrow.height;
+            const std::size_t n = std::size_t(narrow.width) * narrow.height * 4;
+            out.pixels.resizeForOverwrite(n * 2);
+            auto* to = reinterpret_cast<std::uint16_t*>(out.pixels.data());
+            for (std::size_t i = 0; i < n; ++i)
+                to[i] = static_cast<std::uint16_t>(narrow.pixels[i] * 257);
+            return true;
+        }
+        VImage rgb = impl_->linear ? impl_->image.colourspace(VIPS_INTERPRETATION_RGB16) : impl_->image;
+        if (rgb.format() != VIPS_FORMAT_USHORT)
+            rgb = rgb.cast(VIPS_FORMAT_USHORT);
+        const VImage rgba = rgb.bandjoin_const({65535.0});
+        std::size_t size = 0;
+        void* data = rgba.write_to_memory(&size);
+        out.width = rgba.width();
+        out.height = rgba.height();
+        out.pixels.resizeForOverwrite(size);
+        std::memcpy(out.pixels.data(), data, size);
+        g_free(data);
+        return size == std::size_t(out.width) * out.height * 8;
     } catch (const vips::VError& e) {
         if (error)
             *error = e.what();

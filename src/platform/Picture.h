@@ -49,6 +49,14 @@ struct RgbaBitmap {
     PixelBuffer pixels;
 };
 
+// 16-bit RGBA (little-endian), rows top to bottom, 8 * width bytes per row:
+// the pictures of deep-colour sources, for codecs of more than 8 bits.
+struct RgbaBitmap16 {
+    int width = 0;
+    int height = 0;
+    PixelBuffer pixels;
+};
+
 // 8-bit Y'CbCr 4:2:0 of video range with the BT.601 matrix (a JPEG's, in
 // video levels), as the video encoders take it: even sides; the Y plane,
 // then Cb and Cr at half the size each way, rows packed.
@@ -95,8 +103,10 @@ public:
     // As open(), for a picture that will be shown at no more than w x h: a
     // raw file is then decoded at half its size where that is still larger.
     // (A JPEG shrinks while it is decoded in scaled() in any case.)
+    // With `keepDepth`, a picture of 16 bits a channel (TIFF, PNG) or a raw
+    // file stays 16-bit; others are 8-bit whatever they were stored as.
     static std::optional<Picture> openForSize(const std::string& path, int w, int h,
-                                                 std::string* error = nullptr);
+                                                 std::string* error = nullptr, bool keepDepth = false);
     // The preview a camera embedded in a raw file, when it covers w x h: a
     // stand-in to show while the picture is developed (the camera's
     // rendering, not the movie's). Nothing for other files.
@@ -186,6 +196,8 @@ public:
     // Computes the picture into an opaque RGBA bitmap. A file is read in one
     // pass, so each picture made from one open() renders once.
     bool render(RgbaBitmap& out, std::string* error = nullptr) const;
+    // The same at 16 bits a channel, whatever the picture's depth.
+    bool render(RgbaBitmap16& out, std::string* error = nullptr) const;
     // For a JPEG that is only scaled and cut (the cut inside the picture,
     // its sides even), perhaps with a pixel pass: the picture as 4:2:0 from
     // the decoder's own Y'CbCr, with no round trip through RGB (with a pass,
@@ -199,7 +211,7 @@ public:
 private:
     explicit Picture(std::shared_ptr<const Impl> impl);
     static std::optional<Picture> openPicture(const std::string& path, std::string* error, bool mask, int fitW = 0,
-                                              int fitH = 0);
+                                              int fitH = 0, bool keepDepth = false);
     friend Picture makePicture(std::shared_ptr<Impl> impl);
     std::shared_ptr<const Impl> impl_;
 };

@@ -114,7 +114,7 @@ Picture Picture::straighten(float angle) const
 // before the result is rendered.
 Picture Picture::blended(const Picture& backdrop, Blend mode) const
 {
-    if (mode != Blend::Overlay && !impl_->linear && !backdrop.impl_->linear) {
+    if (mode != Blend::Overlay && !impl_->linear && !backdrop.impl_->linear && !impl_->deep && !backdrop.impl_->deep) {
         // Choosing the larger or smaller component gives the same result on
         // sRGB values as on linear ones (the transfer curve is monotonic), so
         // two 8-bit pictures are compared as they are and stay 8-bit.

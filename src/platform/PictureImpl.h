@@ -32,6 +32,9 @@ struct Picture::Impl {
     std::optional<Picture::PixelPass> pendingPass;
     // The pixels are linear-light float RGB (after an adjustment filter).
     bool linear = false;
+    // The pixels are 16-bit sRGB (RGB16), opened to keep their depth: scaled
+    // by the image library, and linear float from the first filter on.
+    bool deep = false;
     // Pixels already computed into a bitmap (by a pixel pass); `image` is
     // then unused.
     std::shared_ptr<const RgbaBitmap> bitmap;

@@ -171,6 +171,7 @@ std::optional<PictureHeader> probePicture(const std::string& path)
         vips::VImage img = openPictureHeader(path, false);
         header.width = img.width();
         header.height = img.height();
+        header.deep = img.format() == VIPS_FORMAT_USHORT;
     } catch (const vips::VError&) {
         vips_error_clear();
         return std::nullopt;

@@ -10,6 +10,7 @@ namespace mv {
 struct PictureHeader {
     int width = 0;
     int height = 0;
+    bool deep = false; // more than 8 bits a channel: a raw file, a 16-bit TIFF or PNG
 };
 
 // The size a Picture opened from this file will have. Nothing when the file

@@ -392,6 +392,9 @@ Picture Picture::pixelPass(const PixelPass& pass, bool keepLinear) const
         impl->pendingPass = pass;
         return makePicture(std::move(impl));
     }
+    // A deep picture goes on in linear float.
+    keepLinear = keepLinear || impl_->deep;
+    const bool fromLinear = impl_->linear || impl_->deep;
     const int w = width(), h = height();
     const std::size_t n = std::size_t(w) * h;
     std::vector<float> linearOut;
@@ -409,12 +412,13 @@ Picture Picture::pixelPass(const PixelPass& pass, bool keepLinear) const
     const PixelPass p = folded(pass);
     auto run = [&](const void* from) {
         if (p.tint)
-            runPass<true>(p, impl_->linear, keepLinear, from, to, n);
+            runPass<true>(p, fromLinear, keepLinear, from, to, n);
         else
-            runPass<false>(p, impl_->linear, keepLinear, from, to, n);
+            runPass<false>(p, fromLinear, keepLinear, from, to, n);
     };
-    if (impl_->linear) {
-        const VImage in = impl_->materialized().cast(VIPS_FORMAT_FLOAT);
+    if (fromLinear) {
+        const VImage in = impl_->deep ? impl_->materialized().colourspace(VIPS_INTERPRETATION_scRGB)
+                                      : impl_->materialized().cast(VIPS_FORMAT_FLOAT);
         std::size_t size = 0;
         void* data = in.write_to_memory(&size);
         if (size == n * 3 * sizeof(float))

@@ -71,13 +71,15 @@ std::optional<PictureHeader> probeRaw(const std::string& path)
     const auto [w, h] = developedSize(*raw);
     if (w <= 0 || h <= 0)
         return std::nullopt;
-    return PictureHeader{w, h};
+    return PictureHeader{w, h, true};
 }
 
-std::optional<VImage> developRaw(const std::string& path, std::string* error, int fitW, int fitH)
+std::optional<VImage> developRaw(const std::string& path, std::string* error, int fitW, int fitH, bool deep)
 {
     int rc;
     auto raw = openRaw(path, &rc);
+    const int bits = deep ? 16 : 8;
+    raw->imgdata.params.output_bps = bits;
     if (rc == LIBRAW_TOO_BIG) {
         if (error)
             *error = "raw picture too large";
@@ -94,7 +96,7 @@ std::optional<VImage> developRaw(const std::string& path, std::string* error, in
         rc = raw->dcraw_process();
     libraw_processed_image_t* mem = rc == LIBRAW_SUCCESS ? raw->dcraw_make_mem_image(&rc) : nullptr;
     raw.reset(); // the mosaic and the 16-bit picture go before the pixels are used
-    if (!mem || mem->type != LIBRAW_IMAGE_BITMAP || mem->bits != 8 || (mem->colors != 3 && mem->colors != 1)) {
+    if (!mem || mem->type != LIBRAW_IMAGE_BITMAP || mem->bits != bits || (mem->colors != 3 && mem->colors != 1)) {
         if (error)
             *error = std::string("raw decoding failed: ") + libraw_strerror(rc);
         if (mem)
@@ -104,7 +106,7 @@ std::optional<VImage> developRaw(const std::string& path, std::string* error, in
     // The picture reads LibRaw's buffer where it is, which goes when the
     // picture is closed: no copy of a frame's pixels.
     VipsImage* image = vips_image_new_from_memory(mem->data, mem->data_size, mem->width, mem->height, mem->colors,
-                                                  VIPS_FORMAT_UCHAR);
+                                                  deep ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR);
     if (!image) {
         LibRaw::dcraw_clear_mem(mem);
         vips_error_clear();
@@ -116,7 +118,8 @@ std::optional<VImage> developRaw(const std::string& path, std::string* error, in
                          LibRaw::dcraw_clear_mem(static_cast<libraw_processed_image_t*>(m));
                      }),
                      mem);
-    image->Type = mem->colors == 1 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB;
+    image->Type = mem->colors == 1 ? (deep ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_B_W)
+                                   : (deep ? VIPS_INTERPRETATION_RGB16 : VIPS_INTERPRETATION_sRGB);
     return VImage(image);
 }
 

@@ -13,9 +13,11 @@ namespace mv {
 // LibRaw does not take the file or its sensor is larger than the limit.
 std::optional<PictureHeader> probeRaw(const std::string& path);
 
-// The developed picture, 8-bit sRGB; at half size (no demosaic) when that
-// still covers fitW x fitH (0: the whole picture is wanted).
-std::optional<vips::VImage> developRaw(const std::string& path, std::string* error, int fitW = 0, int fitH = 0);
+// The developed picture, 8-bit sRGB, or 16-bit with `deep`; at half size
+// (no demosaic) when that still covers fitW x fitH (0: the whole picture is
+// wanted).
+std::optional<vips::VImage> developRaw(const std::string& path, std::string* error, int fitW = 0, int fitH = 0,
+                                       bool deep = false);
 
 // The preview the camera embedded in the file, when it covers w x h and has
 // the developed picture's shape: decoded in a few milliseconds where the

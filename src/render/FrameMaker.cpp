@@ -92,7 +92,7 @@ RenderedFrame FrameMaker::render(const std::string& path, const FrameJob& job, b
     // that covering it.
     const double upTo = job.applyScale ? std::min(1.0, double(job.scale)) : 1.0;
     std::optional<Picture> picture = Picture::openForSize(path, static_cast<int>(std::ceil(imgW * upTo)),
-                                                          static_cast<int>(std::ceil(imgH * upTo)));
+                                                          static_cast<int>(std::ceil(imgH * upTo)), nullptr, deep_);
     if (!picture) {
         out.status = RenderedFrame::Status::NoImage;
         return out;
@@ -119,6 +119,13 @@ RenderedFrame FrameMaker::render(const std::string& path, const FrameJob& job, b
     if (picture->width() != frameW || picture->height() != frameH) {
         const double s = double(frameH) / picture->height();
         picture = picture->scaled(s, (double(frameW) / picture->width()) / s);
+    }
+    if (deep_) {
+        if (!picture->render(out.deep))
+            out.status = RenderedFrame::Status::NoBitmap;
+        else if (out.deep.width != frameW || out.deep.height != frameH)
+            out.status = RenderedFrame::Status::NoMemory;
+        return out;
     }
     if (planesWanted && picture->renderYuv420(out.planes))
         return out;

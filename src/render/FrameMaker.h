@@ -36,6 +36,10 @@ public:
     // rate and the tint colour where a tint fades out are written to them.
     FrameMaker(JobSettings& settings, const Animation& animation, const CropViewState* cropView, double firstW,
                double firstH, Overlay overlay = {});
+    // Frames of 16 bits a channel from here on: pictures of more than 8
+    // bits keep them (8-bit ones are widened).
+    void setDeep(bool deep) { deep_ = deep; }
+    bool deep() const { return deep_; }
     FrameMaker(const FrameMaker&) = delete; // the stepper holds on to the keyframes
     FrameMaker& operator=(const FrameMaker&) = delete;
 
@@ -47,9 +51,9 @@ public:
     // The job of image `index`, the keyframe values stepped to it; indexes
     // never go back.
     FrameJob job(unsigned index, MovieTime duration = {});
-    // The frame of a job, from the image at `path`: as 4:2:0 planes when
-    // `planesWanted` and nothing needs RGB, else as a bitmap. Safe to call
-    // from several threads at once.
+    // The frame of a job, from the image at `path`: 16-bit when deep, as
+    // 4:2:0 planes when `planesWanted` and nothing needs RGB, else as a
+    // bitmap. Safe to call from several threads at once.
     RenderedFrame render(const std::string& path, const FrameJob& job, bool planesWanted) const;
 
 private:
@@ -64,6 +68,7 @@ private:
     bool sharpenGate_ = false;
     float previousMonoIntensity_ = 0;
     Overlay overlay_;
+    bool deep_ = false;
 };
 
 } // namespace mv

@@ -41,8 +41,10 @@ struct RenderedFrame {
     Status status;
     RgbaBitmap bitmap;
     // Instead of the bitmap, when the frame went straight to the encoder's
-    // pixel format (planes.width > 0).
+    // pixel format (planes.width > 0), or when the run keeps 16 bits a
+    // channel (deep.width > 0).
     Yuv420Bitmap planes;
+    RgbaBitmap16 deep;
     MovieTime duration; // the job's, handed on by the pipeline
     std::string unreadableOverlay; // a layer or mask that could not be read: the frame has none
 };

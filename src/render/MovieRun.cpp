@@ -394,6 +394,9 @@ void MovieRun::createMovieFrames()
         }
     }
     FrameMaker maker(settings_, animationOf(cropWindow_, settings_), cropView_, firstW, firstH, overlay);
+    // A first picture of more than 8 bits makes the whole run 16-bit: a
+    // 10-bit codec keeps 10 of them, an 8-bit one gets them dithered.
+    maker.setDeep(first->deep);
     running_ = maker.running();
 
     const FrameTiming timing = frameTiming(settings_.mvFPS, settings_.isVariableFPS);
@@ -432,6 +435,7 @@ void MovieRun::createMovieFrames()
     // scaled and cut goes from its decoder's Y'CbCr to a 4:2:0 encoder
     // without a round trip through RGB.
     Smoothing smoothing(smoothingPlan_);
+    DeepSmoothing deepSmoothing(smoothingPlan_);
     const bool planesWanted = mvMovie_->takesYuv420() && !smoothing.active() && !textOverlay_;
     const int frameW = maker.frameWidth(), frameH = maker.frameHeight();
     auto render = [&](const FrameJob& job) { return maker.render(files[job.index], job, planesWanted); };
@@ -493,11 +497,13 @@ void MovieRun::createMovieFrames()
         }
         // In-between frames go before the image's own frame; they and the
         // mixes are made from the pictures without their text.
-        const auto appendTween = [&](const RgbaBitmap& tween) {
+        const auto appendTween = [&](const auto& tween) {
             std::lock_guard lock(movieMutex_);
             return !stopped() && mvMovie_->addImage(tween, frameDuration);
         };
-        if (smoothing.active() && !smoothing.apply(frame->bitmap, appendTween)) {
+        const bool deep = frame->deep.width > 0;
+        if (smoothing.active() && !(deep ? deepSmoothing.apply(frame->deep, appendTween)
+                                         : smoothing.apply(frame->bitmap, appendTween))) {
             if (stopped())
                 return;
             pipeline.cancel();
@@ -507,7 +513,9 @@ void MovieRun::createMovieFrames()
         }
         // Here, in list order, so that a stamp failure stops the stamps of
         // exactly the later frames.
-        if (textOverlay_)
+        if (textOverlay_ && deep)
+            textOverlay_->draw(frame->deep, frame->index, name);
+        else if (textOverlay_)
             textOverlay_->draw(frame->bitmap, frame->index, name);
 
         bool appended = true;
@@ -517,8 +525,9 @@ void MovieRun::createMovieFrames()
                 return;
             ++actualImages_;
             for (unsigned d = 0; d < dupImages && appended; ++d)
-                appended = frame->planes.width > 0 ? mvMovie_->addImage(frame->planes, frameDuration)
-                                                   : mvMovie_->addImage(frame->bitmap, frameDuration);
+                appended = deep                     ? mvMovie_->addImage(frame->deep, frameDuration)
+                           : frame->planes.width > 0 ? mvMovie_->addImage(frame->planes, frameDuration)
+                                                     : mvMovie_->addImage(frame->bitmap, frameDuration);
             framesAfterImage_.emplace_back(frame->index, mvMovie_->frameCount());
         }
         if (actualImages_ == 1) { // the first picture, image 0 unless the time range left it out

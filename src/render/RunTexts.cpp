@@ -26,6 +26,7 @@ MovieAttributes movieAttributes(const JobSettings& s)
     case kQualityLow: a.quality = 256; break;
     default: a.quality = 512; break;
     }
+    a.depth = movieDepth(s);
     a.trackTimeScale = (s.mvFPS > 29.96f && s.mvFPS < 29.98f) ? 30000 : (s.mvFPS > 59.93f && s.mvFPS < 59.95f) ? 5994 : 600;
     return a;
 }

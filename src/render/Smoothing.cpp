@@ -8,7 +8,7 @@
 namespace mv {
 namespace {
 
-void copyBitmap(const RgbaBitmap& from, RgbaBitmap& to)
+template <typename Bitmap> void copyBitmap(const Bitmap& from, Bitmap& to)
 {
     to.width = from.width;
     to.height = from.height;
@@ -45,9 +45,13 @@ SmoothingPlan settleSmoothing(JobSettings& s)
     return plan;
 }
 
-Smoothing::Smoothing(const SmoothingPlan& plan) : plan_(plan), active_(plan.mode != SmoothingPlan::Mode::None) {}
+template <typename Bitmap>
+BasicSmoothing<Bitmap>::BasicSmoothing(const SmoothingPlan& plan)
+    : plan_(plan), active_(plan.mode != SmoothingPlan::Mode::None)
+{
+}
 
-bool Smoothing::apply(RgbaBitmap& frame, const AppendFrame& append)
+template <typename Bitmap> bool BasicSmoothing<Bitmap>::apply(Bitmap& frame, const AppendFrame& append)
 {
     if (plan_.mode == SmoothingPlan::Mode::Tween)
         return tween(frame, append);
@@ -56,7 +60,7 @@ bool Smoothing::apply(RgbaBitmap& frame, const AppendFrame& append)
     return true;
 }
 
-bool Smoothing::tween(RgbaBitmap& frame, const AppendFrame& append)
+template <typename Bitmap> bool BasicSmoothing<Bitmap>::tween(Bitmap& frame, const AppendFrame& append)
 {
     if (hasPrevious_) {
         for (unsigned k = 1; k <= plan_.tweenFrames; ++k) {
@@ -71,30 +75,33 @@ bool Smoothing::tween(RgbaBitmap& frame, const AppendFrame& append)
     return true;
 }
 
-void Smoothing::blur(RgbaBitmap& frame)
+template <typename Bitmap> void BasicSmoothing<Bitmap>::blur(Bitmap& frame)
 {
     const std::size_t m = plan_.motionFrames;
     if (store_.empty()) {
-        auto first = std::make_shared<RgbaBitmap>();
+        auto first = std::make_shared<Bitmap>();
         copyBitmap(frame, *first);
         store_.assign(m, first);
         return;
     }
     // The oldest slot's memory takes the newest picture when no other slot
     // shares it.
-    std::shared_ptr<RgbaBitmap> newest = std::move(store_.front());
+    std::shared_ptr<Bitmap> newest = std::move(store_.front());
     store_.erase(store_.begin());
     if (newest.use_count() != 1)
-        newest = std::make_shared<RgbaBitmap>();
+        newest = std::make_shared<Bitmap>();
     copyBitmap(frame, *newest);
     store_.push_back(std::move(newest));
     // From the current picture, each older one laid over it with the step,
     // the oldest first: the image just before weighs the step, each older
     // one (1 - step) times less, the current one (1 - step)^(m - 1).
-    std::vector<MixLayer> layers;
+    std::vector<MixLayerOf<Bitmap>> layers;
     for (std::size_t k = 0; k + 1 < m; ++k)
         layers.push_back({store_[k].get(), plan_.step});
     mixBitmaps(*store_.back(), layers, frame);
 }
+
+template class BasicSmoothing<RgbaBitmap>;
+template class BasicSmoothing<RgbaBitmap16>;
 
 } // namespace mv

@@ -26,14 +26,14 @@ struct SmoothingPlan {
 // Tweening wins when both options are on.
 SmoothingPlan settleSmoothing(JobSettings& settings);
 
-// The smoothing state of one movie. Frames are handed in list order, one
-// per listed image that became a picture; images that were skipped are not
-// handed in and leave the state as it was.
-class Smoothing {
+// The smoothing state of one movie, on 8-bit or 16-bit pictures. Frames
+// are handed in list order, one per listed image that became a picture;
+// images that were skipped are not handed in and leave the state as it was.
+template <typename Bitmap> class BasicSmoothing {
 public:
-    using AppendFrame = std::function<bool(const RgbaBitmap&)>;
+    using AppendFrame = std::function<bool(const Bitmap&)>;
 
-    explicit Smoothing(const SmoothingPlan& plan);
+    explicit BasicSmoothing(const SmoothingPlan& plan);
 
     bool active() const { return active_; }
 
@@ -42,20 +42,23 @@ public:
     // one to `append`, in order, before the caller appends the frame itself;
     // motion blur replaces `frame` by its mix with the stored pictures. The
     // first picture of a movie is never changed. False when `append` failed.
-    bool apply(RgbaBitmap& frame, const AppendFrame& append);
+    bool apply(Bitmap& frame, const AppendFrame& append);
 
 private:
-    bool tween(RgbaBitmap& frame, const AppendFrame& append);
-    void blur(RgbaBitmap& frame);
+    bool tween(Bitmap& frame, const AppendFrame& append);
+    void blur(Bitmap& frame);
 
     SmoothingPlan plan_;
     bool active_ = false;
     bool hasPrevious_ = false;
-    RgbaBitmap previous_;
-    RgbaBitmap mixed_;
+    Bitmap previous_;
+    Bitmap mixed_;
     // Motion blur: the last motionFrames pictures, oldest first; the first
     // picture fills every slot, sharing one copy.
-    std::vector<std::shared_ptr<RgbaBitmap>> store_;
+    std::vector<std::shared_ptr<Bitmap>> store_;
 };
+
+using Smoothing = BasicSmoothing<RgbaBitmap>;
+using DeepSmoothing = BasicSmoothing<RgbaBitmap16>;
 
 } // namespace mv

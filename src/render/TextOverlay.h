@@ -28,6 +28,7 @@ public:
     // frame without it; a failed stamp also turns stamping off for the rest
     // of this movie, and through the window for the next.
     void draw(RgbaBitmap& frame, unsigned index, const std::string& fileName);
+    void draw(RgbaBitmap16& frame, unsigned index, const std::string& fileName);
 
     // A stamp failed during this movie: the end of the run says so.
     bool stampFailed() const { return stampFailed_; }
@@ -40,6 +41,8 @@ private:
     MainWindowPort& window_;
     bool watermark_, date_, gps_;
     bool stampFailed_ = false;
+
+    template <typename Bitmap> void drawOn(Bitmap& frame, unsigned index, const std::string& fileName);
 };
 
 } // namespace mv

@@ -31,6 +31,15 @@ const std::array<SizePreset, 16>& sizePresets()
     return presets;
 }
 
+bool codecTakesDepth(std::uint16_t codec) { return codec == kCodecHEVC || codec == kCodecAV1; }
+
+int movieDepth(const JobSettings& s)
+{
+    if (s.codec == kCodecProRes)
+        return 10;
+    return codecTakesDepth(s.codec) && s.depth == 10 ? 10 : 8;
+}
+
 const char* codecTitle(std::uint16_t codec)
 {
     switch (codec) {

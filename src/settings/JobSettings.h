@@ -39,6 +39,12 @@ constexpr int kPresetComboOffset = 5; // the scale combo lists presets from posi
 
 // Titles of the codec and quality codes, as the popups show them.
 const char* codecTitle(std::uint16_t codec);
+// Whether the person may choose 10 bits for the codec (HEVC and AV1);
+// ProRes is always 10 bits, the others 8.
+bool codecTakesDepth(std::uint16_t codec);
+// The bits a sample the movie is written with.
+struct JobSettings;
+int movieDepth(const JobSettings& s);
 const char* qualityTitle(std::uint16_t quality);
 
 struct RGBAColor {
@@ -65,6 +71,7 @@ struct JobSettings {
     float scale = 6.0f;
     std::uint16_t codec = kCodecH264;
     std::uint16_t quality = kQualityNormal;
+    std::uint16_t depth = 8; // bits a sample asked for: 8, or 10 (HEVC and AV1 take it)
     std::uint16_t crop = kCropMiddle;
     std::uint16_t rate = 1;
     std::uint16_t dupImages = 1;

@@ -76,7 +76,8 @@ std::string defaultMovieName(const JobSettings& s, bool isRateChange)
 {
     const float fps = std::clamp(s.mvFPS, 0.01f, 600.0f);
     const std::string size = sizeToken(s);
-    const char* codec = codecToken(s.codec);
+    // A depth the person chose goes after the codec: "HEVC-10".
+    const std::string codec = std::string(codecToken(s.codec)) + (codecTakesDepth(s.codec) && movieDepth(s) != 8 ? "-10" : "");
     const char* quality = qualityToken(s.quality);
     char fpsText[32];
     if (s.isVariableFPS)
@@ -91,7 +92,7 @@ std::string defaultMovieName(const JobSettings& s, bool isRateChange)
     else
         std::snprintf(rate, sizeof rate, "%dX", s.rate);
     char name[160];
-    std::snprintf(name, sizeof name, "MV(%s,%s,%s,%s,%s)", fpsText, size.c_str(), codec, quality, rate);
+    std::snprintf(name, sizeof name, "MV(%s,%s,%s,%s,%s)", fpsText, size.c_str(), codec.c_str(), quality, rate);
     return name;
 }
 

@@ -16,7 +16,7 @@ namespace {
 const std::map<std::string, std::string>& textDefaults()
 {
     static const std::map<std::string, std::string> d{
-        {"CodecPref", "2"},         {"QualityPref", "4"},   {"FPSPref", "30.0"},         {"ScalePref", "6.0"},
+        {"CodecPref", "2"},         {"QualityPref", "4"},   {"DepthPref", "8"},   {"FPSPref", "30.0"},         {"ScalePref", "6.0"},
         {"FormatPref", "2"},        {"SortPref", "NO"},     {"SkipPref", "NO"},          {"AnimPref", "NO"},
         {"KMLPref", "NO"},          {"VerticalPref", "NO"}, {"TweenPref", "NO"},         {"MotionBlurPref", "NO"},
         {"WatermarkStatePref", "NO"}, {"FromTimePref", "0.0"}, {"ToTimePref", "0.0"},    {"TweenFramePref", "1"},
@@ -157,6 +157,7 @@ void loadPrefs(const PreferenceStore& store, JobSettings& s)
     // controls and the command line's options hold what is typed.
     s.codec = codeFor(store, "CodecPref", kCodecJPEG, kLastCodec);
     s.quality = codeFor(store, "QualityPref", kQualityLossless, kQualityLow);
+    s.depth = codeFor(store, "DepthPref", 8, 10) == 10 ? 10 : 8; // an older store has none: 8
     s.enterFPS(stored(store, "FPSPref"));
     s.scale = floatFor(store, "ScalePref");
     if (!(s.scale >= 0.05f))
@@ -210,6 +211,7 @@ bool savePrefs(PreferenceStore& store, const JobSettings& s)
     auto yes = [](bool b) { return std::string(b ? "YES" : "NO"); };
     store.setText("CodecPref", std::to_string(s.codec));
     store.setText("QualityPref", std::to_string(s.quality));
+    store.setText("DepthPref", std::to_string(s.depth));
     store.setText("FormatPref", std::to_string(s.format));
     store.setText("FPSPref", number(s.mvFPS));
     store.setText("ScalePref", number(s.scale));

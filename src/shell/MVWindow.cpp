@@ -377,6 +377,13 @@ void MVWindow::buildWindow()
         codecButton_->addItem(codecTitle(code), code);
     codecButton_->setToolTip(tr("Video codec of the movie"));
     addRow(grid, 2, codecText_, codecButton_, "codecText", "codecButton");
+    depthButton_ = new QComboBox(central);
+    depthButton_->setObjectName("depthButton");
+    depthButton_->addItem(QString(), 8);
+    depthButton_->addItem(QString(), 10);
+    depthButton_->setToolTip(tr("Bits a sample: HEVC and AV1 can keep 10 of a 16-bit or raw picture's bits, for "
+                                "skies without bands; ProRes is always 10-bit, the other codecs 8-bit"));
+    grid->addWidget(depthButton_, 2, 2);
     qualityText_ = new QLabel(central);
     qualityButton_ = makeCombo(false);
     for (std::uint16_t code = kQualityLossless; code <= kQualityLow; ++code)
@@ -456,6 +463,10 @@ void MVWindow::buildWindow()
     connect(createMovieButton_, &QPushButton::clicked, this, [this] { mvAction(1); });
     connect(listImagesButton_, &QPushButton::clicked, this, [this] { mvAction(7); });
     connect(codecButton_, &QComboBox::activated, this, [this] { mvAction(3); });
+    connect(depthButton_, &QComboBox::activated, this, [this] {
+        settings_.depth = static_cast<std::uint16_t>(depthButton_->currentData().toUInt());
+        run_->hasMovieName = false;
+    });
     connect(qualityButton_, &QComboBox::activated, this, [this] { mvAction(4); });
     connect(cropButton_, &QComboBox::activated, this, [this] { mvAction(8); });
     // A box acts on a new text, once per Return however many signals report
@@ -938,6 +949,7 @@ void MVWindow::showSettings()
     showComboText(fpsButton_, QString::fromStdString(settings_.fpsText()));
     showComboText(rateButton_, QString::number(settings_.rate));
     codecButton_->setCurrentIndex(codecButton_->findData(settings_.codec));
+    showDepth();
     qualityButton_->setCurrentIndex(qualityButton_->findData(settings_.quality));
     cropButton_->setCurrentIndex(cropButton_->findData(settings_.crop == kCropCustom ? std::uint16_t(kCropMiddle) : settings_.crop));
     sortCheckbox_->setChecked(settings_.isDateSort);
@@ -945,6 +957,13 @@ void MVWindow::showSettings()
     gpsCheckbox_->setChecked(settings_.isGPS);
     for (QComboBox* c : {fpsButton_, scaleButton_, rateButton_})
         lastComboText_[c] = c->currentText();
+}
+
+// The depth the movie will have; only HEVC and AV1 let the person choose.
+void MVWindow::showDepth()
+{
+    depthButton_->setCurrentIndex(movieDepth(settings_) == 10 ? 1 : 0);
+    depthButton_->setEnabled(runControlsOn_ && !listing_ && codecTakesDepth(settings_.codec));
 }
 
 void MVWindow::setTitles()
@@ -968,6 +987,9 @@ void MVWindow::setTitles()
     label(fpsText_, fpsButton_, wt("FPS:"), 'P');
     label(scaleText_, scaleButton_, wt("Scale:"), 'S');
     label(codecText_, codecButton_, wt("Codec:"), 'o');
+    depthButton_->setItemText(0, tr("8-bit"));
+    depthButton_->setItemText(1, tr("10-bit"));
+    depthButton_->setAccessibleName(tr("Depth"));
     label(qualityText_, qualityButton_, wt("Quality:"), 'Q');
     const char* qualities[] = {"Lossless", "Max", "High", "Normal", "Low"};
     for (int i = 0; i < 5; ++i)
@@ -1318,6 +1340,7 @@ void MVWindow::setRunControlsEnabled(bool on)
     for (QWidget* w : std::initializer_list<QWidget*>{listImagesButton_, fpsButton_, scaleButton_, codecButton_,
                                                       qualityButton_, cropButton_, rateButton_})
         w->setEnabled(controls);
+    depthButton_->setEnabled(controls && codecTakesDepth(settings_.codec));
     // Sorting builds the list again: not while it is being built.
     sortCheckbox_->setEnabled(dateSortAllowed_ && !listing_);
     fileItems_[2]->setEnabled(controls);
@@ -1434,6 +1457,7 @@ void MVWindow::mvAction(int tag)
     case 3:
         settings_.codec = static_cast<std::uint16_t>(codecButton_->currentData().toUInt());
         run_->hasMovieName = false;
+        showDepth();
         break;
     case 4:
         settings_.quality = static_cast<std::uint16_t>(qualityButton_->currentData().toUInt());

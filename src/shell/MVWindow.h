@@ -144,6 +144,7 @@ private:
     void buildSharedPanels();
     void showSettings();
     void setTitles();
+    void showDepth();
 
     bool optionHeld() const;
     // Shows "Length: ..." for n images by the settings' length rule.
@@ -222,6 +223,7 @@ private:
     QPushButton* createMovieButton_ = nullptr;
     QLabel *fpsText_ = nullptr, *scaleText_ = nullptr, *codecText_ = nullptr, *qualityText_ = nullptr,
            *cropText_ = nullptr, *rateText_ = nullptr;
+    QComboBox* depthButton_ = nullptr;
     QComboBox *fpsButton_ = nullptr, *scaleButton_ = nullptr, *codecButton_ = nullptr, *qualityButton_ = nullptr,
               *cropButton_ = nullptr, *rateButton_ = nullptr;
     QCheckBox *sortCheckbox_ = nullptr, *dateCheckbox_ = nullptr, *gpsCheckbox_ = nullptr;

@@ -1,5 +1,7 @@
 #include "textlayer/CITextLayer.h"
 
+#include <type_traits>
+
 #include <QtCore/QStringList>
 #include <QtGui/QColor>
 #include <QtGui/QFont>
@@ -161,13 +163,15 @@ void drawBlock(QImage& image, const Attributes& a, const std::string& text, doub
 
 // The frame's pixels as an image, without a copy; null when the bitmap does
 // not hold the pixels its size says.
-QImage wrapFrame(RgbaBitmap& frame)
+template <typename Bitmap> QImage wrapFrame(Bitmap& frame)
 {
+    constexpr bool deep = std::is_same_v<Bitmap, RgbaBitmap16>;
+    const std::size_t bytes = deep ? 8 : 4; // a pixel
     if (frame.width <= 0 || frame.height <= 0 || !frame.pixels.data() ||
-        frame.pixels.size() < std::size_t(frame.width) * std::size_t(frame.height) * 4)
+        frame.pixels.size() < std::size_t(frame.width) * std::size_t(frame.height) * bytes)
         return {};
-    QImage image(frame.pixels.data(), frame.width, frame.height, qsizetype(frame.width) * 4,
-                 QImage::Format_RGBA8888_Premultiplied);
+    QImage image(frame.pixels.data(), frame.width, frame.height, qsizetype(frame.width * bytes),
+                 deep ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBA8888_Premultiplied);
     image.setDotsPerMeterX(kDotsPerMeter72);
     image.setDotsPerMeterY(kDotsPerMeter72);
     return image;
@@ -271,6 +275,30 @@ std::string CITextLayer::watermarkString() const
 
 bool CITextLayer::renderText(unsigned index, RgbaBitmap* frame, bool isDate, bool isGPS)
 {
+    QImage wrapped = frame ? wrapFrame(*frame) : QImage();
+    return renderTextOn(index, frame ? &wrapped : nullptr, isDate, isGPS);
+}
+
+bool CITextLayer::renderText(unsigned index, RgbaBitmap16& frame, bool isDate, bool isGPS)
+{
+    QImage wrapped = wrapFrame(frame);
+    return renderTextOn(index, &wrapped, isDate, isGPS);
+}
+
+bool CITextLayer::renderWatermark(RgbaBitmap* frame, const std::string& text, double frameW, double frameH)
+{
+    QImage wrapped = frame ? wrapFrame(*frame) : QImage();
+    return renderWatermarkOn(frame ? &wrapped : nullptr, text, frameW, frameH);
+}
+
+bool CITextLayer::renderWatermark(RgbaBitmap16& frame, const std::string& text, double frameW, double frameH)
+{
+    QImage wrapped = wrapFrame(frame);
+    return renderWatermarkOn(&wrapped, text, frameW, frameH);
+}
+
+bool CITextLayer::renderTextOn(unsigned index, QImage* frame, bool isDate, bool isGPS)
+{
     std::lock_guard lock(mutex_);
     Impl& d = *d_;
     if (!d.textAttributes) {
@@ -283,8 +311,7 @@ bool CITextLayer::renderText(unsigned index, RgbaBitmap* frame, bool isDate, boo
     }
     // The own bitmap is painted through its one image: a painted copy would
     // detach from the memory.
-    QImage wrapped = frame ? wrapFrame(*frame) : QImage();
-    QImage& target = frame ? wrapped : d.stamp.image;
+    QImage& target = frame ? *frame : d.stamp.image;
     if (target.isNull()) {
         d.list.writeVerifyFile("CITextLayer renderText(): bitmapContext == nil\n");
         return false;
@@ -321,14 +348,13 @@ bool CITextLayer::renderText(unsigned index, RgbaBitmap* frame, bool isDate, boo
     return true;
 }
 
-bool CITextLayer::renderWatermark(RgbaBitmap* frame, const std::string& text, double frameW, double frameH)
+bool CITextLayer::renderWatermarkOn(QImage* frame, const std::string& text, double frameW, double frameH)
 {
     std::lock_guard lock(mutex_);
     Impl& d = *d_;
     if (!d.watermarkAttributes || !d.mark.present())
         return false;
-    QImage wrapped = frame ? wrapFrame(*frame) : QImage();
-    QImage& target = frame ? wrapped : d.mark.image;
+    QImage& target = frame ? *frame : d.mark.image;
     if (target.isNull())
         return false;
     d.mark.clear();

@@ -12,6 +12,8 @@
 #include "platform/Picture.h"
 #include "settings/JobSettings.h"
 
+class QImage;
+
 namespace mv {
 
 class ImagesList;
@@ -54,10 +56,12 @@ public:
     // for a caller that places it itself. False, with a Verify List line, when there is nothing
     // to draw or nothing to draw it with; then nothing is drawn.
     bool renderText(unsigned index, RgbaBitmap* frame, bool isDate, bool isGPS);
+    bool renderText(unsigned index, RgbaBitmap16& frame, bool isDate, bool isGPS);
     // Draws `text` at the watermark position of a frame of frameW x frameH
     // into `frame` (without one, into the renderer's own bitmap at its lower
     // left). False when the watermark has no bitmap yet.
     bool renderWatermark(RgbaBitmap* frame, const std::string& text, double frameW, double frameH);
+    bool renderWatermark(RgbaBitmap16& frame, const std::string& text, double frameW, double frameH);
 
     // Bitmap sizes in pixels (widths include the 10-pixel margin), and the
     // last stamp drawn (the sample stamp until then, empty after a failure).
@@ -83,6 +87,9 @@ public:
     static std::string resolvedFamily(const std::string& requested);
 
 private:
+    // The same on a frame's pixels as an image (null: the own bitmap).
+    bool renderTextOn(unsigned index, QImage* frame, bool isDate, bool isGPS);
+    bool renderWatermarkOn(QImage* frame, const std::string& text, double frameW, double frameH);
     struct Impl;
     std::unique_ptr<Impl> d_;
     // Sizing calls come from the main thread while a render thread draws.

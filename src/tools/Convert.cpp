@@ -145,7 +145,10 @@ void Convert::createImages()
 {
     startDate_ = std::chrono::steady_clock::now();
     std::uint64_t byteTotal = 0;
+    // A movie of more than 8 bits gives 16-bit TIFFs.
+    const bool deep = convertMovie_->depth() > 8;
     RgbaBitmap picture;
+    RgbaBitmap16 deepPicture;
     std::string tiff;
     char text[64];
     unsigned unread = missingFrames_;
@@ -155,7 +158,10 @@ void Convert::createImages()
             return;
         }
         // A frame without a picture is left out; its number stays unused.
-        if (!convertMovie_->frameImageAtTime(qtTimeArray_[i], picture, true) || !tiffData(picture, tiff)) {
+        const bool read = deep ? convertMovie_->frameImageAtTime(qtTimeArray_[i], deepPicture, true) &&
+                                     tiffData(deepPicture, tiff)
+                               : convertMovie_->frameImageAtTime(qtTimeArray_[i], picture, true) && tiffData(picture, tiff);
+        if (!read) {
             ++unread;
             continue;
         }
