@@ -5,6 +5,8 @@ make DIR [N]   N (60) frames of 16-bit TIFF, 1920x1080: a dusk sky from 2 %
                (top) to 6 % (bottom) of full scale, the photograph's detail
                on it at 0.2 % and a little camera noise (0.03 % of full
                scale), each frame with its own noise.
+crop MOVIE PNG a 320 x 180 crop of the movie's first frame (luma), its
+               contrast stretched twentyfold and enlarged three times
 measure MOVIE  the banding of the movie's first 10 frames: the RMS, in
                10-bit code values, of the luma's row means against a smooth
                curve (a polynomial of degree 4 over the rows), and the
@@ -60,8 +62,22 @@ def measure(movie):
     print(f"{np.mean(rms):.2f} {int(np.median(runs))}")
 
 
+def crop(movie, png):
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", movie, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt",
+                          "yuv444p16le", "-"], check=True, capture_output=True).stdout
+    y = np.frombuffer(raw[:W * H * 2], "<u2").reshape(H, W).astype(float)[450:630, 800:1120]
+    lo, hi = 64 * 64 + 0.025 * 876 * 64, 64 * 64 + 0.045 * 876 * 64  # 2.5 % to 4.5 % of video luma
+    out = np.clip((y - lo) / (hi - lo), 0, 1)
+    out = np.repeat(np.repeat(np.round(out * 65535).astype("<u2"), 3, axis=0), 3, axis=1)
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "rawvideo", "-pix_fmt", "gray16le", "-s",
+                    f"{out.shape[1]}x{out.shape[0]}", "-i", "-", "-pix_fmt", "gray", png], input=out.tobytes(),
+                   check=True)
+
+
 if __name__ == "__main__":
-    if sys.argv[1] == "make":
+    if sys.argv[1] == "crop":
+        crop(sys.argv[2], sys.argv[3])
+    elif sys.argv[1] == "make":
         make(sys.argv[2], int(sys.argv[3]) if len(sys.argv) > 3 else 60, sys.argv[4] if len(sys.argv) > 4 else
              "../shared/bench/leaf.jpg")
     else:

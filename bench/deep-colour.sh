@@ -5,6 +5,8 @@
 # a smooth curve (an 8-bit staircase gives about 1.2, true 10-bit about
 # 0.3), then the longest run of rows on one 10-bit value, for 16-bit
 # sources into each codec and for their 8-bit copies into H.264.
+# Crops of each movie's first frame, contrast stretched, are left in the
+# work folder as crop-*.png.
 #   bench/deep-colour.sh [WORK_DIR] [PHOTO]
 # Needs python3-numpy.
 set -euo pipefail
@@ -35,6 +37,7 @@ for job in h264:8:sky8 h264:8:sky hevc:8:sky hevc:10:sky prores:10:sky av1:10:sk
     --fps 30 --quality high --skip-verify -o "$out" "$work/$from" >/dev/null 2>&1
   seconds=$(echo "$(date +%s.%N) - $start" | bc)
   read -r rms run < <($py measure "$out")
+  $py crop "$out" "$work/crop-$codec-$depth-$from.png"
   label="$codec"; [ "$from" = sky8 ] && label="$codec from 8-bit copies (undithered)"
   [ "$from" = sky ] && [ "$depth" = 8 ] && label="$codec, 16-bit dithered to 8"
   printf "| %s | %s | %s | %s | %.1f s |\n" "$label" \

@@ -166,4 +166,12 @@ TEST(DeepColour, DepthOptionAndName)
     // 8 bits asked for: the name and the movie as before.
     ASSERT_EQ(moirevance(dir, "make --codec hevc --depth 8 --size 100% --skip-verify deep").status, 0);
     EXPECT_EQ(probeStream(dir / "MV(30,100%,HEVC,Norm,1X).mov").at("pix_fmt"), "yuv420p");
+
+    // A damaged 16-bit picture is skipped and named, as an 8-bit one is.
+    fs::resize_file(dir / "deep/sky_2.tif", fs::file_size(dir / "deep/sky_2.tif") / 2);
+    ASSERT_EQ(moirevance(dir, "make --codec prores --skip-verify -o cut.mov deep").status, 0);
+    EXPECT_EQ(probeStream(dir / "cut.mov").at("nb_read_packets"), "1");
+    EXPECT_NE(readFile(dir / "data/Moirevance/Moirevance Verify List.txt")
+                  .find("Create Movie: Can not form an image from sky_2.tif"),
+              std::string::npos);
 }

@@ -56,6 +56,7 @@ JobSettings unusual()
     JobSettings s;
     s.codec = kCodecTIFF;
     s.quality = kQualityMax;
+    s.depth = 10;
     s.mvFPS = 29.97f;
     s.scale = 0.375f;
     s.format = 0;
@@ -91,7 +92,8 @@ TEST(Preferences, StoredValuesAreClampedOnLoad)
 {
     MemoryStore store;
     store.texts = {{"FPSPref", "0"}, {"ScalePref", "0.01"}, {"WatermarkTextPref", ""}, {"SortPref", "YES"},
-                   {"KMLPref", "true"}, {"SkipPref", "0"}, {"CodecPref", "3"}, {"DeflickerWindowPref", "1"}};
+                   {"KMLPref", "true"}, {"SkipPref", "0"}, {"CodecPref", "3"}, {"DeflickerWindowPref", "1"},
+                   {"DepthPref", "9"}};
     JobSettings s;
     loadPrefs(store, s);
     EXPECT_FLOAT_EQ(s.mvFPS, 0.01f);
@@ -102,6 +104,7 @@ TEST(Preferences, StoredValuesAreClampedOnLoad)
     EXPECT_FALSE(s.isSkipVerify);
     EXPECT_EQ(s.codec, kCodecTIFF);
     EXPECT_EQ(s.deflickerWindow, 3); // the smallest window that tells flicker from light
+    EXPECT_EQ(s.depth, 8);
     store.texts["ScalePref"] = "1.4";
     loadPrefs(store, s);
     EXPECT_FLOAT_EQ(s.scale, 1.4f);
@@ -184,7 +187,7 @@ TEST(Preferences, SaveWritesEveryKeyInOrder)
     MemoryStore store;
     savePrefs(store, unusual());
     EXPECT_EQ(store.order,
-              (std::vector<std::string>{"CodecPref", "QualityPref", "FormatPref", "FPSPref", "ScalePref", "SortPref",
+              (std::vector<std::string>{"CodecPref", "QualityPref", "DepthPref", "FormatPref", "FPSPref", "ScalePref", "SortPref",
                                         "SkipPref", "AnimPref", "KMLPref", "VerticalPref", "TweenPref",
                                         "MotionBlurPref", "TweenFramePref", "MotionFramePref", "WatermarkStatePref",
                                         "FromTimePref", "ToTimePref", "textColorPref", "textFontPref",

@@ -50,6 +50,7 @@
 #include "shell/FramePreviewView.h"
 #include "shell/ImageListView.h"
 #include "shell/MVWindow.h"
+#include "settings/MovieName.h"
 
 using mv::shell::MVWindow;
 
@@ -389,7 +390,7 @@ private slots:
             for (const auto& [key, value] : {std::pair{"FPSPref", "1e30"}, {"FromTimePref", "1e30"},
                                              {"ToTimePref", "-3"}, {"CodecPref", "99"}, {"QualityPref", "0"},
                                              {"FormatPref", "-5"}, {"TweenFramePref", "70000"},
-                                             {"MotionFramePref", "0"}})
+                                             {"MotionFramePref", "0"}, {"DepthPref", "12"}})
                 ini.setValue(key, value);
         }
         qputenv("XDG_CONFIG_HOME", hostile.toLocal8Bit());
@@ -406,6 +407,22 @@ private slots:
             QCOMPARE(w.findChild<QLabel*>("motionText")->text(), QString("1"));
             QCOMPARE(s.wPosnX, 0.0);
             QCOMPARE(s.wPosnY, 2.0);
+            // The depth box: a choice for HEVC and AV1 only, ProRes always
+            // 10-bit, and the choice in the movie's name.
+            auto* depth = w.findChild<QComboBox*>("depthButton");
+            auto* codec = w.findChild<QComboBox*>("codecButton");
+            QVERIFY(!depth->isEnabled());
+            QCOMPARE(depth->currentText(), QString("8-bit"));
+            choose(codec, "HEVC");
+            QVERIFY(depth->isEnabled());
+            choose(depth, "10-bit");
+            QCOMPARE(mv::movieDepth(s), 10);
+            QVERIFY(mv::defaultMovieName(s, false).find(",HEVC-10,") != std::string::npos);
+            choose(codec, "ProRes 422 HQ");
+            QVERIFY(!depth->isEnabled());
+            QCOMPARE(depth->currentText(), QString("10-bit"));
+            choose(codec, "H264");
+            QCOMPARE(depth->currentText(), QString("8-bit"));
         }
         // A folder where the file should be cannot be written, not even by
         // root (for whom a read-only file is no obstacle).
