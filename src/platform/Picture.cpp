@@ -586,6 +586,19 @@ bool Picture::renderYuv420(Yuv420Bitmap& out) const
                         });
 }
 
+// Computes an RGBA image into a bitmap of `pixelBytes` a pixel.
+template <typename Bitmap> static bool computeInto(const VImage& rgba, Bitmap& out, std::size_t pixelBytes)
+{
+    std::size_t size = 0;
+    void* data = rgba.write_to_memory(&size);
+    out.width = rgba.width();
+    out.height = rgba.height();
+    out.pixels.resizeForOverwrite(size);
+    std::memcpy(out.pixels.data(), data, size);
+    g_free(data);
+    return size == std::size_t(out.width) * out.height * pixelBytes;
+}
+
 bool Picture::render(RgbaBitmap& out, std::string* error) const
 {
     try {
@@ -602,15 +615,7 @@ bool Picture::render(RgbaBitmap& out, std::string* error) const
         VImage rgb = impl_->linear || impl_->deep ? impl_->image.colourspace(VIPS_INTERPRETATION_sRGB) : impl_->image;
         if (rgb.format() != VIPS_FORMAT_UCHAR)
             rgb = rgb.cast(VIPS_FORMAT_UCHAR);
-        VImage rgba = rgb.bandjoin_const({255.0});
-        std::size_t size = 0;
-        void* data = rgba.write_to_memory(&size);
-        out.width = rgba.width();
-        out.height = rgba.height();
-        out.pixels.resizeForOverwrite(size);
-        std::memcpy(out.pixels.data(), data, size);
-        g_free(data);
-        return size == std::size_t(out.width) * out.height * 4;
+        return computeInto(rgb.bandjoin_const({255.0}), out, 4);
     } catch (const vips::VError& e) {
         if (error)
             *error = e.what();
@@ -639,15 +644,7 @@ bool Picture::render(RgbaBitmap16& out, std::string* error) const
         VImage rgb = impl_->linear ? impl_->image.colourspace(VIPS_INTERPRETATION_RGB16) : impl_->image;
         if (rgb.format() != VIPS_FORMAT_USHORT)
             rgb = rgb.cast(VIPS_FORMAT_USHORT);
-        const VImage rgba = rgb.bandjoin_const({65535.0});
-        std::size_t size = 0;
-        void* data = rgba.write_to_memory(&size);
-        out.width = rgba.width();
-        out.height = rgba.height();
-        out.pixels.resizeForOverwrite(size);
-        std::memcpy(out.pixels.data(), data, size);
-        g_free(data);
-        return size == std::size_t(out.width) * out.height * 8;
+        return computeInto(rgb.bandjoin_const({65535.0}), out, 8);
     } catch (const vips::VError& e) {
         if (error)
             *error = e.what();
