@@ -248,10 +248,60 @@ static bool scaleJpegYuv(const std::string& path, int jpegW, int jpegH, int eigh
     return result == JpegRowsResult::Ok && fed && finish(scaler);
 }
 
+// The deep picture scaled to scaledW x scaledH and cut, computed only where
+// the cut needs it, black outside the scaled picture. Reduced by the image
+// library's Lanczos; enlarged (a zoom) bicubic from the source pixels under
+// the cut only, so that however far a keyframe zooms, only those are read.
+VImage Picture::Impl::deepWindow() const
+{
+    const int w = width(), h = height();
+    const int left = pendingCrop ? cropLeft : 0, top = pendingCrop ? cropTop : 0;
+    const int x0 = std::max(0, left), x1 = std::min(scaledW, left + w);
+    const int y0 = std::max(0, top), y1 = std::min(scaledH, top + h);
+    const auto rgb16 = VImage::option()->set("interpretation", VIPS_INTERPRETATION_RGB16);
+    if (x0 >= x1 || y0 >= y1)
+        return VImage::black(w, h, VImage::option()->set("bands", 3)).cast(VIPS_FORMAT_USHORT).copy(rgb16);
+    const double fx = double(scaledW) / image.width(), fy = double(scaledH) / image.height();
+    VImage part;
+    if (fx <= 1 && fy <= 1) {
+        part = image
+                   .resize(fx, VImage::option()->set("vscale", fy)->set("kernel", VIPS_KERNEL_LANCZOS3)->set("gap", 0.0))
+                   .embed(0, 0, scaledW, scaledH, VImage::option()->set("extend", VIPS_EXTEND_COPY))
+                   .extract_area(x0, y0, x1 - x0, y1 - y0);
+    } else {
+        // Pixel centres: output X + 0.5 = fx * (source x + 0.5); the
+        // interpolator reaches two pixels on either side.
+        auto span = [](int from, int to, double f, int size, int& s0, int& s1) {
+            s0 = std::clamp(static_cast<int>(std::floor((from + 0.5) / f - 0.5)) - 2, 0, size - 1);
+            s1 = std::clamp(static_cast<int>(std::ceil((to - 0.5) / f - 0.5)) + 3, s0 + 1, size);
+        };
+        int sx0, sx1, sy0, sy1;
+        span(x0, x1, fx, image.width(), sx0, sx1);
+        span(y0, y1, fy, image.height(), sy0, sy1);
+        part = image.extract_area(sx0, sy0, sx1 - sx0, sy1 - sy0)
+                   .copy_memory()
+                   .affine({fx, 0, 0, fy}, VImage::option()
+                                               ->set("interpolate", vips::VInterpolate::new_from_name("bicubic"))
+                                               ->set("idx", sx0 + 0.5)
+                                               ->set("idy", sy0 + 0.5)
+                                               ->set("odx", -0.5)
+                                               ->set("ody", -0.5)
+                                               ->set("extend", VIPS_EXTEND_COPY)
+                                               ->set("oarea", std::vector<int>{x0, y0, x1 - x0, y1 - y0}));
+    }
+    if (part.format() != VIPS_FORMAT_USHORT)
+        part = part.cast(VIPS_FORMAT_USHORT);
+    if (x1 - x0 != w || y1 - y0 != h)
+        part = part.embed(x0 - left, y0 - top, w, h, VImage::option()->set("extend", VIPS_EXTEND_BLACK));
+    return part.copy(rgb16);
+}
+
 VImage Picture::Impl::materialized() const
 {
     if (bitmap)
         return imageOf(*bitmap);
+    if (deep && pendingScale)
+        return deepWindow();
     if (!pendingScale)
         return pendingCrop ? embedded(image, cropLeft, cropTop, cropW, cropH) : image;
     RgbaBitmap scaled;
@@ -469,13 +519,21 @@ Picture Picture::scaled(double scale, double aspect) const
         return *this;
 
     VImage img = impl_->materialized();
-    if (impl_->linear || impl_->deep) {
-        // The image library's own Lanczos scales deep pictures, and pictures
-        // of another size than the first after their adjustments. Only the
-        // part that is cut is ever computed.
+    if (impl_->deep) {
+        // Scaled with the cut that follows, like a JPEG (deepWindow).
         auto impl = std::make_shared<Impl>();
-        impl->linear = impl_->linear;
-        impl->deep = impl_->deep;
+        impl->deep = true;
+        impl->image = img;
+        impl->pendingScale = true;
+        impl->scaledW = targetW;
+        impl->scaledH = targetH;
+        return Picture(std::move(impl));
+    }
+    if (impl_->linear) {
+        // Only a picture of another size than the first reaches this after
+        // its adjustments; the image library's own Lanczos does it.
+        auto impl = std::make_shared<Impl>();
+        impl->linear = true;
         impl->image = img.resize(double(targetW) / img.width(), VImage::option()
                                                                     ->set("vscale", double(targetH) / img.height())
                                                                     ->set("kernel", VIPS_KERNEL_LANCZOS3)
@@ -610,9 +668,10 @@ bool Picture::render(RgbaBitmap& out, std::string* error) const
             std::memcpy(out.pixels.data(), b.pixels.data(), b.pixels.size());
             return true;
         }
-        if (impl_->pendingScale)
+        if (impl_->pendingScale && !impl_->deep)
             return impl_->renderPending(out);
-        VImage rgb = impl_->linear || impl_->deep ? impl_->image.colourspace(VIPS_INTERPRETATION_sRGB) : impl_->image;
+        VImage rgb = impl_->linear || impl_->deep ? impl_->materialized().colourspace(VIPS_INTERPRETATION_sRGB)
+                                                  : impl_->image;
         if (rgb.format() != VIPS_FORMAT_UCHAR)
             rgb = rgb.cast(VIPS_FORMAT_UCHAR);
         return computeInto(rgb.bandjoin_const({255.0}), out, 4);
@@ -641,7 +700,7 @@ bool Picture::render(RgbaBitmap16& out, std::string* error) const
                 to[i] = static_cast<std::uint16_t>(narrow.pixels[i] * 257);
             return true;
         }
-        VImage rgb = impl_->linear ? impl_->image.colourspace(VIPS_INTERPRETATION_RGB16) : impl_->image;
+        VImage rgb = impl_->linear ? impl_->image.colourspace(VIPS_INTERPRETATION_RGB16) : impl_->materialized();
         if (rgb.format() != VIPS_FORMAT_USHORT)
             rgb = rgb.cast(VIPS_FORMAT_USHORT);
         return computeInto(rgb.bandjoin_const({65535.0}), out, 8);

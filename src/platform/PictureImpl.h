@@ -33,7 +33,8 @@ struct Picture::Impl {
     // The pixels are linear-light float RGB (after an adjustment filter).
     bool linear = false;
     // The pixels are 16-bit sRGB (RGB16), opened to keep their depth: scaled
-    // by the image library, and linear float from the first filter on.
+    // and cut by the image library (deepWindow), and linear float from the
+    // first filter on.
     bool deep = false;
     // Pixels already computed into a bitmap (by a pixel pass); `image` is
     // then unused.
@@ -48,6 +49,7 @@ struct Picture::Impl {
         return bitmap ? bitmap->height : pendingCrop ? cropH : pendingScale ? scaledH : image.height();
     }
     vips::VImage materialized() const;
+    vips::VImage deepWindow() const;
     bool renderPending(RgbaBitmap& out) const;
     bool renderScaled(RgbaBitmap& out) const;
 };

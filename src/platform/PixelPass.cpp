@@ -386,7 +386,8 @@ Picture Picture::pixelPass(const PixelPass& pass, bool keepLinear) const
 {
     // A scaled picture keeps the pass with its scale, to be run as its
     // pixels are rendered.
-    if (!keepLinear && impl_->pendingScale && !impl_->pendingPass && !impl_->bitmap && !impl_->linear) {
+    if (!keepLinear && impl_->pendingScale && !impl_->pendingPass && !impl_->bitmap && !impl_->linear &&
+        !impl_->deep) {
         auto impl = std::make_shared<Impl>(*impl_);
         impl->jpegPath.clear();
         impl->pendingPass = pass;
