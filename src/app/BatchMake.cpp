@@ -23,6 +23,7 @@
 #include "render/Deflicker.h"
 #include "render/MovieRun.h"
 #include "render/RunTexts.h"
+#include "settings/MovieName.h"
 #include "settings/Preferences.h"
 #include "textlayer/CITextLayer.h"
 
@@ -299,12 +300,27 @@ int runMake(const std::vector<std::string>& args)
         text->dateText(settings.textFont, settings.textColor);
         run.setTextLayer(text.get());
     }
+    if (request.segment) {
+        // The job's texts with the images' names (not their folders, which
+        // may lie elsewhere on another machine).
+        std::vector<std::string> texts = request.jobTexts;
+        for (const std::string& file : list.imageFiles())
+            texts.push_back(fs::path(file).filename().string());
+        request.segment->job = jobIdentifier(texts);
+        run.setSegment(request.segment);
+    }
     run.setCompletionSound([] { playCompletionSound(true); });
     run.setAnimationEditor(&editor, &view);
     if (!request.output.empty()) {
         const fs::path output = fs::absolute(request.output);
         run.moviePath = output.string();
         run.movieName = output.stem().string();
+        run.hasMovieName = true;
+    } else if (request.segment) {
+        // The default name, told apart by the part.
+        run.movieName = defaultMovieName(settings, false) + " part " + std::to_string(request.segment->part) +
+                        " of " + std::to_string(request.segment->parts);
+        run.moviePath = fs::absolute(run.movieName + "." + movieExtension(settings.codec)).string();
         run.hasMovieName = true;
     }
 
@@ -318,7 +334,8 @@ int runMake(const std::vector<std::string>& args)
     }
     while (run.isCreatingMovie()) {
         if (gInterrupted) {
-            run.stopMovie();
+            // A movie stopped keeps its frames; a part stopped is no part.
+            request.segment ? run.cancelMovie() : run.stopMovie();
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

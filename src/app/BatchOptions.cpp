@@ -158,6 +158,8 @@ std::string makeUsage()
            "  --codec C             jpeg, h264, tiff, mp4, animation, hevc, prores (422 HQ,\n"
            "                        10-bit) or av1\n"
            "  --quality Q           lossless, max, high, normal or low\n"
+           "  --segment K/N         make only part K of N of this movie (parts made with the\n"
+           "                        same command join with append into the whole movie)\n"
            "  --depth 8|10          bits a sample of HEVC and AV1 movies (8); ProRes is\n"
            "                        always 10, the other codecs 8\n"
            "  --crop C              top, middle or bottom: the part kept when the image's\n"
@@ -421,8 +423,16 @@ MakeRequest parseMakeArguments(const std::vector<std::string>& args, JobSettings
             noValue();
             s.setTweening(false);
             s.setMotionBlur(false);
+        } else if (arg == "--segment") {
+            request.segment = parseSegment(needValue());
+            if (!request.segment)
+                throw UsageError{arg + ": \"" + value + "\" must be K/N, a part K of N parts (1 <= K <= N)"};
         } else {
             throw UsageError{"unknown option " + arg};
+        }
+        if (arg != "-o" && arg != "--output" && arg != "--segment") {
+            request.jobTexts.push_back(arg);
+            request.jobTexts.push_back(value);
         }
     }
     if (request.help)

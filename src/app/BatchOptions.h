@@ -1,8 +1,10 @@
 #pragma once
 // Command-line options of `moirevance make`, one per job setting.
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "render/MovieParts.h"
 #include "settings/JobSettings.h"
 
 namespace mv {
@@ -14,6 +16,10 @@ struct MakeRequest {
     std::vector<std::string> layers; // overlay images, files or folders
     std::vector<std::string> masks;  // mask images for the mask blend
     std::string deflickerPlot;       // a chart of the deflicker analysis instead of a movie
+    std::optional<Segment> segment;  // only part K of N of the movie
+    // The options as given but the output and the part: with the images'
+    // names, they tell one job's parts from another's.
+    std::vector<std::string> jobTexts;
     bool help = false;
 };
 

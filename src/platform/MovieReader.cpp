@@ -336,6 +336,12 @@ bool MovieReader::frameImageAtTime(std::int64_t t, RgbaBitmap16& out, bool exact
     return impl_->frameAt(t, out, exact);
 }
 
+std::string MovieReader::tag(const std::string& key) const
+{
+    const AVDictionaryEntry* e = av_dict_get(impl_->format->metadata, key.c_str(), nullptr, AV_DICT_MATCH_CASE);
+    return e && e->value ? e->value : "";
+}
+
 int MovieReader::depth() const
 {
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(impl_->stream->codecpar->format));

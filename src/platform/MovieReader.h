@@ -46,6 +46,8 @@ public:
     // frame that starts at t will do: false when it cannot be decoded.
     bool frameImageAtTime(std::int64_t t, RgbaBitmap& out, bool exact = false);
     bool frameImageAtTime(std::int64_t t, RgbaBitmap16& out, bool exact = false);
+    // A text of the movie's metadata; empty when it has none by that key.
+    std::string tag(const std::string& key) const;
     // Bits a sample of the movie's pictures (8 for most, 10 for ProRes and
     // for HEVC and AV1 Main 10).
     int depth() const;

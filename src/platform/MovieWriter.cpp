@@ -726,7 +726,7 @@ struct MovieWriter::Impl {
 // back, so the lengths the writer gave (by time, in stream units) are set again.
 static bool remuxRegular(const std::string& from, const char* muxer, const AVStream* written, std::int32_t trackScale,
                          const std::vector<std::pair<std::int64_t, std::int64_t>>& lengths, const std::string& to,
-                         std::string& error)
+                         const std::vector<std::pair<std::string, std::string>>& tags, std::string& error)
 {
     AVFormatContext* in = nullptr;
     AVFormatContext* out = nullptr;
@@ -756,8 +756,13 @@ static bool remuxRegular(const std::string& from, const char* muxer, const AVStr
         os->sample_aspect_ratio = written->sample_aspect_ratio;
         AVDictionary* options = nullptr;
         av_dict_set_int(&options, "video_track_timescale", trackScale, 0);
-        if (std::strcmp(muxer, "mp4") == 0)
-            av_dict_set(&options, "movflags", "faststart", 0);
+        std::string flags = std::strcmp(muxer, "mp4") == 0 ? "faststart" : "";
+        if (!tags.empty()) // keys of our own, kept as they are
+            flags += flags.empty() ? "use_metadata_tags" : "+use_metadata_tags";
+        if (!flags.empty())
+            av_dict_set(&options, "movflags", flags.c_str(), 0);
+        for (const auto& [key, value] : tags)
+            av_dict_set(&out->metadata, key.c_str(), value.c_str(), 0);
         ok = avformat_write_header(out, &options) >= 0;
         av_dict_free(&options);
     }
@@ -942,7 +947,7 @@ bool MovieWriter::update(std::string& error)
         AtomicFile movie;
         ok = movie.open(m.path) &&
              remuxRegular(m.work.ioPath(), m.format->oformat->name, m.stream, m.trackScale, m.lengths,
-                             movie.ioPath(), error);
+                             movie.ioPath(), m.options.tags, error);
         for (std::string target = m.path; ok;) {
             if (movie.commitAs(target, m.options.replace)) {
                 m.path = target;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/Picture.h"
 
@@ -77,6 +78,8 @@ public:
         // A scratch movie that never gets a name: it is read back through
         // readPath() and vanishes with the writer, also after a crash.
         bool unnamed = false;
+        // Key and value texts written into the finished movie's metadata.
+        std::vector<std::pair<std::string, std::string>> tags;
     };
 
     // Starts the movie that will be `path`. Nothing is at the path until

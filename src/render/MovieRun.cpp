@@ -164,7 +164,7 @@ std::string MovieRun::chooseOutputPath() const
 {
     // When every numbered name is taken the result is empty: refused rather
     // than overwritten.
-    return overwriteMovie ? moviePath : numberedMoviePath(moviePath);
+    return overwriteMovie || segment_ ? moviePath : numberedMoviePath(moviePath);
 }
 
 // The movie's name as XML text in an ASCII-only form: the KML file says it
@@ -268,8 +268,12 @@ bool MovieRun::createMovie()
     }
     outputPath_ = chooseOutputPath();
     MovieWriter::Options options;
-    options.replace = overwriteMovie; // the user agreed to replace the file
+    // The user agreed to replace the file; a part made again replaces
+    // itself.
+    options.replace = overwriteMovie || segment_;
     overwriteMovie = false;
+    if (segment_)
+        options.tags = {{kPartTagKey, partTag(*segment_)}};
     if (outputPath_.empty()) {
         alerts_.alert(windowText("Create movie error"), windowText("Unable to initialize movie."));
         return false;
@@ -402,9 +406,8 @@ void MovieRun::createMovieFrames()
     const FrameTiming timing = frameTiming(settings_.mvFPS, settings_.isVariableFPS);
     if (timing.movieTimeScale)
         mvMovie_->setMovieTimeScale(timing.movieTimeScale);
-    const unsigned expectedImages =
-        maker.animation() ? static_cast<unsigned>(std::max(0, cropWindow_->frameTotal()))
-                          : numListImages / (settings_.rate ? settings_.rate : 1u);
+    unsigned expectedImages = maker.animation() ? static_cast<unsigned>(std::max(0, cropWindow_->frameTotal()))
+                                                : numListImages / (settings_.rate ? settings_.rate : 1u);
     const std::string timeLeftLabel = windowText("Time Left:");
     const unsigned dupImages = appendCount(settings_.dupImages);
     unsigned skipped = 0, overlayFailed = 0;
@@ -444,21 +447,49 @@ void MovieRun::createMovieFrames()
         return refuseFirstImage();
     timeRange.begin(); // asks at image 0, before anything is rendered
     // Deflicker needs the brightness of every image the movie uses before
-    // the first frame: the jobs are made ahead, measured, and then handed
-    // to the pipeline with their gains.
+    // the first frame, and a part of a movie its place among them: the jobs
+    // are made ahead (the keyframes stepped through every image), measured,
+    // and then handed to the pipeline with their gains. Every part measures
+    // the whole list, so that all reach the same curve without a file to
+    // share.
+    const bool planAhead = isDeflicker_ || segment_;
     std::vector<FrameJob> plannedJobs;
-    std::size_t nextPlanned = 0;
-    if (isDeflicker_) {
+    std::size_t nextPlanned = 0, plannedEnd = 0;
+    unsigned firstOwnImage = 0; // a part's: the images before it only prime the smoothing
+    if (planAhead) {
         while (std::optional<FrameJob> job = nextJob())
             plannedJobs.push_back(std::move(*job));
-        if (!isCreatingMovie_ || !addDeflickerGains(plannedJobs, files, deflickerWindow_, renderThreads_,
-                                                    isCreatingMovie_, window_))
+        if (!isCreatingMovie_)
+            return;
+        plannedEnd = plannedJobs.size();
+        if (segment_) {
+            if (plannedJobs.size() < segment_->parts) {
+                alerts_.alert(windowText("Create movie error"),
+                              "The movie has " + std::to_string(plannedJobs.size()) + " images, too few for " +
+                                  std::to_string(segment_->parts) + " parts.");
+                abortRun();
+                return;
+            }
+            const auto [first, end] = segmentRange(plannedJobs.size(), segment_->part, segment_->parts);
+            // In-between frames need the picture before the part's first;
+            // motion blur the pictures it mixes in.
+            const std::size_t primers = smoothingPlan_.mode == SmoothingPlan::Mode::Tween ? 1
+                                        : smoothingPlan_.mode == SmoothingPlan::Mode::MotionBlur
+                                            ? smoothingPlan_.motionFrames - 1
+                                            : 0;
+            nextPlanned = first - std::min(first, primers);
+            plannedEnd = end;
+            expectedImages = static_cast<unsigned>(end - first);
+            firstOwnImage = plannedJobs[first].index;
+        }
+        if (isDeflicker_ &&
+            !addDeflickerGains(plannedJobs, files, deflickerWindow_, renderThreads_, isCreatingMovie_, window_))
             return; // stopped: no frame was written, so no movie is left
     }
     auto takeJob = [&]() -> std::optional<FrameJob> {
-        if (!isDeflicker_)
+        if (!planAhead)
             return nextJob();
-        if (!isCreatingMovie_ || nextPlanned == plannedJobs.size())
+        if (!isCreatingMovie_ || nextPlanned == plannedEnd)
             return std::nullopt;
         return plannedJobs[nextPlanned++];
     };
@@ -476,6 +507,13 @@ void MovieRun::createMovieFrames()
             return; // stopped by the user: the movie is (being) written
         const MovieTime frameDuration = frame->duration; // this image's in-between frames, own frame and duplicates
         const std::string name = fileName(files[frame->index]);
+        if (frame->index < firstOwnImage) { // the part before this one's: only primes the smoothing
+            if (frame->status == RenderedFrame::Status::Ok && smoothing.active()) {
+                const auto none = [](const auto&) { return true; };
+                frame->deep.width > 0 ? deepSmoothing.apply(frame->deep, none) : smoothing.apply(frame->bitmap, none);
+            }
+            continue;
+        }
         const char* problem = nullptr;
         switch (frame->status) {
         case RenderedFrame::Status::NoImage: problem = "Create Movie: Can not form an image from %s\n"; break;

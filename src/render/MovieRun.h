@@ -18,6 +18,7 @@
 #include "render/Overlay.h"
 #include "render/RunningValues.h"
 #include "render/FrameMaker.h"
+#include "render/MovieParts.h"
 #include "render/Smoothing.h"
 #include "render/TextOverlay.h"
 #include "settings/JobSettings.h"
@@ -56,6 +57,9 @@ public:
     // shows as the current one, the movie ends with that image even when
     // later ones were written meanwhile.
     void stopMovie(std::optional<unsigned> shownImage = std::nullopt);
+    // Ends the run leaving no file: a part of a movie stopped midway is no
+    // part.
+    void cancelMovie() { abortRun(); }
     // Waits until the worker has ended.
     void waitForWorker();
 
@@ -74,6 +78,10 @@ public:
     void setCompletionSound(std::function<void()> play) { playSound_ = std::move(play); }
     // Render threads that run ahead of the encoder (tests use 1).
     void setRenderThreads(unsigned n) { renderThreads_ = n; }
+    // Makes only part K of the N parts of the movie (see MovieParts.h): the
+    // part's share of the images, with what it needs of the images before
+    // it, tagged for append, over an earlier file of its name.
+    void setSegment(std::optional<Segment> segment) { segment_ = std::move(segment); }
     // The keyframe editor and its preview, where the window has them.
     void setAnimationEditor(const CropWindow* cropWindow, const CropViewState* cropView)
     {
@@ -128,6 +136,7 @@ private:
     std::optional<TextOverlay> textOverlay_; // this movie's, made when it starts
     RunningValues running_;
     Overlay overlay_; // the layer and mask lists of the run, taken when it starts
+    std::optional<Segment> segment_;
     SmoothingPlan smoothingPlan_; // settled when the run starts
     // Settled when the run starts; window 0: chosen from the images.
     bool isDeflicker_ = false;

@@ -10,6 +10,7 @@
 #include "imagelist/FileSort.h"
 #include "platform/MovieReader.h"
 #include "platform/Sound.h"
+#include "render/MovieParts.h"
 #include "render/RunTexts.h"
 #include "settings/MovieName.h"
 
@@ -106,6 +107,27 @@ int AppendMovies::appendMovie()
         if (!movie->scanFrames() || movie->frames().empty())
             return kAppendFailed;
         movies.push_back(std::move(movie));
+    }
+
+    // The parts of one movie (make --segment) join in part order, whatever
+    // their names; a part missing, repeated or of another movie stops the
+    // join before anything is written.
+    std::vector<std::string> names, tags;
+    for (std::size_t i = 0; i < movies.size(); ++i) {
+        names.push_back(fs::path((*files)[i]).filename().string());
+        tags.push_back(movies[i]->tag(kPartTagKey));
+    }
+    const PartOrder parts = orderParts(names, tags);
+    if (!parts.refusal.empty()) {
+        refusal_ = parts.refusal;
+        return kAppendPartsRefused;
+    }
+    if (parts.parts) {
+        std::vector<std::unique_ptr<MovieReader>> ordered;
+        for (const std::size_t i : parts.order)
+            ordered.push_back(std::move(movies[i]));
+        movies = std::move(ordered);
+        first = movies.front().get();
     }
 
     // The same rules as a new movie's, before anything is written. The

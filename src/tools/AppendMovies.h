@@ -19,6 +19,7 @@ enum AppendResult : int {
     kAppendWriteFailed = 6,
     kAppendWrongContainer = 7, // the codec and the movie's name do not go together
     kAppendFrameSizeRefused = 8, // the encoder or the file cannot take the frame size
+    kAppendPartsRefused = 9,     // parts of a movie, one of them missing, repeated or foreign
 };
 
 // The alert message for a result code ("" for 0 and unknown codes).
@@ -48,7 +49,7 @@ private:
     MainWindowPort& window_;
     AlertPort& alerts_;
     std::string outputPath_;
-    std::string refusal_; // why the movie was refused, for the last two codes
+    std::string refusal_; // why the movie was refused, for the last three codes
     int copied_ = 0, encoded_ = 0;
     std::function<void()> playSound_;
     std::function<void()> beep_;
