@@ -219,8 +219,7 @@ TEST(Segments, IncompleteSetsAreRefusedAndAPartIsWholeOrAbsent)
 // (on one machine, as --sshlogin would on several) and append joins them.
 TEST(Segments, PartsUnderGnuParallelJoinIntoTheWholeMovie)
 {
-    if (run("command -v parallel").status != 0)
-        GTEST_SKIP() << "GNU Parallel is not installed (Debian package parallel)";
+    ASSERT_EQ(run("command -v parallel").status, 0) << "GNU Parallel (Debian's parallel) is missing: scripts/setup";
     TempDir dir;
     writeShots(dir);
     const std::string job = "make --codec tiff --size 50% --tween 1 --deflicker --skip-verify";
