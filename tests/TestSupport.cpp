@@ -446,7 +446,7 @@ std::vector<std::string> RecordingPorts::statusTexts() const
 
 #include <gtest/gtest.h>
 
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 
 namespace {
 struct ImageLibraryEnvironment : ::testing::Environment {

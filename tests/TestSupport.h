@@ -12,8 +12,8 @@
 
 #include <gmock/gmock.h>
 
-#include "platform/Picture.h"
-#include "platform/UiPorts.h"
+#include "platform/picture/Picture.h"
+#include "platform/ports/UiPorts.h"
 
 namespace mvtest {
 

@@ -8,9 +8,9 @@
 #include <vips/vips8>
 
 #include "TestSupport.h"
-#include "platform/JpegRows.h"
-#include "platform/Picture.h"
-#include "platform/PictureProbe.h"
+#include "platform/picture/JpegRows.h"
+#include "platform/picture/Picture.h"
+#include "platform/picture/PictureProbe.h"
 
 using namespace mvtest;
 namespace fs = std::filesystem;

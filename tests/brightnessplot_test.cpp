@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "TestSupport.h"
-#include "platform/PngFile.h"
+#include "platform/picture/PngFile.h"
 #include "render/BrightnessPlot.h"
 #include "textlayer/CITextLayer.h"
 

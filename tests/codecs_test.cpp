@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "TestSupport.h"
-#include "platform/MovieWriter.h"
+#include "platform/movie/MovieWriter.h"
 
 using namespace mvtest;
 using ::testing::HasSubstr;

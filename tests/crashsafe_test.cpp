@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "platform/AtomicFile.h"
-#include "platform/MovieWriter.h"
+#include "platform/system/AtomicFile.h"
+#include "platform/movie/MovieWriter.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>

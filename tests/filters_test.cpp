@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "TestSupport.h"
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 #include "render/Adjustments.h"
 
 using namespace mv;

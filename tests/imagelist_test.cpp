@@ -9,7 +9,7 @@
 #include "TestSupport.h"
 #include "imagelist/FileSort.h"
 #include "imagelist/ImagesList.h"
-#include "platform/MacRoman.h"
+#include "platform/system/MacRoman.h"
 
 using namespace mv;
 using namespace mvtest;

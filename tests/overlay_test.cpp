@@ -6,7 +6,7 @@
 #include <vips/vips8>
 
 #include "RunFixture.h"
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 
 using namespace mv;
 using namespace mvtest;

@@ -6,8 +6,8 @@
 #include <vips/vips8>
 
 #include "TestSupport.h"
-#include "platform/JpegRows.h"
-#include "platform/Picture.h"
+#include "platform/picture/JpegRows.h"
+#include "platform/picture/Picture.h"
 
 using namespace mvtest;
 

@@ -7,8 +7,8 @@
 
 #include "SyntheticRaw.h"
 #include "TestSupport.h"
-#include "platform/Metadata.h"
-#include "platform/Picture.h"
+#include "platform/picture/Metadata.h"
+#include "platform/picture/Picture.h"
 
 using namespace mvtest;
 using ::testing::HasSubstr;

@@ -11,8 +11,8 @@
 #include <vips/vips8>
 
 #include "TestSupport.h"
-#include "platform/MovieReader.h"
-#include "platform/MovieWriter.h"
+#include "platform/movie/MovieReader.h"
+#include "platform/movie/MovieWriter.h"
 #include "tools/AppendMovies.h"
 #include "tools/Convert.h"
 

@@ -13,9 +13,9 @@
 #include <sys/stat.h>
 
 #include "animation/CropWindow.h"
-#include "platform/AtomicFile.h"
-#include "platform/Localize.h"
-#include "platform/MacRoman.h"
+#include "platform/system/AtomicFile.h"
+#include "platform/system/Localize.h"
+#include "platform/system/MacRoman.h"
 
 namespace mv {
 namespace {

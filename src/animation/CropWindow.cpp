@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <tuple>
 
-#include "platform/Localize.h"
+#include "platform/system/Localize.h"
 
 namespace mv {
 namespace {

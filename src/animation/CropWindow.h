@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "animation/Keyframe.h"
-#include "platform/UiPorts.h"
+#include "platform/ports/UiPorts.h"
 #include "settings/JobSettings.h"
 
 namespace mv {

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "app/BatchOptions.h"
-#include "platform/Sound.h"
+#include "platform/system/Sound.h"
 #include "tools/AppendMovies.h"
 #include "tools/Convert.h"
 

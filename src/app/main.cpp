@@ -7,7 +7,7 @@
 #include "app/BatchMake.h"
 #include "app/BatchOptions.h"
 #include "app/BatchTools.h"
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 #include "shell/Application.h"
 
 static const char* const kWindowUsage =

@@ -4,8 +4,8 @@
 #include <cwctype>
 #include <locale.h>
 
-#include "platform/MacRoman.h"
-#include "platform/Metadata.h"
+#include "platform/system/MacRoman.h"
+#include "platform/picture/Metadata.h"
 
 namespace mv {
 namespace {

@@ -8,9 +8,9 @@
 
 #include "imagelist/ImagesList.h"
 #include "imagelist/KmlFile.h"
-#include "platform/Metadata.h"
-#include "platform/Picture.h"
-#include "platform/PictureProbe.h"
+#include "platform/picture/Metadata.h"
+#include "platform/picture/Picture.h"
+#include "platform/picture/PictureProbe.h"
 
 namespace fs = std::filesystem;
 

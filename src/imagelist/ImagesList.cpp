@@ -5,9 +5,9 @@
 #include <filesystem>
 
 #include "imagelist/FileSort.h"
-#include "platform/Localize.h"
-#include "platform/PictureProbe.h"
-#include "platform/Sound.h"
+#include "platform/system/Localize.h"
+#include "platform/picture/PictureProbe.h"
+#include "platform/system/Sound.h"
 
 namespace fs = std::filesystem;
 

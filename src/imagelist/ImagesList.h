@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "imagelist/VerifyList.h"
-#include "platform/UiPorts.h"
+#include "platform/ports/UiPorts.h"
 #include "settings/JobSettings.h"
 
 namespace mv {

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/AtomicFile.h"
-#include "platform/MacRoman.h"
+#include "platform/system/AtomicFile.h"
+#include "platform/system/MacRoman.h"
 
 namespace mv {
 namespace {

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/AtomicFile.h"
-#include "platform/MacRoman.h"
+#include "platform/system/AtomicFile.h"
+#include "platform/system/MacRoman.h"
 
 namespace mv {
 

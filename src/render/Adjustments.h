@@ -1,7 +1,7 @@
 #pragma once
 // The picture adjustments of a frame, in their fixed order.
 
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 #include "settings/JobSettings.h"
 
 namespace mv {

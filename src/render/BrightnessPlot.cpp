@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "platform/Localize.h"
+#include "platform/system/Localize.h"
 #include "textlayer/Label.h"
 
 namespace mv {

@@ -5,7 +5,7 @@
 // is drawn here into a plain bitmap.
 #include <vector>
 
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 
 namespace mv {
 

@@ -10,9 +10,9 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/Localize.h"
-#include "platform/Metadata.h"
-#include "platform/PictureProbe.h"
+#include "platform/system/Localize.h"
+#include "platform/picture/Metadata.h"
+#include "platform/picture/PictureProbe.h"
 #include "render/RunTexts.h"
 
 namespace mv {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Picture.h"
-#include "platform/UiPorts.h"
+#include "platform/picture/Picture.h"
+#include "platform/ports/UiPorts.h"
 #include "render/FramePipeline.h"
 
 namespace mv {

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/MovieWriter.h"
-#include "platform/Picture.h"
+#include "platform/movie/MovieWriter.h"
+#include "platform/picture/Picture.h"
 #include "render/Adjustments.h"
 
 namespace mv {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <utility>
 
-#include "platform/PictureProbe.h"
+#include "platform/picture/PictureProbe.h"
 #include "render/LoopControls.h"
 
 namespace mv {

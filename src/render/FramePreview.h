@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 #include "imagelist/ImagesList.h"
 #include "render/FrameMaker.h"
 

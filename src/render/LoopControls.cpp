@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/Localize.h"
-#include "platform/Metadata.h"
+#include "platform/system/Localize.h"
+#include "platform/picture/Metadata.h"
 #include "render/RunTexts.h"
 
 namespace mv {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/MovieWriter.h"
-#include "platform/UiPorts.h"
+#include "platform/movie/MovieWriter.h"
+#include "platform/ports/UiPorts.h"
 #include "settings/JobSettings.h"
 
 namespace mv {

@@ -11,13 +11,13 @@
 #include <sstream>
 #include <system_error>
 
-#include "platform/AtomicFile.h"
-#include "platform/Localize.h"
-#include "platform/MacRoman.h"
-#include "platform/MovieWriter.h"
-#include "platform/Picture.h"
-#include "platform/PictureProbe.h"
-#include "platform/Sound.h"
+#include "platform/system/AtomicFile.h"
+#include "platform/system/Localize.h"
+#include "platform/system/MacRoman.h"
+#include "platform/movie/MovieWriter.h"
+#include "platform/picture/Picture.h"
+#include "platform/picture/PictureProbe.h"
+#include "platform/system/Sound.h"
 #include "render/Deflicker.h"
 #include "render/FrameMaker.h"
 #include "render/FramePipeline.h"
@@ -321,6 +321,89 @@ void MovieRun::abortRun()
     stopMovie();
 }
 
+namespace {
+
+// The first image's pixels, decoded beside the rendering of the first
+// frames (the whole picture, as long as a frame takes): the answer is
+// awaited before anything that the user sees or that outlasts the run.
+class FirstImageCheck {
+public:
+    explicit FirstImageCheck(std::string path) : path_(std::move(path))
+    {
+        try {
+            future_ = std::async(std::launch::async, [this] { return check(); });
+        } catch (const std::system_error&) { // no thread to spare: checked here
+            answer_ = check();
+        }
+    }
+    bool decodes()
+    {
+        if (!answer_)
+            answer_ = future_.get();
+        return *answer_;
+    }
+
+private:
+    bool check() const
+    {
+        try {
+            return Picture::decodes(path_);
+        } catch (...) { // out of memory: not a picture to make a movie of
+            return false;
+        }
+    }
+    const std::string path_;
+    std::optional<bool> answer_;
+    std::future<bool> future_;
+};
+
+} // namespace
+
+// What the frame loop keeps from frame to frame.
+struct MovieRun::FrameLoop {
+    const std::vector<std::string>& files;
+    FramePipeline& pipeline;
+    Smoothing smoothing;
+    DeepSmoothing deepSmoothing;
+    unsigned dupImages = 1;
+    unsigned firstOwnImage = 0; // a part's: the pictures before it only prime the smoothing
+    unsigned skipped = 0, overlayFailed = 0;
+};
+
+std::optional<MovieRun::PlannedJobs> MovieRun::planJobs(const std::function<std::optional<FrameJob>()>& nextJob,
+                                                        const std::vector<std::string>& files)
+{
+    PlannedJobs plan;
+    while (std::optional<FrameJob> job = nextJob())
+        plan.jobs.push_back(std::move(*job));
+    if (!isCreatingMovie_)
+        return std::nullopt;
+    plan.end = plan.jobs.size();
+    if (segment_) {
+        if (plan.jobs.size() < segment_->parts) {
+            alerts_.alert(windowText("Create movie error"), "The movie has " + std::to_string(plan.jobs.size()) +
+                                                                " images, too few for " +
+                                                                std::to_string(segment_->parts) + " parts.");
+            abortRun();
+            return std::nullopt;
+        }
+        const auto [first, end] = segmentRange(plan.jobs.size(), segment_->part, segment_->parts);
+        // In-between frames need the picture before the part's first;
+        // motion blur the pictures it mixes in.
+        const std::size_t primers = smoothingPlan_.mode == SmoothingPlan::Mode::Tween        ? 1
+                                    : smoothingPlan_.mode == SmoothingPlan::Mode::MotionBlur ? smoothingPlan_.motionFrames - 1
+                                                                                             : 0;
+        plan.next = first - std::min(first, primers);
+        plan.end = end;
+        plan.firstOwnImage = plan.jobs[first].index;
+        plan.ownImages = static_cast<unsigned>(end - first);
+    }
+    if (isDeflicker_ &&
+        !addDeflickerGains(plan.jobs, files, deflickerWindow_, renderThreads_, isCreatingMovie_, window_))
+        return std::nullopt; // stopped: no frame was written, so no movie is left
+    return plan;
+}
+
 void MovieRun::createMovieFrames()
 {
     if (!isCreatingMovie_)
@@ -350,32 +433,11 @@ void MovieRun::createMovieFrames()
     const std::optional<PictureHeader> first = files.empty() ? std::nullopt : probePicture(files[0]);
     if (!first)
         return refuseFirstImage();
-    // Its pixels are decoded beside the rendering of the first frames (the
-    // whole picture, as long as a frame takes), and the answer is awaited
-    // before anything that the user sees or that outlasts the run.
-    const auto decodes = [path = files[0]] {
-        try {
-            return Picture::decodes(path);
-        } catch (...) { // out of memory: not a picture to make a movie of
-            return false;
-        }
-    };
-    std::optional<bool> firstDecodes;
-    std::future<bool> firstCheck;
-    try {
-        firstCheck = std::async(std::launch::async, decodes);
-    } catch (const std::system_error&) { // no thread to spare: checked here
-        firstDecodes = decodes();
-    }
-    const auto firstImageDecodes = [&] {
-        if (!firstDecodes)
-            firstDecodes = firstCheck.get();
-        return *firstDecodes;
-    };
+    FirstImageCheck firstImage(files[0]);
 
     // Keyframes read from a file bring their own job settings.
     if (cropWindow_ && cropWindow_->isReadAnim()) {
-        if (!firstImageDecodes())
+        if (!firstImage.decodes())
             return refuseFirstImage();
         setAnim(settings_, *cropWindow_);
         settings_.crop = kCropCustom;
@@ -390,7 +452,7 @@ void MovieRun::createMovieFrames()
         const FrameGeometry sized = computeFrameGeometry(settings_, firstW, firstH);
         if (const std::string problem = frameSizeProblem(attributes_.codecType, sized.frameWidth(), sized.frameHeight());
             !problem.empty()) {
-            if (!firstImageDecodes())
+            if (!firstImage.decodes())
                 return refuseFirstImage();
             alerts_.alert(windowText("Create movie error"), problem);
             abortRun();
@@ -408,9 +470,6 @@ void MovieRun::createMovieFrames()
         mvMovie_->setMovieTimeScale(timing.movieTimeScale);
     unsigned expectedImages = maker.animation() ? static_cast<unsigned>(std::max(0, cropWindow_->frameTotal()))
                                                 : numListImages / (settings_.rate ? settings_.rate : 1u);
-    const std::string timeLeftLabel = windowText("Time Left:");
-    const unsigned dupImages = appendCount(settings_.dupImages);
-    unsigned skipped = 0, overlayFailed = 0;
 
     // Jobs are made one after the other, in list order: the keyframe values
     // step per image and the rate a keyframe sets applies to the next step.
@@ -432,18 +491,8 @@ void MovieRun::createMovieFrames()
         }
         return std::nullopt;
     };
-    // Smoothing works on the frames in list order, so the same frames come
-    // out however many threads render them. It mixes frames and the text
-    // overlay draws on them, both in RGB; without them, a JPEG that is only
-    // scaled and cut goes from its decoder's Y'CbCr to a 4:2:0 encoder
-    // without a round trip through RGB.
-    Smoothing smoothing(smoothingPlan_);
-    DeepSmoothing deepSmoothing(smoothingPlan_);
-    const bool planesWanted = mvMovie_->takesYuv420() && !smoothing.active() && !textOverlay_;
-    const int frameW = maker.frameWidth(), frameH = maker.frameHeight();
-    auto render = [&](const FrameJob& job) { return maker.render(files[job.index], job, planesWanted); };
     // The time range asks and deflicker measures before the first frame.
-    if ((settings_.isTimeRange || isDeflicker_) && !firstImageDecodes())
+    if ((settings_.isTimeRange || isDeflicker_) && !firstImage.decodes())
         return refuseFirstImage();
     timeRange.begin(); // asks at image 0, before anything is rendered
     // Deflicker needs the brightness of every image the movie uses before
@@ -452,139 +501,45 @@ void MovieRun::createMovieFrames()
     // and then handed to the pipeline with their gains. Every part measures
     // the whole list, so that all reach the same curve without a file to
     // share.
-    const bool planAhead = isDeflicker_ || segment_;
-    std::vector<FrameJob> plannedJobs;
-    std::size_t nextPlanned = 0, plannedEnd = 0;
-    unsigned firstOwnImage = 0; // a part's: the images before it only prime the smoothing
-    if (planAhead) {
-        while (std::optional<FrameJob> job = nextJob())
-            plannedJobs.push_back(std::move(*job));
-        if (!isCreatingMovie_)
+    std::optional<PlannedJobs> plan;
+    if (isDeflicker_ || segment_) {
+        if (!(plan = planJobs(nextJob, files)))
             return;
-        plannedEnd = plannedJobs.size();
-        if (segment_) {
-            if (plannedJobs.size() < segment_->parts) {
-                alerts_.alert(windowText("Create movie error"),
-                              "The movie has " + std::to_string(plannedJobs.size()) + " images, too few for " +
-                                  std::to_string(segment_->parts) + " parts.");
-                abortRun();
-                return;
-            }
-            const auto [first, end] = segmentRange(plannedJobs.size(), segment_->part, segment_->parts);
-            // In-between frames need the picture before the part's first;
-            // motion blur the pictures it mixes in.
-            const std::size_t primers = smoothingPlan_.mode == SmoothingPlan::Mode::Tween ? 1
-                                        : smoothingPlan_.mode == SmoothingPlan::Mode::MotionBlur
-                                            ? smoothingPlan_.motionFrames - 1
-                                            : 0;
-            nextPlanned = first - std::min(first, primers);
-            plannedEnd = end;
-            expectedImages = static_cast<unsigned>(end - first);
-            firstOwnImage = plannedJobs[first].index;
-        }
-        if (isDeflicker_ &&
-            !addDeflickerGains(plannedJobs, files, deflickerWindow_, renderThreads_, isCreatingMovie_, window_))
-            return; // stopped: no frame was written, so no movie is left
+        if (segment_)
+            expectedImages = plan->ownImages;
     }
     auto takeJob = [&]() -> std::optional<FrameJob> {
-        if (!planAhead)
+        if (!plan)
             return nextJob();
-        if (!isCreatingMovie_ || nextPlanned == plannedEnd)
+        if (!isCreatingMovie_ || plan->next == plan->end)
             return std::nullopt;
-        return plannedJobs[nextPlanned++];
+        return plan->jobs[plan->next++];
     };
+    // Smoothing works on the frames in list order, so the same frames come
+    // out however many threads render them. It mixes frames and the text
+    // overlay draws on them, both in RGB; without them, a JPEG that is only
+    // scaled and cut goes from its decoder's Y'CbCr to a 4:2:0 encoder
+    // without a round trip through RGB.
+    const bool planesWanted =
+        mvMovie_->takesYuv420() && smoothingPlan_.mode == SmoothingPlan::Mode::None && !textOverlay_;
+    auto render = [&](const FrameJob& job) { return maker.render(files[job.index], job, planesWanted); };
     // A picture waiting for the encoder besides one on each render thread;
     // from 4 megapixels up (33 MB a frame) none waits.
-    const bool largeFrames = std::int64_t(frameW) * frameH >= 4'000'000;
+    const bool largeFrames = std::int64_t(maker.frameWidth()) * maker.frameHeight() >= 4'000'000;
     FramePipeline pipeline(takeJob, render, renderThreads_, renderThreads_ + (largeFrames ? 0 : 1));
-    if (!firstImageDecodes()) {
+    if (!firstImage.decodes()) {
         pipeline.cancel();
         return refuseFirstImage();
     }
 
+    FrameLoop loop{files, pipeline, Smoothing(smoothingPlan_), DeepSmoothing(smoothingPlan_),
+                   appendCount(settings_.dupImages), plan ? plan->firstOwnImage : 0u};
+    const std::string timeLeftLabel = windowText("Time Left:");
     while (std::optional<RenderedFrame> frame = pipeline.pop()) {
-        if (stopped())
-            return; // stopped by the user: the movie is (being) written
-        const MovieTime frameDuration = frame->duration; // this image's in-between frames, own frame and duplicates
-        const std::string name = fileName(files[frame->index]);
-        if (frame->index < firstOwnImage) { // the part before this one's: only primes the smoothing
-            if (frame->status == RenderedFrame::Status::Ok && smoothing.active()) {
-                const auto none = [](const auto&) { return true; };
-                frame->deep.width > 0 ? deepSmoothing.apply(frame->deep, none) : smoothing.apply(frame->bitmap, none);
-            }
+        if (!writeFrame(*frame, loop))
+            return; // stopped by the user (the movie is, or is being, written) or failed
+        if (frame->index < loop.firstOwnImage || frame->status != RenderedFrame::Status::Ok)
             continue;
-        }
-        const char* problem = nullptr;
-        switch (frame->status) {
-        case RenderedFrame::Status::NoImage: problem = "Create Movie: Can not form an image from %s\n"; break;
-        case RenderedFrame::Status::NoBitmap: problem = "Create Movie: Can not form a bitmap from %s\n"; break;
-        case RenderedFrame::Status::NoMemory: problem = "Create Movie: Can not allocate memory for %s\n"; break;
-        case RenderedFrame::Status::Ok: break;
-        }
-        if (problem) {
-            std::vector<char> line(std::strlen(problem) + name.size() + 1);
-            std::snprintf(line.data(), line.size(), problem, name.c_str());
-            list_.writeVerifyFile(line.data());
-            ++skipped;
-            continue;
-        }
-        if (!frame->unreadableOverlay.empty()) {
-            list_.writeVerifyFile("Create Movie: " + name + " Layer overlay failed (" +
-                                  fileName(frame->unreadableOverlay) + ")\n");
-            ++overlayFailed;
-        }
-        // In-between frames go before the image's own frame; they and the
-        // mixes are made from the pictures without their text.
-        const auto appendTween = [&](const auto& tween) {
-            std::lock_guard lock(movieMutex_);
-            return !stopped() && mvMovie_->addImage(tween, frameDuration);
-        };
-        const bool deep = frame->deep.width > 0;
-        if (smoothing.active() && !(deep ? deepSmoothing.apply(frame->deep, appendTween)
-                                         : smoothing.apply(frame->bitmap, appendTween))) {
-            if (stopped())
-                return;
-            pipeline.cancel();
-            alerts_.alert(windowText("Create movie error"), kCannotWrite);
-            abortRun();
-            return;
-        }
-        // Here, in list order, so that a stamp failure stops the stamps of
-        // exactly the later frames.
-        if (textOverlay_ && deep)
-            textOverlay_->draw(frame->deep, frame->index, name);
-        else if (textOverlay_)
-            textOverlay_->draw(frame->bitmap, frame->index, name);
-
-        bool appended = true;
-        {
-            std::lock_guard lock(movieMutex_);
-            if (stopped())
-                return;
-            ++actualImages_;
-            for (unsigned d = 0; d < dupImages && appended; ++d)
-                appended = deep                     ? mvMovie_->addImage(frame->deep, frameDuration)
-                           : frame->planes.width > 0 ? mvMovie_->addImage(frame->planes, frameDuration)
-                                                     : mvMovie_->addImage(frame->bitmap, frameDuration);
-            framesAfterImage_.emplace_back(frame->index, mvMovie_->frameCount());
-        }
-        if (actualImages_ == 1) { // the first picture, image 0 unless the time range left it out
-            std::unique_lock lock(movieMutex_);
-            const bool hasPicture = mvMovie_->hasPicture(), canUpdate = mvMovie_->canUpdate();
-            lock.unlock();
-            if (!hasPicture || !canUpdate) {
-                pipeline.cancel();
-                alerts_.alert(windowText("Create movie error"), hasPicture ? kCannotWrite : kRejectedImage);
-                abortRun();
-                return;
-            }
-        } else if (!appended) {
-            pipeline.cancel();
-            alerts_.alert(windowText("Create movie error"), kCannotWrite);
-            abortRun();
-            return;
-        }
-
         const std::string left = timeLeft.afterAppend(timeLeftLabel, actualImages_, expectedImages);
         if (!left.empty())
             window_.setStatusText(left);
@@ -593,8 +548,88 @@ void MovieRun::createMovieFrames()
     }
     if (!finishRun())
         return; // the user stopped the movie at the very end
-    endOfRunAlerts(alerts_, {actualImages_, skipped, timeRange.skipped(), textOverlay_ && textOverlay_->stampFailed(),
-                             list_.verifyListFailed(), overlayFailed, textOverlay_ && textOverlay_->textCut()});
+    endOfRunAlerts(alerts_, {actualImages_, loop.skipped, timeRange.skipped(),
+                             textOverlay_ && textOverlay_->stampFailed(), list_.verifyListFailed(),
+                             loop.overlayFailed, textOverlay_ && textOverlay_->textCut()});
+}
+
+bool MovieRun::writeFrame(RenderedFrame& frame, FrameLoop& loop)
+{
+    if (stopped())
+        return false;
+    const MovieTime frameDuration = frame.duration; // this image's in-between frames, own frame and duplicates
+    const std::string name = fileName(loop.files[frame.index]);
+    const bool deep = frame.deep.width > 0;
+    if (frame.index < loop.firstOwnImage) { // the part before this one's: only primes the smoothing
+        if (frame.status == RenderedFrame::Status::Ok && loop.smoothing.active()) {
+            const auto none = [](const auto&) { return true; };
+            deep ? loop.deepSmoothing.apply(frame.deep, none) : loop.smoothing.apply(frame.bitmap, none);
+        }
+        return true;
+    }
+    const char* problem = nullptr;
+    switch (frame.status) {
+    case RenderedFrame::Status::NoImage: problem = "Create Movie: Can not form an image from %s\n"; break;
+    case RenderedFrame::Status::NoBitmap: problem = "Create Movie: Can not form a bitmap from %s\n"; break;
+    case RenderedFrame::Status::NoMemory: problem = "Create Movie: Can not allocate memory for %s\n"; break;
+    case RenderedFrame::Status::Ok: break;
+    }
+    if (problem) {
+        std::vector<char> line(std::strlen(problem) + name.size() + 1);
+        std::snprintf(line.data(), line.size(), problem, name.c_str());
+        list_.writeVerifyFile(line.data());
+        ++loop.skipped;
+        return true;
+    }
+    if (!frame.unreadableOverlay.empty()) {
+        list_.writeVerifyFile("Create Movie: " + name + " Layer overlay failed (" + fileName(frame.unreadableOverlay) +
+                              ")\n");
+        ++loop.overlayFailed;
+    }
+    const auto fail = [&](const std::string& message) {
+        loop.pipeline.cancel();
+        alerts_.alert(windowText("Create movie error"), message);
+        abortRun();
+        return false;
+    };
+    // In-between frames go before the image's own frame; they and the
+    // mixes are made from the pictures without their text.
+    const auto appendTween = [&](const auto& tween) {
+        std::lock_guard lock(movieMutex_);
+        return !stopped() && mvMovie_->addImage(tween, frameDuration);
+    };
+    if (loop.smoothing.active() && !(deep ? loop.deepSmoothing.apply(frame.deep, appendTween)
+                                          : loop.smoothing.apply(frame.bitmap, appendTween)))
+        return stopped() ? false : fail(kCannotWrite);
+    // Here, in list order, so that a stamp failure stops the stamps of
+    // exactly the later frames.
+    if (textOverlay_ && deep)
+        textOverlay_->draw(frame.deep, frame.index, name);
+    else if (textOverlay_)
+        textOverlay_->draw(frame.bitmap, frame.index, name);
+
+    bool appended = true;
+    {
+        std::lock_guard lock(movieMutex_);
+        if (stopped())
+            return false;
+        ++actualImages_;
+        for (unsigned d = 0; d < loop.dupImages && appended; ++d)
+            appended = deep                    ? mvMovie_->addImage(frame.deep, frameDuration)
+                       : frame.planes.width > 0 ? mvMovie_->addImage(frame.planes, frameDuration)
+                                                : mvMovie_->addImage(frame.bitmap, frameDuration);
+        framesAfterImage_.emplace_back(frame.index, mvMovie_->frameCount());
+    }
+    if (actualImages_ == 1) { // the first picture, image 0 unless the time range left it out
+        std::unique_lock lock(movieMutex_);
+        const bool hasPicture = mvMovie_->hasPicture(), canUpdate = mvMovie_->canUpdate();
+        lock.unlock();
+        if (!hasPicture || !canUpdate)
+            return fail(hasPicture ? kCannotWrite : kRejectedImage);
+    } else if (!appended) {
+        return fail(kCannotWrite);
+    }
+    return true;
 }
 
 bool MovieRun::finishRun(std::optional<unsigned> shownImage)

@@ -12,8 +12,8 @@
 
 #include "animation/CropWindow.h"
 #include "imagelist/ImagesList.h"
-#include "platform/MovieWriter.h"
-#include "platform/UiPorts.h"
+#include "platform/movie/MovieWriter.h"
+#include "platform/ports/UiPorts.h"
 #include "render/FrameGeometry.h"
 #include "render/Overlay.h"
 #include "render/RunningValues.h"
@@ -108,6 +108,22 @@ private:
     // Returns true when this call ended the run; see stopMovie().
     bool finishRun(std::optional<unsigned> shownImage = std::nullopt);
     void keepUpToImage(unsigned index);
+
+    // The frame loop's parts (createMovieFrames).
+    struct PlannedJobs {
+        std::vector<FrameJob> jobs;
+        std::size_t next = 0, end = 0;  // the share handed to the pipeline
+        unsigned firstOwnImage = 0;     // a part's first image; those before it prime the smoothing
+        unsigned ownImages = 0;         // a part's images
+    };
+    // Every job made ahead, a part's share chosen and deflicker's gains
+    // added; nothing when the run was stopped or refused.
+    std::optional<PlannedJobs> planJobs(const std::function<std::optional<FrameJob>()>& nextJob,
+                                        const std::vector<std::string>& files);
+    struct FrameLoop;
+    // One rendered frame into the movie, with its in-between frames, text
+    // and duplicates, or its Verify List line; false when the run ends.
+    bool writeFrame(RenderedFrame& frame, FrameLoop& loop);
 
     JobSettings& settings_;
     ImagesList& list_;

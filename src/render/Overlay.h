@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "imagelist/ImagesList.h"
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 #include "render/FrameGeometry.h"
 #include "settings/JobSettings.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 #include "render/Adjustments.h"
 #include "settings/JobSettings.h"
 

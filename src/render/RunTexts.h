@@ -2,8 +2,8 @@
 // Encoder settings and the status texts of a movie run.
 #include <string>
 
-#include "platform/MovieWriter.h"
-#include "platform/UiPorts.h"
+#include "platform/movie/MovieWriter.h"
+#include "platform/ports/UiPorts.h"
 #include "settings/JobSettings.h"
 
 namespace mv {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/BitmapMix.h"
+#include "platform/picture/BitmapMix.h"
 
 namespace mv {
 namespace {

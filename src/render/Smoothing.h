@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 #include "settings/JobSettings.h"
 
 namespace mv {

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "imagelist/ImagesList.h"
-#include "platform/Picture.h"
-#include "platform/UiPorts.h"
+#include "platform/picture/Picture.h"
+#include "platform/ports/UiPorts.h"
 #include "settings/JobSettings.h"
 #include "textlayer/CITextLayer.h"
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/Localize.h"
+#include "platform/system/Localize.h"
 
 namespace mv {
 namespace {

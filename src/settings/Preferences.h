@@ -1,6 +1,6 @@
 #pragma once
 // The part of the job settings that survives from one run to the next.
-#include "platform/PreferenceStore.h"
+#include "platform/system/PreferenceStore.h"
 #include "settings/JobSettings.h"
 
 namespace mv {

@@ -11,8 +11,8 @@
 
 #include "animation/CropWindow.h"
 #include "imagelist/ImagesList.h"
-#include "platform/PictureProbe.h"
-#include "platform/UiPorts.h"
+#include "platform/picture/PictureProbe.h"
+#include "platform/ports/UiPorts.h"
 #include "render/RunningValues.h"
 #include "settings/JobSettings.h"
 #include "shell/MainThread.h"

@@ -21,8 +21,8 @@
 
 #include "animation/CropWindow.h"
 #include "animation/EditorControls.h"
-#include "platform/PictureProbe.h"
-#include "platform/UiPorts.h"
+#include "platform/picture/PictureProbe.h"
+#include "platform/ports/UiPorts.h"
 #include "shell/CropView.h"
 #include "shell/KeyframePanel.h"
 #include "shell/MVWindow.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/UiPorts.h"
+#include "platform/ports/UiPorts.h"
 
 namespace mv::shell {
 

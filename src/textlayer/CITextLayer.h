@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 #include "settings/JobSettings.h"
 
 class QImage;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 
 namespace mv {
 

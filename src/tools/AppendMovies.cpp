@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "imagelist/FileSort.h"
-#include "platform/MovieReader.h"
-#include "platform/Sound.h"
+#include "platform/movie/MovieReader.h"
+#include "platform/system/Sound.h"
 #include "render/MovieParts.h"
 #include "render/RunTexts.h"
 #include "settings/MovieName.h"

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/UiPorts.h"
+#include "platform/ports/UiPorts.h"
 
 namespace mv {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/AtomicFile.h"
-#include "platform/MovieReader.h"
-#include "platform/Sound.h"
+#include "platform/system/AtomicFile.h"
+#include "platform/movie/MovieReader.h"
+#include "platform/system/Sound.h"
 #include "render/RunTexts.h"
 
 namespace fs = std::filesystem;

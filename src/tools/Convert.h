@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/UiPorts.h"
+#include "platform/ports/UiPorts.h"
 
 namespace mv {
 

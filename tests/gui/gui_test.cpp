@@ -41,7 +41,7 @@
 #include <QSpinBox>
 
 #include "animation/CropWindow.h"
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 #include "shell/BrightnessPanel.h"
 #include "shell/CropView.h"
 #include "shell/EditorWindow.h"

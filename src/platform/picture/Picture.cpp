@@ -1,10 +1,10 @@
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 
-#include "platform/JpegRows.h"
-#include "platform/LanczosScaler.h"
-#include "platform/PictureImpl.h"
-#include "platform/PictureProbe.h"
-#include "platform/RawFile.h"
+#include "platform/picture/JpegRows.h"
+#include "platform/picture/LanczosScaler.h"
+#include "platform/picture/PictureImpl.h"
+#include "platform/picture/PictureProbe.h"
+#include "platform/picture/RawFile.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // The adjustment filters of a picture, in linear-light float RGB.
 #include <cmath>
 
-#include "platform/PictureImpl.h"
+#include "platform/picture/PictureImpl.h"
 
 namespace mv {
 

@@ -1,4 +1,4 @@
-#include "platform/PreferenceStore.h"
+#include "platform/system/PreferenceStore.h"
 
 #include <QByteArray>
 #include <QSettings>

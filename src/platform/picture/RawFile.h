@@ -5,7 +5,7 @@
 #include <string>
 #include <vips/vips8>
 
-#include "platform/PictureProbe.h"
+#include "platform/picture/PictureProbe.h"
 
 namespace mv {
 

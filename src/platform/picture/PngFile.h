@@ -3,7 +3,7 @@
 // itself, for the user to keep.
 #include <string>
 
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 
 namespace mv {
 

@@ -1,4 +1,4 @@
-#include "platform/Sound.h"
+#include "platform/system/Sound.h"
 
 #include <canberra.h>
 #include <chrono>

@@ -1,7 +1,7 @@
-#include "platform/PictureProbe.h"
+#include "platform/picture/PictureProbe.h"
 
-#include "platform/PictureImpl.h"
-#include "platform/RawFile.h"
+#include "platform/picture/PictureImpl.h"
+#include "platform/picture/RawFile.h"
 
 #include <algorithm>
 #include <cstdint>

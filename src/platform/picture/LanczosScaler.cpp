@@ -1,4 +1,4 @@
-#include "platform/LanczosScaler.h"
+#include "platform/picture/LanczosScaler.h"
 
 #include <algorithm>
 #include <array>

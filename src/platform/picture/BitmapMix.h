@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 
 namespace mv {
 

@@ -1,10 +1,10 @@
-#include "platform/PngFile.h"
+#include "platform/picture/PngFile.h"
 
 #include <cerrno>
 #include <cstring>
 #include <vips/vips8>
 
-#include "platform/AtomicFile.h"
+#include "platform/system/AtomicFile.h"
 
 namespace mv {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/PictureImpl.h"
+#include "platform/picture/PictureImpl.h"
 
 namespace mv {
 

@@ -1,4 +1,4 @@
-#include "platform/AtomicFile.h"
+#include "platform/system/AtomicFile.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "platform/JpegRows.h"
+#include "platform/picture/JpegRows.h"
 
 #include <algorithm>
 #include <csetjmp>

@@ -1,6 +1,6 @@
-#include "platform/RawFile.h"
+#include "platform/picture/RawFile.h"
 
-#include "platform/PictureImpl.h"
+#include "platform/picture/PictureImpl.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/Localize.h"
+#include "platform/system/Localize.h"
 
 #include <atomic>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vips/vips8>
 
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 
 namespace mv {
 

@@ -1,4 +1,4 @@
-#include "platform/MovieWriter.h"
+#include "platform/movie/MovieWriter.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,7 +15,7 @@
 
 #include <unistd.h>
 
-#include "platform/AtomicFile.h"
+#include "platform/system/AtomicFile.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

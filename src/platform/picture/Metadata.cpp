@@ -1,4 +1,4 @@
-#include "platform/Metadata.h"
+#include "platform/picture/Metadata.h"
 
 #include <cmath>
 #include <cstdint>

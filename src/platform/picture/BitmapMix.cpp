@@ -1,4 +1,4 @@
-#include "platform/BitmapMix.h"
+#include "platform/picture/BitmapMix.h"
 
 #include <algorithm>
 #include <array>

@@ -8,9 +8,9 @@
 #include <numeric>
 #include <unordered_map>
 
-#include "platform/AtomicFile.h"
-#include "platform/MovieReaderImpl.h"
-#include "platform/MovieWriter.h"
+#include "platform/system/AtomicFile.h"
+#include "platform/movie/MovieReaderImpl.h"
+#include "platform/movie/MovieWriter.h"
 
 namespace fs = std::filesystem;
 

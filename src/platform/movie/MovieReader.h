@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 
 namespace mv {
 

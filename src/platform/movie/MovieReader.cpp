@@ -1,4 +1,4 @@
-#include "platform/MovieReaderImpl.h"
+#include "platform/movie/MovieReaderImpl.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vips/vips8>
 
-#include "platform/MovieWriter.h"
+#include "platform/movie/MovieWriter.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>

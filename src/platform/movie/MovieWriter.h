@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/Picture.h"
+#include "platform/picture/Picture.h"
 
 namespace mv {
 

@@ -1,4 +1,4 @@
-#include "platform/MacRoman.h"
+#include "platform/system/MacRoman.h"
 
 #include <array>
 #include <unordered_map>

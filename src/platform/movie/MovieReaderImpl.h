@@ -1,6 +1,6 @@
 #pragma once
 // The FFmpeg side of MovieReader, shared by the reader and the appender.
-#include "platform/MovieReader.h"
+#include "platform/movie/MovieReader.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
