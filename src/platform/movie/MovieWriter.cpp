@@ -360,6 +360,7 @@ struct MovieWriter::Impl {
     SwsContext* sws16 = nullptr; // from 16-bit RGBA
     RgbaBitmap dithered;         // a 16-bit picture on its way to 8-bit RGB
     AVFrame* deepFrame = nullptr; // ... or to 8-bit Y'CbCr: first at 16 bits
+    int swsMatrix = SWS_CS_ITU709, fullRange = 0; // the encoder's Y'CbCr
     AVFrame* frame = nullptr;
     AVPacket* packet = nullptr;
 
@@ -514,8 +515,6 @@ struct MovieWriter::Impl {
             encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
         const int step = qualityStep(attributes.quality);
-        int swsMatrix = SWS_CS_ITU709;
-        int fullRange = 0;
         const std::string name = choice.encoder;
         // Dithered 8-bit pictures: quantised as usual, the encoder smooths
         // a dark sky's dither away and the bands come back. Its adaptive
@@ -605,31 +604,15 @@ struct MovieWriter::Impl {
 
         sws = sws_getContext(w, h, AV_PIX_FMT_RGBA, w, h, choice.pixelFormat, SWS_BICUBIC | SWS_ACCURATE_RND,
                              nullptr, nullptr, nullptr);
-        // 16-bit pictures go to 8-bit Y'CbCr through 16-bit planes of their
-        // own, dithered here (the scaler's own ordered pattern leaves each
-        // row a little off).
-        const bool ditherYuv = choice.pixelFormat == AV_PIX_FMT_YUV420P || choice.pixelFormat == AV_PIX_FMT_YUVJ420P;
-        sws16 = sws_getContext(w, h, AV_PIX_FMT_RGBA64LE, w, h, ditherYuv ? AV_PIX_FMT_YUV420P16LE : choice.pixelFormat,
-                               SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-        if (ditherYuv) {
-            deepFrame = av_frame_alloc();
-            if (!deepFrame)
-                return false;
-            deepFrame->format = AV_PIX_FMT_YUV420P16LE;
-            deepFrame->width = w;
-            deepFrame->height = h;
-            if (av_frame_get_buffer(deepFrame, 0) < 0)
-                return false;
-        }
         frame = av_frame_alloc();
         packet = av_packet_alloc();
-        if (!sws || !sws16 || !frame || !packet)
+        if (!sws || !frame || !packet)
             return false;
-        if (choice.pixelFormat != AV_PIX_FMT_RGB24) {
-            for (SwsContext* s : {sws, sws16})
-                sws_setColorspaceDetails(s, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(swsMatrix),
-                                         fullRange, 0, 1 << 16, 1 << 16);
-        }
+        if (choice.pixelFormat != AV_PIX_FMT_RGB24)
+            sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(swsMatrix),
+                                     fullRange, 0, 1 << 16, 1 << 16);
+        if (deepSource && !openDeep())
+            return false;
         frame->format = encoder->pix_fmt;
         frame->width = encoder->width;
         frame->height = encoder->height;
@@ -639,6 +622,34 @@ struct MovieWriter::Impl {
         frame->color_primaries = encoder->color_primaries;
         frame->color_trc = encoder->color_trc;
         return av_frame_get_buffer(frame, 0) == 0;
+    }
+
+    // The scaler of 16-bit pictures, made with the first of them: a movie of
+    // 8-bit pictures never needs it. They go to 8-bit Y'CbCr through 16-bit
+    // planes of their own, dithered here (the scaler's own ordered pattern
+    // leaves each row a little off); to more bits, straight.
+    bool openDeep()
+    {
+        if (sws16)
+            return true;
+        const bool ditherYuv = choice.pixelFormat == AV_PIX_FMT_YUV420P || choice.pixelFormat == AV_PIX_FMT_YUVJ420P;
+        sws16 = sws_getContext(width, height, AV_PIX_FMT_RGBA64LE, width, height,
+                               ditherYuv ? AV_PIX_FMT_YUV420P16LE : choice.pixelFormat, SWS_BICUBIC | SWS_ACCURATE_RND,
+                               nullptr, nullptr, nullptr);
+        if (!sws16)
+            return false;
+        if (choice.pixelFormat != AV_PIX_FMT_RGB24)
+            sws_setColorspaceDetails(sws16, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(swsMatrix),
+                                     fullRange, 0, 1 << 16, 1 << 16);
+        if (!ditherYuv)
+            return true;
+        deepFrame = av_frame_alloc();
+        if (!deepFrame)
+            return false;
+        deepFrame->format = AV_PIX_FMT_YUV420P16LE;
+        deepFrame->width = width;
+        deepFrame->height = height;
+        return av_frame_get_buffer(deepFrame, 0) == 0;
     }
 
     // Repeats the last column and row into the padding of an even-sized
@@ -856,12 +867,13 @@ bool MovieWriter::addImage(const RgbaBitmap16& picture, MovieTime duration)
 {
     if (picture.pixels.size() < std::size_t(std::max(picture.width, 0)) * std::max(picture.height, 0) * 8)
         return false;
-    // The scaler dithers on its way to Y'CbCr of fewer bits; to 8-bit RGB
-    // it would cut the bits off.
     if (impl_->choice.pixelFormat == AV_PIX_FMT_RGB24) {
         ditherTo8(picture, impl_->dithered);
         return addImage(impl_->dithered, duration); // lossless codecs: nothing to keep
     }
+    // A movie begun with 8-bit pictures (an append) takes 16-bit ones too.
+    if (impl_->encoder && !impl_->openDeep())
+        return false;
     return impl_->append(picture.width, picture.height, duration, [&](AVFrame* frame) {
         const std::uint8_t* src[1] = {picture.pixels.data()};
         const int srcStride[1] = {picture.width * 8};
