@@ -243,3 +243,28 @@ TEST(Codecs, SixteenBitPixelsKeepTenBitsOrAreDithered)
         EXPECT_LT(rms[1], 0.45);
     }
 }
+
+// A frame of odd sides is encoded one pixel larger each way; the extra row
+// and column repeat the picture's last ones in every plane (4:2:2 chroma
+// has the extra row too), rather than whatever the buffer held.
+TEST(Codecs, OddSidesArePaddedWithTheLastRowAndColumn)
+{
+    TempDir dir;
+    const std::string movie = dir / "odd.mov";
+    mv::MovieWriter::Error error;
+    auto writer = mv::MovieWriter::create(movie, {"apch", 768, 600}, error);
+    ASSERT_TRUE(writer) << error.description;
+    ASSERT_TRUE(writer->addImage(bitmapOf(33, 25, [](int, int) { return Rgb{200, 120, 60}; }), {20, 600}));
+    std::string message;
+    ASSERT_TRUE(writer->update(message)) << message;
+    const auto r = run("ffmpeg -v error -i " + quote(movie) + " -f rawvideo -pix_fmt yuv422p10le - | od -An -v -tu2 -w2");
+    std::vector<int> v;
+    std::istringstream in(r.out);
+    for (int x; in >> x;)
+        v.push_back(x);
+    constexpr int w = 34, h = 26, cw = 17;
+    ASSERT_EQ(v.size(), std::size_t(w * h + 2 * cw * h));
+    for (const auto& [start, stride] : {std::pair{0, w}, {w * h, cw}, {w * h + cw * h, cw}}) // Y, Cb, Cr
+        for (int x = 0; x < stride; ++x)
+            EXPECT_NEAR(v[start + (h - 1) * stride + x], v[start + (h - 2) * stride + x], 8) << start << " " << x;
+}

@@ -652,18 +652,25 @@ struct MovieWriter::Impl {
         return av_frame_get_buffer(deepFrame, 0) == 0;
     }
 
-    // Repeats the last column and row into the padding of an even-sized
-    // frame (the subsampled chroma planes already cover it).
+    // Repeats the last column and row of each plane into the padding of an
+    // even-sized frame, which the scaler leaves as the buffer was: a 4:2:0
+    // plane's subsampling covers it, but 4:2:2 chroma has every row.
     void fillPadding()
     {
-        std::uint8_t* y = frame->data[0];
-        const int ls = frame->linesize[0];
-        const int sample = av_pix_fmt_desc_get(choice.pixelFormat)->comp[0].step; // bytes
-        if (encoder->width > width)
-            for (int r = 0; r < height; ++r)
-                std::memcpy(y + r * ls + width * sample, y + r * ls + (width - 1) * sample, sample);
-        if (encoder->height > height)
-            std::memcpy(y + height * ls, y + (height - 1) * ls, std::size_t(encoder->width) * sample);
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(choice.pixelFormat);
+        const int sample = d->comp[0].step; // bytes
+        for (int p = 0; p < av_pix_fmt_count_planes(choice.pixelFormat); ++p) {
+            const int sx = p ? d->log2_chroma_w : 0, sy = p ? d->log2_chroma_h : 0;
+            const int w = AV_CEIL_RSHIFT(width, sx), h = AV_CEIL_RSHIFT(height, sy);
+            const int ew = AV_CEIL_RSHIFT(encoder->width, sx), eh = AV_CEIL_RSHIFT(encoder->height, sy);
+            std::uint8_t* plane = frame->data[p];
+            const int ls = frame->linesize[p];
+            for (int r = 0; r < h; ++r)
+                for (int x = w; x < ew; ++x)
+                    std::memcpy(plane + r * ls + x * sample, plane + r * ls + (w - 1) * sample, sample);
+            for (int r = h; r < eh; ++r)
+                std::memcpy(plane + r * ls, plane + (h - 1) * ls, std::size_t(ew) * sample);
+        }
     }
 
     // One picture of width x height for `duration`, its pixels put into
