@@ -321,12 +321,10 @@ void MovieRun::abortRun()
     stopMovie();
 }
 
-namespace {
-
 // The first image's pixels, decoded beside the rendering of the first
 // frames (the whole picture, as long as a frame takes): the answer is
 // awaited before anything that the user sees or that outlasts the run.
-class FirstImageCheck {
+class MovieRun::FirstImageCheck {
 public:
     explicit FirstImageCheck(std::string path) : path_(std::move(path))
     {
@@ -357,7 +355,46 @@ private:
     std::future<bool> future_;
 };
 
-} // namespace
+void MovieRun::refuseFirstImage()
+{
+    alerts_.alert("Can not process the first image", "You can not create a movie from this image list.");
+    settings_.numListImages = 0;
+    window_.setNumList(0);
+    list_.clearList();
+    abortRun();
+}
+
+std::optional<std::pair<double, double>> MovieRun::firstImageSize(const PictureHeader& first,
+                                                                  FirstImageCheck& firstImage)
+{
+    // Keyframes read from a file bring their own job settings.
+    if (cropWindow_ && cropWindow_->isReadAnim()) {
+        if (!firstImage.decodes()) {
+            refuseFirstImage();
+            return std::nullopt;
+        }
+        setAnim(settings_, *cropWindow_);
+        settings_.crop = kCropCustom;
+    }
+    const bool readSize = cropWindow_ && cropWindow_->isReadAnim() && cropWindow_->imageRect().width > 0 &&
+                          cropWindow_->imageRect().height > 0;
+    const double width = readSize ? cropWindow_->imageRect().width : first.width;
+    const double height = readSize ? cropWindow_->imageRect().height : first.height;
+    // Refused before the movie was opened; this holds when the first image
+    // changed since.
+    const FrameGeometry sized = computeFrameGeometry(settings_, width, height);
+    if (const std::string problem = frameSizeProblem(attributes_.codecType, sized.frameWidth(), sized.frameHeight());
+        !problem.empty()) {
+        if (!firstImage.decodes())
+            refuseFirstImage();
+        else {
+            alerts_.alert(windowText("Create movie error"), problem);
+            abortRun();
+        }
+        return std::nullopt;
+    }
+    return std::pair{width, height};
+}
 
 // What the frame loop keeps from frame to frame.
 struct MovieRun::FrameLoop {
@@ -419,47 +456,17 @@ void MovieRun::createMovieFrames()
     TimeLeftClock timeLeft;
     window_.setStatusText(" ");
 
-    // The first image sets the frame geometry: a header that reads is not
-    // enough, its pixels must decode too.
-    const auto refuseFirstImage = [&] {
-        alerts_.alert("Can not process the first image", "You can not create a movie from this image list.");
-        settings_.numListImages = 0;
-        window_.setNumList(0);
-        list_.clearList();
-        abortRun();
-    };
-    // Its size from the header: a raw picture is developed only at the size
-    // its frame needs, with the others.
+    // The first image sets the frame geometry. Its size comes from the
+    // header (a raw picture is developed only at the size its frame needs,
+    // with the others), but its pixels must decode too.
     const std::optional<PictureHeader> first = files.empty() ? std::nullopt : probePicture(files[0]);
     if (!first)
         return refuseFirstImage();
     FirstImageCheck firstImage(files[0]);
-
-    // Keyframes read from a file bring their own job settings.
-    if (cropWindow_ && cropWindow_->isReadAnim()) {
-        if (!firstImage.decodes())
-            return refuseFirstImage();
-        setAnim(settings_, *cropWindow_);
-        settings_.crop = kCropCustom;
-    }
-    const bool readSize = cropWindow_ && cropWindow_->isReadAnim() && cropWindow_->imageRect().width > 0 &&
-                          cropWindow_->imageRect().height > 0;
-    const double firstW = readSize ? cropWindow_->imageRect().width : first->width;
-    const double firstH = readSize ? cropWindow_->imageRect().height : first->height;
-    {
-        // Refused before the movie was opened; this holds when the first
-        // image changed since.
-        const FrameGeometry sized = computeFrameGeometry(settings_, firstW, firstH);
-        if (const std::string problem = frameSizeProblem(attributes_.codecType, sized.frameWidth(), sized.frameHeight());
-            !problem.empty()) {
-            if (!firstImage.decodes())
-                return refuseFirstImage();
-            alerts_.alert(windowText("Create movie error"), problem);
-            abortRun();
-            return;
-        }
-    }
-    FrameMaker maker(settings_, animationOf(cropWindow_, settings_), cropView_, firstW, firstH, overlay);
+    const std::optional<std::pair<double, double>> size = firstImageSize(*first, firstImage);
+    if (!size)
+        return;
+    FrameMaker maker(settings_, animationOf(cropWindow_, settings_), cropView_, size->first, size->second, overlay);
     // A first picture of more than 8 bits makes the whole run 16-bit: a
     // 10-bit codec keeps 10 of them, an 8-bit one gets them dithered.
     maker.setDeep(first->deep);

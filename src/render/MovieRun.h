@@ -25,6 +25,8 @@
 
 namespace mv {
 
+struct PictureHeader;
+
 class MovieRun {
 public:
     MovieRun(JobSettings& settings, ImagesList& list, AlertPort& alerts, MainWindowPort& window);
@@ -110,6 +112,14 @@ private:
     void keepUpToImage(unsigned index);
 
     // The frame loop's parts (createMovieFrames).
+    class FirstImageCheck;
+    // The alert, and the list cleared: no movie can be made of this list.
+    void refuseFirstImage();
+    // The first image's size, which sets the frame geometry, after the
+    // keyframes read from a file brought their settings; nothing when the
+    // run was refused.
+    std::optional<std::pair<double, double>> firstImageSize(const PictureHeader& first,
+                                                            FirstImageCheck& firstImage);
     struct PlannedJobs {
         std::vector<FrameJob> jobs;
         std::size_t next = 0, end = 0;  // the share handed to the pipeline
