@@ -2,7 +2,6 @@
 // appended movies, against the same job from 8-bit copies of the pictures.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <filesystem>
 #include <set>
@@ -156,7 +155,7 @@ TEST(DeepColour, DepthOptionAndName)
     TempDir dir;
     writeSkies(dir, 2);
     EXPECT_EQ(moirevance(dir, "make --codec h264 --depth 10 deep").status, 2);
-    EXPECT_NE(readFile(dir / "stderr.txt").find("--depth 10 needs --codec hevc, av1 or prores"), std::string::npos);
+    EXPECT_THAT(readFile(dir / "stderr.txt"), HasSubstr("--depth 10 needs --codec hevc, av1 or prores"));
     EXPECT_EQ(moirevance(dir, "make --codec hevc --depth 12 deep").status, 2);
     ASSERT_EQ(moirevance(dir, "make --codec hevc --depth 10 --size 100% --skip-verify deep").status, 0)
         << readFile(dir / "stderr.txt");
@@ -171,7 +170,6 @@ TEST(DeepColour, DepthOptionAndName)
     fs::resize_file(dir / "deep/sky_2.tif", fs::file_size(dir / "deep/sky_2.tif") / 2);
     ASSERT_EQ(moirevance(dir, "make --codec prores --skip-verify -o cut.mov deep").status, 0);
     EXPECT_EQ(probeStream(dir / "cut.mov").at("nb_read_packets"), "1");
-    EXPECT_NE(readFile(dir / "data/Moirevance/Moirevance Verify List.txt")
-                  .find("Create Movie: Can not form an image from sky_2.tif"),
-              std::string::npos);
+    EXPECT_THAT(readFile(dir / "data/Moirevance/Moirevance Verify List.txt"),
+                HasSubstr("Create Movie: Can not form an image from sky_2.tif"));
 }

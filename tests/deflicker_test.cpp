@@ -19,14 +19,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-double rmsAboutMean(const std::vector<double>& e)
+// The spread of got - light about its mean: what deflicker left of the
+// flicker, whatever the level.
+double rmsAgainst(const std::vector<double>& got, const std::vector<double>& light = {})
 {
+    const auto e = [&](std::size_t i) { return got[i] - (light.empty() ? 0.0 : light[i]); };
     double mean = 0, sum = 0;
-    for (double v : e)
-        mean += v / e.size();
-    for (double v : e)
-        sum += (v - mean) * (v - mean);
-    return std::sqrt(sum / e.size());
+    for (std::size_t i = 0; i < got.size(); ++i)
+        mean += e(i) / got.size();
+    for (std::size_t i = 0; i < got.size(); ++i)
+        sum += (e(i) - mean) * (e(i) - mean);
+    return std::sqrt(sum / got.size());
 }
 
 // The wave pattern one stop down (room for brighter shots), then `ev` stops
@@ -58,14 +61,6 @@ std::vector<double> deflickered(const BrightnessSeries& series, unsigned window)
     for (std::size_t i = 0; i < out.size(); ++i)
         out[i] = series.brightness[i] + gains[i];
     return out;
-}
-
-double rmsAgainst(const std::vector<double>& got, const std::vector<double>& light)
-{
-    std::vector<double> e(got.size());
-    for (std::size_t i = 0; i < e.size(); ++i)
-        e[i] = got[i] - light[i];
-    return rmsAboutMean(e);
 }
 
 } // namespace
@@ -224,6 +219,11 @@ struct DeflickerFixture : RunFixture {
         alertsBefore = ports.alerts().size();
         ASSERT_TRUE(startMovie("movie.mov"));
     }
+    bool analysing()
+    {
+        const auto texts = ports.statusTexts();
+        return std::find(texts.begin(), texts.end(), "Analysing brightness") != texts.end();
+    }
     std::string verifyBefore;
     std::size_t alertsBefore = 0;
 };
@@ -253,7 +253,6 @@ TEST_F(DeflickerFixture, FramesFollowTheRampWithTheExposureAddedOn)
     start(files);
     run->waitForWorker();
     ASSERT_TRUE(run->wasWritten());
-    EXPECT_EQ(probeStream(run->outputPath()).at("nb_read_packets"), std::to_string(n - 1));
     const auto frames = decodeFrames(run->outputPath(), 48, 32);
     ASSERT_EQ(frames.size(), std::size_t(n - 1));
     const double baseLevel = level(readPixels(base));
@@ -265,11 +264,10 @@ TEST_F(DeflickerFixture, FramesFollowTheRampWithTheExposureAddedOn)
         error.push_back(level(frames[f++]) - baseLevel - ramp[i]);
         offset += error.back() / (n - 1);
     }
-    EXPECT_LT(rmsAboutMean(error), 0.05); // the shots' own: about 0.17
+    EXPECT_LT(rmsAgainst(error), 0.05); // the shots' own: about 0.17
     EXPECT_NEAR(offset, 0.5, 0.1);
     EXPECT_EQ(readFile(verify.path()), verifyBefore + "Create Movie: Can not form an image from img-10.png\n");
-    const auto texts = ports.statusTexts();
-    EXPECT_NE(std::find(texts.begin(), texts.end(), "Analysing brightness"), texts.end());
+    EXPECT_TRUE(analysing());
 }
 
 // A stop while the brightness is analysed: no movie, no alert, and no line
@@ -279,18 +277,13 @@ TEST_F(DeflickerFixture, StopWhileAnalysingLeavesNoMovieAndNoVerifyLines)
     std::vector<std::string> files = writeImages(dir.path(), 120, 320, 240, "jpg");
     std::ofstream(files[60], std::ios::trunc) << "not a picture";
     start(files);
-    auto analysing = [this] {
-        const auto texts = ports.statusTexts();
-        return std::find(texts.begin(), texts.end(), "Analysing brightness") != texts.end();
-    };
     while (!analysing() && run->isCreatingMovie())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     run->stopMovie();
     run->waitForWorker();
     EXPECT_EQ(run->actualImages(), 0u);
     EXPECT_FALSE(run->wasWritten());
-    EXPECT_FALSE(fs::exists(dir / "movie.mov"));
-    EXPECT_FALSE(fs::exists(dir / "movie.mov.partial"));
+    EXPECT_FALSE(fs::exists(dir / "movie.mov") || fs::exists(dir / "movie.mov.partial"));
     EXPECT_EQ(fs::exists(verify.path()) ? readFile(verify.path()) : "", verifyBefore);
     EXPECT_EQ(ports.alerts().size(), alertsBefore);
 }
@@ -326,6 +319,11 @@ TEST(BrightnessAnalysisTest, MeasuresRefitsAndStops)
         changed.wait(lock, [&] { return answers.size() > k; });
         return answers[k];
     };
+    auto stopAtThird = [&](bool on) {
+        std::lock_guard lock(mutex);
+        stopNow = on;
+        changed.notify_all();
+    };
     const std::uint64_t first = analysis.start(files, 0, 2);
     auto [serial, result] = answer(0);
     EXPECT_EQ(serial, first);
@@ -342,21 +340,14 @@ TEST(BrightnessAnalysisTest, MeasuresRefitsAndStops)
     EXPECT_EQ(result->curve.window, 5u);
     EXPECT_EQ(result->curve.degree, 1u);
 
-    {
-        std::lock_guard lock(mutex);
-        stopNow = true;
-    }
+    stopAtThird(true);
     const std::uint64_t third = analysis.start(files, 0, 1);
     {
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return lastDone >= 3 && lastDone < files.size(); });
     }
     analysis.stop();
-    {
-        std::lock_guard lock(mutex);
-        stopNow = false;
-        changed.notify_all();
-    }
+    stopAtThird(false);
     std::tie(serial, result) = answer(2);
     EXPECT_EQ(serial, third);
     EXPECT_FALSE(result);

@@ -29,13 +29,13 @@ struct Answering : AlertPort, MainWindowPort {
     void setTimeRangeChecked(bool on) override { switchStates.push_back(on); }
 };
 
-// "t-HHMMSS.png": a tiny picture whose name gives its capture time.
-std::string timedImage(const TempDir& dir, int h, int m, int s)
+// "folder/PREFIX-HHMMSS.png": a tiny picture whose name gives its capture time.
+std::string timedImage(const std::string& folder, int h, int m, int s, const char* prefix = "t")
 {
-    char name[32];
-    std::snprintf(name, sizeof name, "t-%02d%02d%02d.png", h, m, s);
-    writeImage(dir / name, 8, 6);
-    return dir / name;
+    char name[48];
+    std::snprintf(name, sizeof name, "/%s-%02d%02d%02d.png", prefix, h, m, s);
+    writeImage(folder + name, 8, 6);
+    return folder + name;
 }
 
 } // namespace
@@ -53,12 +53,10 @@ TEST(LoopControls, CaptureTimesFromDatesAndNames)
     for (const char* name : {"garden-07h530.jpg", "garden-0715301.jpg", "071530.jpg", "x-251530.jpg", "x-07 530.png"})
         EXPECT_FALSE(timeOfDayFromName(name)) << name;
 
-    EXPECT_EQ(variableFrameDuration(10).value, 3000);
-    EXPECT_EQ(variableFrameDuration(30).value, 1000);
-    EXPECT_EQ(variableFrameDuration(7).value, 4285);     // truncated
-    EXPECT_EQ(variableFrameDuration(1000).value, 50);    // the floor
-    EXPECT_EQ(variableFrameDuration(0.5f).value, 30000); // the ceiling
-    EXPECT_EQ(variableFrameDuration(0).value, 30000);
+    // Frame durations: truncated, held between a floor and a ceiling.
+    for (const auto& [fps, ticks] : {std::pair{10.0f, 3000}, {30.0f, 1000}, {7.0f, 4285}, {1000.0f, 50}, {0.5f, 30000},
+                                    {0.0f, 30000}})
+        EXPECT_EQ(variableFrameDuration(fps).value, ticks) << fps;
     EXPECT_EQ(variableFrameDuration(30).scale, 30000);
 }
 
@@ -210,8 +208,8 @@ struct LoopMovie : RunFixture {
 TEST_F(LoopMovie, TimeRangeAndUnreadableImages)
 {
     std::vector<std::string> files;
-    for (int i = 0; i < 100; ++i)
-        files.push_back(timedImage(dir, i < 30 ? 7 : i < 90 ? 12 : 18, i < 30 ? i : i < 90 ? i - 30 : i - 90, 0));
+    for (int i = 0; i < 100; ++i) // 07:00 on, 12:00 on, 18:00 on
+        files.push_back(timedImage(dir.path(), i < 30 ? 7 : i < 90 ? 12 : 18, i < 30 ? i : (i - 30) % 60, 0));
     std::ofstream(files[40], std::ios::trunc) << "not a picture";
     fs::remove(files[77]);
     files[77] = dir / "t-124700.jpg";
@@ -226,11 +224,13 @@ TEST_F(LoopMovie, TimeRangeAndUnreadableImages)
     EXPECT_EQ(readFile(verify.path()), "*** Moirevance Image Verification List ***\n"
                                        "Create Movie: Can not form an image from t-121000.png\n"
                                        "Create Movie: Can not form a bitmap from t-124700.jpg\n");
-    const auto alerts = ports.alerts();
-    ASSERT_EQ(alerts.size(), 3u);
-    EXPECT_EQ(alerts[0].title + alerts[0].message, "Images will be filtered with a time range.Range from 8:00:00 to 17:30:00");
-    EXPECT_EQ(alerts[1].title + " / " + alerts[1].message, "Create movie error / 2 images were skipped. See Verify List file.\n");
-    EXPECT_EQ(alerts[2].title, "Time range filter has skipped 40 images");
+    std::vector<std::string> alerts;
+    for (const auto& a : ports.alerts())
+        alerts.push_back(a.title + " / " + a.message);
+    EXPECT_EQ(alerts, (std::vector<std::string>{
+                          "Images will be filtered with a time range. / Range from 8:00:00 to 17:30:00",
+                          "Create movie error / 2 images were skipped. See Verify List file.\n",
+                          "Time range filter has skipped 40 images /  "}));
     EXPECT_TRUE(settings.isTimeRange); // kept for the next movie
 }
 
@@ -240,7 +240,7 @@ TEST_F(LoopMovie, VariableFrameRateFollowsTheKeyframes)
 {
     std::vector<std::string> files;
     for (int i = 0; i < 24; ++i)
-        files.push_back(timedImage(dir, i < 8 ? 6 : 12, i, 0));
+        files.push_back(timedImage(dir.path(), i < 8 ? 6 : 12, i, 0));
     list.processImageList(files);
     settings.crop = kCropCustom;
     settings.isVariableFPS = true;
@@ -273,11 +273,8 @@ TEST(LoopControlsCommand, TimeRangeAndVariableFrameRate)
 {
     TempDir dir;
     fs::create_directories(dir / "pics");
-    for (int i = 0; i < 14; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "pics/p-%02d00%02d.png", i < 4 ? 5 : 9, i);
-        writeImage(dir / name, 8, 6);
-    }
+    for (int i = 0; i < 14; ++i)
+        timedImage(dir / "pics", i < 4 ? 5 : 9, 0, i, "p");
     const auto r = moirevance(dir, "make --codec jpeg --fps 10 --variable-fps --time-range 8:00-17:30 -o " +
                                        quote(dir / "v.mov") + " " + quote(dir / "pics"));
     const std::string err = readFile(dir / "stderr.txt");
@@ -286,5 +283,4 @@ TEST(LoopControlsCommand, TimeRangeAndVariableFrameRate)
     EXPECT_THAT(err, HasSubstr("Images will be filtered with a time range.: Range from 8:00:00 to 17:30:00"));
     EXPECT_THAT(err, HasSubstr("Time Left: "));
     EXPECT_THAT(err, HasSubstr("Time range filter has skipped 4 images\n"));
-
 }

@@ -2,7 +2,6 @@
 // same frames as the movie made whole, and a set of parts that is not
 // whole refused.
 #include <gtest/gtest.h>
-#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,7 +12,6 @@
 #include "render/MovieParts.h"
 
 using namespace mvtest;
-using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
 namespace {
@@ -33,8 +31,6 @@ std::string panAndZoom()
                 "MonoColor: 1 1 1 1\nSepia: 0.000\nBlur: 0.000\nRotate: 0.000\nAnimFPS: 10.0\n";
     return text;
 }
-
-void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 // Images whose brightness flickers, with a capture date for the stamp.
 void writeShots(const TempDir& dir)
@@ -108,11 +104,6 @@ TEST(MovieParts, RangesTagsAndTheOrderOfASet)
     EXPECT_EQ(mv::orderParts(names, {tag(3, 3), tag(1, 3), tag(2, 3)}).order, (std::vector<std::size_t>{1, 2, 0}));
     EXPECT_FALSE(mv::orderParts(names, {"", "", ""}).parts);
     EXPECT_EQ(mv::orderParts(names, {"", "", ""}).order, (std::vector<std::size_t>{0, 1, 2}));
-    EXPECT_EQ(mv::orderParts(names, {tag(1, 4), tag(2, 4), tag(4, 4)}).refusal,
-              "Part 3 of 4 of the movie of x.mov is missing.");
-    EXPECT_EQ(mv::orderParts(names, {tag(1, 3), tag(2, 3), tag(1, 3)}).refusal, "x.mov and z.mov are both part 1 of 3.");
-    EXPECT_EQ(mv::orderParts(names, {tag(1, 3), tag(2, 3, "j2"), tag(3, 3)}).refusal,
-              "y.mov is not a part of the movie that x.mov is part 1 of 3 of.");
     EXPECT_THAT(mv::orderParts(names, {tag(2, 3, "j2"), tag(1, 3), tag(3, 3)}).refusal,
                 HasSubstr("x.mov is not a part of the movie that y.mov"));
     EXPECT_THAT(mv::orderParts(names, {"", tag(1, 2), tag(2, 2)}).refusal, HasSubstr("x.mov is not a part"));
@@ -127,7 +118,7 @@ TEST(Segments, LosslessPartsJoinIntoTheWholeMovieFrameForFrame)
 {
     TempDir dir;
     writeShots(dir);
-    writeText(dir / "anim.txt", panAndZoom());
+    std::ofstream(dir / "anim.txt") << panAndZoom();
     const std::string common = "make --anim anim.txt --deflicker --date-stamp --watermark Dusk --skip-verify";
     for (const std::string smoothing : {"--tween 1", "--no-smoothing --motion-blur 3 --motion-frames 3"}) {
         SCOPED_TRACE(smoothing);
@@ -141,7 +132,6 @@ TEST(Segments, LosslessPartsJoinIntoTheWholeMovieFrameForFrame)
         for (const unsigned parts : {1u, 2u, 3u, 7u}) {
             SCOPED_TRACE(parts);
             const std::string joined = madeInParts(dir, job, parts, "mov", wholeMovie + std::to_string(parts));
-            EXPECT_EQ(probeStream(joined).at("codec_name"), "qtrle");
             EXPECT_EQ(packetDurations(joined), durations);
             const auto frames = decodeFrames(joined, W / 2, H / 2);
             ASSERT_EQ(frames.size(), whole.size());
@@ -184,19 +174,16 @@ TEST(Segments, IncompleteSetsAreRefusedAndAPartIsWholeOrAbsent)
     TempDir dir;
     writeShots(dir);
     const std::string job = "make --codec tiff --size 50% --skip-verify";
-    for (unsigned k = 1; k <= 3; ++k)
-        ASSERT_EQ(moirevance(dir, job + " --segment " + std::to_string(k) + "/3 -o part" + std::to_string(k) +
-                                      ".mov shots")
-                      .status,
-                  0);
-    ASSERT_EQ(moirevance(dir, job + " --fps 12 --segment 2/3 -o other2.mov shots").status, 0);
+    for (const std::string part : {"1/3 -o part1", "2/3 -o part2", "3/3 -o part3", "2/3 --fps 12 -o other2"})
+        ASSERT_EQ(moirevance(dir, job + " --segment " + part + ".mov shots").status, 0) << part;
     fs::copy_file(dir / "part1.mov", dir / "again1.mov");
     struct Case {
         const char* movies;
         const char* says;
     } cases[] = {{"part1.mov part3.mov", "Part 2 of 3 of the movie of part1.mov is missing."},
                  {"part1.mov part2.mov part3.mov again1.mov", "again1.mov and part1.mov are both part 1 of 3."},
-                 {"part1.mov other2.mov part3.mov", "other2.mov is not a part of the movie that part1.mov"}};
+                 {"part1.mov other2.mov part3.mov",
+                  "other2.mov is not a part of the movie that part1.mov is part 1 of 3 of."}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.movies);
         EXPECT_EQ(moirevance(dir, std::string("append -o joined.mov ") + c.movies).status, 1);

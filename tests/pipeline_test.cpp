@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <random>
 #include <thread>
 
 #include "render/FramePipeline.h"

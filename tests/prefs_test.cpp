@@ -78,26 +78,33 @@ JobSettings unusual()
     return s;
 }
 
+// Settings loaded from a store holding only these values, over settings
+// that differ from every default.
+JobSettings loaded(const std::map<std::string, std::string>& texts,
+                   const std::map<std::string, std::vector<std::uint8_t>>& datas = {})
+{
+    MemoryStore store;
+    store.texts = texts;
+    store.datas = datas;
+    JobSettings s = unusual();
+    loadPrefs(store, s);
+    return s;
+}
+
+std::vector<std::uint8_t> bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
 } // namespace
 
 TEST(Preferences, EmptyStoreGivesTheRegisteredDefaults)
 {
-    MemoryStore store;
-    JobSettings loaded = unusual();
-    loadPrefs(store, loaded);
-    expectSame(loaded, JobSettings{});
+    expectSame(loaded({}), JobSettings{});
 }
 
 TEST(Preferences, StoredValuesAreClampedOnLoad)
 {
-    MemoryStore store;
-    store.texts = {{"FPSPref", "0"}, {"ScalePref", "0.01"}, {"WatermarkTextPref", ""}, {"SortPref", "YES"},
-                   {"KMLPref", "true"}, {"SkipPref", "0"}, {"CodecPref", "3"}, {"DeflickerWindowPref", "1"},
-                   {"DepthPref", "9"}};
-    JobSettings s;
-    loadPrefs(store, s);
+    JobSettings s = loaded({{"FPSPref", "0"}, {"WatermarkTextPref", ""}, {"SortPref", "YES"}, {"KMLPref", "true"},
+                            {"SkipPref", "0"}, {"CodecPref", "3"}, {"DeflickerWindowPref", "1"}, {"DepthPref", "9"}});
     EXPECT_FLOAT_EQ(s.mvFPS, 0.01f);
-    EXPECT_FLOAT_EQ(s.scale, 1.0f);
     EXPECT_EQ(s.watermarkStr, ""); // stored empty stays empty
     EXPECT_TRUE(s.isDateSort);
     EXPECT_TRUE(s.isCreateKML);
@@ -105,49 +112,35 @@ TEST(Preferences, StoredValuesAreClampedOnLoad)
     EXPECT_EQ(s.codec, kCodecTIFF);
     EXPECT_EQ(s.deflickerWindow, 3); // the smallest window that tells flicker from light
     EXPECT_EQ(s.depth, 8);
-    store.texts["ScalePref"] = "1.4";
-    loadPrefs(store, s);
-    EXPECT_FLOAT_EQ(s.scale, 1.4f);
-    // Beyond the largest percentage the size box takes (150%), as a frame of
-    // a thousand times the image would never be made.
-    store.texts["FormatPref"] = "0";
-    for (const char* huge : {"1000", "1e30"}) {
-        store.texts["ScalePref"] = huge;
-        loadPrefs(store, s);
-        EXPECT_FLOAT_EQ(s.scale, 1.5f) << huge;
-    }
-    store.texts["ScalePref"] = "nan";
-    loadPrefs(store, s);
-    EXPECT_FLOAT_EQ(s.scale, 1.0f);
+    // With a percentage (format 0) a scale beyond the largest the size box
+    // takes (150%) is held to it, as a frame of a thousand times the image
+    // would never be made.
+    for (const auto& [format, scale, want] : {std::tuple{"2", "0.01", 1.0f}, {"2", "1.4", 1.4f}, {"0", "1000", 1.5f},
+                                              {"0", "1e30", 1.5f}, {"0", "nan", 1.0f}})
+        EXPECT_FLOAT_EQ(loaded({{"FormatPref", format}, {"ScalePref", scale}}).scale, want) << format << " " << scale;
 
-    // The position is exactly 16 bytes; anything else is (0, 0).
-    store.datas["WatermarkPosnPref"] = std::vector<std::uint8_t>(15, 0x40);
-    s.wPosnX = 2;
-    loadPrefs(store, s);
-    EXPECT_EQ(s.wPosnX, 0);
+    // The position is exactly 16 bytes, two little-endian doubles; anything
+    // else is (0, 0). Places other than 0, 1, 2 are put at 0 by the renderer,
+    // and so read.
+    const auto place = [](const std::vector<std::uint8_t>& point) {
+        const JobSettings p = loaded({}, {{"WatermarkPosnPref", point}});
+        return std::pair(p.wPosnX, p.wPosnY);
+    };
+    EXPECT_EQ(place(std::vector<std::uint8_t>(15, 0x40)), std::pair(0.0, 0.0));
     std::vector<std::uint8_t> point(16, 0);
-    point[7] = 0x40;  // 2.0, little-endian
+    point[7] = 0x40;  // 2.0
     point[14] = 0xF0; // 1.0
     point[15] = 0x3F;
-    store.datas["WatermarkPosnPref"] = point;
-    loadPrefs(store, s);
-    EXPECT_EQ(s.wPosnX, 2.0);
-    EXPECT_EQ(s.wPosnY, 1.0);
-    // Positions other than 0, 1, 2 are placed as 0 by the renderer, and so read.
-    point[6] = 0xF8, point[7] = 0x7F; // NaN
+    EXPECT_EQ(place(point), std::pair(2.0, 1.0));
+    point[6] = 0xF8, point[7] = 0x7F;   // NaN
     point[14] = 0x1C, point[15] = 0x40; // 7.0
-    store.datas["WatermarkPosnPref"] = point;
-    loadPrefs(store, s);
-    EXPECT_EQ(s.wPosnX, 0.0);
-    EXPECT_EQ(s.wPosnY, 0.0);
+    EXPECT_EQ(place(point), std::pair(0.0, 0.0));
 
     // Values the controls cannot show are held to them; codes they do not
-    // offer are the registered defaults.
-    MemoryStore hostile;
-    hostile.texts = {{"FPSPref", "1e30"},  {"CodecPref", "99"},        {"QualityPref", "0"},
-                     {"FormatPref", "-5"}, {"TweenFramePref", "70000"}, {"MotionFramePref", "0"},
-                     {"FromTimePref", "1e30"}, {"ToTimePref", "-2"}};
-    loadPrefs(hostile, s);
+    // offer are the registered defaults, while the last of each table is
+    // still offered.
+    s = loaded({{"FPSPref", "1e30"}, {"CodecPref", "99"}, {"QualityPref", "0"}, {"FormatPref", "-5"},
+                {"TweenFramePref", "70000"}, {"MotionFramePref", "0"}, {"FromTimePref", "1e30"}, {"ToTimePref", "-2"}});
     EXPECT_FLOAT_EQ(s.mvFPS, 600);
     EXPECT_EQ(s.codec, kCodecH264);
     EXPECT_EQ(s.quality, kQualityNormal);
@@ -156,30 +149,21 @@ TEST(Preferences, StoredValuesAreClampedOnLoad)
     EXPECT_EQ(s.motionFrames, 1);
     EXPECT_FLOAT_EQ(s.fromTime, 24);
     EXPECT_FLOAT_EQ(s.toTime, 0);
-    hostile.texts = {{"CodecPref", "8"}, {"QualityPref", "1"}, {"FormatPref", "15"}};
-    loadPrefs(hostile, s);
-    EXPECT_EQ(s.codec, kCodecAV1); // the last of each table is still offered
+    s = loaded({{"CodecPref", "8"}, {"QualityPref", "1"}, {"FormatPref", "15"}});
+    EXPECT_EQ(s.codec, kCodecAV1);
     EXPECT_EQ(s.quality, kQualityLossless);
     EXPECT_EQ(s.format, 15);
+
     // Unreadable or out-of-range archives: the defaults stay (a font of a
     // million points would want a bitmap of terabytes).
-    for (const std::string bad : {"bad", "1 1 1 7"}) {
-        store.datas["textColorPref"] = {bad.begin(), bad.end()};
-        loadPrefs(store, s);
-        EXPECT_DOUBLE_EQ(s.textColor.alpha, 0.8) << bad;
-    }
-    for (const std::string bad : {"1e6 Serif", "0 Serif", "nan Serif"}) {
-        store.datas["textFontPref"] = {bad.begin(), bad.end()};
-        loadPrefs(store, s);
-        EXPECT_DOUBLE_EQ(s.textFont.pointSize, 12) << bad;
-    }
+    for (const std::string bad : {"bad", "1 1 1 7"})
+        EXPECT_DOUBLE_EQ(loaded({}, {{"textColorPref", bytes(bad)}}).textColor.alpha, 0.8) << bad;
+    for (const std::string bad : {"1e6 Serif", "0 Serif", "nan Serif"})
+        EXPECT_DOUBLE_EQ(loaded({}, {{"textFontPref", bytes(bad)}}).textFont.pointSize, 12) << bad;
     // A font stored before styles were kept is the family's regular face.
-    const std::string old = "36 DejaVu Sans";
-    store.datas["textFontPref"] = {old.begin(), old.end()};
-    s.textFont.style = "Bold";
-    loadPrefs(store, s);
-    EXPECT_EQ(s.textFont.family, "DejaVu Sans");
-    EXPECT_EQ(s.textFont.style, "");
+    s = loaded({}, {{"WatermarkFontPref", bytes("36 DejaVu Sans")}});
+    EXPECT_EQ(s.watermarkFont.family, "DejaVu Sans");
+    EXPECT_EQ(s.watermarkFont.style, "");
 }
 
 TEST(Preferences, SaveWritesEveryKeyInOrder)
@@ -193,7 +177,6 @@ TEST(Preferences, SaveWritesEveryKeyInOrder)
                                         "FromTimePref", "ToTimePref", "textColorPref", "textFontPref",
                                         "WatermarkTextPref", "WatermarkColorPref", "WatermarkFontPref",
                                         "WatermarkPosnPref", "DeflickerPref", "DeflickerWindowPref"}));
-    EXPECT_EQ(store.datas["WatermarkPosnPref"].size(), 16u);
     // No unusual value is a default, so a key written with a fixed value or
     // loaded into the wrong field shows.
     MemoryStore defaults;

@@ -66,7 +66,7 @@ TEST(JobSettings, SmoothingOptionsExcludeEachOther)
     EXPECT_TRUE(s.isTweening);
 }
 
-TEST(TimeOfDay, TextAndParse)
+TEST(TimeTexts, TimesOfDayLengthsAndTimeLeft)
 {
     EXPECT_EQ(timeText(7.5f), "7:30:00");
     EXPECT_EQ(timeText(7.9999f), "8:00:00");
@@ -76,6 +76,12 @@ TEST(TimeOfDay, TextAndParse)
     EXPECT_FLOAT_EQ(parseTime(""), 0.0f);
     EXPECT_FLOAT_EQ(parseTime("30"), 30.0f); // no upper limit
     EXPECT_FLOAT_EQ(parseTime("1:30:00:99"), 1.5f);
+    // Fewer than 10 appended and more than expected: LoopControls tests the clock built on this.
+    EXPECT_EQ(timeLeftText("Time Left:", 10.0, 10, 10), "Time Left: 1s");
+    EXPECT_EQ(timeLeftText("Time Left:", 36.0, 10, 1010), "Time Left: 1h 0m 1s");
+    EXPECT_EQ(lengthText(95.5f), " (1:35.5)");
+    EXPECT_EQ(lengthText(3725.3f), " (1:2:5.3)");
+    EXPECT_EQ(lengthText(0.5f), " (0:0.5)");
 }
 
 TEST(RunTexts, FrameDurationsAndTimeScales)
@@ -109,14 +115,4 @@ TEST(RunTexts, UnknownCodecAndQualityFallBack)
         EXPECT_EQ(movieAttributes(s).codecType, "jpeg") << code;
         EXPECT_EQ(movieAttributes(s).quality, 512) << code;
     }
-}
-
-TEST(RunTexts, TimeLeftAndLength)
-{
-    // Fewer than 10 appended and more than expected: LoopControls tests the clock built on this.
-    EXPECT_EQ(timeLeftText("Time Left:", 10.0, 10, 10), "Time Left: 1s");
-    EXPECT_EQ(timeLeftText("Time Left:", 36.0, 10, 1010), "Time Left: 1h 0m 1s");
-    EXPECT_EQ(lengthText(95.5f), " (1:35.5)");
-    EXPECT_EQ(lengthText(3725.3f), " (1:2:5.3)");
-    EXPECT_EQ(lengthText(0.5f), " (0:0.5)");
 }
