@@ -42,14 +42,18 @@
 
 #include "animation/CropWindow.h"
 #include "platform/picture/Picture.h"
+#include "shell/AdjustmentPanel.h"
 #include "shell/BrightnessPanel.h"
 #include "shell/CropView.h"
 #include "shell/EditorWindow.h"
 #include "shell/KeyframePanel.h"
 #include "shell/FloatSlider.h"
+#include "shell/FontColorPanels.h"
 #include "shell/FramePreviewView.h"
 #include "shell/ImageListView.h"
+#include "shell/LayerModePanel.h"
 #include "shell/MVWindow.h"
+#include "shell/WatermarkPanel.h"
 #include "settings/MovieName.h"
 
 using mv::shell::MVWindow;
@@ -558,8 +562,8 @@ private slots:
         w.findChild<QCheckBox*>("skipCheckbox")->click();
         QVERIFY(!kml->isEnabled() && !kml->isChecked() && w.settings().isCreateKML);
 
-        QColorDialog* colors = w.colorPanel();
-        QFontDialog* fonts = w.fontPanel();
+        QColorDialog* colors = w.fontColorPanels()->colorPanel();
+        QFontDialog* fonts = w.fontColorPanels()->fontPanel();
         w.mvFilters(21); // watermark panel open: the colour is the watermark's
         w.findChild<QPushButton*>("watermarkFontButton")->click();
         QVERIFY(fonts->isVisible() && colors->isVisible());
@@ -576,14 +580,14 @@ private slots:
         saveShot(colors, "watermark-colour-panel");
         w.mvFilters(21);
         w.findChild<QPushButton*>("dateFontButton")->click(); // the stamp's
-        QVERIFY(w.isTextFont() && colors->isVisible());
+        QVERIFY(w.fontColorPanels()->isStamp() && colors->isVisible());
         QCOMPARE(colors->windowTitle(), QString("Stamp Colour"));
-        saveShot(w.fontPanel(), "font-panel");
+        saveShot(fonts, "font-panel");
         colors->setCurrentColor(Qt::green);
         QCOMPARE(w.settings().textColor.green, 1.0);
         QCOMPARE(w.settings().textColor.red, 0.0);
         w.mvAction(11); // any other command: the monochrome tint's
-        QVERIFY(!w.isTextFont());
+        QVERIFY(!w.fontColorPanels()->isStamp());
         QCOMPARE(colors->windowTitle(), QString("Tint Colour"));
         colors->setCurrentColor(Qt::blue);
         saveShot(colors, "colour-panel");
@@ -592,7 +596,7 @@ private slots:
         QCOMPARE(w.settings().textColor.green, 1.0);
 
         w.mvFilters(20);
-        saveShot(w.filterPanel(), "adjustment-panel");
+        saveShot(w.adjustmentPanel(), "adjustment-panel");
         w.layerModePanel()->show();
         saveShot(w.layerModePanel(), "layer-mode-panel");
         w.mvLayerModeAction(5);
@@ -1052,7 +1056,7 @@ private slots:
         auto* note = w.findChild<QLabel*>("keyframesNote");
         w.mvFilters(20);
         QTRY_VERIFY_WITH_TIMEOUT(note->isVisible(), kPatience);
-        saveShot(w.filterPanel(), "adjustment-panel-keyframes");
+        saveShot(w.adjustmentPanel(), "adjustment-panel-keyframes");
         w.mvFilters(20);
 
         const QString movie = tmp_.path() + "/panned.mov";
@@ -1104,7 +1108,7 @@ private slots:
         QVERIFY(w.cropWindow().frameArray().empty());
         QVERIFY(!w.cropWindow().isReadAnim() && !w.cropWindow().isAnimation());
         w.mvFilters(20);
-        QTRY_VERIFY_WITH_TIMEOUT(w.filterPanel()->isVisible(), kPatience);
+        QTRY_VERIFY_WITH_TIMEOUT(w.adjustmentPanel()->isVisible(), kPatience);
         QVERIFY(!note->isVisible());
         w.mvFilters(20);
     }
