@@ -70,37 +70,20 @@ void WatermarkPanel::showSettings()
 {
     text_->setText(QString::fromStdString(settings_.watermarkStr));
     text_->setCursorPosition(0); // a long text shows its beginning
-    const int x = static_cast<int>(settings_.wPosnX), y = static_cast<int>(settings_.wPosnY);
-    if (auto* b = horizRadio_->button(x >= 0 && x <= 2 ? x : 0))
-        b->setChecked(true);
-    if (auto* b = vertRadio_->button(y >= 0 && y <= 2 ? y : 0))
-        b->setChecked(true);
+    horizRadio_->button(static_cast<int>(watermarkPlaceIn(settings_.wPosnX)))->setChecked(true);
+    vertRadio_->button(static_cast<int>(watermarkPlaceIn(settings_.wPosnY)))->setChecked(true);
     useCheckbox_->setChecked(settings_.useWatermark);
 }
 
 void WatermarkPanel::apply(int tag)
 {
-    int x = static_cast<int>(settings_.wPosnX), y = static_cast<int>(settings_.wPosnY);
-    switch (tag) {
-    case 1:
-        x = horizRadio_->checkedId();
-        if (x >= 3 || x < 0)
-            x = 0;
-        break;
-    case 2:
-        y = vertRadio_->checkedId();
-        if (y >= 3 || y < 0)
-            y = 0;
-        break;
-    case 4:
+    if (tag == 1)
+        settings_.wPosnX = watermarkPlaceIn(horizRadio_->checkedId());
+    else if (tag == 2)
+        settings_.wPosnY = watermarkPlaceIn(vertRadio_->checkedId());
+    else if (tag == 4)
         settings_.useWatermark = useCheckbox_->isChecked();
-        break;
-    default:
-        break;
-    }
     settings_.watermarkStr = text_->text().toStdString();
-    settings_.wPosnX = x;
-    settings_.wPosnY = y;
 }
 
 } // namespace mv::shell

@@ -19,8 +19,8 @@ class WatermarkPanel : public QDialog {
 public:
     WatermarkPanel(JobSettings& settings, QWidget* parent);
 
-    // The settings take what the panel shows, the place across (tag 1) or up
-    // (tag 2) and the switch (tag 4) as `tag` (as MVWindow::mvWatermarkAction
+    // The settings take the text, and the place across (tag 1), the place up
+    // (tag 2) or the switch (tag 4) as `tag` (as MVWindow::mvWatermarkAction
     // takes it) says.
     void apply(int tag);
     // Every control shows the settings.

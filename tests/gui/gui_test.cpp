@@ -554,6 +554,8 @@ private slots:
                  QString("DejaVu Sans Bold 36"));
         saveShot(w.watermarkPanel(), "watermark-panel");
         saveShot(colors, "watermark-colour-panel");
+        w.findChild<QRadioButton*>("watermarkHorizRadio2")->click();
+        QCOMPARE(w.settings().wPosnX, 2.0);
         w.mvFilters(21);
         w.findChild<QPushButton*>("dateFontButton")->click(); // the stamp's
         QVERIFY(colors->isVisible());
