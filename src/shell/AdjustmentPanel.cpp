@@ -13,7 +13,6 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
-#include <initializer_list>
 
 #include "settings/JobSettings.h"
 #include "shell/FloatSlider.h"
@@ -31,7 +30,7 @@ struct SliderDef {
     float fineStep; // one step with Alt held
     const char* format;
     float mul, add; // shown value = field * mul + add
-    int resetTag;
+    int resetTag;   // the tag of its Reset button; 3: Reset Colour's, it has none
     const char* tip;
 };
 
@@ -321,41 +320,19 @@ void AdjustmentPanel::showKeyframesNote(bool on) { keyframesNote_->setVisible(on
 
 void AdjustmentPanel::apply(int tag)
 {
-    auto resetFields = [this](std::initializer_list<float JobSettings::*> fields) {
-        for (auto f : fields)
-            settings_.*f = (f == &JobSettings::saturation || f == &JobSettings::contrast) ? 1.0f : 0.0f;
+    // The resets: all (tag 2), or the sliders whose reset tag is this one.
+    if (tag >= 2 && tag <= 9) {
+        const JobSettings neutral; // the adjustments start at their neutral values
+        for (const SliderDef& d : kSliders)
+            if (tag == 2 || d.resetTag == tag)
+                settings_.*d.field = neutral.*d.field;
         showAdjustments();
-    };
+        return;
+    }
     switch (tag) {
     case 0:
         readSliders();
         writeLabels();
-        break;
-    case 2:
-        resetFields({&JobSettings::saturation, &JobSettings::brightness, &JobSettings::contrast,
-                     &JobSettings::sepiaIntensity, &JobSettings::exposureEV, &JobSettings::blurRadius,
-                     &JobSettings::rotateAngle, &JobSettings::monoIntensity, &JobSettings::sharpenValue});
-        break;
-    case 3:
-        resetFields({&JobSettings::saturation, &JobSettings::brightness, &JobSettings::contrast});
-        break;
-    case 4:
-        resetFields({&JobSettings::exposureEV});
-        break;
-    case 5:
-        resetFields({&JobSettings::monoIntensity});
-        break;
-    case 6:
-        resetFields({&JobSettings::sepiaIntensity});
-        break;
-    case 7:
-        resetFields({&JobSettings::blurRadius});
-        break;
-    case 8:
-        resetFields({&JobSettings::rotateAngle});
-        break;
-    case 9:
-        resetFields({&JobSettings::sharpenValue});
         break;
     case 10:
         settings_.isSkipVerify = skipCheckbox_->isChecked();

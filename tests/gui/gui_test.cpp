@@ -514,10 +514,11 @@ private slots:
         QCOMPARE(label("sepiaText"), QString("25.0%"));
         w.findChild<QPushButton*>("exposureResetButton")->click();
         QCOMPARE(w.settings().exposureEV, 0.0f);
-        QCOMPARE(w.settings().sepiaIntensity, 0.25f);
         QCOMPARE(label("exposureText"), QString("0.00ev"));
-        w.findChild<QPushButton*>("resetAllButton")->click();
+        w.findChild<QPushButton*>("resetColorButton")->click(); // saturation, brightness and contrast
         QCOMPARE(w.settings().saturation, 1.0f);
+        QCOMPARE(w.settings().sepiaIntensity, 0.25f);
+        w.findChild<QPushButton*>("resetAllButton")->click();
         QCOMPARE(w.settings().sepiaIntensity, 0.0f);
 
         // Deflicker's switch and window reach the settings; the window field
