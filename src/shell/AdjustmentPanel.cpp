@@ -1,55 +1,27 @@
-// The main window's adjustment panel: the sliders, deflicker and the
-// smoothing controls.
-#include "shell/MVWindow.h"
+#include "shell/AdjustmentPanel.h"
 
-#include <QAbstractButton>
-#include <QButtonGroup>
 #include <QCheckBox>
-#include <QColorDialog>
-#include <QComboBox>
-#include <QFontDialog>
+#include <QEvent>
+#include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <cstdio>
 
-#include "render/FrameMaker.h"
-#include "shell/BrightnessPanel.h"
-#include "shell/EditorWindow.h"
+#include "settings/JobSettings.h"
 #include "shell/FloatSlider.h"
-#include "shell/WindowParts.h"
 
 namespace mv::shell {
 
 namespace {
 
-// Calls back whenever a window is shown or becomes the active one.
-class ActivationWatch : public QObject {
-public:
-    ActivationWatch(QObject* parent, std::function<void()> activated)
-        : QObject(parent), activated_(std::move(activated))
-    {
-    }
-    bool eventFilter(QObject*, QEvent* e) override
-    {
-        if (e->type() == QEvent::Show || e->type() == QEvent::WindowActivate)
-            activated_();
-        return false;
-    }
-
-private:
-    std::function<void()> activated_;
-};
-
-// The fields of the adjustment panel's float sliders and how their labels
-// show them.
+// The fields of the float sliders and how their labels show them.
 struct SliderDef {
     const char* name;  // slider object name; the label is name + "Text"
     const char* title; // the label in front of the slider
@@ -58,30 +30,30 @@ struct SliderDef {
     float fineStep; // one step with Alt held
     const char* format;
     float mul, add; // shown value = field * mul + add
-    int resetTag;
+    int resetTag;   // the tag of its Reset button; 3: Reset Colour's, it has none
     const char* tip;
 };
 
 const SliderDef kSliders[] = {
-    {"saturation", QT_TRANSLATE_NOOP("MVWindow", "Saturation"), &JobSettings::saturation, 0, 4, 0.001f, "%0.1f", 100,
-     -100, 3, QT_TRANSLATE_NOOP("MVWindow", "Colour saturation: left for grey, right for stronger colours")},
-    {"brightness", QT_TRANSLATE_NOOP("MVWindow", "Brightness"), &JobSettings::brightness, -1, 1, 0.001f, "%0.1f", 100,
-     0, 3, QT_TRANSLATE_NOOP("MVWindow", "Brightness added to every pixel")},
-    {"contrast", QT_TRANSLATE_NOOP("MVWindow", "Contrast"), &JobSettings::contrast, 0.25f, 4, 0.001f, "%0.1f", 100,
-     -100, 3, QT_TRANSLATE_NOOP("MVWindow", "Contrast about mid-grey")},
-    {"exposure", QT_TRANSLATE_NOOP("MVWindow", "Exposure"), &JobSettings::exposureEV, -10, 10, 0.01f, "%0.2fev", 1, 0,
-     4, QT_TRANSLATE_NOOP("MVWindow", "Exposure in stops: +1 doubles the light")},
-    {"mono", QT_TRANSLATE_NOOP("MVWindow", "Monochrome"), &JobSettings::monoIntensity, 0, 1, 0.001f, "%0.1f%%", 100,
-     0, 5, QT_TRANSLATE_NOOP("MVWindow", "Strength of the monochrome tint (its colour: Tint Colour…)")},
-    {"sepia", QT_TRANSLATE_NOOP("MVWindow", "Sepia"), &JobSettings::sepiaIntensity, 0, 1, 0.001f, "%0.1f%%", 100, 0,
-     6, QT_TRANSLATE_NOOP("MVWindow", "Strength of the sepia tone")},
-    {"blur", QT_TRANSLATE_NOOP("MVWindow", "Blur"), &JobSettings::blurRadius, 0, 100, 0.001f, "%0.1f%%", 100, 0, 7,
-     QT_TRANSLATE_NOOP("MVWindow", "Gaussian blur radius")},
-    {"rotate", QT_TRANSLATE_NOOP("MVWindow", "Straighten"), &JobSettings::rotateAngle, kStraightenRange.low,
+    {"saturation", QT_TRANSLATE_NOOP("AdjustmentPanel", "Saturation"), &JobSettings::saturation, 0, 4, 0.001f, "%0.1f",
+     100, -100, 3, QT_TRANSLATE_NOOP("AdjustmentPanel", "Colour saturation: left for grey, right for stronger colours")},
+    {"brightness", QT_TRANSLATE_NOOP("AdjustmentPanel", "Brightness"), &JobSettings::brightness, -1, 1, 0.001f, "%0.1f",
+     100, 0, 3, QT_TRANSLATE_NOOP("AdjustmentPanel", "Brightness added to every pixel")},
+    {"contrast", QT_TRANSLATE_NOOP("AdjustmentPanel", "Contrast"), &JobSettings::contrast, 0.25f, 4, 0.001f, "%0.1f",
+     100, -100, 3, QT_TRANSLATE_NOOP("AdjustmentPanel", "Contrast about mid-grey")},
+    {"exposure", QT_TRANSLATE_NOOP("AdjustmentPanel", "Exposure"), &JobSettings::exposureEV, -10, 10, 0.01f, "%0.2fev",
+     1, 0, 4, QT_TRANSLATE_NOOP("AdjustmentPanel", "Exposure in stops: +1 doubles the light")},
+    {"mono", QT_TRANSLATE_NOOP("AdjustmentPanel", "Monochrome"), &JobSettings::monoIntensity, 0, 1, 0.001f, "%0.1f%%",
+     100, 0, 5, QT_TRANSLATE_NOOP("AdjustmentPanel", "Strength of the monochrome tint (its colour: Tint Colour…)")},
+    {"sepia", QT_TRANSLATE_NOOP("AdjustmentPanel", "Sepia"), &JobSettings::sepiaIntensity, 0, 1, 0.001f, "%0.1f%%", 100,
+     0, 6, QT_TRANSLATE_NOOP("AdjustmentPanel", "Strength of the sepia tone")},
+    {"blur", QT_TRANSLATE_NOOP("AdjustmentPanel", "Blur"), &JobSettings::blurRadius, 0, 100, 0.001f, "%0.1f%%", 100, 0,
+     7, QT_TRANSLATE_NOOP("AdjustmentPanel", "Gaussian blur radius")},
+    {"rotate", QT_TRANSLATE_NOOP("AdjustmentPanel", "Straighten"), &JobSettings::rotateAngle, kStraightenRange.low,
      kStraightenRange.high, 0.00174f, "%0.1f°", 57.325f, 0, 8,
-     QT_TRANSLATE_NOOP("MVWindow", "Turns the picture to straighten a tilted horizon")},
-    {"sharpen", QT_TRANSLATE_NOOP("MVWindow", "Sharpen"), &JobSettings::sharpenValue, 0, 10, 0.001f, "%0.1f%%", 100, 0,
-     9, QT_TRANSLATE_NOOP("MVWindow", "Sharpens the picture's detail")},
+     QT_TRANSLATE_NOOP("AdjustmentPanel", "Turns the picture to straighten a tilted horizon")},
+    {"sharpen", QT_TRANSLATE_NOOP("AdjustmentPanel", "Sharpen"), &JobSettings::sharpenValue, 0, 10, 0.001f, "%0.1f%%",
+     100, 0, 9, QT_TRANSLATE_NOOP("AdjustmentPanel", "Sharpens the picture's detail")},
 };
 
 QString formatLabel(const char* format, double value)
@@ -93,24 +65,25 @@ QString formatLabel(const char* format, double value)
 
 } // namespace
 
-void MVWindow::buildFilterPanel()
+AdjustmentPanel::AdjustmentPanel(JobSettings& settings, QWidget* parent)
+    : QDialog(parent, Qt::Tool), settings_(settings)
 {
-    filterPanel_ = new QDialog(this, Qt::Tool);
-    filterPanel_->setObjectName("filterPanel");
-    auto* v = new QVBoxLayout(filterPanel_);
+    setObjectName("filterPanel");
+    setWindowTitle(tr("Adjustments"));
+    auto* v = new QVBoxLayout(this);
     auto* grid = new QGridLayout;
     int row = 0;
     auto addSlider = [&](const QString& name, const QString& title, float min, float max, float fine, int resetTag,
                          const QString& tip) {
-        auto* label = new QLabel(title + ":", filterPanel_);
+        auto* label = new QLabel(title + ":", this);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        auto* slider = new FloatSlider(min, max, fine, filterPanel_);
+        auto* slider = new FloatSlider(min, max, fine, this);
         slider->setObjectName(name + "Slider");
         slider->setAccessibleName(title);
         slider->setToolTip(tip + tr(". Arrow keys step; with Alt held, finer."));
         slider->setMinimumWidth(200);
         label->setBuddy(slider);
-        auto* value = new QLabel(filterPanel_);
+        auto* value = new QLabel(this);
         value->setObjectName(name + "Text");
         value->setMinimumWidth(64);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -119,88 +92,80 @@ void MVWindow::buildFilterPanel()
         grid->addWidget(slider, row, 1);
         grid->addWidget(value, row, 2);
         if (resetTag >= 4) {
-            auto* reset = new QPushButton(tr("Reset"), filterPanel_);
+            auto* reset = new QPushButton(tr("Reset"), this);
             reset->setObjectName(name + "ResetButton");
             reset->setAccessibleName(tr("Reset %1").arg(title));
             reset->setToolTip(tr("Back to no %1").arg(title.toLower()));
-            connect(reset, &QPushButton::clicked, this, [this, resetTag] { mvFilters(resetTag); });
+            connect(reset, &QPushButton::clicked, this, [this, resetTag] { emit command(resetTag); });
             grid->addWidget(reset, row, 3);
         }
-        connect(slider, &QSlider::valueChanged, this, [this] { mvFilters(0); });
+        connect(slider, &QSlider::valueChanged, this, [this] { emit command(0); });
         sliders_[name] = slider;
         sliderLabels_[name] = value;
         ++row;
-        return slider;
     };
     for (const SliderDef& d : kSliders)
-        addSlider(d.name, wt(d.title), d.min, d.max, d.fineStep, d.resetTag, tr(d.tip));
+        addSlider(d.name, tr(d.title), d.min, d.max, d.fineStep, d.resetTag, tr(d.tip));
 
     auto* resetRow = new QHBoxLayout;
-    auto* tint = new QPushButton(tr("Tint Colour…"), filterPanel_);
-    tint->setObjectName("monoColorButton");
-    tint->setToolTip(tr("Colour of the monochrome tint"));
-    connect(tint, &QPushButton::clicked, this, [this] { mvFilters(1); });
-    auto* resetColor = new QPushButton(tr("Reset Colour"), filterPanel_);
-    resetColor->setObjectName("resetColorButton");
-    resetColor->setToolTip(tr("Saturation, brightness and contrast back to neutral"));
-    connect(resetColor, &QPushButton::clicked, this, [this] { mvFilters(3); });
-    auto* resetAll = new QPushButton(tr("Reset All"), filterPanel_);
-    resetAll->setObjectName("resetAllButton");
-    resetAll->setToolTip(tr("Every adjustment back to neutral"));
-    connect(resetAll, &QPushButton::clicked, this, [this] { mvFilters(2); });
-    resetRow->addWidget(tint);
+    auto button = [this](const QString& title, const char* name, const QString& tip, int tag) {
+        auto* b = new QPushButton(title, this);
+        b->setObjectName(name);
+        b->setToolTip(tip);
+        connect(b, &QPushButton::clicked, this, [this, tag] { emit command(tag); });
+        return b;
+    };
+    resetRow->addWidget(button(tr("Tint Colour…"), "monoColorButton", tr("Colour of the monochrome tint"), 1));
     resetRow->addStretch();
-    resetRow->addWidget(resetColor);
-    resetRow->addWidget(resetAll);
+    resetRow->addWidget(button(tr("Reset Colour"), "resetColorButton",
+                               tr("Saturation, brightness and contrast back to neutral"), 3));
+    resetRow->addWidget(button(tr("Reset All"), "resetAllButton", tr("Every adjustment back to neutral"), 2));
     grid->addLayout(resetRow, row++, 0, 1, 4);
     keyframesNote_ = new QLabel(tr("This movie follows its keyframes: the adjustments are taken from them. "
                                    "Change them in the keyframe editor (Crop: Custom), or choose another crop "
                                    "to use the sliders."),
-                                filterPanel_);
+                                this);
     keyframesNote_->setObjectName("keyframesNote");
     keyframesNote_->setWordWrap(true);
     keyframesNote_->setStyleSheet("QLabel { background: palette(tooltip-base); color: palette(tooltip-text); "
                                   "padding: 4px; }");
     keyframesNote_->hide();
-    // The keyframes change in the editor, another window.
-    filterPanel_->installEventFilter(new ActivationWatch(filterPanel_, [this] { showKeyframesNote(); }));
     grid->addWidget(keyframesNote_, row++, 0, 1, 4);
     grid->setRowMinimumHeight(row++, 8);
 
     // Smoothing, in the same columns as the adjustments
-    auto* smooth = grid;
-    tweenCheckbox_ = new QCheckBox(tr("Tween frames"), filterPanel_);
+    tweenCheckbox_ = new QCheckBox(tr("Tween frames"), this);
     tweenCheckbox_->setObjectName("tweenCheckbox");
     tweenCheckbox_->setToolTip(tr("Insert blended frames between the images"));
-    motionBlurCheckbox_ = new QCheckBox(tr("Motion blur"), filterPanel_);
+    motionBlurCheckbox_ = new QCheckBox(tr("Motion blur"), this);
     motionBlurCheckbox_->setObjectName("motionBlurCheckbox");
     motionBlurCheckbox_->setToolTip(tr("Mix each frame with the ones before it"));
     auto intSlider = [&](const QString& name, const QString& title, int min, int max, int r, QCheckBox* box) {
-        auto* slider = new FloatSlider(min, max, 1, filterPanel_);
+        auto* slider = new FloatSlider(min, max, 1, this);
         slider->setObjectName(name + "Slider");
         slider->setAccessibleName(title);
-        auto* value = new QLabel(filterPanel_);
+        auto* value = new QLabel(this);
         value->setObjectName(name + "Text");
         value->setAccessibleName(title + tr(" value"));
         value->setMinimumWidth(64);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        smooth->addWidget(box, row + r, 0);
-        smooth->addWidget(slider, row + r, 1);
-        smooth->addWidget(value, row + r, 2);
-        connect(slider, &QSlider::valueChanged, this, [this] { mvFilters(0); });
+        grid->addWidget(box, row + r, 0);
+        grid->addWidget(slider, row + r, 1);
+        grid->addWidget(value, row + r, 2);
+        connect(slider, &QSlider::valueChanged, this, [this] { emit command(0); });
         sliders_[name] = slider;
         sliderLabels_[name] = value;
     };
     // As many as a movie uses: more would be held to these when it starts.
     intSlider("tween", tr("Tween frames"), 1, kMaxTweenFrames, 0, tweenCheckbox_);
     intSlider("motion", tr("Motion blur frames"), 1, kMotionStoreSize, 1, motionBlurCheckbox_);
-    connect(tweenCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(17); });
-    connect(motionBlurCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(18); });
+    connect(tweenCheckbox_, &QCheckBox::clicked, this, [this] { emit command(17); });
+    connect(motionBlurCheckbox_, &QCheckBox::clicked, this, [this] { emit command(18); });
     // Deflicker: a switch and its window, in images.
-    deflickerCheckbox_ = new QCheckBox(tr("Deflicker"), filterPanel_);
+    deflickerCheckbox_ = new QCheckBox(tr("Deflicker"), this);
     deflickerCheckbox_->setObjectName("deflickerCheckbox");
     deflickerCheckbox_->setToolTip(tr("Even out the brightness from image to image, keeping slow changes of light"));
-    deflickerWindowField_ = new QSpinBox(filterPanel_);
+    deflickerWindowField_ = new QSpinBox(this);
     deflickerWindowField_->setObjectName("deflickerWindowField");
     deflickerWindowField_->setAccessibleName(tr("Deflicker window"));
     deflickerWindowField_->setToolTip(
@@ -210,15 +175,15 @@ void MVWindow::buildFilterPanel()
                                     static_cast<int>(kDeflickerWindowRange.high));
     deflickerWindowField_->setSpecialValueText(tr("Automatic"));
     deflickerWindowField_->setSuffix(tr(" images"));
-    auto* brightness = new QPushButton(tr("&Brightness…"), filterPanel_);
+    auto* brightness = new QPushButton(tr("&Brightness…"), this);
     brightness->setObjectName("brightnessButton");
     brightness->setToolTip(tr("Plot the brightness of the listed images and the curve deflicker follows"));
-    connect(brightness, &QPushButton::clicked, this, [this] { showBrightnessPanel(); });
-    smooth->addWidget(deflickerCheckbox_, row + 2, 0);
-    smooth->addWidget(deflickerWindowField_, row + 2, 1, Qt::AlignLeft);
-    smooth->addWidget(brightness, row + 2, 2, 1, 2, Qt::AlignRight);
-    connect(deflickerCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(19); });
-    connect(deflickerWindowField_, &QSpinBox::valueChanged, this, [this] { mvFilters(19); });
+    connect(brightness, &QPushButton::clicked, this, &AdjustmentPanel::brightnessWanted);
+    grid->addWidget(deflickerCheckbox_, row + 2, 0);
+    grid->addWidget(deflickerWindowField_, row + 2, 1, Qt::AlignLeft);
+    grid->addWidget(brightness, row + 2, 2, 1, 2, Qt::AlignRight);
+    connect(deflickerCheckbox_, &QCheckBox::clicked, this, [this] { emit command(19); });
+    connect(deflickerWindowField_, &QSpinBox::valueChanged, this, [this] { emit command(19); });
     // Rows with and without a reset button the same height.
     const int rowHeight = QPushButton(tr("Reset")).sizeHint().height();
     for (int r = 0; r < grid->rowCount(); ++r)
@@ -226,7 +191,7 @@ void MVWindow::buildFilterPanel()
             grid->setRowMinimumHeight(r, rowHeight);
     grid->setColumnStretch(1, 1);
     v->addLayout(grid);
-    auto* line = new QFrame(filterPanel_);
+    auto* line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     v->addWidget(line);
@@ -235,10 +200,10 @@ void MVWindow::buildFilterPanel()
     auto* options = new QGridLayout;
     auto check = [&](QCheckBox*& box, const char* name, const QString& title, const QString& tip, int tag, int r,
                      int c) {
-        box = new QCheckBox(title, filterPanel_);
+        box = new QCheckBox(title, this);
         box->setObjectName(name);
         box->setToolTip(tip);
-        connect(box, &QCheckBox::clicked, this, [this, tag] { mvFilters(tag); });
+        connect(box, &QCheckBox::clicked, this, [this, tag] { emit command(tag); });
         options->addWidget(box, r, c);
     };
     check(skipCheckbox_, "skipCheckbox", tr("Skip image checks"),
@@ -251,24 +216,22 @@ void MVWindow::buildFilterPanel()
     v->addLayout(options);
 
     auto* range = new QHBoxLayout;
-    timeRangeCheckbox_ = new QCheckBox(tr("Only images taken from"), filterPanel_);
+    timeRangeCheckbox_ = new QCheckBox(tr("Only images taken from"), this);
     timeRangeCheckbox_->setObjectName("timeRangeCheckbox");
     timeRangeCheckbox_->setToolTip(tr("Use only images whose capture time of day lies in the range"));
-    connect(timeRangeCheckbox_, &QCheckBox::clicked, this, [this] { mvFilters(14); });
-    rangeFromText_ = new QLineEdit(filterPanel_);
-    rangeFromText_->setObjectName("rangeFromText");
-    rangeFromText_->setAccessibleName(tr("Time range start"));
-    rangeFromText_->setToolTip(tr("Time of day as h:mm:ss"));
-    rangeFromText_->setMaximumWidth(80);
-    connect(rangeFromText_, &QLineEdit::editingFinished, this, [this] { mvFilters(15); });
-    auto* to = new QLabel(tr("to"), filterPanel_);
-    rangeToText_ = new QLineEdit(filterPanel_);
-    rangeToText_->setObjectName("rangeToText");
-    rangeToText_->setAccessibleName(tr("Time range end"));
-    rangeToText_->setToolTip(tr("Time of day as h:mm:ss"));
-    rangeToText_->setMaximumWidth(80);
+    connect(timeRangeCheckbox_, &QCheckBox::clicked, this, [this] { emit command(14); });
+    auto timeField = [this](QLineEdit*& field, const char* name, const QString& title, int tag) {
+        field = new QLineEdit(this);
+        field->setObjectName(name);
+        field->setAccessibleName(title);
+        field->setToolTip(tr("Time of day as h:mm:ss"));
+        field->setMaximumWidth(80);
+        connect(field, &QLineEdit::editingFinished, this, [this, tag] { emit command(tag); });
+    };
+    timeField(rangeFromText_, "rangeFromText", tr("Time range start"), 15);
+    auto* to = new QLabel(tr("to"), this);
+    timeField(rangeToText_, "rangeToText", tr("Time range end"), 16);
     to->setBuddy(rangeToText_);
-    connect(rangeToText_, &QLineEdit::editingFinished, this, [this] { mvFilters(16); });
     range->addWidget(timeRangeCheckbox_);
     range->addWidget(rangeFromText_);
     range->addWidget(to);
@@ -277,7 +240,14 @@ void MVWindow::buildFilterPanel()
     v->addLayout(range);
 }
 
-void MVWindow::setSlidersFromSettings()
+bool AdjustmentPanel::event(QEvent* e)
+{
+    if (e->type() == QEvent::Show || e->type() == QEvent::WindowActivate)
+        emit activated();
+    return QDialog::event(e);
+}
+
+void AdjustmentPanel::setSlidersFromSettings()
 {
     for (const SliderDef& d : kSliders) {
         QSignalBlocker b(sliders_[d.name]);
@@ -288,13 +258,13 @@ void MVWindow::setSlidersFromSettings()
     sliders_["motion"]->setValue(settings_.motionFrames);
 }
 
-void MVWindow::showAdjustments()
+void AdjustmentPanel::showAdjustments(bool atStart)
 {
     setSlidersFromSettings();
-    writeLabels();
+    writeLabels(atStart);
 }
 
-void MVWindow::readSliders()
+void AdjustmentPanel::readSliders()
 {
     for (const SliderDef& d : kSliders) {
         // A slider keeps its field exactly until it is moved: its steps
@@ -306,7 +276,7 @@ void MVWindow::readSliders()
     settings_.motionFrames = static_cast<std::uint16_t>(sliders_["motion"]->value());
 }
 
-void MVWindow::writeLabels(bool atStart)
+void AdjustmentPanel::writeLabels(bool atStart)
 {
     for (const SliderDef& d : kSliders) {
         const char* format = (atStart && d.field == &JobSettings::rotateAngle) ? "%0.2f°" : d.format;
@@ -316,54 +286,53 @@ void MVWindow::writeLabels(bool atStart)
     sliderLabels_["motion"]->setText(QString::number(sliders_["motion"]->value()));
 }
 
-void MVWindow::mvFilters(int tag)
+void AdjustmentPanel::showSettings()
 {
-    forgetStampTarget();
-    auto resetFields = [this](std::initializer_list<float JobSettings::*> fields) {
-        for (auto f : fields)
-            settings_.*f = (f == &JobSettings::saturation || f == &JobSettings::contrast) ? 1.0f : 0.0f;
-        setSlidersFromSettings();
-        writeLabels();
-    };
+    rangeFromText_->setText(QString::fromStdString(timeText(settings_.fromTime)));
+    rangeToText_->setText(QString::fromStdString(timeText(settings_.toTime)));
+    timeRangeCheckbox_->setChecked(settings_.isTimeRange);
+    kmlCheckbox_->setChecked(settings_.isCreateKML);
+    skipCheckbox_->setChecked(settings_.isSkipVerify);
+    if (settings_.isSkipVerify)
+        kmlCheckbox_->setChecked(false);
+    kmlCheckbox_->setEnabled(!settings_.isSkipVerify);
+    animCheckbox_->setChecked(settings_.isSaveAnim);
+    verticalCheckbox_->setChecked(settings_.isVertical);
+    setSlidersFromSettings();
+    sliderLabels_["tween"]->setText(QString::number(settings_.tweenFrames));
+    sliderLabels_["motion"]->setText(QString::number(settings_.motionFrames));
+    sliders_["tween"]->setEnabled(settings_.isTweening);
+    tweenCheckbox_->setChecked(settings_.isTweening);
+    sliders_["motion"]->setEnabled(settings_.isMotionBlur);
+    motionBlurCheckbox_->setChecked(settings_.isMotionBlur);
+    {
+        QSignalBlocker b(deflickerWindowField_);
+        deflickerWindowField_->setValue(settings_.deflickerWindow == 0 ? deflickerWindowField_->minimum()
+                                                                       : settings_.deflickerWindow);
+    }
+    deflickerCheckbox_->setChecked(settings_.isDeflicker);
+    deflickerWindowField_->setEnabled(settings_.isDeflicker);
+}
+
+void AdjustmentPanel::setTimeRangeChecked(bool on) { timeRangeCheckbox_->setChecked(on); }
+
+void AdjustmentPanel::showKeyframesNote(bool on) { keyframesNote_->setVisible(on); }
+
+void AdjustmentPanel::apply(int tag)
+{
+    // The resets: all (tag 2), or the sliders whose reset tag is this one.
+    if (tag >= 2 && tag <= 9) {
+        const JobSettings neutral; // the adjustments start at their neutral values
+        for (const SliderDef& d : kSliders)
+            if (tag == 2 || d.resetTag == tag)
+                settings_.*d.field = neutral.*d.field;
+        showAdjustments();
+        return;
+    }
     switch (tag) {
     case 0:
         readSliders();
         writeLabels();
-        setNumList(settings_.numListImages);
-        break;
-    case 1: {
-        QSignalBlocker b(colorPanel_);
-        colorPanel_->setCurrentColor(
-            QColor::fromRgbF(settings_.ciColor.red, settings_.ciColor.green, settings_.ciColor.blue));
-        colorPanel_->show();
-        colorPanel_->raise();
-        break;
-    }
-    case 2:
-        resetFields({&JobSettings::saturation, &JobSettings::brightness, &JobSettings::contrast,
-                     &JobSettings::sepiaIntensity, &JobSettings::exposureEV, &JobSettings::blurRadius,
-                     &JobSettings::rotateAngle, &JobSettings::monoIntensity, &JobSettings::sharpenValue});
-        break;
-    case 3:
-        resetFields({&JobSettings::saturation, &JobSettings::brightness, &JobSettings::contrast});
-        break;
-    case 4:
-        resetFields({&JobSettings::exposureEV});
-        break;
-    case 5:
-        resetFields({&JobSettings::monoIntensity});
-        break;
-    case 6:
-        resetFields({&JobSettings::sepiaIntensity});
-        break;
-    case 7:
-        resetFields({&JobSettings::blurRadius});
-        break;
-    case 8:
-        resetFields({&JobSettings::rotateAngle});
-        break;
-    case 9:
-        resetFields({&JobSettings::sharpenValue});
         break;
     case 10:
         settings_.isSkipVerify = skipCheckbox_->isChecked();
@@ -381,7 +350,6 @@ void MVWindow::mvFilters(int tag)
         break;
     case 13:
         settings_.isVertical = verticalCheckbox_->isChecked();
-        cropView_.isCropRect = false;
         break;
     case 14:
         settings_.isTimeRange = timeRangeCheckbox_->isChecked();
@@ -401,20 +369,17 @@ void MVWindow::mvFilters(int tag)
         const bool tween = tag == 17;
         QCheckBox* box = tween ? tweenCheckbox_ : motionBlurCheckbox_;
         QCheckBox* other = tween ? motionBlurCheckbox_ : tweenCheckbox_;
-        FloatSlider* slider = sliders_[tween ? "tween" : "motion"];
-        FloatSlider* otherSlider = sliders_[tween ? "motion" : "tween"];
         if (tween)
             settings_.setTweening(box->isChecked());
         else
             settings_.setMotionBlur(box->isChecked());
         if (box->isChecked()) {
             other->setChecked(false);
-            otherSlider->setEnabled(false);
+            sliders_[tween ? "motion" : "tween"]->setEnabled(false);
             readSliders();
             writeLabels();
         }
-        slider->setEnabled(box->isChecked());
-        setNumList(settings_.numListImages);
+        sliders_[tween ? "tween" : "motion"]->setEnabled(box->isChecked());
         break;
     }
     case 19:
@@ -423,48 +388,10 @@ void MVWindow::mvFilters(int tag)
                                         ? 0
                                         : deflickerWindowIn(deflickerWindowField_->value());
         deflickerWindowField_->setEnabled(settings_.isDeflicker);
-        if (brightnessPanel_)
-            brightnessPanel_->windowChanged();
-        // The editor's preview shows no gain; the main window's does.
-        refreshFramePreview();
-        return;
-    case 20:
-        if (filterPanel_->isVisible()) {
-            filterPanel_->hide();
-        } else {
-            filterPanel_->show();
-            filterPanel_->raise();
-            filterPanel_->activateWindow();
-        }
         break;
-    case 21:
-        if (watermarkPanel_->isVisible()) {
-            watermarkPanel_->hide();
-            hideWatermarkTextPanels();
-        } else {
-            watermarkPanel_->show();
-            watermarkPanel_->raise();
-            watermarkPanel_->activateWindow();
-            QSignalBlocker bc(colorPanel_), bf(fontPanel_);
-            colorPanel_->setCurrentColor(toQColor(settings_.watermarkColor));
-            fontPanel_->setCurrentFont(toQFont(settings_.watermarkFont));
-            watermarkUseCheckbox_->setChecked(settings_.useWatermark);
-        }
-        titleTextPanels();
-        return;
     default:
         break;
     }
-    settings_.isFilterChange = true;
-    redrawPreview();
-}
-
-// Says, while it is so, that the movie takes its adjustments from the
-// keyframes, whatever the sliders show.
-void MVWindow::showKeyframesNote()
-{
-    if (keyframesNote_)
-        keyframesNote_->setVisible(followsKeyframes(cropWindow_.get(), settings_));
 }
 
 } // namespace mv::shell

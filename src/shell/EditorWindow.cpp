@@ -26,11 +26,10 @@
 #include "shell/CropView.h"
 #include "shell/KeyframePanel.h"
 #include "shell/MVWindow.h"
+#include "shell/WindowParts.h"
 
 namespace mv::shell {
 namespace {
-
-QString wt(const char* key) { return QCoreApplication::translate("MVWindow", key); }
 
 // The FPS slider holds the exponent of 1.25 in thousandths, from 0.01 to 600
 // frames per second.

@@ -2,10 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QColorDialog>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QDesktopServices>
@@ -13,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
-#include <QFontDialog>
 #include <QTimer>
 #include <QDialogButtonBox>
 #include <QTextBrowser>
@@ -26,10 +23,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QShortcut>
-#include <QSpinBox>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
 #include <QStandardPaths>
@@ -44,21 +39,26 @@
 
 #include "platform/system/Localize.h"
 #include "platform/system/Sound.h"
+#include "render/FrameMaker.h"
 #include "render/FramePreview.h"
 #include "render/RunTexts.h"
 #include "render/Smoothing.h"
 #include "settings/MovieName.h"
 #include "settings/Preferences.h"
+#include "shell/AdjustmentPanel.h"
 #include "shell/Application.h"
 #include "shell/BrightnessPanel.h"
-#include "shell/FloatSlider.h"
+#include "shell/ConvertPanel.h"
 #include "shell/CropView.h"
 #include "animation/EditorControls.h"
 #include "shell/EditorWindow.h"
+#include "shell/FontColorPanels.h"
 #include "shell/FramePreviewView.h"
 #include "shell/ImageListView.h"
+#include "shell/LayerModePanel.h"
 #include "shell/MainThread.h"
 #include "shell/ShellPorts.h"
+#include "shell/WatermarkPanel.h"
 #include "shell/WindowParts.h"
 
 namespace fs = std::filesystem;
@@ -156,15 +156,10 @@ MVWindow::MVWindow(std::unique_ptr<PreferenceStore> store, QWidget* parent)
     main_ = std::make_unique<MainThread>(this);
     ports_ = std::make_unique<ShellPorts>(*this, *main_, listView_->lineHeight());
     buildMenus();
-    buildFilterPanel();
-    buildWatermarkPanel();
-    buildLayerModePanel();
-    buildConvertPanel();
+    buildPanels();
 
     // 1. Placement on the only screen.
     placeWindow();
-    // 2. and 8. The shared font and colour panels.
-    buildSharedPanels();
     // 3. - 5. The data folder and its working files.
     files_ = prepareDataFolder();
     verifyList_ = std::make_unique<VerifyList>(files_ ? files_->verifyFile : std::string());
@@ -191,8 +186,7 @@ MVWindow::MVWindow(std::unique_ptr<PreferenceStore> store, QWidget* parent)
     cropWindow_->version = QCoreApplication::applicationVersion().toStdString();
     // 6. - 7. Start values and the adjustment panel.
     settings_ = JobSettings{};
-    setSlidersFromSettings();
-    writeLabels(true);
+    adjustmentPanel_->showAdjustments(true);
     // 10. The stored preferences.
     loadPrefs(*prefs_, settings_);
     // 11. - 15. The controls show the settings; 12. the text renderer gets its styles.
@@ -222,11 +216,6 @@ MVWindow::~MVWindow()
     convert_.reset();
     run_.reset();
 }
-
-QWidget* MVWindow::filterPanel() const { return filterPanel_; }
-QWidget* MVWindow::watermarkPanel() const { return watermarkPanel_; }
-QWidget* MVWindow::layerModePanel() const { return layerModePanel_; }
-QWidget* MVWindow::convertPanel() const { return convertPanel_; }
 
 // ---------------------------------------------------------------------------
 // Building the window
@@ -520,29 +509,36 @@ void MVWindow::buildMenus()
     about->setObjectName("aboutItem");
 }
 
-void MVWindow::buildConvertPanel()
+void MVWindow::buildPanels()
 {
-    convertPanel_ = new QDialog(this, Qt::Tool);
-    convertPanel_->setObjectName("convertPanel");
-    auto* v = new QVBoxLayout(convertPanel_);
-    convImagesText_ = new QLabel(convertPanel_);
-    convImagesText_->setObjectName("convImagesText");
-    convTimeText_ = new QLabel(convertPanel_);
-    convTimeText_->setObjectName("convTimeText");
-    convSizeText_ = new QLabel(convertPanel_);
-    convSizeText_->setObjectName("convSizeText");
-    auto* stop = new QPushButton(tr("Stop"), convertPanel_);
-    stop->setObjectName("convStopButton");
-    connect(stop, &QPushButton::clicked, this, [this] { convert_->stopConversion(); });
+    adjustmentPanel_ = new AdjustmentPanel(settings_, this);
+    connect(adjustmentPanel_, &AdjustmentPanel::command, this, &MVWindow::mvFilters);
+    connect(adjustmentPanel_, &AdjustmentPanel::brightnessWanted, this, &MVWindow::showBrightnessPanel);
+    // The keyframes change in the editor, another window.
+    connect(adjustmentPanel_, &AdjustmentPanel::activated, this, &MVWindow::showKeyframesNote);
+    watermarkPanel_ = new WatermarkPanel(settings_, this);
+    connect(watermarkPanel_, &WatermarkPanel::command, this, &MVWindow::mvWatermarkAction);
+    layerModePanel_ = new LayerModePanel(this);
+    connect(layerModePanel_, &LayerModePanel::modeChosen, this, &MVWindow::mvLayerModeAction);
+    convertPanel_ = new ConvertPanel(this);
+    connect(convertPanel_, &ConvertPanel::stopClicked, this, [this] { convert_->stopConversion(); });
     connect(convertPanel_, &QDialog::finished, this, [this] { convert_->panelClosed(); });
-    convProgress_ = new QProgressBar(convertPanel_);
-    convProgress_->setObjectName("convProgress");
-    convProgress_->setAccessibleName(tr("Progress"));
-    convProgress_->setRange(0, 1000);
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{convImagesText_, convProgress_, convTimeText_, convSizeText_, stop})
-        v->addWidget(w);
-    convertPanel_->setMinimumWidth(280);
+    fontColorPanels_ = new FontColorPanels(settings_, this, watermarkPanel_);
+    connect(fontColorPanels_, &FontColorPanels::styleChanged, this, [this](FontColorPanels::Target target) {
+        switch (target) {
+        case FontColorPanels::Target::Watermark:
+            handWatermarkToRenderer();
+            break;
+        case FontColorPanels::Target::Stamp:
+            handStampStyleToRenderer();
+            break;
+        case FontColorPanels::Target::Tint:
+            settings_.isFilterChange = true;
+            redrawPreview();
+            break;
+        }
+    });
+    connect(watermarkPanel_, &QDialog::finished, fontColorPanels_, &FontColorPanels::watermarkClosed);
 }
 
 void MVWindow::placeWindow()
@@ -568,39 +564,8 @@ void MVWindow::placeWindow()
 
 void MVWindow::showSettings()
 {
-    watermarkText_->setText(QString::fromStdString(settings_.watermarkStr));
-    watermarkText_->setCursorPosition(0); // a long text shows its beginning
-    const int x = static_cast<int>(settings_.wPosnX), y = static_cast<int>(settings_.wPosnY);
-    if (auto* b = watermarkHorizRadio_->button(x >= 0 && x <= 2 ? x : 0))
-        b->setChecked(true);
-    if (auto* b = watermarkVertRadio_->button(y >= 0 && y <= 2 ? y : 0))
-        b->setChecked(true);
-    watermarkUseCheckbox_->setChecked(settings_.useWatermark);
-    rangeFromText_->setText(QString::fromStdString(timeText(settings_.fromTime)));
-    rangeToText_->setText(QString::fromStdString(timeText(settings_.toTime)));
-    timeRangeCheckbox_->setChecked(settings_.isTimeRange);
-    kmlCheckbox_->setChecked(settings_.isCreateKML);
-    skipCheckbox_->setChecked(settings_.isSkipVerify);
-    if (settings_.isSkipVerify)
-        kmlCheckbox_->setChecked(false);
-    kmlCheckbox_->setEnabled(!settings_.isSkipVerify);
-    animCheckbox_->setChecked(settings_.isSaveAnim);
-    verticalCheckbox_->setChecked(settings_.isVertical);
-    setSlidersFromSettings();
-    sliderLabels_["tween"]->setText(QString::number(settings_.tweenFrames));
-    sliderLabels_["motion"]->setText(QString::number(settings_.motionFrames));
-    sliders_["tween"]->setEnabled(settings_.isTweening);
-    tweenCheckbox_->setChecked(settings_.isTweening);
-    sliders_["motion"]->setEnabled(settings_.isMotionBlur);
-    motionBlurCheckbox_->setChecked(settings_.isMotionBlur);
-    {
-        QSignalBlocker b(deflickerWindowField_);
-        deflickerWindowField_->setValue(settings_.deflickerWindow == 0 ? deflickerWindowField_->minimum()
-                                                                       : settings_.deflickerWindow);
-    }
-    deflickerCheckbox_->setChecked(settings_.isDeflicker);
-    deflickerWindowField_->setEnabled(settings_.isDeflicker);
-
+    watermarkPanel_->showSettings();
+    adjustmentPanel_->showSettings();
     {
         QSignalBlocker b(scaleButton_);
         if (settings_.format > 0 && settings_.format < sizePresets().size())
@@ -667,13 +632,7 @@ void MVWindow::setTitles()
     title(dateFontButton_, wt("Stamp Font…"), 'n');
     title(filterToggle_, wt("Adjustments"), 'j');
     title(watermarkToggle_, wt("Watermark"), 'k');
-    title(watermarkUseCheckbox_, wt("Use watermark"));
-    watermarkText_->setAccessibleName(wt("Watermark text"));
-    filterPanel_->setWindowTitle(wt("Adjustments"));
-    watermarkPanel_->setWindowTitle(wt("Watermark"));
-    layerModePanel_->setWindowTitle(wt("Layer Mode"));
-    convertPanel_->setWindowTitle(wt("Movie to Frames"));
-    titleTextPanels();
+    fontColorPanels_->retitle();
 
     fileMenu_->setTitle(mt("&File"));
     windowMenu_->setTitle(mt("&Window"));
@@ -689,7 +648,7 @@ void MVWindow::setTitles()
     }
     fileItems_[8]->setToolTip(tr("Open the list of image problems; with Alt held, delete it"));
     // Every control is found by its title, by screen readers and by tests.
-    for (QWidget* top : std::initializer_list<QWidget*>{this, filterPanel_, watermarkPanel_, layerModePanel_,
+    for (QWidget* top : std::initializer_list<QWidget*>{this, adjustmentPanel_, watermarkPanel_, layerModePanel_,
                                                         convertPanel_}) {
         for (auto* b : top->findChildren<QAbstractButton*>())
             if (b->accessibleName().isEmpty())
@@ -756,12 +715,6 @@ void MVWindow::rereadRate()
     settings_.dupImages = dup;
 }
 
-void MVWindow::hideIfVisible(QWidget* w)
-{
-    if (w && w->isVisible())
-        w->hide();
-}
-
 void MVWindow::redrawPreview()
 {
     if (editor_ && editor_->isVisible())
@@ -825,9 +778,7 @@ void MVWindow::showManual()
         const QRect avail = screen()->availableGeometry();
         manualWindow_->resize(std::min(820, avail.width() - 40), std::min(760, avail.height() - 60));
     }
-    manualWindow_->show();
-    manualWindow_->raise();
-    manualWindow_->activateWindow();
+    showInFront(manualWindow_);
 }
 
 void MVWindow::keyframesChanged()
@@ -896,27 +847,15 @@ void MVWindow::setCreateEnable(bool on)
     refreshCreateEnable();
 }
 
-void placeBeside(QWidget* panel, const QWidget* anchor)
-{
-    const QRect room = anchor->screen()->availableGeometry();
-    const QPoint beside = anchor->frameGeometry().topRight() + QPoint(8, 0);
-    const QSize size = panel->frameGeometry().size().expandedTo(panel->sizeHint());
-    const auto corner = editor::cornerWithin(beside.x(), beside.y(), size.width(), size.height(), room.x(), room.y(),
-                                             room.width(), room.height());
-    panel->move(corner.x, corner.y);
-}
-
 void MVWindow::showBrightnessPanel()
 {
     if (!brightnessPanel_) {
         brightnessPanel_ = new BrightnessPanel(
             this, [this] { return list_->imageFiles(); }, [this] { return unsigned(settings_.deflickerWindow); });
         connect(brightnessPanel_, &BrightnessPanel::gainsChanged, this, [this] { refreshFramePreview(); });
-        placeBeside(brightnessPanel_, filterPanel_);
+        placeBeside(brightnessPanel_, adjustmentPanel_);
     }
-    brightnessPanel_->show();
-    brightnessPanel_->raise();
-    brightnessPanel_->activateWindow();
+    showInFront(brightnessPanel_);
 }
 
 void MVWindow::setNumList(unsigned n)
@@ -948,7 +887,7 @@ void MVWindow::setGPSEnable(bool on)
     gpsCheckbox_->setEnabled(on);
 }
 
-void MVWindow::setTimeRangeChecked(bool on) { timeRangeCheckbox_->setChecked(on); }
+void MVWindow::setTimeRangeChecked(bool on) { adjustmentPanel_->setTimeRangeChecked(on); }
 
 void MVWindow::setDateSortEnable(bool on)
 {
@@ -1081,7 +1020,7 @@ void MVWindow::createOrStop(bool fromMenu)
 
 void MVWindow::mvAction(int tag)
 {
-    forgetStampTarget();
+    fontColorPanels_->forgetStamp();
     QTimer::singleShot(0, this, [this] { // once the action has had its effect
         showKeyframesNote();
         refreshFramePreview();
@@ -1175,7 +1114,7 @@ void MVWindow::mvAction(int tag)
         redrawPreview();
         break;
     case 13:
-        toggleFontPanelForStamp();
+        fontColorPanels_->toggleForStamp();
         break;
     default:
         break;
@@ -1187,7 +1126,7 @@ void MVWindow::mvAction(int tag)
 
 void MVWindow::mvMenu(int tag)
 {
-    forgetStampTarget();
+    fontColorPanels_->forgetStamp();
     switch (tag) {
     case 1:
         showManual();
@@ -1257,6 +1196,92 @@ void MVWindow::mvMenu(int tag)
 }
 
 // ---------------------------------------------------------------------------
+// The panels' dispatchers
+
+void MVWindow::mvFilters(int tag)
+{
+    fontColorPanels_->forgetStamp();
+    switch (tag) {
+    case 1:
+        fontColorPanels_->showTint();
+        break;
+    case 13:
+        adjustmentPanel_->apply(tag);
+        cropView_.isCropRect = false; // the frame's shape changed: the rectangle is laid out again
+        break;
+    case 19:
+        adjustmentPanel_->apply(tag);
+        if (brightnessPanel_)
+            brightnessPanel_->windowChanged();
+        // The editor's preview shows no gain; the main window's does.
+        refreshFramePreview();
+        return;
+    case 20:
+        toggleShown(adjustmentPanel_);
+        break;
+    case 21:
+        toggleShown(watermarkPanel_);
+        if (watermarkPanel_->isVisible())
+            fontColorPanels_->showWatermarkStyle();
+        else
+            fontColorPanels_->watermarkClosed();
+        fontColorPanels_->retitle();
+        return;
+    default:
+        adjustmentPanel_->apply(tag);
+        // The smoothing changes the movie's length.
+        if (tag == 0 || tag == 17 || tag == 18)
+            setNumList(settings_.numListImages);
+        break;
+    }
+    settings_.isFilterChange = true;
+    redrawPreview();
+}
+
+void MVWindow::mvWatermarkAction(int tag)
+{
+    fontColorPanels_->forgetStamp();
+    if (tag == 3)
+        fontColorPanels_->toggleForWatermark();
+    watermarkPanel_->apply(tag);
+    if (tag == 4 && !settings_.useWatermark)
+        fontColorPanels_->hide();
+    handWatermarkToRenderer();
+}
+
+void MVWindow::mvLayerModeAction(int row)
+{
+    settings_.overlayMode = static_cast<std::uint16_t>(row);
+    if (row == kMaskBlend) {
+        startListing([this] {
+            list_->setIsMaskImages(true);
+            list_->selectFiles();
+            list_->setIsMaskImages(false);
+        });
+    }
+    layerModePanel_->hide();
+}
+
+// The renderer measures the text and makes its bitmap anew; it keeps a
+// frame being drawn on the movie's thread whole while it does.
+void MVWindow::handWatermarkToRenderer()
+{
+    textLayer_->watermarkText(settings_.watermarkFont, settings_.watermarkColor, settings_.watermarkStr,
+                              settings_.wPosnX, settings_.wPosnY);
+}
+
+void MVWindow::handStampStyleToRenderer() { textLayer_->dateText(settings_.textFont, settings_.textColor); }
+
+void MVWindow::showAdjustments() { adjustmentPanel_->showAdjustments(); }
+
+// Says, while it is so, that the movie takes its adjustments from the
+// keyframes, whatever the sliders show.
+void MVWindow::showKeyframesNote()
+{
+    adjustmentPanel_->showKeyframesNote(followsKeyframes(cropWindow_.get(), settings_));
+}
+
+// ---------------------------------------------------------------------------
 // Closing
 
 void MVWindow::stopAndSave()
@@ -1298,9 +1323,9 @@ void MVWindow::stopAndSave()
 void MVWindow::closeEvent(QCloseEvent* event)
 {
     stopAndSave();
-    for (QWidget* w : std::initializer_list<QWidget*>{filterPanel_, watermarkPanel_, layerModePanel_, convertPanel_,
-                                                      fontPanel_, colorPanel_})
+    for (QWidget* w : std::initializer_list<QWidget*>{adjustmentPanel_, watermarkPanel_, layerModePanel_, convertPanel_})
         hideIfVisible(w);
+    fontColorPanels_->hide();
     event->accept();
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The main window. It owns the logic objects (settings, image list, movie
-// run, keyframe model, tools), shows them with widgets and sends every
-// command of its controls through four dispatchers by tag.
+// run, keyframe model, tools) and the panels, shows the objects with
+// widgets, and sends every command of its controls and panels through
+// dispatchers by tag.
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
@@ -24,32 +25,27 @@
 #include "tools/Convert.h"
 
 class QAction;
-class QButtonGroup;
 class QCheckBox;
-class QColorDialog;
 class QComboBox;
 class QDialog;
-class QFontDialog;
 class QLabel;
-class QLineEdit;
-class QSpinBox;
 class QMenu;
 class QProgressBar;
 class QPushButton;
-class QSlider;
 
 namespace mv::shell {
 
+class AdjustmentPanel;
 class BrightnessPanel;
+class ConvertPanel;
 class EditorWindow;
+class FontColorPanels;
 class FramePreviewView;
 class ImageListView;
+class LayerModePanel;
 class MainThread;
 class ShellPorts;
-class FloatSlider;
-
-// A panel to the right of another, not over it, and on the screen.
-void placeBeside(QWidget* panel, const QWidget* anchor);
+class WatermarkPanel;
 
 class MVWindow : public QMainWindow {
     Q_OBJECT
@@ -64,8 +60,6 @@ public:
     void mvFilters(int tag);
     void mvWatermarkAction(int tag);
     void mvLayerModeAction(int row);
-    void mvTextAction();
-    void mvColorAction();
 
     // Lists files and folders as a drop onto the list does (the command line
     // passes its paths this way). Runs off the main thread.
@@ -115,17 +109,15 @@ public:
     ImagesList& imagesList() { return *list_; }
     MovieRun& movieRun() { return *run_; }
     const std::optional<WorkingFiles>& workingFiles() const { return files_; }
-    bool isTextFont() const { return isTextFont_; }
     // Forces the Alt key state seen by the commands (tests without a
     // keyboard); nullopt reads the keyboard.
     void setOptionOverride(std::optional<bool> held) { optionOverride_ = held; }
 
-    QWidget* filterPanel() const;
-    QWidget* watermarkPanel() const;
-    QWidget* layerModePanel() const;
-    QWidget* convertPanel() const;
-    QFontDialog* fontPanel() const { return fontPanel_; }
-    QColorDialog* colorPanel() const { return colorPanel_; }
+    AdjustmentPanel* adjustmentPanel() const { return adjustmentPanel_; }
+    WatermarkPanel* watermarkPanel() const { return watermarkPanel_; }
+    LayerModePanel* layerModePanel() const { return layerModePanel_; }
+    ConvertPanel* convertPanel() const { return convertPanel_; }
+    FontColorPanels* fontColorPanels() const { return fontColorPanels_; }
     ImageListView* listView() const { return listView_; }
 
 protected:
@@ -137,11 +129,7 @@ private:
 
     void buildWindow();
     void buildMenus();
-    void buildFilterPanel();
-    void buildWatermarkPanel();
-    void buildLayerModePanel();
-    void buildConvertPanel();
-    void buildSharedPanels();
+    void buildPanels();
     void showSettings();
     void setTitles();
     void showDepth();
@@ -154,18 +142,9 @@ private:
     void startListing(std::function<void()> run);
     void finishListing();
     void refreshCreateEnable();
-    void readSliders();
-    void writeLabels(bool atStart = false);
-    void setSlidersFromSettings();
-    void hideIfVisible(QWidget* w);
-    void toggleFontPanelForStamp();
-    void showTextPanels();
     void showBrightnessPanel();
     void showManual();
-    void hideWatermarkTextPanels();
     void showKeyframesNote();
-    void titleTextPanels();
-    void forgetStampTarget();
     // The text renderer gets the watermark and the stamp style from here.
     void handWatermarkToRenderer();
     void handStampStyleToRenderer();
@@ -205,7 +184,6 @@ private:
     bool createWanted_ = false;
     bool runControlsOn_ = true;
     bool dateSortAllowed_ = true;
-    bool isTextFont_ = false;
     bool saved_ = false;
     std::optional<bool> optionOverride_;
     // Last text each combo box acted on: leaving a box acts only on a new
@@ -218,7 +196,6 @@ private:
     ImageListView* listView_ = nullptr;
     QLabel* imagesText_ = nullptr;
     QProgressBar* sortProg_ = nullptr;
-    QLabel* keyframesNote_ = nullptr; // in the adjustment panel
     QPushButton* listImagesButton_ = nullptr;
     QPushButton* createMovieButton_ = nullptr;
     QLabel *fpsText_ = nullptr, *scaleText_ = nullptr, *codecText_ = nullptr, *qualityText_ = nullptr,
@@ -239,36 +216,14 @@ private:
     QMenu *fileMenu_ = nullptr, *windowMenu_ = nullptr, *helpMenu_ = nullptr, *appMenu_ = nullptr;
     std::map<int, QAction*> fileItems_;
 
-    // Adjustment panel
-    QDialog* filterPanel_ = nullptr;
-    std::map<QString, FloatSlider*> sliders_;
-    std::map<QString, QLabel*> sliderLabels_;
-    QCheckBox *skipCheckbox_ = nullptr, *animCheckbox_ = nullptr, *kmlCheckbox_ = nullptr,
-              *verticalCheckbox_ = nullptr, *timeRangeCheckbox_ = nullptr, *tweenCheckbox_ = nullptr,
-              *motionBlurCheckbox_ = nullptr, *deflickerCheckbox_ = nullptr;
-    QSpinBox* deflickerWindowField_ = nullptr;
+    // Panels
+    AdjustmentPanel* adjustmentPanel_ = nullptr;
     BrightnessPanel* brightnessPanel_ = nullptr; // made when first opened
-    QLineEdit *rangeFromText_ = nullptr, *rangeToText_ = nullptr;
-    bool rotateChanged_ = false;
-
-    // Watermark panel
-    QDialog* watermarkPanel_ = nullptr;
-    QButtonGroup *watermarkHorizRadio_ = nullptr, *watermarkVertRadio_ = nullptr;
-    QCheckBox* watermarkUseCheckbox_ = nullptr;
-    QLineEdit* watermarkText_ = nullptr;
-
-    // Layer-mode panel
-    QDialog* layerModePanel_ = nullptr;
-    QButtonGroup* layerModeRadio_ = nullptr;
-
-    // Movie-to-frames panel
-    QDialog* convertPanel_ = nullptr;
+    WatermarkPanel* watermarkPanel_ = nullptr;
+    LayerModePanel* layerModePanel_ = nullptr;
+    ConvertPanel* convertPanel_ = nullptr;
+    FontColorPanels* fontColorPanels_ = nullptr;
     QDialog* manualWindow_ = nullptr; // made at the first Help > Manual
-    QProgressBar* convProgress_ = nullptr;
-    QLabel *convImagesText_ = nullptr, *convTimeText_ = nullptr, *convSizeText_ = nullptr;
-
-    QFontDialog* fontPanel_ = nullptr;
-    QColorDialog* colorPanel_ = nullptr;
 };
 
 } // namespace mv::shell

@@ -1,6 +1,5 @@
 #include "shell/ShellPorts.h"
 
-#include <QProgressBar>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -18,7 +17,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "render/RunTexts.h"
+#include "shell/ConvertPanel.h"
 #include "shell/ImageListView.h"
 #include "shell/MVWindow.h"
 #include "shell/MainThread.h"
@@ -325,22 +324,19 @@ void ShellPorts::setProgress(const Progress& p)
 }
 void ShellPorts::setConvertProgress(const Progress& p)
 {
-    main_.post([this, p] {
-        w_.convProgress_->setFormat(QString::fromStdString(progressText(p)));
-        w_.convProgress_->setValue(static_cast<int>(std::clamp(p.fraction, 0.0, 1.0) * 1000));
-    });
+    main_.post([this, p] { w_.convertPanel_->setProgress(p); });
 }
 void ShellPorts::setImagesText(const std::string& text)
 {
-    main_.post([this, t = qs(text)] { w_.convImagesText_->setText(t); });
+    main_.post([this, t = qs(text)] { w_.convertPanel_->setImagesText(t); });
 }
 void ShellPorts::setTimeText(const std::string& text)
 {
-    main_.post([this, t = qs(text)] { w_.convTimeText_->setText(t); });
+    main_.post([this, t = qs(text)] { w_.convertPanel_->setTimeText(t); });
 }
 void ShellPorts::setSizeText(const std::string& text)
 {
-    main_.post([this, t = qs(text)] { w_.convSizeText_->setText(t); });
+    main_.post([this, t = qs(text)] { w_.convertPanel_->setSizeText(t); });
 }
 void ShellPorts::show()
 {

@@ -1,11 +1,12 @@
 #pragma once
-// What the main window's files share: its texts, and the colours and fonts
-// of the settings as Qt's.
+// What the main window and its panels share: their texts, the colours and
+// fonts of the settings as Qt's, and how panels are shown.
 #include <QColor>
 #include <QCoreApplication>
 #include <QFont>
 #include <QFontDatabase>
 #include <QString>
+#include <QWidget>
 
 #include "settings/JobSettings.h"
 
@@ -27,5 +28,27 @@ inline FontSpec fromQFont(const QFont& f)
 {
     return {f.family().toStdString(), f.pointSizeF(), QFontDatabase::styleString(f).toStdString()};
 }
+
+inline void hideIfVisible(QWidget* w)
+{
+    if (w && w->isVisible())
+        w->hide();
+}
+inline void showInFront(QWidget* w)
+{
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+// Shows a panel in front, or hides it if it shows.
+inline void toggleShown(QWidget* w)
+{
+    if (w->isVisible())
+        w->hide();
+    else
+        showInFront(w);
+}
+// A panel to the right of another, not over it, and on the screen.
+void placeBeside(QWidget* panel, const QWidget* anchor);
 
 } // namespace mv::shell
