@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <fstream>
 #include <vector>
 
@@ -171,17 +170,6 @@ LinearPicture linearPattern(int width, int height)
             for (int code : {c.r, c.g, c.b})
                 p.rgb.push_back(std::uint16_t(std::lround(toLinear(code) * 65535)));
         }
-    return p;
-}
-
-LinearPicture readLinearPicture(const std::string& path)
-{
-    const vips::VImage img = vips::VImage::new_from_file(path.c_str()).extract_band(0, vips::VImage::option()->set("n", 3));
-    LinearPicture p{img.width(), img.height(), std::vector<std::uint16_t>(std::size_t(img.width()) * img.height() * 3)};
-    std::size_t size = 0;
-    void* pixels = img.cast(VIPS_FORMAT_USHORT).write_to_memory(&size);
-    std::memcpy(p.rgb.data(), pixels, std::min(size, p.rgb.size() * 2));
-    g_free(pixels);
     return p;
 }
 

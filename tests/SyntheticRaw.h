@@ -16,8 +16,6 @@ struct LinearPicture {
 
 // The test pattern (wavePattern) in linear light.
 LinearPicture linearPattern(int width, int height);
-// A 16-bit linear picture file, such as dcraw_emu -4 writes.
-LinearPicture readLinearPicture(const std::string& path);
 
 struct RawShot {
     double ev = 0; // exposure above the picture's, in stops
