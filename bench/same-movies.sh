@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Whether two builds make the same movies: the benchmark jobs (those of
-# bench/vs-ffmpeg.sh on COUNT 24-megapixel JPEGs, the camera raw job of
-# bench/raw.sh, 16-bit TIFFs into HEVC Main 10 and ProRes, deflicker,
-# smoothing, a keyframe-free layer of codecs, and a movie made in parts)
-# run by each program, and each pair of movies compared byte for byte.
-# For checking that a change meant to keep behaviour (a refactoring) does:
-# build the earlier commit elsewhere and give its program as OLD.
+# Whether two builds make the same movies: the benchmark jobs (the four of
+# bench/vs-ffmpeg.sh on COUNT 24-megapixel JPEGs, deflicker with motion
+# blur into ProRes, a TIFF job with rate and duplicates, 16-bit TIFFs into
+# HEVC Main 10 and ProRes, the camera raw job of bench/raw.sh, and a movie
+# made in three parts and joined), run by each program, and each pair of
+# movies compared byte for byte. For a change meant to keep behaviour (a
+# refactoring): build the earlier commit elsewhere and give its program as
+# OLD. Needs cjpeg (libjpeg-turbo-progs) for the JPEGs.
 #   bench/same-movies.sh OLD_PROGRAM [NEW_PROGRAM] [COUNT] [WORK_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
