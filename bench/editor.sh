@@ -11,7 +11,7 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 ffmpeg -hide_banner -loglevel error -y -loop 1 -i "$photo" \
   -vf "scale=6000:4000,noise=alls=6:allf=t" -frames:v 12 -q:v 3 "$out/shot-%02d.jpg"
-MOIREVANCE_EDITOR_BENCH=$out QT_QPA_PLATFORM=offscreen build/mv_gui_tests editorSpeed mainPreviewSpeed 2>&1 |
+MOIREVANCE_EDITOR_BENCH=$out QT_QPA_PLATFORM=offscreen build/mv_gui_bench editorSpeed mainPreviewSpeed 2>&1 |
   grep -E "shown after|redraws at|plays|PASS|FAIL|SKIP"
 # The same on copies of the real CR2 (rawtran-doc): the camera's preview
 # first, then the developed picture.
@@ -21,6 +21,6 @@ if [ -f "$cr2" ]; then
   mkdir -p "$out/raw"
   for i in 1 2 3 4; do cp "$cr2" "$out/raw/IMG_595$i.CR2"; done
   echo "4 copies of a Canon EOS 30D CR2:"
-  MOIREVANCE_EDITOR_BENCH=$out/raw QT_QPA_PLATFORM=offscreen build/mv_gui_tests editorSpeed 2>&1 |
+  MOIREVANCE_EDITOR_BENCH=$out/raw QT_QPA_PLATFORM=offscreen build/mv_gui_bench editorSpeed 2>&1 |
     grep -E "preview shown|shown after [0-9]+ ms \(decode"
 fi
