@@ -3,6 +3,7 @@
 // pictures, and how long the event loop waits while a big folder is listed.
 // Each one is skipped unless its folder is given.
 #include <algorithm>
+#include <memory>
 
 #include "GuiSupport.h"
 #include "platform/picture/Picture.h"
@@ -17,19 +18,29 @@ using namespace guitest;
 class GuiBench : public QObject {
     Q_OBJECT
 
-private slots:
-    // MOIREVANCE_EDITOR_BENCH names a folder of large pictures. Prints how
-    // long the main window's preview takes for a newly chosen image and a
-    // change of saturation, at 720p and 1080p frames.
-    void mainPreviewSpeed()
+    // The main window shown with the pictures of MOIREVANCE_EDITOR_BENCH
+    // listed; none when that is not set.
+    static std::unique_ptr<MVWindow> listedWindow()
     {
         const QString dir = qEnvironmentVariable("MOIREVANCE_EDITOR_BENCH");
         if (dir.isEmpty())
+            return nullptr;
+        auto w = std::make_unique<MVWindow>();
+        w->show();
+        w->listPaths({dir});
+        waitListed(*w);
+        return w;
+    }
+
+private slots:
+    // How long the main window's preview takes for a newly chosen image and
+    // a change of saturation, at 720p and 1080p frames.
+    void mainPreviewSpeed()
+    {
+        const auto window = listedWindow();
+        if (!window)
             QSKIP("set MOIREVANCE_EDITOR_BENCH to measure");
-        MVWindow w;
-        w.show();
-        w.listPaths({dir});
-        waitListed(w);
+        MVWindow& w = *window;
         auto* preview = w.framePreview();
         QElapsedTimer clock;
         qint64 shownAt = -1;
@@ -56,18 +67,14 @@ private slots:
         }
     }
 
-    // MOIREVANCE_EDITOR_BENCH names a folder of
-    // large JPEGs. Prints how long the preview takes for a new image and an
+    // How long the keyframe editor's preview takes for a new image and an
     // adjustment, and how fast it redraws while the rectangle is dragged.
     void editorSpeed()
     {
-        const QString dir = qEnvironmentVariable("MOIREVANCE_EDITOR_BENCH");
-        if (dir.isEmpty())
+        const auto window = listedWindow();
+        if (!window)
             QSKIP("set MOIREVANCE_EDITOR_BENCH to measure");
-        MVWindow w;
-        w.show();
-        w.listPaths({dir});
-        waitListed(w);
+        MVWindow& w = *window;
         choose(box(w, "cropButton"), "Custom");
         auto* editor = w.editorWindow();
         auto* view = editor->cropView();
@@ -122,9 +129,9 @@ private slots:
         QVERIFY(fps >= 30);
     }
 
-    // MOIREVANCE_BENCH_DIR names a folder of many
-    // large images. Prints how long listing it took and the longest time the
-    // event loop did not run meanwhile.
+    // MOIREVANCE_BENCH_DIR names a folder of many large images: how long
+    // listing it takes, and the longest time the event loop does not run
+    // meanwhile.
     void listingResponsiveness()
     {
         const QString dir = qEnvironmentVariable("MOIREVANCE_BENCH_DIR");
