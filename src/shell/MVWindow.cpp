@@ -534,9 +534,9 @@ void MVWindow::buildPanels()
             break;
         case FontColorPanels::Target::Tint:
             settings_.isFilterChange = true;
-            redrawPreview();
             break;
         }
+        redrawPreview();
     });
     connect(watermarkPanel_, &QDialog::finished, fontColorPanels_, &FontColorPanels::watermarkClosed);
 }
@@ -1247,6 +1247,7 @@ void MVWindow::mvWatermarkAction(int tag)
     if (tag == 4 && !settings_.useWatermark)
         fontColorPanels_->hide();
     handWatermarkToRenderer();
+    redrawPreview(); // the previews draw the watermark as the movie will
 }
 
 void MVWindow::mvLayerModeAction(int row)

@@ -532,6 +532,14 @@ private slots:
         QVERIFY(std::abs(c.red() - c.green()) <= 2 && std::abs(c.green() - c.blue()) <= 2);
         saveShot(&w, "main-window-preview");
         saturation->setFloatValue(1);
+        QTRY_VERIFY_WITH_TIMEOUT(!preview->isLoading(), kPatience);
+
+        // The watermark, drawn as soon as it is turned on.
+        const QImage plain = preview->frame();
+        w.findChild<QCheckBox*>("watermarkUseCheckbox")->click();
+        QVERIFY(preview->isLoading());
+        QTRY_VERIFY_WITH_TIMEOUT(!preview->isLoading(), kPatience);
+        QVERIFY(meanDiff(preview->frame(), plain) > 0.1);
     }
 
     // While a movie is written its settings are locked. Stop finishes it (a
