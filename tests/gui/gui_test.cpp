@@ -540,6 +540,7 @@ private slots:
         QVERIFY(preview->isLoading());
         QTRY_VERIFY_WITH_TIMEOUT(!preview->isLoading(), kPatience);
         QVERIFY(meanDiff(preview->frame(), plain) > 0.1);
+        w.findChild<QCheckBox*>("watermarkUseCheckbox")->click(); // the next window starts without it
     }
 
     // While a movie is written its settings are locked. Stop finishes it (a
